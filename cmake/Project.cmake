@@ -1,0 +1,55 @@
+# Shared build settings and helpers for every folder of the project.
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+add_compile_options(-Wall -Wextra)
+
+if(WIN32)
+    # Everything the Windows programs need is linked in: the C++ runtime,
+    # winpthread and zlib, so that only system DLLs are imported.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+    add_compile_options(-ffunction-sections -fdata-sections)
+    add_link_options(-Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        add_link_options(-Wl,--high-entropy-va)
+    endif()
+    add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
+    set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+endif()
+
+# Options for code that ships inside setup.exe or the uninstaller: small,
+# no exceptions, no run-time type information.
+set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -Os)
+
+# A GUI program for Windows, stripped in release builds.
+function(setup_gui_program target)
+    target_link_options(${target} PRIVATE -mwindows -s)
+endfunction()
+
+# GoogleTest, built from Debian's sources for whichever target is configured.
+macro(setup_use_googletest)
+    if(NOT TARGET gtest_main)
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+        set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+        add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+        if(WIN32)
+            # GoogleTest itself is not held to the project's warning rules.
+            target_compile_options(gtest PRIVATE -w)
+            target_compile_options(gtest_main PRIVATE -w)
+        endif()
+    endif()
+endmacro()
+
+# Registers a test. Windows tests run under Wine through the emulator and
+# depend on the fixture that creates the run's prefix.
+function(setup_add_test name)
+    add_test(NAME ${name} COMMAND ${ARGN})
+    if(WIN32)
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+    else()
+        set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+    endif()
+endfunction()

@@ -1,0 +1,12 @@
+#!/bin/sh
+# Runs one Windows program of the 64-bit build under Wine, inside the
+# throwaway prefix of the build tree. Used as CMake's cross-compiling
+# emulator: wine-run.sh PREFIX PROGRAM [ARGS...]
+prefix="$1"; shift
+export WINEPREFIX="$prefix"
+export HOME="$prefix.home"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+export WINEARCH=win64
+mkdir -p "$HOME"
+exec /usr/lib/wine/wine64 "$@"

@@ -1,0 +1,92 @@
+// The installer context, the language rules and the file probe.
+#include "setup/setup.h"
+
+#include <new>
+#include <string.h>
+
+InstallerContext Context;
+
+InstallerContext::InstallerContext()
+    : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
+      RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), LicenceAccepted(0),
+      UserCancelled(0), CleanupRequired(0), CurrentFile(), CurrentDir(), TextBuffer(),
+      LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0), StagingThread(nullptr),
+      ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(), ExtractionJob(),
+      CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ScreenDpiY(0),
+      DialogFont(nullptr), BoldFont(nullptr), TitleFont(nullptr)
+{
+    InitializeCriticalSection(&CurrentLock);
+}
+
+InstallerContext::~InstallerContext()
+{
+    DeleteCriticalSection(&CurrentLock);
+}
+
+void ResetInstallerContext()
+{
+    HFONT fonts[] = {Context.DialogFont, Context.BoldFont, Context.TitleFont};
+    for (HFONT f : fonts)
+        if (f)
+            DeleteObject(f);
+    Context.~InstallerContext();
+    new (&Context) InstallerContext();
+}
+
+void SetCurrentFileAndDir(const char* file, const char* dir)
+{
+    EnterCriticalSection(&Context.CurrentLock);
+    CopyBounded(Context.CurrentFile, sizeof Context.CurrentFile, file);
+    CopyBounded(Context.CurrentDir, sizeof Context.CurrentDir, dir);
+    LeaveCriticalSection(&Context.CurrentLock);
+}
+
+void GetCurrentFileAndDir(char* file, size_t fileSize, char* dir, size_t dirSize)
+{
+    EnterCriticalSection(&Context.CurrentLock);
+    CopyBounded(file, fileSize, Context.CurrentFile);
+    CopyBounded(dir, dirSize, Context.CurrentDir);
+    LeaveCriticalSection(&Context.CurrentLock);
+}
+
+int LocalizedId(int id)
+{
+    if (Context.LanguageCode == LANGUAGE_FRENCH)
+        return id + 100;
+    if (Context.LanguageCode == LANGUAGE_DUTCH)
+        return id + 200;
+    return id;
+}
+
+const char* LanguageSuffix()
+{
+    if (Context.LanguageCode == LANGUAGE_FRENCH)
+        return "_FR";
+    if (Context.LanguageCode == LANGUAGE_DUTCH)
+        return "_DU";
+    return "";
+}
+
+int32_t LanguageCodeFromLangId(LANGID langId)
+{
+    // The primary language is the low 10 bits, so every French or Dutch
+    // sub-language (Belgium, Canada, ...) counts.
+    switch (langId & 0x3FF) {
+    case 12:
+        return LANGUAGE_FRENCH;
+    case 19:
+        return LANGUAGE_DUTCH;
+    default:
+        return LANGUAGE_ENGLISH;
+    }
+}
+
+bool FileExists(const char* path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(path, &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(h);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}

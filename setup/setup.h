@@ -1,0 +1,204 @@
+// Setup core: the installer context that every part of the program shares,
+// the language choice, the string-resource IDs, the template macros and the
+// thin application layer (start, exit, message boxes from string IDs).
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "setup/text.h"
+
+// ---------------------------------------------------------------------------
+// String-resource IDs. 1, 900-999, 5000-5005 and 7004 are the same in every
+// language; 8000-8010 are loaded through LocalizedId.
+enum StringId {
+    IDS_MAIN_TITLE = 1,
+    IDS_EXTRA_PATH_FIRST = 900,
+    IDS_EXTRA_PATH_LAST = 999,
+    IDS_REQUIRED_SPACE = 5000,    // bytes of free space needed, decimal
+    IDS_PROGRESS_EXTRA = 5001,    // bytes added to the cabinets' sizes
+    IDS_DEFAULT_FOLDER = 5002,    // default destination, with macros
+    IDS_APP_NAME = 5003,          // {AppName}, also "DisplayName"
+    IDS_PRODUCT_NAME = 5004,      // {ProductName}
+    IDS_EXE_NAME = 5005,          // {ExeName}
+    IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
+    IDS_CANCEL_QUESTION = 8000,
+    IDS_FOLDER_NOT_CREATED = 8001,
+    IDS_EDITION = 8002,           // {Edition}
+    IDS_RESTART_NOTE = 8003,
+    IDS_COMCTL_QUESTION = 8004,
+    IDS_HEADER_TITLE = 8005,
+    IDS_HEADER_SUBTITLE = 8006,
+    IDS_HELP_LINK = 8007,
+    IDS_UNINSTALL_LINK = 8008,
+    IDS_BROWSE_TITLE = 8009,
+    IDS_HELP_NAME = 8010,         // {HelpName}
+};
+
+// Frame resource of the main window (title string, icon, menu, accelerators).
+enum { IDR_MAINFRAME = 1 };
+enum {
+    ID_FILE_INSTALL = 32785,
+    ID_FILE_INFOS = 32786,
+    ID_FILE_BROWSE = 32787,
+    ID_FILE_QUIT = 32788,
+};
+
+enum { LANGUAGE_ENGLISH = 1, LANGUAGE_FRENCH = 2, LANGUAGE_DUTCH = 7 };
+
+// ---------------------------------------------------------------------------
+// Worker records. Their field order is fixed; the workers write them and the
+// install page reads the results once the worker's handle is signalled.
+struct StagingJobRecord {
+    HINSTANCE ModuleHandle;
+    char MainCabTemp[260];
+    char ArchivistCabTemp[260];
+    volatile int32_t Status; // 0 done, 1 missing, 2 not loaded, 3 not locked, 4 not created, 5 write failed
+    volatile int32_t Total;
+    volatile int32_t Done;
+};
+
+struct ExtractionJobRecord {
+    char MainCabPath[260];
+    char ArchivistCabPath[260];
+    volatile int32_t Status; // 0 done, 1 no decoder, 2 not opened, 3 not a cabinet, 4 copy failed, 5 not destroyed
+    volatile int32_t Total;
+    volatile int32_t Done;
+};
+
+// The process-wide installer context. Every field starts at zero or empty
+// unless a default is given.
+struct InstallerContext {
+    InstallerContext();
+    ~InstallerContext();
+    InstallerContext(const InstallerContext&) = delete;
+    InstallerContext& operator=(const InstallerContext&) = delete;
+
+    // Process and language.
+    int32_t LanguageCode;
+    HINSTANCE InstanceHandle;
+    HMODULE RichEditModule;
+    char ModulePath[256];
+    int32_t RepairMode;
+    Text RepairDir;
+    Text TargetDir;
+    int32_t LowDiskSpace;
+    int32_t ProgressTotal;
+    int32_t UpdateCommonControls;
+    int32_t LicenceAccepted;
+    volatile int32_t UserCancelled;
+    int32_t CleanupRequired;
+
+    // Texts shown by the interface.
+    Text HeaderTitle;
+    Text HeaderSubtitle;
+    // Written by the extraction thread, shown by the install page: always
+    // go through SetCurrentFileAndDir / GetCurrentFileAndDir.
+    char CurrentFile[260];
+    char CurrentDir[260];
+    CRITICAL_SECTION CurrentLock;
+    Text CopyFile;
+    Text CopyDir;
+    char TextBuffer[260];
+    char LocalizedNameBuffer[80];
+
+    // Installation records and engine state.
+    TextList InstalledFiles;
+    int32_t InstallPhase;
+    uint32_t ProgressPos;
+    uint32_t ProgressMax;
+    HANDLE StagingThread;
+    HANDLE ExtractionThread;
+    UINT_PTR ProgressTimer;
+    int32_t TimerBusy;
+    StagingJobRecord StagingJob;
+    ExtractionJobRecord ExtractionJob;
+    Text MainCabTempPath;
+    Text ArchivistCabTempPath;
+    Text ExtractTargetDir;
+    Text ArchivistDir;
+    Text ExtractDir;
+    int32_t CurrentFileSize;
+    int32_t ExtractingArchivist;
+    struct {
+        uint16_t Minor;
+        uint16_t Major;
+    } ComctlVersion;
+    int32_t ComctlVersionState;
+
+    // Display resources.
+    int32_t ScreenDpiY;
+    HFONT DialogFont;
+    HFONT BoldFont;
+    HFONT TitleFont;
+};
+
+extern InstallerContext Context;
+
+// Puts the context back to its start-of-process state (fonts are deleted,
+// lists emptied). For tests, and for nothing else.
+void ResetInstallerContext();
+
+// The extraction thread's hand-over of the current file and folder.
+void SetCurrentFileAndDir(const char* file, const char* dir);
+void GetCurrentFileAndDir(char* file, size_t fileSize, char* dir, size_t dirSize);
+
+// ---------------------------------------------------------------------------
+// Language.
+int LocalizedId(int id);
+const char* LanguageSuffix();
+int32_t LanguageCodeFromLangId(LANGID langId);
+
+// True when the path names an existing entry that is not a folder.
+bool FileExists(const char* path);
+
+// ---------------------------------------------------------------------------
+// Application layer.
+
+// Construction of the application object: screen resolution, language,
+// fonts. Runs before AppStart.
+void AppConstruct();
+// The start step: COM, module path, repair switch, main window. False ends
+// the process without a page.
+bool AppStart(const char* commandLine);
+// The exit step; returns the process exit code.
+int AppExit();
+// Runs the message loop until the main window is gone.
+int AppRun();
+
+// Repair switch: finds "/r" in the arguments (program name excluded) and
+// sets RepairDir and RepairMode as the start step does.
+void ParseRepairSwitch(const char* arguments);
+// Skips the program name at the start of a command line.
+const char* SkipProgramName(const char* commandLine);
+
+// Loads string id (no language offset) into buffer; empty when missing.
+void LoadStringText(int id, char* buffer, int size);
+// Loads string id into a growable text; empty when missing.
+Text LoadStringAsText(int id);
+// Reads string id as a signed decimal number (leading blanks and a sign
+// allowed, stops at the first other character; no digits gives 0).
+long LoadStringNumber(int id);
+// Message box whose text is string resource id (no language offset added
+// here), captioned with the program's title. Returns the button pressed.
+int MessageBoxFromString(HWND owner, int id, UINT style);
+
+// Opens a DLL from the system folder only, never from the program's own
+// folder or the current directory.
+HMODULE LoadSystemLibrary(const char* name);
+// Takes the program's folder and the current directory out of the DLL
+// search path. Called first thing at start.
+void HardenDllSearchPath();
+
+// ---------------------------------------------------------------------------
+// Template macros.
+void ExpandMacros(Text& text);
+void ExpandItemText(HWND dialog, int id);
+bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, char* buffer);
+Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText);
+Text GetArchivistDir();
+int32_t GetFreeKilobytes(const char* path);
+void FormatKilobytesMb(char* buffer, size_t size, int32_t kilobytes);
+void FormatBytesMb(char* buffer, size_t size, int32_t bytes);
+// Parses text as LoadStringNumber does.
+long ParseDecimal(const char* text);

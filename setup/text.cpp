@@ -1,0 +1,156 @@
+// Bounded copies, the growable text and the text list.
+#include "setup/text.h"
+
+#include <new>
+#include <stdlib.h>
+#include <string.h>
+
+bool CopyBounded(char* dst, size_t capacity, const char* src)
+{
+    if (capacity == 0)
+        return false;
+    dst[0] = '\0';
+    return AppendBounded(dst, capacity, src);
+}
+
+bool AppendBounded(char* dst, size_t capacity, const char* src)
+{
+    if (capacity == 0)
+        return false;
+    size_t used = strnlen(dst, capacity);
+    if (used >= capacity) {
+        // Not terminated within its buffer: terminate at the limit.
+        dst[capacity - 1] = '\0';
+        return false;
+    }
+    if (!src)
+        return true;
+    size_t room = capacity - 1 - used;
+    size_t n = strlen(src);
+    bool whole = n <= room;
+    if (!whole)
+        n = room;
+    memcpy(dst + used, src, n);
+    dst[used + n] = '\0';
+    return whole;
+}
+
+Text::Text() : data_(nullptr), length_(0), capacity_(0) {}
+
+Text::Text(const char* s) : Text() { Assign(s); }
+
+Text::Text(const Text& other) : Text() { Assign(other.c_str(), other.length()); }
+
+Text& Text::operator=(const Text& other)
+{
+    if (this != &other)
+        Assign(other.c_str(), other.length());
+    return *this;
+}
+
+Text& Text::operator=(const char* s)
+{
+    Assign(s);
+    return *this;
+}
+
+Text::~Text() { free(data_); }
+
+bool Text::Reserve(size_t n)
+{
+    if (n + 1 <= capacity_)
+        return true;
+    size_t want = capacity_ ? capacity_ : 16;
+    while (want < n + 1)
+        want *= 2;
+    char* p = static_cast<char*>(realloc(data_, want));
+    if (!p)
+        return false;
+    data_ = p;
+    capacity_ = want;
+    return true;
+}
+
+bool Text::Assign(const char* s) { return Assign(s ? s : "", s ? strlen(s) : 0); }
+
+bool Text::Assign(const char* s, size_t n)
+{
+    if (s >= data_ && data_ && s < data_ + capacity_) {
+        // Assigning a part of itself: move within the buffer.
+        memmove(data_, s, n);
+        data_[n] = '\0';
+        length_ = n;
+        return true;
+    }
+    if (!Reserve(n))
+        return false;
+    memcpy(data_, s, n);
+    data_[n] = '\0';
+    length_ = n;
+    return true;
+}
+
+bool Text::Append(const char* s)
+{
+    if (!s)
+        return true;
+    size_t n = strlen(s);
+    if (!Reserve(length_ + n))
+        return false;
+    memmove(data_ + length_, s, n);
+    length_ += n;
+    data_[length_] = '\0';
+    return true;
+}
+
+bool Text::Append(char c)
+{
+    char s[2] = {c, '\0'};
+    return Append(s);
+}
+
+void Text::Truncate(size_t n)
+{
+    if (n < length_) {
+        length_ = n;
+        data_[n] = '\0';
+    }
+}
+
+TextList::TextList() : items_(nullptr), count_(0), capacity_(0) {}
+
+TextList::~TextList() { Clear(); }
+
+bool TextList::Add(const char* s)
+{
+    if (count_ == capacity_) {
+        size_t want = capacity_ + 10;
+        Text* p = static_cast<Text*>(malloc(want * sizeof(Text)));
+        if (!p)
+            return false;
+        for (size_t i = 0; i < count_; ++i) {
+            new (&p[i]) Text(items_[i]);
+            items_[i].~Text();
+        }
+        free(items_);
+        items_ = p;
+        capacity_ = want;
+    }
+    new (&items_[count_]) Text();
+    if (!items_[count_].Assign(s)) {
+        items_[count_].~Text();
+        return false;
+    }
+    ++count_;
+    return true;
+}
+
+void TextList::Clear()
+{
+    for (size_t i = 0; i < count_; ++i)
+        items_[i].~Text();
+    free(items_);
+    items_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}

@@ -1,0 +1,62 @@
+// Text handling shared by the whole program: bounded copies into fixed
+// buffers, a growable string and an ordered list of strings. Nothing here
+// throws; allocation failures leave the text as it was.
+#pragma once
+
+#include <stddef.h>
+
+// Copies src into dst (capacity bytes, terminator included), cutting it
+// at capacity - 1 characters. Returns false when the text was cut.
+bool CopyBounded(char* dst, size_t capacity, const char* src);
+
+// Appends src to the text already in dst, cutting it at the same limit.
+// Returns false when the result was cut.
+bool AppendBounded(char* dst, size_t capacity, const char* src);
+
+// Growable ANSI text; stands in for the framework's string class.
+class Text {
+public:
+    Text();
+    Text(const char* s);
+    Text(const Text& other);
+    Text& operator=(const Text& other);
+    Text& operator=(const char* s);
+    ~Text();
+
+    const char* c_str() const { return data_ ? data_ : ""; }
+    size_t length() const { return length_; }
+    bool empty() const { return length_ == 0; }
+    char last() const { return length_ ? data_[length_ - 1] : '\0'; }
+
+    bool Assign(const char* s);
+    bool Assign(const char* s, size_t n);
+    bool Append(const char* s);
+    bool Append(char c);
+    void Truncate(size_t n);
+    void Clear() { Truncate(0); }
+
+private:
+    bool Reserve(size_t n);
+    char* data_;
+    size_t length_;
+    size_t capacity_;
+};
+
+// Ordered list of texts, grown ten entries at a time.
+class TextList {
+public:
+    TextList();
+    ~TextList();
+    TextList(const TextList&) = delete;
+    TextList& operator=(const TextList&) = delete;
+
+    bool Add(const char* s);
+    size_t Count() const { return count_; }
+    const char* At(size_t i) const { return items_[i].c_str(); }
+    void Clear();
+
+private:
+    Text* items_;
+    size_t count_;
+    size_t capacity_;
+};

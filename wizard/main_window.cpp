@@ -1,0 +1,294 @@
+// The off-screen main window: it hosts every page, turns each page result
+// into the next page message, and ends the wizard with a restart or the
+// launch of the installed product.
+#include "wizard/wizard.h"
+#include "registration/registration.h"
+
+namespace {
+
+const char kFrameClass[] = "CMainFrame";
+HWND MainWindow = nullptr;
+
+// The main window class of the frame. It keeps no data of its own; all it
+// uses lives in the installer context.
+class CMainFrame {
+public:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT OnCreate(HWND window);
+    static void OnDestroy();
+    static void OnPage(HWND window, UINT message);
+    static void OnInstallPage(HWND window);
+    static void OnFinishPage(HWND window);
+};
+
+INT_PTR OpenPage(HWND owner, int templateId, DLGPROC procedure)
+{
+    return DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(templateId)), owner, procedure, 0);
+}
+
+void RestartWindows()
+{
+    if (EndHooks.Restart) {
+        EndHooks.Restart();
+        return;
+    }
+    if ((GetVersion() & 0x80000000u) == 0) {
+        // The NT family needs the shutdown privilege enabled first.
+        HANDLE token;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+            TOKEN_PRIVILEGES privileges = {};
+            LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+            privileges.PrivilegeCount = 1;
+            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+            CloseHandle(token);
+        }
+    }
+    ExitWindowsEx(EWX_REBOOT, 0);
+}
+
+void LaunchProduct()
+{
+    Text command = ProductLaunchCommand();
+    if (EndHooks.Launch) {
+        EndHooks.Launch(command.c_str());
+        return;
+    }
+    WinExec(command.c_str(), SW_SHOW);
+}
+
+} // namespace
+
+PageProcedures Pages = {WelcomePageProc, LicencePageProc,  InformationPageProc, DestinationPageProc, DiskSpacePageProc,
+                        InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc};
+WizardEndHooks EndHooks = {nullptr, nullptr};
+
+void UseDefaultPages()
+{
+    Pages = {WelcomePageProc, LicencePageProc, InformationPageProc, DestinationPageProc, DiskSpacePageProc,
+             InstallPageProc, FinishPageProc,  ErrorPageProc,       InterruptedPageProc};
+    EndHooks = {nullptr, nullptr};
+}
+
+Text ProductLaunchCommand()
+{
+    // Quoted, so that a folder with blanks runs the intended program and a
+    // C:\Program.exe cannot take its place.
+    Text path(Context.TargetDir);
+    path.Append("{ExeName}");
+    ExpandMacros(path);
+    Text command("\"");
+    command.Append(path.c_str());
+    command.Append("\"");
+    return command;
+}
+
+void BuildMainWindowObject()
+{
+    Context.TargetDir = LoadStringAsText(IDS_DEFAULT_FOLDER);
+    ExpandMacros(Context.TargetDir);
+    Context.InstallPhase = 0;
+    Context.ProgressPos = 0;
+    Context.ProgressMax = 100;
+    Context.HeaderTitle = LoadStringAsText(LocalizedId(IDS_HEADER_TITLE));
+    Context.HeaderSubtitle = LoadStringAsText(LocalizedId(IDS_HEADER_SUBTITLE));
+}
+
+HWND MainWindowHandle() { return MainWindow; }
+
+HWND CreateMainWindow()
+{
+    HINSTANCE instance = Context.InstanceHandle;
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = CMainFrame::WindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
+    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.lpszClassName = kFrameClass;
+    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return nullptr;
+
+    char title[256];
+    LoadStringText(IDS_MAIN_TITLE, title, sizeof title);
+    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
+    MainWindow = CreateWindowExA(0, kFrameClass, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, instance, nullptr);
+    if (!MainWindow && menu)
+        DestroyMenu(menu);
+    return MainWindow;
+}
+
+LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_ERASEBKGND:
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        return 0;
+    case WM_PAGE_QUIT:
+        DestroyWindow(window);
+        return 0;
+    case WM_PAGE_INSTALL:
+        OnInstallPage(window);
+        return 0;
+    case WM_PAGE_FINISH:
+        OnFinishPage(window);
+        return 0;
+    case WM_PAGE_WELCOME:
+    case WM_PAGE_LICENCE:
+    case WM_PAGE_INFORMATION:
+    case WM_PAGE_DESTINATION:
+    case WM_PAGE_DISK_SPACE:
+    case WM_PAGE_ERROR:
+    case WM_PAGE_INTERRUPTED:
+        OnPage(window, message);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+LRESULT CMainFrame::OnCreate(HWND window)
+{
+    // Off the screen at one pixel: the user never sees the frame, only the
+    // pages it owns.
+    MoveWindow(window, -1000, -1000, 1, 1, FALSE);
+    Context.RichEditModule = LoadSystemLibrary("RICHED32.DLL");
+    PostMessageA(window, Context.RepairMode ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
+    return 0;
+}
+
+void CMainFrame::OnDestroy()
+{
+    if (Context.RichEditModule) {
+        FreeLibrary(Context.RichEditModule);
+        Context.RichEditModule = nullptr;
+    }
+    CleanupAfterFailure();
+    Context.InstalledFiles.Clear();
+    MainWindow = nullptr;
+    PostQuitMessage(0);
+}
+
+void CMainFrame::OnPage(HWND window, UINT message)
+{
+    int templateId = 0;
+    DLGPROC procedure = nullptr;
+    switch (message) {
+    case WM_PAGE_WELCOME:
+        templateId = IDD_WELCOME;
+        procedure = Pages.Welcome;
+        break;
+    case WM_PAGE_LICENCE:
+        templateId = IDD_LICENCE;
+        procedure = Pages.Licence;
+        break;
+    case WM_PAGE_INFORMATION:
+        templateId = IDD_INFORMATION;
+        procedure = Pages.Information;
+        break;
+    case WM_PAGE_DESTINATION:
+        templateId = IDD_DESTINATION;
+        procedure = Pages.Destination;
+        break;
+    case WM_PAGE_DISK_SPACE:
+        MessageBeep(0xFFFFFFFF);
+        templateId = IDD_DISK_SPACE;
+        procedure = Pages.DiskSpace;
+        break;
+    case WM_PAGE_ERROR:
+        templateId = IDD_ERROR;
+        procedure = Pages.Error;
+        break;
+    case WM_PAGE_INTERRUPTED:
+        templateId = IDD_INTERRUPTED;
+        procedure = Pages.Interrupted;
+        break;
+    }
+
+    INT_PTR result = OpenPage(window, templateId, procedure);
+    UINT next = WM_PAGE_QUIT;
+    if (result == -1) {
+        // The page could not be created. Following the table's "any other
+        // result" could bounce between two broken pages for ever, so the
+        // wizard ends instead.
+        MessageBeep(MB_ICONHAND);
+    } else if (result != PAGE_CANCEL || message == WM_PAGE_ERROR || message == WM_PAGE_INTERRUPTED) {
+        switch (message) {
+        case WM_PAGE_WELCOME:
+            next = WM_PAGE_LICENCE;
+            break;
+        case WM_PAGE_LICENCE:
+            next = result == PAGE_NEXT ? WM_PAGE_INFORMATION : WM_PAGE_WELCOME;
+            break;
+        case WM_PAGE_INFORMATION:
+            next = result == PAGE_NEXT ? WM_PAGE_DESTINATION : WM_PAGE_LICENCE;
+            break;
+        case WM_PAGE_DESTINATION:
+            if (result == PAGE_NEXT)
+                next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : WM_PAGE_INSTALL;
+            else
+                next = WM_PAGE_INFORMATION;
+            break;
+        case WM_PAGE_DISK_SPACE:
+            next = result == PAGE_NEXT ? WM_PAGE_INSTALL : WM_PAGE_DESTINATION;
+            break;
+        case WM_PAGE_ERROR:
+        case WM_PAGE_INTERRUPTED:
+            next = result == PAGE_BACK ? WM_PAGE_DESTINATION : WM_PAGE_QUIT;
+            break;
+        }
+    }
+    PostMessageA(window, next, 0, 0);
+}
+
+void CMainFrame::OnInstallPage(HWND window)
+{
+    if (Context.RepairMode) {
+        // A repair run skips the destination page, so it prepares what
+        // that page would have: the progress total and the folder.
+        HINSTANCE instance = Context.InstanceHandle;
+        long total = LoadStringNumber(IDS_PROGRESS_EXTRA);
+        HRSRC main = FindResourceA(instance, "MAIN", "CAB");
+        HRSRC archivist = FindResourceA(instance, "ARCHIVIST", "CAB");
+        if (main)
+            total += static_cast<long>(SizeofResource(instance, main));
+        if (archivist)
+            total += static_cast<long>(SizeofResource(instance, archivist));
+        Context.ProgressTotal = static_cast<int32_t>(total);
+        Context.TargetDir = Context.RepairDir;
+        if (Context.TargetDir.last() != '\\')
+            Context.TargetDir.Append('\\');
+    }
+
+    INT_PTR result = OpenPage(window, IDD_INSTALL, Pages.Install);
+    if (result == PAGE_NEXT) {
+        PostMessageA(window, WM_PAGE_FINISH, 0, 0);
+    } else if (result == PAGE_CANCEL && Context.UserCancelled) {
+        MessageBeep(MB_OK);
+        PostMessageA(window, WM_PAGE_INTERRUPTED, 0, 0);
+    } else {
+        // A failed run, or a page that could not even be created: either
+        // way the user gets the error page, with Back and Finish.
+        MessageBeep(MB_ICONHAND);
+        PostMessageA(window, WM_PAGE_ERROR, 0, 0);
+    }
+}
+
+void CMainFrame::OnFinishPage(HWND window)
+{
+    OpenPage(window, Context.RepairMode ? IDD_REPAIR_FINISHED : IDD_FINISH, Pages.Finish);
+    if (Context.UpdateCommonControls)
+        RestartWindows();
+    else if (!Context.RepairMode)
+        LaunchProduct();
+    PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+}

@@ -1,0 +1,140 @@
+// Wizard user interface: the off-screen main window with its page messages
+// and sequencer, the services every page uses, and the page procedures.
+#pragma once
+
+#include <windows.h>
+
+#include "setup/setup.h"
+
+// Page messages, posted by the main window to itself with wParam and lParam 0.
+enum PageMessage {
+    WM_PAGE_WELCOME = WM_USER + 1,      // 1025
+    WM_PAGE_QUIT = WM_USER + 2,         // 1026, no page: destroys the main window
+    WM_PAGE_LICENCE = WM_USER + 3,      // 1027
+    WM_PAGE_INFORMATION = WM_USER + 4,  // 1028
+    WM_PAGE_DESTINATION = WM_USER + 5,  // 1029
+    WM_PAGE_DISK_SPACE = WM_USER + 6,   // 1030
+    WM_PAGE_INSTALL = WM_USER + 7,      // 1031
+    WM_PAGE_FINISH = WM_USER + 8,       // 1032
+    WM_PAGE_ERROR = WM_USER + 9,        // 1033
+    WM_PAGE_INTERRUPTED = WM_USER + 10, // 1034
+};
+
+// Page results passed to EndDialog.
+enum PageResult { PAGE_CANCEL = 0, PAGE_NEXT = 1, PAGE_BACK = 3 };
+
+// Dialog templates (English numbers; LocalizedId adds the language offset).
+enum DialogTemplate {
+    IDD_LICENCE = 100,
+    IDD_COPY_ERROR = 101,
+    IDD_DESTINATION = 102,
+    IDD_INFORMATION = 103,
+    IDD_INSTALL = 104,
+    IDD_FINISH = 105,
+    IDD_ERROR = 106,
+    IDD_INTERRUPTED = 107,
+    IDD_WELCOME = 108,
+    IDD_DISK_SPACE = 109,
+    IDD_REPAIR_FINISHED = 110,
+    IDD_CONFIRM_EXIT = 111,
+};
+
+// Control IDs shared by the templates.
+enum ControlId {
+    IDC_BACK = 1001,
+    IDC_COPY_LABEL = 1002,
+    IDC_COPY_FILE = 1003,
+    IDC_COPY_TO = 1004,
+    IDC_COPY_HINT = 1007,
+    IDC_HEADER_LINE = 1008, // also {CopyDir} in the copy-error dialog
+    IDC_FOOTER_LINE = 1009,
+    IDC_NOTICE = 1010,
+    IDC_RICHTEXT = 1011,
+    IDC_AGREE = 1012,
+    IDC_HEADING = 1013,
+    IDC_FOLDER_EDIT = 1014,
+    IDC_BROWSE = 1015,
+    IDC_PROGRESS = 1016,
+    IDC_CURRENT_FILE = 1017,
+    IDC_CURRENT_DIR = 1018,
+    IDC_WEBSITE = 1020,
+    IDC_BODY = 1026,
+    IDC_DETAIL = 1039,
+    IDC_CLOSING = 1040,
+};
+
+// Bitmaps of the page header and footer, icon of the copy-error dialog.
+enum { IDB_HEADER_LARGE = 960, IDB_HEADER_SMALL = 961, IDB_FOOTER = 962, IDI_COPY_ERROR = 950 };
+
+// ---------------------------------------------------------------------------
+// Main window and sequencer.
+
+// Builds the main window object: default TargetDir, progress defaults and
+// header texts.
+void BuildMainWindowObject();
+// Creates the off-screen main window; null on failure.
+HWND CreateMainWindow();
+HWND MainWindowHandle();
+
+// The page procedure that each page message opens. Tests replace entries
+// to drive the sequencer with pages of their own.
+struct PageProcedures {
+    DLGPROC Welcome;
+    DLGPROC Licence;
+    DLGPROC Information;
+    DLGPROC Destination;
+    DLGPROC DiskSpace;
+    DLGPROC Install;
+    DLGPROC Finish;
+    DLGPROC Error;
+    DLGPROC Interrupted;
+};
+extern PageProcedures Pages;
+void UseDefaultPages();
+
+// What the end of the wizard does instead of a real restart or launch, so
+// that tests can watch it. Null means the real thing.
+struct WizardEndHooks {
+    void (*Restart)();
+    void (*Launch)(const char* commandLine);
+};
+extern WizardEndHooks EndHooks;
+
+// The command line that starts the installed product: its path, quoted.
+Text ProductLaunchCommand();
+
+// ---------------------------------------------------------------------------
+// Page services.
+int PaintPageHeader(HWND dialog, HDC dc);
+BOOL CenterOnWorkArea(HWND window);
+// Pure placement rule of CenterOnWorkArea, for one axis.
+int CenteredPosition(int workStart, int workEnd, int size);
+const char* LoadResourceText(int id);
+BOOL CALLBACK SetChildFont(HWND child, LPARAM font);
+int ConfirmExit(HWND owner);
+void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y);
+
+// The common initialisation steps 1 to 5 of every page: hide, expand the
+// title, centre, fonts; BoldFont on 1013.
+void BeginPageInit(HWND page);
+// WM_ERASEBKGND of every page.
+INT_PTR ErasePageBackground(HWND page, WPARAM wParam, LPARAM lParam);
+// Cancel on the pages with Next/Back: the exit confirmation, then result 0.
+void CancelWithConfirmation(HWND page);
+
+// ---------------------------------------------------------------------------
+// Page procedures.
+INT_PTR CALLBACK WelcomePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK LicencePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK InformationPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK DestinationPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK DiskSpacePageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ErrorPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
+// The install page lives with the engine (engine/engine.h).
+INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
+
+// Folder helpers used by the pages, the extraction and the shortcuts.
+int CreateFolderTree(const char* path);
+int CreateParentFolders(const char* filePath);
