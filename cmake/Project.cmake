@@ -53,3 +53,15 @@ function(setup_add_test name)
         set_tests_properties(${name} PROPERTIES TIMEOUT 600)
     endif()
 endfunction()
+
+# A GoogleTest program for Windows that links the setup program's code and
+# its interface resources (strings, templates, bitmaps), so that
+# LoadString and DialogBox work from the test's own module. Extra .rc files
+# may be listed among the sources. Runs under Wine.
+function(setup_add_windows_test name)
+    setup_use_googletest()
+    add_executable(${name} ${ARGN} $<TARGET_OBJECTS:setupui>)
+    target_link_libraries(${name} PRIVATE setupcore gtest_main)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/resources/generated ${CMAKE_SOURCE_DIR}/resources)
+    setup_add_test(${name} $<TARGET_FILE:${name}>)
+endfunction()

@@ -42,7 +42,6 @@ INT_PTR CALLBACK DiskSpacePageProc(HWND h, UINT m, WPARAM w, LPARAM l) { return 
 INT_PTR CALLBACK FinishPageProc(HWND h, UINT m, WPARAM w, LPARAM l) { return SimplePage(h, m, w, l, false); }
 INT_PTR CALLBACK ErrorPageProc(HWND h, UINT m, WPARAM w, LPARAM l) { return SimplePage(h, m, w, l, false); }
 INT_PTR CALLBACK InterruptedPageProc(HWND h, UINT m, WPARAM w, LPARAM l) { return SimplePage(h, m, w, l, false); }
-INT_PTR CALLBACK InstallPageProc(HWND h, UINT m, WPARAM w, LPARAM l) { return SimplePage(h, m, w, l, true); }
 
 int CreateFolderTree(const char*) { return 0; }
 int CreateParentFolders(const char*) { return 0; }
