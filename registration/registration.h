@@ -12,3 +12,29 @@ void CleanupAfterFailure();
 int RemoveFileAndEmptyFolders(const char* path);
 // Deletes an existing file that is not a folder, read-only or not.
 BOOL DeleteExistingFile(const char* path);
+
+// Registry entries and uninstaller files, written after a successful
+// extraction (and after the shortcuts, so that the link files are listed).
+// Stores one REG_SZ value (length without the NUL) under root\subkey,
+// creating the key when needed. True when the value was stored.
+bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data);
+// The product key with "InstallDir" and the "\Files" list (not in repair
+// mode), the application path entry and the uninstall entry.
+void RegisterProduct();
+// "UnInstall.exe" from the "UNINSTALL" container and "UnInstall.ini"
+// ("args" then "repair") in TargetDir.
+void WriteUninstaller();
+
+// Shortcuts: the maker's Start-menu folder, the extra paths 900+ and the
+// application, help and uninstall links, every link path appended to
+// InstalledFiles whether or not it was saved.
+void CreateShortcuts();
+// One link file through the shell link object. The HRESULT of the save, or
+// of the first step that failed (a link path longer than MAX_PATH - 1
+// characters is refused, never saved truncated).
+HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
+                        const char* workingFolder);
+// How CreateShortcuts opens the group folder in Explorer; ShellExecuteA
+// unless a test puts a recorder in its place.
+typedef HINSTANCE(WINAPI* ShellOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+extern ShellOpenFunction ShellOpenFolder;
