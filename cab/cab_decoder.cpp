@@ -13,7 +13,9 @@ namespace {
 
 const uint16_t kMethodNone = 15;
 const int32_t kNoFolder = 0xFFFF;
-const int32_t kUnknownSize = 0xFFFF;
+// Not yet learnt. A header reserve may itself be 0xFFFF bytes long, so the
+// marker lies outside every size a cabinet can declare.
+const int32_t kUnknownSize = -1;
 const uint32_t kHeaderSize = 36;
 const uint32_t kFileEntrySize = 16;
 const uint32_t kBlockSize = 32768;
