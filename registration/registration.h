@@ -34,7 +34,20 @@ void CreateShortcuts();
 // characters is refused, never saved truncated).
 HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
                         const char* workingFolder);
+// A folder without its trailing backslash, except that a drive root keeps
+// it ("C:\Tools\App\" gives "C:\Tools\App", "C:\" stays "C:\"): the links'
+// working folder and the application path's "Path".
+Text FolderWithoutBackslash(const char* folder);
 // How CreateShortcuts opens the group folder in Explorer; ShellExecuteA
 // unless a test puts a recorder in its place.
 typedef HINSTANCE(WINAPI* ShellOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 extern ShellOpenFunction ShellOpenFolder;
+
+// Common-controls update. ReadComctlVersion fills ComctlVersion on its
+// first successful call and returns ComctlVersionState (-1 not read, 1
+// read); ComctlIsCurrent is 1 from version 4.72 on; UnpackComctlUpdate
+// writes "40comupd.exe" into the temporary folder and its path into
+// outPath (260 characters), 0 and nothing left behind on failure.
+int ReadComctlVersion();
+int ComctlIsCurrent();
+int UnpackComctlUpdate(char* outPath);

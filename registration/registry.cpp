@@ -1,0 +1,126 @@
+// Registration of the installed product: its own key with the list of
+// installed files, the application path entry, the entry in the list of
+// installed programs, and the uninstaller with its settings file.
+#include "registration/registration.h"
+
+#include "engine/engine.h"
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\Corvane\\{ProductName}";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\{ExeName}";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ProductName}";
+// The uninstaller's arguments: product name and program file name.
+const char kUninstallArguments[] = "\"{ProductName}\" \"{ExeName}\"";
+
+Text Expanded(const char* pattern)
+{
+    Text text(pattern);
+    ExpandMacros(text);
+    return text;
+}
+
+// TargetDir followed by an expanded file-name pattern. Only the pattern
+// goes through the macros: the folder the user chose is taken as it is, so
+// a brace in it or a long path is never rewritten or cut.
+Text InTargetDir(const char* pattern)
+{
+    Text path(Context.TargetDir);
+    path.Append(Expanded(pattern).c_str());
+    return path;
+}
+
+// "File%04d": at least four digits, more once the counter needs them.
+void FileValueName(char* name, size_t size, unsigned long counter)
+{
+    char digits[16];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + counter % 10);
+        counter /= 10;
+    } while (counter != 0 && n < sizeof digits);
+    while (n < 4)
+        digits[n++] = '0';
+    char reversed[sizeof digits + 1];
+    for (size_t i = 0; i < n; ++i)
+        reversed[i] = digits[n - 1 - i];
+    reversed[n] = '\0';
+    CopyBounded(name, size, "File");
+    AppendBounded(name, size, reversed);
+}
+
+} // namespace
+
+bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    // The stored length is the text without its terminating NUL.
+    LONG result = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                 static_cast<DWORD>(lstrlenA(data)));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+void RegisterProduct()
+{
+    // No write is examined: a value that cannot be stored is skipped and
+    // the next one is tried.
+    Text productKey = Expanded(kProductKey);
+    SetRegistryString(HKEY_LOCAL_MACHINE, productKey.c_str(), "InstallDir", Context.TargetDir.c_str());
+
+    // A repair keeps the list of the first installation as it is.
+    if (!Context.RepairMode) {
+        Text filesKey(productKey);
+        filesKey.Append("\\Files");
+        for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i) {
+            char name[32];
+            FileValueName(name, sizeof name, static_cast<unsigned long>(i));
+            SetRegistryString(HKEY_LOCAL_MACHINE, filesKey.c_str(), name, Context.InstalledFiles.At(i));
+        }
+    }
+
+    Text appPathKey = Expanded(kAppPathKey);
+    SetRegistryString(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", InTargetDir("{ExeName}").c_str());
+    SetRegistryString(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path",
+                      FolderWithoutBackslash(Context.TargetDir.c_str()).c_str());
+
+    Text uninstallKey = Expanded(kUninstallKey);
+    SetRegistryString(HKEY_LOCAL_MACHINE, uninstallKey.c_str(), "DisplayName",
+                      LoadStringAsText(IDS_APP_NAME).c_str());
+    // The program's path is quoted: with a blank in the folder an unquoted
+    // "C:\Program Files\..." would start C:\Program.exe instead.
+    Text command("\"");
+    command.Append(InTargetDir("UnInstall.exe").c_str());
+    command.Append("\" ");
+    command.Append(Expanded(kUninstallArguments).c_str());
+    SetRegistryString(HKEY_LOCAL_MACHINE, uninstallKey.c_str(), "UninstallString", command.c_str());
+}
+
+void WriteUninstaller()
+{
+    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleA(nullptr);
+    HRSRC resource = FindResourceA(module, "UNINSTALL", "CVZB");
+    if (!resource)
+        return;
+
+    Text programPath = InTargetDir("UnInstall.exe");
+    DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    // A resource that cannot be loaded still leaves the settings file; a
+    // container that cannot be unpacked leaves none, so that a later
+    // repair start does not take the folder for an installation.
+    if (data && !UnpackContainer(data, size, programPath.c_str()))
+        return;
+
+    Text settingsPath = InTargetDir("UnInstall.ini");
+    Text arguments = Expanded(kUninstallArguments);
+    WritePrivateProfileStringA("uninstall", "args", arguments.c_str(), settingsPath.c_str());
+    WritePrivateProfileStringA("uninstall", "repair", Context.ModulePath, settingsPath.c_str());
+    // Windows may keep profile files in a cache; put this one on disk now,
+    // before a restart can follow the installation.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());
+}

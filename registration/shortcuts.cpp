@@ -1,0 +1,161 @@
+// Shortcuts and Start-menu entries: the maker's folder under the Start
+// menu's Programs folder, the extra paths the uninstaller is to remove, and
+// the application, help and uninstall links.
+#include "registration/registration.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "wizard/wizard.h"
+
+ShellOpenFunction ShellOpenFolder = ShellExecuteA;
+
+namespace {
+
+// The shell's link object and the two interfaces used on it, spelled out
+// here so that no GUID library decides which names exist.
+const CLSID kClsidShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+Text Expanded(const char* pattern)
+{
+    Text text(pattern);
+    ExpandMacros(text);
+    return text;
+}
+
+// A folder followed by an expanded pattern. Only the pattern goes through
+// the macros, so a folder with braces in its name or a long path is taken
+// as it is, never rewritten or cut into another file's name.
+Text Joined(const char* folder, const char* pattern)
+{
+    Text path(folder);
+    path.Append(Expanded(pattern).c_str());
+    return path;
+}
+
+// The Start menu's Programs folder of the current user; false when the
+// shell cannot name it.
+bool GetProgramsFolder(char* folder, size_t size)
+{
+    folder[0] = '\0';
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) || !list)
+        return false;
+    char path[MAX_PATH];
+    BOOL found = SHGetPathFromIDListA(list, path);
+    CoTaskMemFree(list);
+    if (!found || path[0] == '\0')
+        return false;
+    return CopyBounded(folder, size, path);
+}
+
+// Strings 900, 901, ... up to the first empty one name paths that the
+// uninstaller is to remove. An existing file among them was not made by
+// this installation and is left out; a folder, or nothing yet, is listed.
+void AddExtraPaths()
+{
+    for (int id = IDS_EXTRA_PATH_FIRST; id <= IDS_EXTRA_PATH_LAST; ++id) {
+        Text path = LoadStringAsText(id);
+        if (path.empty())
+            break;
+        ExpandMacros(path);
+        if (!FileExists(path.c_str()))
+            Context.InstalledFiles.Add(path.c_str());
+    }
+}
+
+} // namespace
+
+Text FolderWithoutBackslash(const char* folder)
+{
+    Text result(folder);
+    if (result.last() == '\\')
+        result.Truncate(result.length() - 1);
+    // "C:" alone names the current folder of drive C, not its root.
+    if (result.last() == ':')
+        result.Append('\\');
+    return result;
+}
+
+HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
+                        const char* workingFolder)
+{
+    IShellLinkA* link = nullptr;
+    HRESULT result = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
+                                      reinterpret_cast<void**>(&link));
+    if (FAILED(result))
+        return result;
+    IPersistFile* file = nullptr;
+    result = link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&file));
+    if (FAILED(result)) {
+        link->Release();
+        return result;
+    }
+
+    link->SetPath(targetPath);
+    link->SetWorkingDirectory(workingFolder);
+    link->SetDescription(description);
+
+    // A path that does not fit the wide buffer with its terminator is not
+    // saved: a cut path would name another file.
+    WCHAR widePath[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) == 0)
+        result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    else
+        result = file->Save(widePath, TRUE);
+
+    file->Release();
+    link->Release();
+    return result;
+}
+
+void CreateShortcuts()
+{
+    char programs[MAX_PATH];
+    bool havePrograms = GetProgramsFolder(programs, sizeof programs);
+
+    Text group;
+    if (havePrograms) {
+        group = Joined(programs, "\\{AppCorvane}");
+        CreateFolderTree(group.c_str());
+        // A restart follows the common-controls update: no window then.
+        if (!Context.UpdateCommonControls)
+            ShellOpenFolder(nullptr, "open", group.c_str(), nullptr, nullptr, SW_SHOWNOACTIVATE);
+    }
+
+    Text workingFolder = FolderWithoutBackslash(Context.TargetDir.c_str());
+
+    AddExtraPaths();
+
+    // Without the Programs folder the link paths would fall into the root
+    // of the current drive; no link is made or listed then.
+    if (!havePrograms)
+        return;
+
+    Text appName = Expanded("{AppName}");
+    Text helpDescription(appName);
+    helpDescription.Append(" Help");
+
+    struct Shortcut {
+        Text link;
+        Text target;
+        const Text* description;
+    } shortcuts[] = {
+        {Joined(programs, "\\{AppCorvane}\\{AppName}.lnk"), Joined(Context.TargetDir.c_str(), "{ExeName}"),
+         &appName},
+        {Joined(programs, LoadStringAsText(LocalizedId(IDS_HELP_LINK)).c_str()),
+         Joined(Context.TargetDir.c_str(), "{HelpName}"), &helpDescription},
+        {Joined(programs, LoadStringAsText(LocalizedId(IDS_UNINSTALL_LINK)).c_str()),
+         Joined(Context.TargetDir.c_str(), "Uninstall.exe"), &appName},
+    };
+    // Every link path is listed, saved or not, so that the uninstaller and
+    // the clean-up know of it.
+    for (const Shortcut& s : shortcuts) {
+        CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(), workingFolder.c_str());
+        Context.InstalledFiles.Add(s.link.c_str());
+    }
+}

@@ -1,0 +1,188 @@
+// Registry entries and uninstaller files written after a successful
+// extraction, checked in the real Wine registry and a temporary folder.
+#include <gtest/gtest.h>
+
+#include "registration/registration.h"
+#include "test_support.h"
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
+const char kFilesKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge\\Files";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
+
+void DeleteProductKeys()
+{
+    for (const char* key : {kProductKey, kAppPathKey, kUninstallKey})
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane"); // only when nothing else is under it
+}
+
+std::string Stored(const char* key, const char* name)
+{
+    StoredValue v;
+    if (!ReadStoredValue(HKEY_LOCAL_MACHINE, key, name, &v))
+        return "<missing>";
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), v.type) << key << " " << name;
+    // The program passes the length without the NUL; NT-family registries
+    // (Wine's too) add the terminator themselves when the byte after the
+    // counted text is a NUL, so exactly one NUL may follow the text here.
+    if (!v.text.empty() && v.text.back() == '\0')
+        v.text.pop_back();
+    EXPECT_EQ(std::string::npos, v.text.find('\0')) << key << " " << name;
+    return v.text;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetInstallerContext();
+        DeleteProductKeys();
+    }
+    void TearDown() override
+    {
+        DeleteProductKeys();
+        ResetInstallerContext();
+    }
+    void SetFiles(std::initializer_list<const char*> files)
+    {
+        for (const char* f : files)
+            Context.InstalledFiles.Add(f);
+    }
+};
+
+TEST_F(Registration, SetRegistryStringStoresTextWithoutItsNul)
+{
+    const struct {
+        HKEY root;
+        const char* data;
+        bool stored;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, "C:\\Tools\\App\\", true},
+        {HKEY_LOCAL_MACHINE, "", true},
+        {nullptr, "no root, no key", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.stored, SetRegistryString(c.root, kFilesKey, "Probe", c.data)) << c.data;
+        if (c.stored) {
+            EXPECT_EQ(std::string(c.data), Stored(kFilesKey, "Probe")); // byte count = text length
+        }
+    }
+}
+
+// Every value of a first installation, for folders that the rules treat
+// differently: a drive root keeps its backslash in "Path", a blank needs
+// the uninstaller's path quoted, braces in a folder are not macros.
+TEST_F(Registration, RegisterProductWritesEveryEntryWithExactData)
+{
+    const struct {
+        const char* target;
+        const char* path;
+    } cases[] = {
+        {"C:\\Tools\\App\\", "C:\\Tools\\App"},
+        {"C:\\", "C:\\"},
+        {"C:\\Program Files\\Corvane\\GlyphForge\\", "C:\\Program Files\\Corvane\\GlyphForge"},
+        {"C:\\{AppName}\\", "C:\\{AppName}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        DeleteProductKeys();
+        Context.InstalledFiles.Clear();
+        Context.TargetDir = c.target;
+        SetFiles({"C:\\a.exe", "C:\\b.hlp", "C:\\c.dll", "L1.lnk", "L2.lnk", "L3.lnk"});
+        RegisterProduct();
+
+        std::string t = c.target;
+        EXPECT_EQ(t, Stored(kProductKey, "InstallDir"));
+        EXPECT_EQ(t + "GlyphForge.exe", Stored(kAppPathKey, ""));
+        EXPECT_EQ(c.path, Stored(kAppPathKey, "Path"));
+        EXPECT_EQ("GlyphForge", Stored(kUninstallKey, "DisplayName"));
+        EXPECT_EQ("\"" + t + "UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"",
+                  Stored(kUninstallKey, "UninstallString"));
+        const char* names[] = {"File0000", "File0001", "File0002", "File0003", "File0004", "File0005"};
+        for (size_t i = 0; i < 6; ++i)
+            EXPECT_EQ(Context.InstalledFiles.At(i), Stored(kFilesKey, names[i]));
+        EXPECT_EQ("<missing>", Stored(kFilesKey, "File0006"));
+    }
+}
+
+// Values are overwritten, never cleared first: a longer list of an earlier
+// installation keeps its higher numbers; a repair writes no list at all.
+TEST_F(Registration, ExistingListIsOverwrittenInPlaceAndRepairLeavesIt)
+{
+    for (const char* name : {"File0000", "File0001", "File0002", "File0003"})
+        SetRegistryString(HKEY_LOCAL_MACHINE, kFilesKey, name, "old");
+    SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", "D:\\Old\\");
+
+    const struct {
+        int repair;
+        const char* expected[4];
+    } cases[] = {
+        {1, {"old", "old", "old", "old"}},
+        {0, {"C:\\new1", "C:\\new2", "old", "old"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.repair);
+        Context.RepairMode = c.repair;
+        Context.TargetDir = "C:\\Tools\\App\\";
+        Context.InstalledFiles.Clear();
+        SetFiles({"C:\\new1", "C:\\new2"});
+        RegisterProduct();
+        const char* names[] = {"File0000", "File0001", "File0002", "File0003"};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(c.expected[i], Stored(kFilesKey, names[i]));
+        EXPECT_EQ("C:\\Tools\\App\\", Stored(kProductKey, "InstallDir"));
+        EXPECT_EQ("C:\\Tools\\App\\GlyphForge.exe", Stored(kAppPathKey, ""));
+        EXPECT_EQ("GlyphForge", Stored(kUninstallKey, "DisplayName"));
+    }
+}
+
+std::string ExpectedUninstallerBytes()
+{
+    std::string bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += static_cast<char>((i * 131 + 7) & 0xFF);
+    return bytes;
+}
+
+// The settings file is written only beside a program that could be
+// unpacked; no "UNINSTALL" resource writes neither file.
+TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
+{
+    HMODULE damaged = LoadLibraryExA((ProgramFolder() + "registration_test_resources.dll").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(damaged != nullptr);
+    const struct {
+        const char* what;
+        HINSTANCE module;
+        bool written;
+    } cases[] = {
+        {"stand-in uninstaller", nullptr, true},
+        {"no UNINSTALL resource", GetModuleHandleA("kernel32.dll"), false},
+        {"damaged container", damaged, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        Context.TargetDir = folder.Path().c_str();
+        Context.InstanceHandle = c.module;
+        CopyBounded(Context.ModulePath, sizeof Context.ModulePath, "C:\\Setup Files\\setup.exe");
+        WriteUninstaller();
+
+        std::string program, settings;
+        EXPECT_EQ(c.written, ReadWholeFile(folder.Path() + "UnInstall.exe", &program));
+        EXPECT_EQ(c.written, ReadWholeFile(folder.Path() + "UnInstall.ini", &settings));
+        if (c.written) {
+            EXPECT_EQ(ExpectedUninstallerBytes(), program);
+            EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
+                      "repair=C:\\Setup Files\\setup.exe\r\n",
+                      settings);
+        }
+    }
+    Context.InstanceHandle = nullptr;
+    FreeLibrary(damaged);
+}
+
+} // namespace
