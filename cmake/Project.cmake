@@ -46,7 +46,13 @@ endmacro()
 # Registers a test. Windows tests run under Wine through the emulator and
 # depend on the fixture that creates the run's prefix.
 function(setup_add_test name)
-    add_test(NAME ${name} COMMAND ${ARGN})
+    set(command ${ARGN})
+    list(GET command 0 program)
+    if(WIN32 AND program MATCHES "^\\$<TARGET_FILE:")
+        # CMake adds the emulator only for a bare target name.
+        set(command ${CMAKE_CROSSCOMPILING_EMULATOR} ${command})
+    endif()
+    add_test(NAME ${name} COMMAND ${command})
     if(WIN32)
         set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
     else()

@@ -14,15 +14,22 @@ setup)
     wineserver -k 2>/dev/null || true
     rm -rf "$prefix" "$HOME"
     mkdir -p "$HOME"
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    # Every Wine process is detached from the caller's output, or CTest would
+    # wait for the pipe that the persistent server keeps open.
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     # The desktop process started by wineboot has no driver until it ends.
-    wineserver -w
-    wineserver -p
+    wineserver -w </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Start the prefix's services (services.exe, winedevice, plugplay, the
+    # desktop) now, with no output attached: started later by a test, they
+    # would inherit its output pipe and keep CTest waiting for ever.
+    /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
+    /usr/lib/wine/wine64 rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
     echo "wine prefix ready: $prefix"
     ;;
 stop)
-    wineserver -k 2>/dev/null || true
+    wineserver -k </dev/null >/dev/null 2>&1 || true
     echo "wine server stopped: $prefix"
     ;;
 *)

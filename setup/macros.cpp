@@ -168,14 +168,8 @@ Text GetArchivistDir()
     return v;
 }
 
-int32_t GetFreeKilobytes(const char* path)
+void CutToVolumeRoot(char* root)
 {
-    char root[260];
-    root[0] = '\0';
-    DWORD n = GetFullPathNameA(path, sizeof root, root, nullptr);
-    if (n == 0 || n >= sizeof root)
-        CopyBounded(root, sizeof root, path);
-
     if (root[0] == '\\' && root[1] == '\\') {
         // Network path: keep \\server\share\ when the share is followed by a
         // backslash, otherwise the whole text.
@@ -190,6 +184,24 @@ int32_t GetFreeKilobytes(const char* path)
         if (p)
             p[1] = '\0';
     }
+}
+
+int32_t SaturatedKilobytes(unsigned long long bytes)
+{
+    // 2 TiB or more would wrap to a negative count: saturate.
+    unsigned long long k = bytes >> 10;
+    return k > 0x7FFFFFFFull ? 0x7FFFFFFF : static_cast<int32_t>(k);
+}
+
+int32_t GetFreeKilobytes(const char* path)
+{
+    char root[260];
+    root[0] = '\0';
+    DWORD n = GetFullPathNameA(path, sizeof root, root, nullptr);
+    if (n == 0 || n >= sizeof root)
+        CopyBounded(root, sizeof root, path);
+
+    CutToVolumeRoot(root);
 
     typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
     FreeSpaceEx freeSpaceEx = nullptr;
@@ -203,9 +215,7 @@ int32_t GetFreeKilobytes(const char* path)
         ULARGE_INTEGER available, total, free;
         if (!freeSpaceEx(root, &available, &total, &free))
             return -1;
-        // 2 TiB or more free would wrap to a negative count: saturate.
-        unsigned long long k = free.QuadPart >> 10;
-        return k > 0x7FFFFFFFull ? 0x7FFFFFFF : static_cast<int32_t>(k);
+        return SaturatedKilobytes(free.QuadPart);
     }
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
     if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))

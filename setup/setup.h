@@ -198,6 +198,11 @@ bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, c
 Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText);
 Text GetArchivistDir();
 int32_t GetFreeKilobytes(const char* path);
+// Cuts a full path to the root of its volume: C:\ or \\server\share\.
+void CutToVolumeRoot(char* path);
+// Bytes to kilobytes, saturated at the largest int32 so that a huge disk
+// never reads as a negative (too small) one.
+int32_t SaturatedKilobytes(unsigned long long bytes);
 void FormatKilobytesMb(char* buffer, size_t size, int32_t kilobytes);
 void FormatBytesMb(char* buffer, size_t size, int32_t bytes);
 // Parses text as LoadStringNumber does.

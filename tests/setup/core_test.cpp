@@ -1,0 +1,340 @@
+// Setup core under Wine: language choice, repair switch, bounded text and
+// the template macros against the real string table and registry.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <string>
+
+#include "setup/setup.h"
+#include "tests/setup/temp_folder.h"
+
+namespace {
+
+std::string Expand(const char* text)
+{
+    Text t(text);
+    ExpandMacros(t);
+    return t.c_str();
+}
+
+class CoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetInstallerContext();
+        Context.InstanceHandle = GetModuleHandleA(nullptr);
+    }
+    void TearDown() override { ResetInstallerContext(); }
+};
+
+TEST_F(CoreTest, LanguageFollowsPrimaryLanguageOfEverySubLanguage)
+{
+    struct {
+        LANGID id;
+        int32_t code;
+    } cases[] = {
+        {0x040C, LANGUAGE_FRENCH}, {0x080C, LANGUAGE_FRENCH}, {0x0C0C, LANGUAGE_FRENCH},
+        {0x0413, LANGUAGE_DUTCH},  {0x0813, LANGUAGE_DUTCH},  {0x0407, LANGUAGE_ENGLISH},
+        {0x0409, LANGUAGE_ENGLISH}, {0x0000, LANGUAGE_ENGLISH},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(c.code, LanguageCodeFromLangId(c.id)) << std::hex << c.id;
+}
+
+TEST_F(CoreTest, LanguageOffsetAndSuffix)
+{
+    struct {
+        int32_t code;
+        int id;
+        const char* suffix;
+    } cases[] = {{LANGUAGE_ENGLISH, 108, ""}, {LANGUAGE_FRENCH, 208, "_FR"}, {LANGUAGE_DUTCH, 308, "_DU"}, {5, 108, ""}};
+    for (auto& c : cases) {
+        Context.LanguageCode = c.code;
+        EXPECT_EQ(c.id, LocalizedId(108));
+        EXPECT_STREQ(c.suffix, LanguageSuffix());
+    }
+}
+
+TEST_F(CoreTest, RepairSwitchSkipsOneCharacterAndKeepsTheRest)
+{
+    struct {
+        const char* arguments;
+        const char* repairDir;
+    } cases[] = {
+        {"/r C:\\Apps\\Tool", "C:\\Apps\\Tool"},
+        {"/r:C:\\Apps\\Tool\\", "C:\\Apps\\Tool\\"},
+        {"/rC:\\Apps", ":\\Apps"},
+        {"/r \"C:\\My Apps\" ", "\"C:\\My Apps\" "},
+        {"/r", ""},
+        {"/r ", ""},
+        {"-x /r D:\\X", "D:\\X"},
+        {"/R C:\\Apps", ""},
+    };
+    for (auto& c : cases) {
+        ResetInstallerContext();
+        ParseRepairSwitch(c.arguments);
+        EXPECT_STREQ(c.repairDir, Context.RepairDir.c_str()) << c.arguments;
+        EXPECT_EQ(0, Context.RepairMode) << c.arguments;
+    }
+}
+
+TEST_F(CoreTest, RepairModeOnlyWhenTheFolderHoldsTheSettingsFile)
+{
+    TempFolder folder;
+    std::string withFile = folder.Path() + "\\withfile";
+    std::string withFolder = folder.Path() + "\\withfolder";
+    CreateDirectoryA(withFile.c_str(), nullptr);
+    CreateDirectoryA(withFolder.c_str(), nullptr);
+    folder.WriteFile("withfile\\Uninstall.ini", "[uninstall]\r\n");
+    CreateDirectoryA((withFolder + "\\Uninstall.ini").c_str(), nullptr);
+
+    ParseRepairSwitch(("/r " + withFile).c_str());
+    EXPECT_EQ(1, Context.RepairMode);
+    ParseRepairSwitch(("/r:" + withFile + "\\").c_str());
+    EXPECT_EQ(1, Context.RepairMode);
+    ParseRepairSwitch(("/r " + withFolder).c_str());
+    EXPECT_EQ(0, Context.RepairMode);
+    ParseRepairSwitch(("/r \"" + withFile + "\"").c_str());
+    EXPECT_EQ(0, Context.RepairMode);
+}
+
+TEST_F(CoreTest, SkipProgramNameHandlesQuotes)
+{
+    EXPECT_STREQ("/r x", SkipProgramName("\"C:\\Program Files\\setup.exe\" /r x"));
+    EXPECT_STREQ("/r x", SkipProgramName("setup.exe   /r x"));
+    EXPECT_STREQ("", SkipProgramName("setup.exe"));
+}
+
+TEST_F(CoreTest, BoundedCopyCutsAtTheLimit)
+{
+    char buffer[8];
+    EXPECT_TRUE(CopyBounded(buffer, sizeof buffer, "1234567"));
+    EXPECT_STREQ("1234567", buffer);
+    EXPECT_FALSE(CopyBounded(buffer, sizeof buffer, "123456789"));
+    EXPECT_STREQ("1234567", buffer);
+    CopyBounded(buffer, sizeof buffer, "abc");
+    EXPECT_FALSE(AppendBounded(buffer, sizeof buffer, "defgh"));
+    EXPECT_STREQ("abcdefg", buffer);
+    EXPECT_FALSE(AppendBounded(buffer, sizeof buffer, "x"));
+    EXPECT_STREQ("abcdefg", buffer);
+}
+
+TEST_F(CoreTest, TextListKeepsOrderAcrossGrowth)
+{
+    TextList list;
+    for (int i = 0; i < 25; ++i)
+        ASSERT_TRUE(list.Add(std::to_string(i).c_str()));
+    ASSERT_EQ(25u, list.Count());
+    for (int i = 0; i < 25; ++i)
+        EXPECT_STREQ(std::to_string(i).c_str(), list.At(i));
+    list.Clear();
+    EXPECT_EQ(0u, list.Count());
+}
+
+TEST_F(CoreTest, MacrosFromTheStringTableAndContext)
+{
+    EXPECT_EQ("GlyphForge Installation - Standard Edition", Expand("{AppName} Installation - {Edition}"));
+    EXPECT_EQ("Corvane GlyphForge", Expand("{ProductName}"));
+    EXPECT_EQ("GlyphForge.exe|GlyphForge.hlp|Corvane", Expand("{ExeName}|{HelpName}|{AppCorvane}"));
+    Context.LanguageCode = LANGUAGE_FRENCH;
+    EXPECT_EQ("GlyphForge Installation - \xC9" "dition Standard", Expand("{AppName} Installation - {Edition}"));
+    Context.LanguageCode = LANGUAGE_ENGLISH;
+
+    Context.TargetDir = "d:\\Apps\\";
+    EXPECT_EQ("D:", Expand("{TargetDrive}"));
+    EXPECT_EQ(Expand("{TargetDir}"), Expand("{PF}"));
+    EXPECT_EQ("d:\\Apps\\", Expand("{PF}"));
+
+    Context.CopyFile = "a.txt";
+    Context.CopyDir = "C:\\X";
+    EXPECT_EQ("a.txt in C:\\X", Expand("{CopyFile} in {CopyDir}"));
+}
+
+TEST_F(CoreTest, MacroSyntaxEdgeCases)
+{
+    struct {
+        const char* input;
+        const char* output;
+    } cases[] = {
+        {"{Unknown}", "##UNKNOWN MACRO##"},
+        {"{targetdir}", "##UNKNOWN MACRO##"},
+        {"{}", "##UNKNOWN MACRO##"},
+        {"a}b", "a}b"},
+        {"{{AppName}", "##UNKNOWN MACRO##"},
+        {"x{AppName", "xGlyphForge"},
+        {"x{Unclosed", "x##UNKNOWN MACRO##"},
+        {"{", "##UNKNOWN MACRO##"},
+        {"", ""},
+        {"no macro", "no macro"},
+    };
+    for (auto& c : cases)
+        EXPECT_EQ(c.output, Expand(c.input)) << c.input;
+}
+
+TEST_F(CoreTest, ValuesAreNotExpandedAgain)
+{
+    Context.TargetDir = "C:\\{AppName}\\";
+    EXPECT_EQ("C:\\{AppName}\\", Expand("{TargetDir}"));
+}
+
+TEST_F(CoreTest, OverLongTextsAreCutAt255Characters)
+{
+    std::string longText(300, 'a');
+    EXPECT_EQ(std::string(255, 'a'), Expand(longText.c_str()));
+
+    Context.TargetDir = std::string(300, 'b').c_str();
+    EXPECT_EQ(std::string(255, 'b'), Expand("{TargetDir}"));
+    EXPECT_EQ("x" + std::string(254, 'b'), Expand("x{TargetDir}"));
+    std::string twice = Expand("{TargetDir}{TargetDir}{AppName}");
+    EXPECT_EQ(255u, twice.size());
+}
+
+TEST_F(CoreTest, SizeFormatUsesTheHundredsDigit)
+{
+    struct {
+        int32_t kilobytes;
+        const char* text;
+    } cases[] = {{1023, "0,0 Mb"}, {1536, "1,5 Mb"}, {2047, "1,0 Mb"}, {1100, "1,1 Mb"},
+                 {10240, "10,2 Mb"}, {-1, "0,0 Mb"}, {0, "0,0 Mb"}};
+    char buffer[32];
+    for (auto& c : cases) {
+        FormatKilobytesMb(buffer, sizeof buffer, c.kilobytes);
+        EXPECT_STREQ(c.text, buffer) << c.kilobytes;
+    }
+    FormatBytesMb(buffer, sizeof buffer, 1572864);
+    EXPECT_STREQ("1,5 Mb", buffer);
+    FormatBytesMb(buffer, sizeof buffer, 0);
+    EXPECT_STREQ("0,0 Mb", buffer);
+}
+
+TEST_F(CoreTest, RequiredSpaceComesFromString5000)
+{
+    char expected[32];
+    FormatBytesMb(expected, sizeof expected, static_cast<int32_t>(LoadStringNumber(IDS_REQUIRED_SPACE)));
+    EXPECT_EQ(expected, Expand("{EspaceRequis}"));
+    EXPECT_GT(LoadStringNumber(IDS_REQUIRED_SPACE), 0);
+}
+
+TEST_F(CoreTest, DecimalParsing)
+{
+    struct {
+        const char* text;
+        long value;
+    } cases[] = {{"1572864", 1572864}, {"  -12x", -12}, {"+7", 7}, {"abc", 0}, {"", 0}, {"99999999999", 0x7FFFFFFF}};
+    for (auto& c : cases)
+        EXPECT_EQ(c.value, ParseDecimal(c.text)) << c.text;
+}
+
+TEST_F(CoreTest, VolumeRootOfDrivesAndShares)
+{
+    struct {
+        const char* path;
+        const char* root;
+    } cases[] = {
+        {"\\\\srv\\share\\dir\\file", "\\\\srv\\share\\"},
+        {"\\\\srv\\share", "\\\\srv\\share"},
+        {"\\\\srv", "\\\\srv"},
+        {"C:\\a\\b", "C:\\"},
+        {"C:", "C:"},
+    };
+    for (auto& c : cases) {
+        char buffer[260];
+        CopyBounded(buffer, sizeof buffer, c.path);
+        CutToVolumeRoot(buffer);
+        EXPECT_STREQ(c.root, buffer) << c.path;
+    }
+}
+
+TEST_F(CoreTest, FreeSpaceSaturatesInsteadOfWrapping)
+{
+    EXPECT_EQ(1, SaturatedKilobytes(1024));
+    EXPECT_EQ(0x7FFFFFFF, SaturatedKilobytes(2ull << 40));
+    EXPECT_EQ(0x7FFFFFFF, SaturatedKilobytes(~0ull));
+    EXPECT_GE(GetFreeKilobytes("C:\\windows\\system32"), 0);
+    EXPECT_EQ(-1, GetFreeKilobytes("Q:\\no\\such\\drive"));
+}
+
+TEST_F(CoreTest, ArchivistFolderFromRegistryOrDocuments)
+{
+    const char* key = "SOFTWARE\\Corvane\\folders";
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+
+    char documents[MAX_PATH] = "";
+    ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, documents));
+    std::string expected = documents;
+    if (expected.back() != '\\')
+        expected += '\\';
+    expected += "Corvane Archivist\\";
+    EXPECT_EQ(expected, GetArchivistDir().c_str());
+
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+    RegSetValueExA(k, "ArchivistLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>("E:\\Lib"), 7);
+    RegCloseKey(k);
+    EXPECT_STREQ("E:\\Lib\\", GetArchivistDir().c_str());
+    EXPECT_EQ("E:\\Lib\\", Expand("{AL}"));
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+}
+
+TEST_F(CoreTest, RegistryStringIsTerminatedAndBounded)
+{
+    const char* key = "SOFTWARE\\Corvane\\test";
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr));
+    // Stored without its terminator, and a value longer than the buffer.
+    RegSetValueExA(k, "short", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3);
+    std::string big(400, 'z');
+    RegSetValueExA(k, "long", 0, REG_SZ, reinterpret_cast<const BYTE*>(big.c_str()), 401);
+    RegCloseKey(k);
+
+    char buffer[260];
+    memset(buffer, 'X', sizeof buffer);
+    EXPECT_TRUE(ReadRegistryString(HKEY_CURRENT_USER, key, "short", buffer));
+    EXPECT_STREQ("abc", buffer);
+    EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, key, "long", buffer));
+    EXPECT_FALSE(ReadRegistryString(HKEY_CURRENT_USER, key, "missing", buffer));
+    EXPECT_STREQ("dflt", ReadMakerSetting("test", "missing", "dflt").c_str());
+    EXPECT_STREQ("", ReadMakerSetting("test", "missing", nullptr).c_str());
+    EXPECT_STREQ("abc", ReadMakerSetting("test", "short", "dflt").c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, key);
+}
+
+TEST_F(CoreTest, ProgramFilesMacrosReadTheRegistry)
+{
+    char expected[260];
+    ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                   "ProgramFilesDir", expected));
+    EXPECT_EQ(expected, Expand("{ProgramFilesDir}"));
+    EXPECT_EQ(std::string(expected) + "\\Corvane\\GlyphForge\\",
+              Expand(LoadStringAsText(IDS_DEFAULT_FOLDER).c_str()));
+}
+
+TEST_F(CoreTest, FileExistsIsFalseForFolders)
+{
+    TempFolder folder;
+    folder.WriteFile("f.txt", "x");
+    EXPECT_TRUE(FileExists((folder.Path() + "\\f.txt").c_str()));
+    EXPECT_FALSE(FileExists(folder.Path().c_str()));
+    EXPECT_FALSE(FileExists((folder.Path() + "\\missing").c_str()));
+}
+
+TEST_F(CoreTest, FontsUseEightAndSixteenPoints)
+{
+    AppConstruct();
+    ASSERT_NE(nullptr, Context.DialogFont);
+    LOGFONTA dialog, bold, title;
+    GetObjectA(Context.DialogFont, sizeof dialog, &dialog);
+    GetObjectA(Context.BoldFont, sizeof bold, &bold);
+    GetObjectA(Context.TitleFont, sizeof title, &title);
+    EXPECT_EQ(MulDiv(-8, Context.ScreenDpiY, 72), dialog.lfHeight);
+    EXPECT_EQ(MulDiv(-16, Context.ScreenDpiY, 72), title.lfHeight);
+    EXPECT_EQ(FW_BOLD, bold.lfWeight);
+    EXPECT_EQ(FW_NORMAL, dialog.lfWeight);
+    EXPECT_STREQ(dialog.lfFaceName, title.lfFaceName);
+    if (Context.ScreenDpiY == 96) {
+        EXPECT_EQ(-11, dialog.lfHeight);
+        EXPECT_EQ(-21, title.lfHeight);
+    }
+}
+
+} // namespace
