@@ -1,0 +1,55 @@
+#!/bin/bash
+# The project's two commands, for a fresh Debian 12 machine as root:
+#   ./build.sh run    build setup.exe with the demo product and run it under Wine
+#   ./build.sh test   build all three configurations and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+
+PACKAGES=(cmake ninja-build g++ make python3 git
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev
+          googletest libbenchmark-dev clang libclang-rt-14-dev
+          wine wine64 gcab xvfb xauth x11-utils imagemagick fonts-wine)
+
+install_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+configure_and_build() {
+    local preset=$1
+    echo "== building $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$(nproc)"
+}
+
+cmd_test() {
+    install_packages
+    configure_and_build native
+    configure_and_build win32
+    configure_and_build win64
+    echo "== native tests"
+    ctest --preset native
+    echo "== Windows tests under Wine"
+    ctest --preset win64
+}
+
+cmd_run() {
+    install_packages
+    configure_and_build win32
+    configure_and_build win64
+    "$ROOT/tools/run-demo.sh" "$ROOT/build/win32/setup/setup.exe" "$ROOT/build/win64/setup/setup.exe"
+}
+
+case "${1:-}" in
+    run) cmd_run ;;
+    test) cmd_test ;;
+    *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
