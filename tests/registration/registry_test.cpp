@@ -139,6 +139,18 @@ TEST_F(Registration, ExistingListIsOverwrittenInPlaceAndRepairLeavesIt)
     }
 }
 
+// Four digits at least; the 10001st file is File10000, not a cut name.
+TEST_F(Registration, FileCounterGrowsPastFourDigits)
+{
+    Context.TargetDir = "C:\\Tools\\App\\";
+    for (int i = 0; i <= 10000; ++i)
+        Context.InstalledFiles.Add(i == 9999 ? "nine" : i == 10000 ? "ten" : "x");
+    RegisterProduct();
+    EXPECT_EQ("nine", Stored(kFilesKey, "File9999"));
+    EXPECT_EQ("ten", Stored(kFilesKey, "File10000"));
+    EXPECT_EQ("<missing>", Stored(kFilesKey, "File10001"));
+}
+
 std::string ExpectedUninstallerBytes()
 {
     std::string bytes;
