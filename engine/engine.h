@@ -15,6 +15,24 @@ DWORD WINAPI StagingThreadProc(LPVOID job);
 // failure (no output file is left behind then).
 int UnpackContainer(const void* data, uint32_t size, const char* path);
 
+// Pause gate of the worker threads. While the install page asks whether
+// to cancel it closes the gate; the running worker stops at its next
+// chunk (staging) or file (extraction) boundary, never inside a call that
+// may hold a lock the question itself needs, as a suspended thread could.
+void PauseWorkers(bool pause);
+// Called by a worker before each chunk or file: returns at once while the
+// gate is open, otherwise waits until it opens again.
+void WaitAtWorkerGate();
+// True while a worker is waiting at the closed gate.
+bool WorkerIsParked();
+// How often workers have called WaitAtWorkerGate since the process
+// started: one more than the chunks of each staged cabinet.
+long WorkerGatePasses();
+
+// The cabinet decoder's notification callback of the extraction thread.
+struct CabNotification;
+intptr_t ExtractionNotify(int kind, CabNotification* notification);
+
 // Extraction thread: decodes both staged cabinets. Its parameter is an
 // ExtractionJobRecord.
 DWORD WINAPI ExtractionThreadProc(LPVOID job);

@@ -1,0 +1,43 @@
+// UnpackContainer: writes the file carried in a "CVZB" resource (the
+// uninstaller, the common-controls update package) to disk.
+#include "engine/container_format.h"
+#include "engine/engine.h"
+
+#include <stdlib.h>
+
+namespace {
+
+// Writes the whole buffer, flushes it and closes the file. A file that
+// could not be written completely is removed, so no caller ever runs or
+// registers a truncated program.
+bool WriteWholeFile(const char* path, const unsigned char* bytes, uint32_t length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes, length, &written, nullptr) && written == length;
+    ok = ok && FlushFileBuffers(file);
+    if (!CloseHandle(file))
+        ok = false;
+    if (!ok)
+        DeleteFileA(path);
+    return ok;
+}
+
+} // namespace
+
+int UnpackContainer(const void* data, uint32_t size, const char* path)
+{
+    if (!path)
+        return 0;
+    // Decoded completely before the output is opened, so a damaged
+    // container never creates or truncates the file.
+    unsigned char* bytes = nullptr;
+    uint32_t length = 0;
+    if (DecodeContainer(data, size, &bytes, &length) != CONTAINER_OK)
+        return 0;
+    bool written = WriteWholeFile(path, bytes, length);
+    free(bytes);
+    return written ? 1 : 0;
+}

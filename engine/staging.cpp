@@ -1,0 +1,89 @@
+// The staging thread: copies the payload cabinets "MAIN" and "ARCHIVIST"
+// out of the program's resources into temporary files, because the
+// cabinet decoder reads cabinets only through file handles.
+#include "engine/engine.h"
+
+namespace {
+
+// Kept below 32 KB as the 16-bit-era _lwrite interface expects.
+const UINT StagingChunk = 0x7FFF;
+// Room for the temporary folder; GetTempFileNameA adds at most 13
+// characters, so the staged path always fits its 260-byte field.
+const DWORD TempFolderRoom = 150;
+
+enum StagingStatus {
+    STAGING_DONE = 0,
+    STAGING_NOT_FOUND = 1,
+    STAGING_NOT_LOADED = 2,
+    STAGING_NOT_LOCKED = 3,
+    STAGING_NOT_CREATED = 4,
+    STAGING_WRITE_FAILED = 5,
+};
+
+// Copies one "CAB" resource into a new temporary file whose path is left
+// in path (260 bytes). After a cancel the file is still created, empty or
+// short. tempFolder is empty when the temporary folder was unusable.
+int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder, char* path)
+{
+    HRSRC found = FindResourceA(job->ModuleHandle, name, "CAB");
+    if (!found)
+        return STAGING_NOT_FOUND;
+    DWORD remaining = SizeofResource(job->ModuleHandle, found);
+    HGLOBAL loaded = LoadResource(job->ModuleHandle, found);
+    if (!loaded)
+        return STAGING_NOT_LOADED;
+    const char* source = static_cast<const char*>(LockResource(loaded));
+    if (!source)
+        return STAGING_NOT_LOCKED;
+
+    // An unusable temporary folder or a failed name would leave the path
+    // empty or stale; _lcreat must never be handed such a path.
+    if (tempFolder[0] == '\0' || GetTempFileNameA(tempFolder, "tmp", 0, path) == 0) {
+        path[0] = '\0';
+        return STAGING_NOT_CREATED;
+    }
+    HFILE file = _lcreat(path, 0);
+    if (file == HFILE_ERROR)
+        return STAGING_NOT_CREATED;
+
+    for (;;) {
+        WaitAtWorkerGate();
+        if (remaining == 0 || Context.UserCancelled)
+            break;
+        UINT chunk = remaining < StagingChunk ? static_cast<UINT>(remaining) : StagingChunk;
+        // A short write (a full disk) is as much a failure as an error:
+        // the decoder would otherwise meet a truncated cabinet.
+        if (_lwrite(file, source, chunk) != chunk) {
+            _lclose(file);
+            return STAGING_WRITE_FAILED;
+        }
+        source += chunk;
+        remaining -= chunk;
+        job->Done += static_cast<int32_t>(chunk);
+    }
+    _lclose(file);
+    return STAGING_DONE;
+}
+
+} // namespace
+
+DWORD WINAPI StagingThreadProc(LPVOID parameter)
+{
+    StagingJobRecord* job = static_cast<StagingJobRecord*>(parameter);
+    // Paths of an earlier run must not survive into this one: the page
+    // hands them to the clean-up, which would delete someone else's file.
+    job->MainCabTemp[0] = '\0';
+    job->ArchivistCabTemp[0] = '\0';
+
+    char tempFolder[TempFolderRoom];
+    DWORD folderLength = GetTempPathA(TempFolderRoom, tempFolder);
+    if (folderLength == 0 || folderLength >= TempFolderRoom)
+        tempFolder[0] = '\0';
+    job->Done = 0;
+
+    int status = StageCabinet(job, "MAIN", tempFolder, job->MainCabTemp);
+    if (status == STAGING_DONE)
+        status = StageCabinet(job, "ARCHIVIST", tempFolder, job->ArchivistCabTemp);
+    job->Status = status;
+    return static_cast<DWORD>(status);
+}
