@@ -1,23 +1,249 @@
-// The install page: runs staging and extraction on worker threads, shows
-// the progress, and registers the product when the files are in place.
+// The install page: runs the staging thread and then the extraction thread,
+// polls them on a 50 ms timer, shows the progress and the file being
+// copied, lets the user cancel, and registers the product once every file
+// is in place.
 #include "engine/engine.h"
+#include "registration/registration.h"
 #include "wizard/wizard.h"
 
-// Placeholder until the installation run lands: the page shows itself and
-// Next ends it as a successful run.
+#include <commctrl.h>
+
+namespace {
+
+const UINT_PTR kProgressTimerId = 1;
+const UINT kProgressTimerMs = 50;
+
+// A worker that a confirmed cancel left running must end before a new run
+// reuses its record: it stops at its next chunk or file.
+void JoinWorker(HANDLE& thread)
+{
+    if (!thread)
+        return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    thread = nullptr;
+}
+
+HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
+{
+    HANDLE thread = CreateThread(nullptr, 0, routine, job, 0, nullptr);
+    if (thread)
+        SetThreadPriority(thread, THREAD_PRIORITY_HIGHEST);
+    return thread;
+}
+
+void EndRun(HWND page, INT_PTR result)
+{
+    if (result == PAGE_CANCEL)
+        Context.CleanupRequired = 1;
+    Context.InstallPhase = 3;
+    EndDialog(page, result);
+}
+
+void RunComctlUpdate()
+{
+    char package[MAX_PATH];
+    if (!UnpackComctlUpdate(package))
+        return;
+    // Quoted: the temporary folder may hold blanks.
+    char command[MAX_PATH + 32];
+    CopyBounded(command, sizeof command, "\"");
+    AppendBounded(command, sizeof command, package);
+    AppendBounded(command, sizeof command, "\" /r:n /q:a");
+    WinExec(command, SW_HIDE);
+    // While the package runs its file cannot be deleted: that is how its
+    // end is noticed, for at most ten seconds.
+    for (int i = 0; i < 20; ++i) {
+        Sleep(500);
+        if (DeleteFileA(package))
+            break;
+    }
+}
+
+void FinishSuccessfulRun(HWND page)
+{
+    Context.ProgressPos = static_cast<uint32_t>(Context.ExtractionJob.Done);
+    Context.ProgressMax = static_cast<uint32_t>(Context.ExtractionJob.Total);
+    ShowProgress(page);
+    CreateShortcuts();
+    RegisterProduct();
+    WriteUninstaller();
+    SetActiveWindow(page);
+    if (Context.UpdateCommonControls)
+        RunComctlUpdate();
+    EndRun(page, PAGE_NEXT);
+}
+
+void StartExtraction(HWND page)
+{
+    Context.InstallPhase = 2;
+    ExtractionJobRecord& job = Context.ExtractionJob;
+    CopyBounded(job.MainCabPath, sizeof job.MainCabPath, Context.MainCabTempPath.c_str());
+    CopyBounded(job.ArchivistCabPath, sizeof job.ArchivistCabPath, Context.ArchivistCabTempPath.c_str());
+    job.Total = Context.ProgressTotal;
+    job.Done = Context.StagingJob.Done;
+    job.Status = 0;
+    Context.ExtractionThread = StartWorker(ExtractionThreadProc, &job);
+    if (!Context.ExtractionThread)
+        EndRun(page, PAGE_CANCEL);
+}
+
+void OnTimer(HWND page)
+{
+    char file[260], dir[260];
+    GetCurrentFileAndDir(file, sizeof file, dir, sizeof dir);
+    SetDlgItemTextA(page, IDC_CURRENT_FILE, file);
+    SetDlgItemTextA(page, IDC_CURRENT_DIR, dir);
+
+    if (Context.InstallPhase == 1) {
+        if (WaitForSingleObject(Context.StagingThread, 0) == WAIT_TIMEOUT) {
+            Context.ProgressPos = static_cast<uint32_t>(Context.StagingJob.Done);
+            Context.ProgressMax = static_cast<uint32_t>(Context.StagingJob.Total);
+            ShowProgress(page);
+            return;
+        }
+        Context.MainCabTempPath = Context.StagingJob.MainCabTemp;
+        Context.ArchivistCabTempPath = Context.StagingJob.ArchivistCabTemp;
+        Context.ExtractTargetDir = Context.TargetDir;
+        Context.ArchivistDir = GetArchivistDir();
+        CloseHandle(Context.StagingThread);
+        Context.StagingThread = nullptr;
+        if (Context.UserCancelled || Context.StagingJob.Status != 0) {
+            EndRun(page, PAGE_CANCEL);
+            return;
+        }
+        StartExtraction(page);
+        if (Context.InstallPhase != 2)
+            return;
+    }
+
+    if (Context.InstallPhase == 2) {
+        if (WaitForSingleObject(Context.ExtractionThread, 0) == WAIT_TIMEOUT) {
+            Context.ProgressPos = static_cast<uint32_t>(Context.ExtractionJob.Done);
+            Context.ProgressMax = static_cast<uint32_t>(Context.ExtractionJob.Total);
+            ShowProgress(page);
+            return;
+        }
+        CloseHandle(Context.ExtractionThread);
+        Context.ExtractionThread = nullptr;
+        if (Context.UserCancelled || Context.ExtractionJob.Status != 0) {
+            EndRun(page, PAGE_CANCEL);
+            return;
+        }
+        FinishSuccessfulRun(page);
+    }
+}
+
+BOOL OnInitDialog(HWND page)
+{
+    BeginPageInit(page);
+    SendDlgItemMessageA(page, IDC_CURRENT_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+    SendDlgItemMessageA(page, IDC_CURRENT_DIR, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+    ExpandItemText(page, IDC_HEADING);
+    SetDlgItemTextA(page, IDC_CURRENT_FILE, "");
+    SetDlgItemTextA(page, IDC_CURRENT_DIR, "");
+    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    ShowWindow(page, SW_SHOW);
+
+    // A run started again after Back from the error or interrupted page:
+    // the earlier worker must be gone and its staged cabinets deleted
+    // before the records are reused.
+    PauseWorkers(false);
+    JoinWorker(Context.StagingThread);
+    JoinWorker(Context.ExtractionThread);
+    if (!Context.MainCabTempPath.empty())
+        DeleteExistingFile(Context.MainCabTempPath.c_str());
+    if (!Context.ArchivistCabTempPath.empty())
+        DeleteExistingFile(Context.ArchivistCabTempPath.c_str());
+    Context.MainCabTempPath.Clear();
+    Context.ArchivistCabTempPath.Clear();
+    SetCurrentFileAndDir("", "");
+
+    Context.UserCancelled = 0;
+    Context.CleanupRequired = 0;
+    Context.ExtractingArchivist = 0;
+    Context.InstallPhase = 1;
+    Context.TimerBusy = 0;
+    StagingJobRecord& job = Context.StagingJob;
+    job.ModuleHandle = Context.InstanceHandle;
+    job.MainCabTemp[0] = '\0';
+    job.ArchivistCabTemp[0] = '\0';
+    job.Status = 0;
+    job.Done = 0;
+    job.Total = Context.ProgressTotal;
+    Context.StagingThread = StartWorker(StagingThreadProc, &job);
+    if (!Context.StagingThread) {
+        EndRun(page, PAGE_CANCEL);
+        return TRUE;
+    }
+    Context.ProgressTimer = SetTimer(page, kProgressTimerId, kProgressTimerMs, nullptr);
+    return TRUE;
+}
+
+void OnCancel(HWND page)
+{
+    if (Context.InstallPhase != 1 && Context.InstallPhase != 2)
+        return;
+    // The worker stops at its next chunk or file boundary instead of being
+    // suspended wherever it is, which could be inside the heap that the
+    // question itself needs. The timer must not end the page meanwhile.
+    PauseWorkers(true);
+    int32_t wasBusy = Context.TimerBusy;
+    Context.TimerBusy = 1;
+    int answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
+    if (answer == IDYES) {
+        Context.CleanupRequired = 1;
+        Context.UserCancelled = 1;
+    }
+    PauseWorkers(false);
+    Context.TimerBusy = wasBusy;
+    if (answer == IDYES)
+        EndDialog(page, PAGE_CANCEL);
+}
+
+} // namespace
+
+unsigned ProgressPercent(uint32_t pos, uint32_t max)
+{
+    if (max == 0)
+        return 0;
+    // Computed in 64 bits: pos * 100 overflows 32 bits beyond 42 MB.
+    unsigned long long percent = (static_cast<unsigned long long>(pos) * 100 + 1) / max;
+    return percent > 100 ? 100u : static_cast<unsigned>(percent);
+}
+
+void ShowProgress(HWND page)
+{
+    unsigned percent = ProgressPercent(Context.ProgressPos, Context.ProgressMax);
+    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+}
+
 INT_PTR CALLBACK InstallPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
-        BeginPageInit(page);
-        ShowWindow(page, SW_SHOW);
-        return TRUE;
+        return OnInitDialog(page);
+    case WM_TIMER:
+        if (Context.TimerBusy)
+            return DefWindowProcA(page, message, wParam, lParam);
+        Context.TimerBusy = 1;
+        OnTimer(page);
+        Context.TimerBusy = 0;
+        return DefWindowProcA(page, message, wParam, lParam);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            OnCancel(page);
+            return TRUE;
+        }
+        return FALSE;
     case WM_ERASEBKGND:
         return ErasePageBackground(page, wParam, lParam);
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
-            EndDialog(page, PAGE_NEXT);
-            return TRUE;
+    case WM_DESTROY:
+        if (Context.ProgressTimer) {
+            KillTimer(page, Context.ProgressTimer);
+            Context.ProgressTimer = 0;
         }
         return FALSE;
     }

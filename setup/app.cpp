@@ -47,6 +47,26 @@ HMODULE LoadSystemLibrary(const char* name)
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+void RegisterCommonControls()
+{
+    // The progress bar's class lives in COMCTL32, loaded from the system
+    // folder and kept for the life of the process.
+    static HMODULE comctl = nullptr;
+    if (comctl)
+        return;
+    comctl = LoadSystemLibrary("comctl32.dll");
+    if (!comctl)
+        return;
+    struct CommonControlsInit {
+        DWORD size;
+        DWORD classes;
+    } init = {sizeof(CommonControlsInit), 0x00000020 /* ICC_PROGRESS_CLASS */};
+    typedef BOOL(WINAPI * InitEx)(const void*);
+    InitEx initEx = reinterpret_cast<InitEx>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+    if (initEx)
+        initEx(&init);
+}
+
 void LoadStringText(int id, char* buffer, int size)
 {
     if (size <= 0)
@@ -162,6 +182,7 @@ bool AppStart(const char* arguments)
     Context.InstanceHandle = GetModuleHandleA(nullptr);
 
     ParseRepairSwitch(arguments ? arguments : "");
+    RegisterCommonControls();
 
     BuildMainWindowObject();
     HWND frame = CreateMainWindow();

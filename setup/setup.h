@@ -186,6 +186,9 @@ int MessageBoxFromString(HWND owner, int id, UINT style);
 // Opens a DLL from the system folder only, never from the program's own
 // folder or the current directory.
 HMODULE LoadSystemLibrary(const char* name);
+// Registers the progress bar's window class (COMCTL32 from the system
+// folder).
+void RegisterCommonControls();
 // Takes the program's folder and the current directory out of the DLL
 // search path. Called first thing at start.
 void HardenDllSearchPath();

@@ -1,0 +1,296 @@
+// The extraction thread: runs the cabinet decoder over both staged cabinets
+// and turns every entry into an installed file (folders created, file
+// recorded, date, time and attributes applied), asking the user through the
+// copy-error dialog when a file cannot be created.
+#include "engine/engine.h"
+#include "cab/cab.h"
+#include "registration/registration.h"
+#include "wizard/wizard.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+namespace {
+
+ExtractionJobRecord* ActiveJob = nullptr;
+
+// The seven callbacks map one to one onto the run-time library.
+void* AllocCallback(uint32_t size) { return malloc(size); }
+void FreeCallback(void* memory) { free(memory); }
+intptr_t OpenCallback(char* path, int flags, int mode) { return _open(path, flags, mode); }
+uint32_t ReadCallback(intptr_t handle, void* buffer, uint32_t count)
+{
+    return static_cast<uint32_t>(_read(static_cast<int>(handle), buffer, count));
+}
+uint32_t WriteCallback(intptr_t handle, void* buffer, uint32_t count)
+{
+    return static_cast<uint32_t>(_write(static_cast<int>(handle), buffer, count));
+}
+int CloseCallback(intptr_t handle) { return _close(static_cast<int>(handle)); }
+int32_t SeekCallback(intptr_t handle, int32_t offset, int origin)
+{
+    return _lseek(static_cast<int>(handle), offset, origin);
+}
+
+const int kOpenForHeader = _O_BINARY | _O_SEQUENTIAL | _O_RDONLY;                      // 0x8020
+const int kOpenForOutput = _O_BINARY | _O_SEQUENTIAL | _O_TRUNC | _O_CREAT | _O_WRONLY; // 0x8321
+const int kOutputMode = _S_IREAD | _S_IWRITE;                                           // 0x180
+
+void AddDone(int32_t bytes)
+{
+    if (ActiveJob)
+        ActiveJob->Done += bytes;
+}
+
+// A name from the cabinet must stay below the folder it is extracted into:
+// no absolute path, no drive, no ".." component.
+bool IsSafeEntryName(const char* name)
+{
+    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/')
+        return false;
+    if (strchr(name, ':'))
+        return false;
+    const char* part = name;
+    for (;;) {
+        size_t n = strcspn(part, "\\/");
+        if (n == 2 && part[0] == '.' && part[1] == '.')
+            return false;
+        if (part[n] == '\0')
+            return true;
+        part += n + 1;
+    }
+}
+
+// Splits a path at its last backslash into folder and file name.
+void SplitPath(const char* path, Text& folder, Text& file)
+{
+    const char* slash = strrchr(path, '\\');
+    if (slash) {
+        folder.Assign(path, static_cast<size_t>(slash - path));
+        file.Assign(slash + 1);
+    } else {
+        folder.Clear();
+        file.Assign(path);
+    }
+}
+
+INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        SendDlgItemMessageA(dialog, IDC_COPY_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        SendDlgItemMessageA(dialog, IDC_HEADER_LINE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        const int expanded[] = {IDC_COPY_FILE, IDC_HEADER_LINE, IDC_COPY_HINT};
+        for (int id : expanded) {
+            HWND item = GetDlgItem(dialog, id);
+            if (!item)
+                continue;
+            char buffer[301];
+            buffer[0] = '\0';
+            GetWindowTextA(item, buffer, sizeof buffer);
+            Text t(buffer);
+            ExpandMacros(t);
+            SetWindowTextA(item, t.c_str());
+        }
+        // The pages are centred; so is this dialog, which has no owner.
+        CenterOnWorkArea(dialog);
+        SetForegroundWindow(dialog);
+        SetFocus(GetDlgItem(dialog, IDRETRY));
+        return FALSE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDRETRY:
+        case IDCANCEL:
+        case IDIGNORE:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+// Retry (4), Abort (2) or Ignore (5). A dialog that cannot be shown counts
+// as Abort, so that the run fails rather than skipping files unseen.
+int CopyErrorDialog()
+{
+    INT_PTR result = DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(IDD_COPY_ERROR)), nullptr,
+                                     CopyErrorProc, 0);
+    if (result == IDRETRY || result == IDIGNORE)
+        return static_cast<int>(result);
+    return IDCANCEL;
+}
+
+// Builds ExtractDir + name into path (MAX_PATH bytes); false when it does
+// not fit, so that it is never cut into another file's name.
+bool BuildDestination(const char* name, char* path)
+{
+    return CopyBounded(path, MAX_PATH, Context.ExtractDir.c_str()) && AppendBounded(path, MAX_PATH, name);
+}
+
+void DeleteHelpCompanion(const char* path)
+{
+    size_t n = strlen(path);
+    if (n < 4 || _stricmp(path + n - 4, ".hlp") != 0)
+        return;
+    char companion[MAX_PATH];
+    CopyBounded(companion, sizeof companion, path);
+    memcpy(companion + n - 3, "gid", 3);
+    SetFileAttributesA(companion, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(companion);
+}
+
+intptr_t OnCopyFile(CabNotification* n)
+{
+    // Between files is where a pause for the cancel question holds nothing.
+    WaitAtWorkerGate();
+    if (Context.UserCancelled)
+        return 0;
+
+    Context.CurrentFileSize = n->size;
+    char path[MAX_PATH];
+    bool fits = BuildDestination(n->text1, path);
+    bool safe = IsSafeEntryName(n->text1);
+    if (!fits)
+        CopyBounded(path, sizeof path, n->text1);
+
+    Text folder, file;
+    SplitPath(fits ? path : n->text1, folder, file);
+    SetCurrentFileAndDir(file.c_str(), fits ? folder.c_str() : Context.ExtractDir.c_str());
+
+    if (fits && safe && Context.ExtractingArchivist && FileExists(path)) {
+        // The sibling product's files already installed are never replaced.
+        AddDone(Context.CurrentFileSize);
+        return 0;
+    }
+
+    for (;;) {
+        int handle = -1;
+        if (fits && safe) {
+            DeleteHelpCompanion(path);
+            CreateParentFolders(path);
+            DeleteFileA(path);
+            handle = _open(path, kOpenForOutput, kOutputMode);
+            SplitPath(path, Context.CopyDir, Context.CopyFile);
+        } else {
+            // Refused without touching the disk: the name would leave the
+            // destination folder or does not fit a path.
+            Context.CopyFile.Assign(n->text1);
+            Context.CopyDir.Assign(Context.ExtractDir.c_str());
+            if (Context.CopyDir.last() == '\\')
+                Context.CopyDir.Truncate(Context.CopyDir.length() - 1);
+        }
+        if (handle != -1) {
+            Context.InstalledFiles.Add(path);
+            return handle;
+        }
+        MessageBeep(MB_ICONHAND);
+        int answer = CopyErrorDialog();
+        if (answer == IDRETRY)
+            continue;
+        if (answer == IDIGNORE) {
+            AddDone(Context.CurrentFileSize);
+            return 0;
+        }
+        return -1;
+    }
+}
+
+intptr_t OnCloseFile(CabNotification* n)
+{
+    char path[MAX_PATH];
+    BuildDestination(n->text1, path);
+    CloseCallback(n->fileHandle);
+
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        FILETIME local, utc;
+        if (DosDateTimeToFileTime(n->date, n->time, &local) && LocalFileTimeToFileTime(&local, &utc))
+            SetFileTime(h, &utc, nullptr, &utc);
+        CloseHandle(h);
+    }
+    SetFileAttributesA(path, n->attributes & 0x27);
+    AddDone(Context.CurrentFileSize);
+    return 1;
+}
+
+// One pass: 0 when the cabinet was processed, else the status code.
+int32_t ExtractCabinet(const char* cabinetPath)
+{
+    CabErrorRecord error = {};
+    CabDecoder* decoder = CabDecoderCreate(AllocCallback, FreeCallback, OpenCallback, ReadCallback, WriteCallback,
+                                           CloseCallback, SeekCallback, 1, &error);
+    if (!decoder)
+        return 1;
+    char path[MAX_PATH];
+    CopyBounded(path, sizeof path, cabinetPath);
+    intptr_t file = OpenCallback(path, kOpenForHeader, 0);
+    if (file == -1) {
+        CabDecoderDestroy(decoder);
+        return 2;
+    }
+    CabCabinetInfo info;
+    bool isCabinet = CabDecoderIsCabinet(decoder, file, &info);
+    CloseCallback(file);
+    if (!isCabinet) {
+        CabDecoderDestroy(decoder);
+        return 3;
+    }
+
+    char folder[MAX_PATH] = "";
+    const char* name = path;
+    char* slash = strrchr(path, '\\');
+    if (slash) {
+        name = slash + 1;
+        size_t n = static_cast<size_t>(slash - path) + 1;
+        memcpy(folder, path, n);
+        folder[n] = '\0';
+    }
+    if (!CabDecoderCopy(decoder, name, folder, 0, ExtractionNotify, nullptr, nullptr)) {
+        CabDecoderDestroy(decoder);
+        return 4;
+    }
+    if (!CabDecoderDestroy(decoder))
+        return 5;
+    return 0;
+}
+
+} // namespace
+
+intptr_t ExtractionNotify(int kind, CabNotification* n)
+{
+    switch (kind) {
+    case CAB_NOTIFY_COPY_FILE:
+        return OnCopyFile(n);
+    case CAB_NOTIFY_CLOSE_FILE_INFO:
+        return OnCloseFile(n);
+    case CAB_NOTIFY_NEXT_CABINET:
+        // The payload cabinets are single cabinets: this only comes from a
+        // damaged one, and answering 0 would have the decoder ask for ever.
+        return -1;
+    default:
+        return 0;
+    }
+}
+
+DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
+{
+    ExtractionJobRecord* job = static_cast<ExtractionJobRecord*>(parameter);
+    ActiveJob = job;
+    for (int pass = 0; pass < 2; ++pass) {
+        Context.ExtractingArchivist = pass;
+        Context.ExtractDir = pass == 0 ? Context.ExtractTargetDir : Context.ArchivistDir;
+        int32_t status = ExtractCabinet(pass == 0 ? job->MainCabPath : job->ArchivistCabPath);
+        if (status != 0) {
+            job->Status = status;
+            return 0;
+        }
+    }
+    job->Status = 0;
+    return 0;
+}
