@@ -130,6 +130,11 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
         return OnCreate(window);
     case WM_ERASEBKGND:
         return TRUE;
+    case WM_GETMINMAXINFO:
+        // The frame is meant to be one pixel: no minimum tracking size.
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize.x = 1;
+        reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize.y = 1;
+        return 0;
     case WM_DESTROY:
         OnDestroy();
         return 0;
