@@ -5,7 +5,7 @@
 // previous 32 KB as its dictionary. Both decoders produce the whole output
 // and are checked against the original before any timing.
 //
-//   mszip-bench [FILE] [ROUNDS]
+//   mszip-bench [--rounds N] [FILE]
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -154,10 +154,23 @@ int main(int argc, char** argv)
 {
     Bytes data;
     int rounds = 10;
-    if (argc > 1) {
-        FILE* f = fopen(argv[1], "rb");
+    const char* file = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+            rounds = atoi(argv[++i]);
+        else if (!file && argv[i][0] != '-')
+            file = argv[i];
+        else
+            rounds = 0;
+    }
+    if (rounds < 1) {
+        fprintf(stderr, "usage: mszip-bench [--rounds N] [FILE]\n");
+        return 2;
+    }
+    if (file) {
+        FILE* f = fopen(file, "rb");
         if (!f) {
-            fprintf(stderr, "mszip-bench: cannot open %s\n", argv[1]);
+            fprintf(stderr, "mszip-bench: cannot open %s\n", file);
             return 1;
         }
         uint8_t chunk[65536];
@@ -167,10 +180,9 @@ int main(int argc, char** argv)
     } else {
         data = BuildCorpus();
     }
-    if (argc > 2) rounds = atoi(argv[2]);
-    if (data.empty() || rounds < 1) {
-        fprintf(stderr, "usage: mszip-bench [FILE] [ROUNDS]\n");
-        return 2;
+    if (data.empty()) {
+        fprintf(stderr, "mszip-bench: nothing to decode\n");
+        return 1;
     }
 
     Framed framed;

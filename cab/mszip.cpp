@@ -59,21 +59,35 @@ uint32_t MakeEntry(SymbolKind kind, uint32_t symbol, uint32_t length)
     return (symbol << 16) | length;
 }
 
-uint32_t ReverseBits(uint32_t code, uint32_t length)
-{
-    uint32_t reversed = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        reversed = (reversed << 1) | (code & 1);
-        code >>= 1;
+// Deflate packs Huffman codes most significant bit first into a stream read
+// least significant bit first, so tables are indexed by reversed codes.
+struct ReversedBytes {
+    uint8_t value[256];
+    constexpr ReversedBytes() : value()
+    {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t r = 0;
+            for (uint32_t bit = 0; bit < 8; ++bit)
+                if (i & (1u << bit)) r |= 0x80u >> bit;
+            value[i] = uint8_t(r);
+        }
     }
-    return reversed;
+};
+constexpr ReversedBytes kReversed;
+
+inline uint32_t ReverseBits(uint32_t code, uint32_t length)
+{
+    uint32_t reversed = (uint32_t(kReversed.value[code & 0xFF]) << 8) | kReversed.value[(code >> 8) & 0xFF];
+    return reversed >> (16 - length);
 }
 
 // Builds a canonical Huffman decoding table from code lengths. Refuses an
 // over-subscribed set, and an incomplete one unless it is a single one-bit
-// code; all-zero lengths give a table whose every entry is invalid.
-bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_t rootLimit, uint32_t* table,
-                uint32_t capacity, uint32_t* rootBits)
+// code; all-zero lengths give a table whose every entry is invalid. With
+// narrow, the first-level width shrinks to the longest code; without, it
+// is exactly rootLimit, so that the decoding loop can use a constant mask.
+bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_t rootLimit, bool narrow,
+                uint32_t* table, uint32_t capacity, uint32_t* rootBits)
 {
     uint32_t counts[kMaxCodeLength + 1] = {0};
     for (uint32_t i = 0; i < count; ++i) counts[lengths[i]]++;
@@ -86,8 +100,10 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
         longest = len;
     }
     if (longest == 0) {
-        table[0] = table[1] = kInvalid | 1;
-        *rootBits = 1;
+        uint32_t root = narrow ? 1 : rootLimit;
+        if ((1u << root) > capacity) return false;
+        for (uint32_t i = 0; i < (1u << root); ++i) table[i] = kInvalid | root;
+        *rootBits = root;
         return true;
     }
 
@@ -99,8 +115,8 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
     if (left > 0 && longest != 1) return false;
 
     uint32_t root = rootLimit;
-    if (root > longest) root = longest;
-    if (root < shortest) root = shortest;
+    if (narrow && root > longest) root = longest;
+    if (narrow && root < shortest) root = shortest;
     uint32_t rootSize = 1u << root;
     if (rootSize > capacity) return false;
 
@@ -123,16 +139,19 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
         if (len == 0) continue;
         uint32_t at = offsets[len]++;
         sorted[at] = uint16_t(symbol);
-        codes[at] = uint16_t(nextCode[len]++);
+        codes[at] = uint16_t(ReverseBits(nextCode[len]++, len));
     }
 
-    for (uint32_t i = 0; i < rootSize; ++i) table[i] = kInvalid | root;
+    // A complete code fills every entry; only the one-bit exception leaves
+    // a hole, which must decode as invalid.
+    if (left > 0)
+        for (uint32_t i = 0; i < rootSize; ++i) table[i] = kInvalid | root;
 
     uint32_t next = rootSize;  // first free entry for subtables
     uint32_t currentPrefix = 0xFFFFFFFF, subStart = 0, subBits = 0;
     for (uint32_t i = 0; i < used; ++i) {
         uint32_t symbol = sorted[i], len = lengths[symbol];
-        uint32_t reversed = ReverseBits(codes[i], len);
+        uint32_t reversed = codes[i];
         uint32_t entry = MakeEntry(kind, symbol, len);
         if (len <= root) {
             for (uint32_t at = reversed; at < rootSize; at += 1u << len) table[at] = entry;
@@ -145,7 +164,7 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
             uint32_t longestHere = len;
             for (uint32_t j = i + 1; j < used; ++j) {
                 uint32_t lenJ = lengths[sorted[j]];
-                if ((ReverseBits(codes[j], lenJ) & (rootSize - 1)) != prefix) break;
+                if ((codes[j] & (rootSize - 1)) != prefix) break;
                 longestHere = lenJ;
             }
             currentPrefix = prefix;
@@ -153,7 +172,6 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
             subBits = longestHere - root;
             uint32_t subSize = 1u << subBits;
             if (subStart + subSize > capacity || subStart > 0xFFFF) return false;
-            for (uint32_t at = 0; at < subSize; ++at) table[subStart + at] = kInvalid | longestHere;
             next += subSize;
             table[prefix] = kLink | (subBits << 12) | (subStart << 16) | root;
         }
@@ -166,7 +184,7 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
 inline uint32_t Lookup(const uint32_t* table, uint32_t mask, uint64_t bits)
 {
     uint32_t entry = table[bits & mask];
-    if (entry & kLink) {
+    if (__builtin_expect((entry & kLink) != 0, 0)) {
         uint32_t sub = (uint32_t(bits) >> (entry & 0xFF)) & ((1u << ((entry >> 12) & 0xF)) - 1);
         entry = table[(entry >> 16) + sub];
     }
@@ -183,25 +201,62 @@ inline uint64_t LoadLittleEndian64(const uint8_t* p)
     return word;
 }
 
-// Copies a match whose source lies inside the current block: the source is
-// dist bytes behind the destination, so overlapping runs repeat themselves.
-inline void CopyWithinBlock(uint8_t* dst, uint32_t dist, uint32_t len)
+inline void Copy8(uint8_t* dst, const uint8_t* src)
+{
+    uint64_t chunk;
+    memcpy(&chunk, src, 8);
+    memcpy(dst, &chunk, 8);
+}
+
+// Copies a match whose source lies inside the current block, dist bytes
+// behind the destination, exactly len bytes: overlapping runs repeat.
+inline void CopyExact(uint8_t* dst, uint32_t dist, uint32_t len)
 {
     const uint8_t* src = dst - dist;
     if (dist >= 8) {
-        while (len >= 8) {
-            uint64_t chunk;
-            memcpy(&chunk, src, 8);
-            memcpy(dst, &chunk, 8);
-            src += 8;
-            dst += 8;
-            len -= 8;
-        }
+        for (; len >= 8; len -= 8, src += 8, dst += 8) Copy8(dst, src);
     } else if (dist == 1) {
         memset(dst, *src, len);
         return;
     }
     while (len--) *dst++ = *src++;
+}
+
+// The same in 8-byte steps that may write up to kOvershoot bytes past the
+// match; only for the fast loop, which keeps that much room below its
+// limit. Most matches are short, so the first 40 bytes are copied without
+// a loop whose exit the processor would have to guess.
+const uint32_t kOvershoot = 40;
+
+inline uint8_t* CopyFast(uint8_t* dst, uint32_t dist, uint32_t len)
+{
+    const uint8_t* src = dst - dist;
+    uint8_t* end = dst + len;
+    if (dist >= 8) {
+        Copy8(dst, src);
+        Copy8(dst + 8, src + 8);
+        Copy8(dst + 16, src + 16);
+        Copy8(dst + 24, src + 24);
+        Copy8(dst + 32, src + 32);
+        if (len <= 40) return end;
+        dst += 40;
+        src += 40;
+        do {
+            Copy8(dst, src);
+            dst += 8;
+            src += 8;
+        } while (dst < end);
+    } else if (dist == 1) {
+        uint64_t run = 0x0101010101010101ull * *src;
+        do {
+            memcpy(dst, &run, 8);
+            dst += 8;
+        } while (dst < end);
+    } else {
+        do *dst++ = *src++;
+        while (dst < end);
+    }
+    return end;
 }
 
 // The state of one block's decoding. Bytes past the end of the input read
@@ -246,30 +301,22 @@ struct Inflater {
         return entry;
     }
 
-    // A match whose source may reach into the previous block's output,
-    // which is still held at the end of the buffer. False when it reaches
-    // further back than decoded history.
+    // Copies a match exactly. A source before the start of this block lies
+    // in the previous block's output, kept in the record's history. False
+    // when the match reaches further back than decoded history.
     bool CopyMatch(uint32_t dist, uint32_t len)
     {
-        if (dist <= pos) {
-            CopyWithinBlock(out + pos, dist, len);
-            pos += len;
-            return true;
+        if (dist > pos) {
+            uint32_t window = state->windowSize;
+            if (!historyUsable || dist > window) return false;
+            uint32_t back = dist - pos;  // bytes before this block's start
+            uint32_t first = back < len ? back : len;
+            memcpy(out + pos, state->history + window - back, first);
+            pos += first;
+            len -= first;
         }
-        uint32_t window = state->windowSize;
-        if (!historyUsable || dist > window) return false;
-        uint32_t src = pos + window - dist;  // at or after pos
-        uint32_t first = window - src;
-        if (first > len) first = len;
-        memmove(out + pos, out + src, first);
-        pos += first;
-        len -= first;
-        if (len) {
-            // The source has wrapped to the start of the buffer, dist bytes
-            // behind the destination.
-            CopyWithinBlock(out + pos, dist, len);
-            pos += len;
-        }
+        CopyExact(out + pos, dist, len);
+        pos += len;
         return true;
     }
 
@@ -296,91 +343,98 @@ struct Inflater {
     }
 
     // Decodes one Huffman-coded deflate block. Returns false on bad data.
-    bool Codes(const uint32_t* literals, uint32_t literalBits, const uint32_t* distances, uint32_t distanceBits,
-               bool* ended)
+    bool Codes(const uint32_t* literals, const uint32_t* distances, bool* ended)
     {
-        const uint32_t literalMask = (1u << literalBits) - 1;
-        const uint32_t distanceMask = (1u << distanceBits) - 1;
+        const uint32_t literalMask = (1u << kLiteralRootBits) - 1;
+        const uint32_t distanceMask = (1u << kDistanceRootBits) - 1;
 
-        // Fast loop: one refill gives at least 56 bits, enough for a
-        // literal/length code with its extra bits and a distance code with
-        // its extra bits (15 + 5 + 15 + 13), and a whole match fits below
-        // the output limit.
-        if (limit >= kLongestMatch && inLength >= 8) {
+        // Fast loop. A refill gives at least 56 bits: three literal codes,
+        // or a literal/length code with its extra bits and a distance code
+        // with its extra bits (15 + 5 + 15 + 13). Each pass refills at most
+        // twice (16 bytes of input) and writes at most two literals and a
+        // match with its 8-byte overshoot, all of which stays in bounds.
+        const uint32_t kInputReach = 16;
+        const uint32_t kOutputReach = 2 + kLongestMatch + kOvershoot;
+        if (limit >= kOutputReach && inLength >= kInputReach && inPos <= inLength - kInputReach) {
             uint64_t b = bits;
-            uint32_t n = bitCount, ip = inPos, op = pos;
-            const uint32_t inFastEnd = inLength - 8;
-            const uint32_t outFastEnd = limit - kLongestMatch;
-            const uint8_t* src = in;
-            uint8_t* dst = out;
-            while (ip <= inFastEnd && op <= outFastEnd) {
-                b |= LoadLittleEndian64(src + ip) << n;
-                ip += (63 - n) >> 3;
-                n |= 56;
-
-                uint32_t entry = Lookup(literals, literalMask, b);
-                b >>= entry & 0xFF;
-                n -= entry & 0xFF;
+            uint32_t n = bitCount;
+            const uint8_t* ip = in + inPos;
+            const uint8_t* const ipEnd = in + (inLength - kInputReach);
+            uint8_t* op = out + pos;
+            uint8_t* const opEnd = out + (limit - kOutputReach);
+            uint32_t entry = 0;
+            bool ok = true;
+#define MSZIP_REFILL()                     \
+    do {                                   \
+        b |= LoadLittleEndian64(ip) << n;  \
+        ip += (63 - n) >> 3;               \
+        n |= 56;                           \
+    } while (0)
+#define MSZIP_DROP(count)   \
+    do {                    \
+        b >>= (count);      \
+        n -= (count);       \
+    } while (0)
+            while (ip <= ipEnd && op <= opEnd) {
+                MSZIP_REFILL();
+                entry = Lookup(literals, literalMask, b);
                 if (entry & kLiteral) {
-                    dst[op++] = uint8_t(entry >> 16);
-                    // A second literal often fits in the bits at hand.
-                    if (n >= kMaxCodeLength) {
+                    MSZIP_DROP(entry & 0xFF);
+                    *op++ = uint8_t(entry >> 16);
+                    entry = Lookup(literals, literalMask, b);
+                    if (entry & kLiteral) {
+                        MSZIP_DROP(entry & 0xFF);
+                        *op++ = uint8_t(entry >> 16);
                         entry = Lookup(literals, literalMask, b);
                         if (entry & kLiteral) {
-                            b >>= entry & 0xFF;
-                            n -= entry & 0xFF;
-                            dst[op++] = uint8_t(entry >> 16);
+                            MSZIP_DROP(entry & 0xFF);
+                            *op++ = uint8_t(entry >> 16);
+                            continue;
                         }
                     }
-                    continue;
+                    // The entry in hand was looked up from valid bits; a
+                    // refill only adds bits above them.
+                    MSZIP_REFILL();
                 }
+                MSZIP_DROP(entry & 0xFF);
                 if (entry & (kEndOfBlock | kInvalid)) {
-                    bits = b;
-                    bitCount = n;
-                    inPos = ip;
-                    pos = op;
-                    if (entry & kInvalid) return false;
-                    *ended = true;
-                    return true;
+                    if (entry & kInvalid) ok = false;
+                    else *ended = true;
+                    break;
                 }
                 uint32_t extra = (entry >> 12) & 0xF;
                 uint32_t length = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
-                b >>= extra;
-                n -= extra;
+                MSZIP_DROP(extra);
 
                 entry = Lookup(distances, distanceMask, b);
-                b >>= entry & 0xFF;
-                n -= entry & 0xFF;
+                MSZIP_DROP(entry & 0xFF);
                 if (entry & (kInvalid | kEndOfBlock | kLiteral)) {
-                    bits = b;
-                    bitCount = n;
-                    inPos = ip;
-                    pos = op;
-                    return false;
+                    ok = false;
+                    break;
                 }
                 extra = (entry >> 12) & 0xF;
                 uint32_t dist = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
-                b >>= extra;
-                n -= extra;
+                MSZIP_DROP(extra);
 
-                if (dist <= op) {
-                    CopyWithinBlock(dst + op, dist, length);
-                    op += length;
+                if (dist <= uint32_t(op - out)) {
+                    op = CopyFast(op, dist, length);
                 } else {
-                    pos = op;
+                    pos = uint32_t(op - out);
                     if (!CopyMatch(dist, length)) {
-                        bits = b;
-                        bitCount = n;
-                        inPos = ip;
-                        return false;
+                        ok = false;
+                        break;
                     }
-                    op = pos;
+                    op = out + pos;
                 }
             }
+#undef MSZIP_REFILL
+#undef MSZIP_DROP
             bits = b;
             bitCount = n;
-            inPos = ip;
-            pos = op;
+            inPos = uint32_t(ip - in);
+            pos = uint32_t(op - out);
+            if (!ok) return false;
+            if (*ended) return true;
         }
 
         // Careful loop near the ends of input and output.
@@ -416,7 +470,7 @@ struct Inflater {
         uint8_t codeLengthLengths[19] = {0};
         for (uint32_t i = 0; i < codeLengthCount; ++i) codeLengthLengths[kCodeLengthOrder[i]] = uint8_t(Take(3));
         uint32_t codeLengthBits;
-        if (!BuildTable(codeLengthLengths, 19, kCodeLengthSymbols, kCodeLengthRootBits, state->codeLengths,
+        if (!BuildTable(codeLengthLengths, 19, kCodeLengthSymbols, kCodeLengthRootBits, true, state->codeLengths,
                         MSZIP_CODE_LENGTH_TABLE_SIZE, &codeLengthBits))
             return false;
         const uint32_t codeLengthMask = (1u << codeLengthBits) - 1;
@@ -446,13 +500,13 @@ struct Inflater {
         }
 
         uint32_t literalBits, distanceBits;
-        if (!BuildTable(lengths, literalCount, kLiteralLengthSymbols, kLiteralRootBits, state->literals,
+        if (!BuildTable(lengths, literalCount, kLiteralLengthSymbols, kLiteralRootBits, false, state->literals,
                         MSZIP_LITERAL_TABLE_SIZE, &literalBits))
             return false;
-        if (!BuildTable(lengths + literalCount, distanceCount, kDistanceSymbols, kDistanceRootBits, state->distances,
-                        MSZIP_DISTANCE_TABLE_SIZE, &distanceBits))
+        if (!BuildTable(lengths + literalCount, distanceCount, kDistanceSymbols, kDistanceRootBits, false,
+                        state->distances, MSZIP_DISTANCE_TABLE_SIZE, &distanceBits))
             return false;
-        return Codes(state->literals, literalBits, state->distances, distanceBits, ended);
+        return Codes(state->literals, state->distances, ended);
     }
 
     bool Run()
@@ -467,8 +521,7 @@ struct Inflater {
                 ok = Stored();
                 ended = true;
             } else if (type == 1) {
-                ok = Codes(state->fixedLiterals, state->fixedLiteralBits, state->fixedDistances,
-                           state->fixedDistanceBits, &ended);
+                ok = Codes(state->fixedLiterals, state->fixedDistances, &ended);
             } else if (type == 2) {
                 ok = Dynamic(&ended);
             } else {
@@ -488,14 +541,15 @@ bool BuildFixedTables(MszipDecompressor* state)
     for (uint32_t i = 144; i < 256; ++i) lengths[i] = 9;
     for (uint32_t i = 256; i < 280; ++i) lengths[i] = 7;
     for (uint32_t i = 280; i < 288; ++i) lengths[i] = 8;
-    if (!BuildTable(lengths, 288, kLiteralLengthSymbols, kLiteralRootBits, state->fixedLiterals,
-                    MSZIP_FIXED_LITERAL_TABLE_SIZE, &state->fixedLiteralBits))
+    uint32_t rootBits;
+    if (!BuildTable(lengths, 288, kLiteralLengthSymbols, kLiteralRootBits, false, state->fixedLiterals,
+                    MSZIP_FIXED_LITERAL_TABLE_SIZE, &rootBits))
         return false;
     // All 32 five-bit distance codes, so that the code is complete; 30 and
     // 31 decode as invalid.
     for (uint32_t i = 0; i < 32; ++i) lengths[i] = 5;
-    return BuildTable(lengths, 32, kDistanceSymbols, kDistanceRootBits, state->fixedDistances,
-                      MSZIP_FIXED_DISTANCE_TABLE_SIZE, &state->fixedDistanceBits);
+    return BuildTable(lengths, 32, kDistanceSymbols, kDistanceRootBits, false, state->fixedDistances,
+                      MSZIP_FIXED_DISTANCE_TABLE_SIZE, &rootBits);
 }
 
 }  // namespace
@@ -547,9 +601,12 @@ int MszipDecompress(MszipDecompressor* state, const uint8_t* input, uint32_t inp
     inflater.out = output;
     inflater.pos = 0;
     inflater.limit = *outputCount < state->windowSize ? *outputCount : state->windowSize;
-    inflater.historyUsable = state->historyBytes == state->windowSize && *outputCount >= state->windowSize;
+    inflater.historyUsable = state->historyBytes == state->windowSize;
 
     bool ok = inflater.Run();
+    // The window after this block: its output, followed by whatever of the
+    // older window it did not cover.
+    memcpy(state->history, output, inflater.pos);
     if (inflater.pos > state->historyBytes) state->historyBytes = inflater.pos;
     if (!ok) return MSZIP_DATA_ERROR;
     *outputCount = inflater.pos;

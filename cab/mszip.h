@@ -27,8 +27,8 @@ enum {
     MSZIP_LITERAL_TABLE_SIZE = 2048,
     MSZIP_DISTANCE_TABLE_SIZE = 1024,
     MSZIP_CODE_LENGTH_TABLE_SIZE = 128,
-    MSZIP_FIXED_LITERAL_TABLE_SIZE = 512,
-    MSZIP_FIXED_DISTANCE_TABLE_SIZE = 32
+    MSZIP_FIXED_LITERAL_TABLE_SIZE = 1024,
+    MSZIP_FIXED_DISTANCE_TABLE_SIZE = 256
 };
 
 // All working state lives here rather than in process-wide storage, so that
@@ -38,13 +38,15 @@ struct MszipDecompressor {
     uint32_t tag;
     CabFreeCallback free;
     uint32_t windowSize;
-    // Bytes at the start of the output buffer that hold decoded data since
-    // the last reset. A back-reference before the current block is served
-    // only once the whole window holds decoded data, so that damaged input
-    // can never read memory that was not written by this folder.
+    // The window as the previous blocks of the folder left it, the last
+    // block's output first. Matches that reach before the current block
+    // read it from here, which leaves the fast loop free to overshoot in the
+    // output buffer. historyBytes counts the bytes decoded into it since the
+    // last reset; a match before the current block is served only once the
+    // whole window holds decoded data, so that damaged input can never read
+    // memory that this folder did not write.
     uint32_t historyBytes;
-    uint32_t fixedLiteralBits;
-    uint32_t fixedDistanceBits;
+    uint8_t history[MSZIP_WINDOW_SIZE];
     uint32_t fixedLiterals[MSZIP_FIXED_LITERAL_TABLE_SIZE];
     uint32_t fixedDistances[MSZIP_FIXED_DISTANCE_TABLE_SIZE];
     uint32_t literals[MSZIP_LITERAL_TABLE_SIZE];
