@@ -20,6 +20,9 @@ const uint32_t kLiteral = 0x100;
 const uint32_t kEndOfBlock = 0x200;
 const uint32_t kLink = 0x400;
 const uint32_t kInvalid = 0x800;
+// In the pair tables only: a literal entry that holds two literals, the
+// first in bits 16-23 and the second in bits 24-31.
+const uint32_t kPair = 0x1000;
 
 const uint32_t kMaxCodeLength = 15;
 const uint32_t kLiteralRootBits = 10;
@@ -191,6 +194,24 @@ inline uint32_t Lookup(const uint32_t* table, uint32_t mask, uint64_t bits)
     return entry;
 }
 
+// Derives the pair table from a literal/length table: where the first-level
+// bits hold a literal code and, after it, a second whole literal code, one
+// lookup yields both. Other entries are copied, links included (they keep
+// pointing into the literal/length table).
+void BuildPairs(const uint32_t* literals, uint32_t* pairs)
+{
+    const uint32_t size = 1u << kLiteralRootBits;
+    for (uint32_t i = 0; i < size; ++i) {
+        uint32_t first = literals[i];
+        pairs[i] = first;
+        if (!(first & kLiteral)) continue;
+        uint32_t firstLength = first & 0xFF;
+        uint32_t second = literals[i >> firstLength];
+        if (!(second & kLiteral) || firstLength + (second & 0xFF) > kLiteralRootBits) continue;
+        pairs[i] = kLiteral | kPair | (first & 0xFF0000) | ((second & 0xFF0000) << 8) | (firstLength + (second & 0xFF));
+    }
+}
+
 inline uint64_t LoadLittleEndian64(const uint8_t* p)
 {
     uint64_t word;
@@ -343,7 +364,7 @@ struct Inflater {
     }
 
     // Decodes one Huffman-coded deflate block. Returns false on bad data.
-    bool Codes(const uint32_t* literals, const uint32_t* distances, bool* ended)
+    bool Codes(const uint32_t* literals, const uint32_t* pairs, const uint32_t* distances, bool* ended)
     {
         const uint32_t literalMask = (1u << kLiteralRootBits) - 1;
         const uint32_t distanceMask = (1u << kDistanceRootBits) - 1;
@@ -354,7 +375,7 @@ struct Inflater {
         // twice (16 bytes of input) and writes at most two literals and a
         // match with its 8-byte overshoot, all of which stays in bounds.
         const uint32_t kInputReach = 16;
-        const uint32_t kOutputReach = 2 + kLongestMatch + kOvershoot;
+        const uint32_t kOutputReach = 6 + kLongestMatch + kOvershoot;
         if (limit >= kOutputReach && inLength >= kInputReach && inPos <= inLength - kInputReach) {
             uint64_t b = bits;
             uint32_t n = bitCount;
@@ -375,26 +396,40 @@ struct Inflater {
         b >>= (count);      \
         n -= (count);       \
     } while (0)
+#define MSZIP_LITERALS()                                  \
+    do {                                                  \
+        MSZIP_DROP(entry & 0xFF);                         \
+        op[0] = uint8_t(entry >> 16);                     \
+        op[1] = uint8_t(entry >> 24);                     \
+        op += 1 + ((entry & kPair) >> 12);                \
+    } while (0)
             while (ip <= ipEnd && op <= opEnd) {
                 MSZIP_REFILL();
-                entry = Lookup(literals, literalMask, b);
+                entry = pairs[b & literalMask];
                 if (entry & kLiteral) {
-                    MSZIP_DROP(entry & 0xFF);
-                    *op++ = uint8_t(entry >> 16);
-                    entry = Lookup(literals, literalMask, b);
+                    // Up to three lookups of one or two literals each; at
+                    // most 15 bits apiece leave enough for the next code.
+                    MSZIP_LITERALS();
+                    entry = pairs[b & literalMask];
                     if (entry & kLiteral) {
-                        MSZIP_DROP(entry & 0xFF);
-                        *op++ = uint8_t(entry >> 16);
-                        entry = Lookup(literals, literalMask, b);
+                        MSZIP_LITERALS();
+                        entry = pairs[b & literalMask];
                         if (entry & kLiteral) {
-                            MSZIP_DROP(entry & 0xFF);
-                            *op++ = uint8_t(entry >> 16);
+                            MSZIP_LITERALS();
                             continue;
                         }
                     }
                     // The entry in hand was looked up from valid bits; a
                     // refill only adds bits above them.
                     MSZIP_REFILL();
+                }
+                if (entry & kLink) {
+                    entry = Lookup(literals, literalMask, b);
+                    if (entry & kLiteral) {
+                        MSZIP_DROP(entry & 0xFF);
+                        *op++ = uint8_t(entry >> 16);
+                        continue;
+                    }
                 }
                 MSZIP_DROP(entry & 0xFF);
                 if (entry & (kEndOfBlock | kInvalid)) {
@@ -429,6 +464,7 @@ struct Inflater {
             }
 #undef MSZIP_REFILL
 #undef MSZIP_DROP
+#undef MSZIP_LITERALS
             bits = b;
             bitCount = n;
             inPos = uint32_t(ip - in);
@@ -506,7 +542,8 @@ struct Inflater {
         if (!BuildTable(lengths + literalCount, distanceCount, kDistanceSymbols, kDistanceRootBits, false,
                         state->distances, MSZIP_DISTANCE_TABLE_SIZE, &distanceBits))
             return false;
-        return Codes(state->literals, state->distances, ended);
+        BuildPairs(state->literals, state->literalPairs);
+        return Codes(state->literals, state->literalPairs, state->distances, ended);
     }
 
     bool Run()
@@ -521,7 +558,7 @@ struct Inflater {
                 ok = Stored();
                 ended = true;
             } else if (type == 1) {
-                ok = Codes(state->fixedLiterals, state->fixedDistances, &ended);
+                ok = Codes(state->fixedLiterals, state->fixedLiteralPairs, state->fixedDistances, &ended);
             } else if (type == 2) {
                 ok = Dynamic(&ended);
             } else {
@@ -545,6 +582,7 @@ bool BuildFixedTables(MszipDecompressor* state)
     if (!BuildTable(lengths, 288, kLiteralLengthSymbols, kLiteralRootBits, false, state->fixedLiterals,
                     MSZIP_FIXED_LITERAL_TABLE_SIZE, &rootBits))
         return false;
+    BuildPairs(state->fixedLiterals, state->fixedLiteralPairs);
     // All 32 five-bit distance codes, so that the code is complete; 30 and
     // 31 decode as invalid.
     for (uint32_t i = 0; i < 32; ++i) lengths[i] = 5;
