@@ -26,7 +26,8 @@ void WaitAtWorkerGate();
 // True while a worker is waiting at the closed gate.
 bool WorkerIsParked();
 // How often workers have called WaitAtWorkerGate since the process
-// started: one more than the chunks of each staged cabinet.
+// started. Staging calls it before every chunk and once more when a
+// cabinet is complete, so tests can count the chunks.
 long WorkerGatePasses();
 
 // The cabinet decoder's notification callback of the extraction thread.

@@ -5,7 +5,8 @@
 
 namespace {
 
-// Kept below 32 KB as the 16-bit-era _lwrite interface expects.
+// The largest count a 16-bit signed int holds; the progress bar moves once
+// per chunk, so a multi-megabyte cabinet still shows its progress.
 const UINT StagingChunk = 0x7FFF;
 // Room for the temporary folder; GetTempFileNameA adds at most 13
 // characters, so the staged path always fits its 260-byte field.
