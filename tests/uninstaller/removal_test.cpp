@@ -1,0 +1,516 @@
+// Tests of the uninstaller's removal logic under Wine: command line and
+// settings file, the registry's file list, file and folder removal on real
+// temporary folders, the registry entries and the closing message.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/uninstaller/uninstall_test_support.h"
+#include "uninstaller/resource_ids.h"
+#include "uninstaller/uninstaller.h"
+
+using namespace uninstall_test;
+
+namespace {
+
+const char kProduct[] = "Corvane RemovalTest";
+const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane RemovalTest";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane RemovalTest";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\RemovalTest.exe";
+
+std::string Joined(const TextList& list)
+{
+    std::string all;
+    for (size_t i = 0; i < list.Count(); ++i)
+        all += std::string(list.At(i)) + "|";
+    return all;
+}
+
+TEST(UninstallCommandLine, ArgumentsAndSwitches)
+{
+    struct Case {
+        const char* line;
+        bool silent, finish;
+        const char* product;
+        const char* exe;
+    } cases[] = {
+        {"\"Corvane GlyphForge\" \"GlyphForge.exe\"", false, false, "Corvane GlyphForge", "GlyphForge.exe"},
+        {"\"Corvane GlyphForge\" \"GlyphForge.exe\" /S", true, false, "Corvane GlyphForge", "GlyphForge.exe"},
+        {"/s \"Corvane GlyphForge\" \"GlyphForge.exe\"", true, false, "Corvane GlyphForge", "GlyphForge.exe"},
+        {"\"Corvane GlyphForge\" /S \"GlyphForge.exe\"", true, false, "Corvane GlyphForge", "GlyphForge.exe"},
+        {"", false, false, "", ""},
+        {"/S", true, false, "", ""},
+        // "/S" inside a name is part of the name, not the switch.
+        {"\"A/S Tools\" \"tool.exe\"", false, false, "A/S Tools", "tool.exe"},
+        {"  Plain  Second  ", false, false, "Plain", "Second"},
+        {"/finish 1234 \"C:\\P\\UnInstall.exe\"", false, true, "", ""},
+    };
+    for (const Case& c : cases) {
+        CommandLine parsed;
+        ParseCommandLine(c.line, parsed);
+        EXPECT_EQ(c.silent, parsed.Silent) << c.line;
+        EXPECT_EQ(c.finish, parsed.Finish) << c.line;
+        EXPECT_STREQ(c.product, parsed.ProductName.c_str()) << c.line;
+        EXPECT_STREQ(c.exe, parsed.ExeName.c_str()) << c.line;
+    }
+    CommandLine finish;
+    ParseCommandLine("/finish 1234 \"C:\\P\\UnInstall.exe\"", finish);
+    EXPECT_STREQ("1234", finish.FinishHandle.c_str());
+    EXPECT_STREQ("C:\\P\\UnInstall.exe", finish.FinishPath.c_str());
+}
+
+TEST(UninstallSettingsFile, NameArgumentsMustBeTwoPlainNames)
+{
+    struct Case {
+        const char* args;
+        bool ok;
+    } cases[] = {
+        {"\"Corvane GlyphForge\" \"GlyphForge.exe\"", true},
+        {"\"Corvane GlyphForge\"", false},
+        {"", false},
+        {"\"\" \"GlyphForge.exe\"", false},
+        // A backslash would reach another registry key than the product's.
+        {"\"..\\Other\" \"GlyphForge.exe\"", false},
+        {"\"Corvane GlyphForge\" \"sub\\GlyphForge.exe\"", false},
+        {"\"Corvane GlyphForge\" \"GlyphForge.exe\" extra", true},
+    };
+    for (const Case& c : cases) {
+        Text product, exe;
+        EXPECT_EQ(c.ok, ParseNameArguments(c.args, product, exe)) << c.args;
+    }
+}
+
+TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
+{
+    struct Case {
+        const char* content; // nullptr: no file at all
+        bool ok;
+        const char* repair;
+    } cases[] = {
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nrepair=C:\\Setup\\setup.exe\r\n", true,
+         "C:\\Setup\\setup.exe"},
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", true, ""},
+        {"[uninstall]\r\nrepair=C:\\Setup\\setup.exe\r\n", false, ""},
+        {"[other]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", false, ""},
+        {"\x01\x02garbage", false, ""},
+        {nullptr, false, ""},
+    };
+    for (const Case& c : cases) {
+        TempTree tree;
+        if (c.content)
+            tree.Write("UnInstall.ini", c.content);
+        UninstallSettings settings;
+        EXPECT_EQ(c.ok, ReadUninstallSettings(tree.Path().c_str(), settings)) << (c.content ? c.content : "none");
+        if (c.ok) {
+            EXPECT_STREQ("Corvane GlyphForge", settings.ProductName.c_str());
+            EXPECT_STREQ("GlyphForge.exe", settings.ExeName.c_str());
+            EXPECT_STREQ(c.repair, settings.RepairProgram.c_str());
+            EXPECT_STREQ(tree.Path().c_str(), settings.Folder.c_str());
+        }
+    }
+
+    // Written exactly as the setup writes it.
+    TempTree tree;
+    std::string ini = tree.Path() + "UnInstall.ini";
+    WritePrivateProfileStringA("uninstall", "args", "\"Corvane GlyphForge\" \"GlyphForge.exe\"", ini.c_str());
+    WritePrivateProfileStringA("uninstall", "repair", "C:\\Setup\\setup.exe", ini.c_str());
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
+    UninstallSettings settings;
+    ASSERT_TRUE(ReadUninstallSettings(tree.Path().c_str(), settings));
+    EXPECT_STREQ("Corvane GlyphForge", settings.ProductName.c_str());
+    EXPECT_STREQ("GlyphForge.exe", settings.ExeName.c_str());
+    EXPECT_STREQ("C:\\Setup\\setup.exe", settings.RepairProgram.c_str());
+}
+
+TEST(UninstallLanguage, PrimaryLanguageChoosesTexts)
+{
+    struct Case {
+        LANGID id;
+        int offset;
+    } cases[] = {
+        {0x040C, UNINSTALL_OFFSET_FRENCH}, {0x080C, UNINSTALL_OFFSET_FRENCH}, {0x0C0C, UNINSTALL_OFFSET_FRENCH},
+        {0x0413, UNINSTALL_OFFSET_DUTCH},  {0x0813, UNINSTALL_OFFSET_DUTCH},  {0x0409, 0},
+        {0x0407, 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.offset, LanguageOffsetFromLangId(c.id)) << std::hex << c.id;
+
+    // Every text exists in all three languages.
+    for (int offset : {0, UNINSTALL_OFFSET_FRENCH, UNINSTALL_OFFSET_DUTCH}) {
+        UninstallLanguageOffset = offset;
+        for (int id = IDS_UNINSTALL_CAPTION; id <= IDS_GENERIC_CAPTION; ++id) {
+            char buffer[16];
+            EXPECT_GT(LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id + offset), buffer, sizeof buffer), 0)
+                << id + offset;
+        }
+    }
+    UninstallLanguageOffset = UNINSTALL_OFFSET_FRENCH;
+    EXPECT_NE(std::string::npos, std::string(LoadUninstallText(IDS_REMOVED).c_str()).find("supprim"));
+    UninstallLanguageOffset = 0;
+}
+
+TEST(UninstallPaths, OnlyFullPlainPathsAreRemovable)
+{
+    struct Case {
+        const char* path;
+        bool ok;
+    } cases[] = {
+        {"C:\\Program Files\\Corvane\\GlyphForge\\GlyphForge.exe", true},
+        {"c:\\a", true},
+        {"C:\\Program Files\\Corvane\\GlyphForge\\Data\\", true},
+        {"\\\\server\\share\\GlyphForge\\a.txt", true},
+        {"C:\\", false},
+        {"C:", false},
+        {"\\\\server\\share", false},
+        {"\\\\server\\share\\", false},
+        {"GlyphForge.exe", false},
+        {"\\GlyphForge.exe", false},
+        {"C:GlyphForge.exe", false},
+        {"C:\\Program Files\\..\\Windows\\win.ini", false},
+        {"C:\\Program Files\\.\\x", false},
+        {"C:\\Windows.\\win.ini", false},
+        {"C:\\Windows \\win.ini", false},
+        {"C:\\a\\\\b", false},
+        {"C:\\a\\*.*", false},
+        {"C:\\a\\b?.txt", false},
+        {"C:\\a\\b.txt:stream", false},
+        {"C:/Windows/win.ini", false},
+        {"", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.ok, IsRemovablePath(c.path)) << c.path;
+    std::string tooLong = "C:\\" + std::string(MAX_PATH, 'a');
+    EXPECT_FALSE(IsRemovablePath(tooLong.c_str()));
+}
+
+TEST(UninstallPaths, UnderFolderComparesWholeNamesWithoutCase)
+{
+    struct Case {
+        const char* path;
+        const char* folder;
+        bool under;
+    } cases[] = {
+        {"C:\\Docs\\Corvane Archivist\\a.txt", "C:\\Docs\\Corvane Archivist\\", true},
+        {"c:\\docs\\CORVANE ARCHIVIST\\sub\\a.txt", "C:\\Docs\\Corvane Archivist", true},
+        {"C:\\Docs\\Corvane Archivist", "C:\\Docs\\Corvane Archivist\\", true},
+        {"C:\\Docs\\Corvane Archivist2\\a.txt", "C:\\Docs\\Corvane Archivist\\", false},
+        {"C:\\Docs\\a.txt", "C:\\Docs\\Corvane Archivist\\", false},
+        {"C:\\Docs\\a.txt", "", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.under, IsUnderFolder(c.path, c.folder)) << c.path << " in " << c.folder;
+}
+
+TEST(UninstallPaths, ArchivistFolderFollowsMakerSetting)
+{
+    TempTree tree;
+    {
+        ArchivistSetting setting(tree.Path() + "Archive");
+        EXPECT_EQ(tree.Path() + "Archive\\", std::string(GetArchivistFolder().c_str()));
+    }
+    // Without the setting: the user's documents and "Corvane Archivist".
+    HKEY k;
+    bool set = false;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ArchivistSetting::kKey, 0, KEY_READ, &k) == ERROR_SUCCESS) {
+        set = RegQueryValueExA(k, "ArchivistLocation", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(k);
+    }
+    if (!set) {
+        std::string folder = GetArchivistFolder().c_str();
+        EXPECT_NE(std::string::npos, folder.find("\\Corvane Archivist\\")) << folder;
+    }
+}
+
+class RegistryList : public ::testing::Test {
+protected:
+    void TearDown() override { DeleteTree(HKEY_LOCAL_MACHINE, kProductKey); }
+    std::string FilesKey() const { return std::string(kProductKey) + "\\Files"; }
+};
+
+TEST_F(RegistryList, TakesFileValuesInNumberOrder)
+{
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "File0002", "C:\\P\\c.txt");
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "File0000", "C:\\P\\a.txt");
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "File10000", "C:\\P\\z.txt");
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "File0001", "C:\\P\\b.txt");
+    // Not the setup's: ignored.
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "Note", "C:\\P\\note.txt");
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "File12x", "C:\\P\\odd.txt");
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, FilesKey().c_str(), 0, KEY_SET_VALUE, &k));
+    DWORD number = 7;
+    RegSetValueExA(k, "File0003", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    RegCloseKey(k);
+
+    TextList files;
+    ASSERT_TRUE(ReadInstalledFileList(kProduct, files));
+    EXPECT_EQ("C:\\P\\a.txt|C:\\P\\b.txt|C:\\P\\c.txt|C:\\P\\z.txt|", Joined(files));
+}
+
+TEST_F(RegistryList, MissingOrEmptyListIsRefused)
+{
+    TextList files;
+    EXPECT_FALSE(ReadInstalledFileList(kProduct, files));
+    SetString(HKEY_LOCAL_MACHINE, FilesKey(), "Other", "x");
+    EXPECT_FALSE(ReadInstalledFileList(kProduct, files));
+    EXPECT_FALSE(ReadInstalledFileList("", files));
+    EXPECT_FALSE(ReadInstalledFileList("Corvane\\..", files));
+}
+
+// A product folder with a sub-folder, a user's file, a folder of another
+// product beside it, and the sibling product's folder.
+class FileRemoval : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        product = tree.Path() + "Corvane\\Product\\";
+        archivist = tree.Path() + "Archivist\\";
+        installed = {tree.Write("Corvane\\Product\\Program.exe"), tree.Write("Corvane\\Product\\Help.hlp"),
+                     tree.Write("Corvane\\Product\\Data\\Deep\\fonts.dat"), tree.Write("Archivist\\sample.gfa")};
+        for (const std::string& f : installed)
+            files.Add(f.c_str());
+        options.ArchivistFolder = archivist.c_str();
+        options.OwnProgram = nullptr;
+        options.ProtectedFolders = &protectedFolders;
+        options.InUse = nullptr;
+        options.InUseContext = nullptr;
+    }
+
+    TempTree tree;
+    std::string product, archivist;
+    std::vector<std::string> installed;
+    TextList files, protectedFolders;
+    RemovalOptions options;
+    RemovalReport report;
+};
+
+TEST_F(FileRemoval, RemovesListedFilesAndEmptiedFoldersOnly)
+{
+    std::string userFile = tree.Write("Corvane\\Product\\MyGlyphs.gfg");
+    std::string otherProduct = tree.Write("Corvane\\Other\\keep.txt");
+    std::string siblingOwn = tree.Write("Archivist\\mine.txt");
+    SetFileAttributesA(installed[1].c_str(), FILE_ATTRIBUTE_READONLY);
+    files.Add((product + "NeverInstalled.txt").c_str()); // already gone: fine
+
+    RemoveListedFiles(files, options, report);
+
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_FALSE(Exists(installed[i])) << installed[i];
+    EXPECT_FALSE(Exists(product + "Data")) << "emptied folders go";
+    EXPECT_TRUE(Exists(userFile));
+    EXPECT_TRUE(Exists(otherProduct));
+    EXPECT_TRUE(Exists(installed[3])) << "the sibling product's files stay";
+    EXPECT_TRUE(Exists(siblingOwn));
+    EXPECT_EQ(4, report.RemovedFiles);
+    EXPECT_EQ(0u, report.LeftFiles.Count());
+    EXPECT_EQ(installed[3] + "|", Joined(report.SiblingFiles));
+}
+
+TEST_F(FileRemoval, EmptiedFoldersGoUpToProtectedFolder)
+{
+    protectedFolders.Add((tree.Path() + "Corvane").c_str());
+    RemoveListedFiles(files, options, report);
+    EXPECT_FALSE(Exists(product));
+    EXPECT_TRUE(Exists(tree.Path() + "Corvane")) << "protected even when empty";
+}
+
+TEST_F(FileRemoval, ListedFolderIsRemovedOnlyWhenEmpty)
+{
+    std::string emptyListed = product + "Cache\\";
+    std::string fullListed = product + "Styles";
+    MakeFolders(emptyListed);
+    tree.Write("Corvane\\Product\\Styles\\user.sty");
+    files.Add(emptyListed.c_str());
+    files.Add(fullListed.c_str());
+    RemoveListedFiles(files, options, report);
+    EXPECT_FALSE(Exists(emptyListed));
+    EXPECT_TRUE(Exists(fullListed + "\\user.sty"));
+    EXPECT_EQ(0u, report.LeftFiles.Count());
+}
+
+TEST_F(FileRemoval, UnusablePathsAndOwnProgramAreNotTouched)
+{
+    std::string own = tree.Write("Corvane\\Product\\UnInstall.exe");
+    options.OwnProgram = own.c_str();
+    std::string dotted = product + "..\\Other\\keep.txt";
+    tree.Write("Corvane\\Other\\keep.txt");
+    TextList odd;
+    odd.Add(own.c_str());
+    odd.Add(dotted.c_str());
+    odd.Add("relative.txt");
+    RemoveListedFiles(odd, options, report);
+    EXPECT_TRUE(Exists(own));
+    EXPECT_TRUE(Exists(tree.Path() + "Corvane\\Other\\keep.txt"));
+    EXPECT_EQ(dotted + "|relative.txt|", Joined(report.LeftFiles));
+}
+
+// A file held open without delete sharing cannot be deleted; the handler
+// decides, once per attempt.
+struct HeldFile {
+    HANDLE handle;
+    int asked;
+    int answer;      // what the handler says while the file is held
+    bool releaseOnAsk;
+};
+
+int AnswerForHeldFile(const char*, void* context)
+{
+    HeldFile* held = static_cast<HeldFile*>(context);
+    ++held->asked;
+    if (held->releaseOnAsk && held->handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(held->handle);
+        held->handle = INVALID_HANDLE_VALUE;
+    }
+    return held->answer;
+}
+
+TEST_F(FileRemoval, FileInUseIsRetriedOrLeftAsTheUserSays)
+{
+    struct Case {
+        int answer;
+        bool releaseOnAsk;
+        bool readOnly;
+        bool left;
+    } cases[] = {
+        {IDRETRY, true, false, false},
+        {IDIGNORE, false, false, true},
+        {IDIGNORE, false, true, true},
+    };
+    for (const Case& c : cases) {
+        std::string path = tree.Write("Corvane\\Product\\busy.dll");
+        if (c.readOnly)
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+        HeldFile held = {CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
+                         0, c.answer, c.releaseOnAsk};
+        ASSERT_NE(INVALID_HANDLE_VALUE, held.handle);
+        options.InUse = AnswerForHeldFile;
+        options.InUseContext = &held;
+        TextList one;
+        one.Add(path.c_str());
+        RemovalReport result;
+        RemoveListedFiles(one, options, result);
+        EXPECT_EQ(1, held.asked);
+        EXPECT_EQ(c.left, Exists(path));
+        EXPECT_EQ(c.left ? 1u : 0u, result.LeftFiles.Count());
+        if (c.left && c.readOnly) {
+            EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY) << "a file left keeps its state";
+        }
+        if (held.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(held.handle);
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
+TEST(UninstallFolders, VolumeRootsAndStandardFoldersAreNeverRemoved)
+{
+    TextList standard;
+    CollectProtectedFolders(standard);
+    char windows[MAX_PATH], temp[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    GetTempPathA(sizeof temp, temp);
+    EXPECT_TRUE(IsProtectedFolder(windows, standard));
+    EXPECT_TRUE(IsProtectedFolder(temp, standard));
+    EXPECT_TRUE(IsProtectedFolder("C:\\", standard));
+    EXPECT_TRUE(IsProtectedFolder("c:", standard));
+    EXPECT_TRUE(IsProtectedFolder("\\\\server\\share", standard));
+    char programFiles[MAX_PATH];
+    DWORD size = sizeof programFiles;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                     RRF_RT_REG_SZ, nullptr, programFiles, &size) == ERROR_SUCCESS) {
+        EXPECT_TRUE(IsProtectedFolder(programFiles, standard)) << programFiles;
+    }
+    EXPECT_FALSE(IsProtectedFolder("C:\\Program Files\\Corvane", standard));
+
+    // An empty folder directly below the temporary folder goes; the
+    // temporary folder itself stays.
+    TempTree tree;
+    MakeFolders(tree.Path() + "a\\b\\");
+    EXPECT_EQ(3, RemoveEmptyFolders((tree.Path() + "a\\b\\").c_str(), standard));
+    EXPECT_TRUE(Exists(temp));
+}
+
+class ProductRegistration : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        DeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kOtherProductKey);
+    }
+    void Register(const std::string& folder)
+    {
+        SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", folder);
+        SetString(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Files", "File0000", folder + "RemovalTest.exe");
+        SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "", folder + "RemovalTest.exe");
+        SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "Path", folder.substr(0, folder.size() - 1));
+        SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "RemovalTest");
+        SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", "\"" + folder + "UnInstall.exe\"");
+        SetString(HKEY_LOCAL_MACHINE, kOtherProductKey, "InstallDir", "C:\\Other\\");
+    }
+    static constexpr const char* kOtherProductKey = "SOFTWARE\\Corvane\\Corvane OtherTest";
+};
+
+TEST_F(ProductRegistration, RemovesOwnEntriesAndLeavesTheMakersOthers)
+{
+    struct Case {
+        const char* registeredDir;
+        const char* uninstallDir;
+        bool appPathGoes;
+    } cases[] = {
+        {"C:\\Tools\\Removal\\", "C:\\Tools\\Removal\\", true},
+        {"C:\\Tools\\Removal\\", "c:\\tools\\removal", true},
+        // The application path entry of another installation stays.
+        {"D:\\Elsewhere\\", "C:\\Tools\\Removal\\", false},
+    };
+    for (const Case& c : cases) {
+        Register(c.registeredDir);
+        RemoveProductRegistration(kProduct, "RemovalTest.exe", c.uninstallDir);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_EQ(!c.appPathGoes, KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << c.registeredDir;
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kOtherProductKey));
+        TearDown();
+    }
+}
+
+TEST_F(ProductRegistration, EmptyOrCompoundNameTouchesNothing)
+{
+    Register("C:\\Tools\\Removal\\");
+    RemoveProductRegistration("", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration("..\\Corvane RemovalTest", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kOtherProductKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+}
+
+TEST(UninstallSummary, NamesWhatWasLeftAndWhy)
+{
+    UninstallLanguageOffset = 0;
+    RemovalReport clean;
+    EXPECT_STREQ("Corvane GlyphForge has been removed from your computer.",
+                 ComposeSummary("Corvane GlyphForge", clean, "C:\\A\\", "").c_str());
+
+    RemovalReport report;
+    for (int i = 0; i < 15; ++i)
+        report.LeftFiles.Add(("C:\\P\\busy" + std::to_string(i) + ".dll").c_str());
+    report.SiblingFiles.Add("C:\\A\\sample.gfa");
+    std::string text = ComposeSummary("Corvane GlyphForge", report, "C:\\A\\", "C:\\P\\").c_str();
+    EXPECT_NE(std::string::npos, text.find("C:\\P\\busy0.dll"));
+    EXPECT_NE(std::string::npos, text.find("C:\\P\\busy11.dll"));
+    EXPECT_EQ(std::string::npos, text.find("C:\\P\\busy12.dll"));
+    EXPECT_NE(std::string::npos, text.find("... and 3 more."));
+    EXPECT_NE(std::string::npos, text.find("The folder C:\\P\\ was kept"));
+    EXPECT_NE(std::string::npos, text.find("Corvane Archivist in C:\\A\\ were left"));
+}
+
+TEST(UninstallSummary, FieldValuesAreInsertedLiterally)
+{
+    Text text("{File} and {File}");
+    ReplaceField(text, "{File}", "C:\\{File}\\x");
+    EXPECT_STREQ("C:\\{File}\\x and C:\\{File}\\x", text.c_str());
+}
+
+} // namespace

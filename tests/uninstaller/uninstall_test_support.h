@@ -1,0 +1,188 @@
+// Helpers of the uninstaller tests: a temporary folder tree that removes
+// itself, small file and registry helpers, and a saved-and-restored value
+// of the sibling product's folder setting.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace uninstall_test {
+
+inline bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline bool WriteText(const std::string& path, const std::string& text)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(h);
+    return written == text.size();
+}
+
+inline std::string ReadText(const std::string& path)
+{
+    std::string data;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return data;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got)
+        data.append(buffer, got);
+    CloseHandle(h);
+    return data;
+}
+
+// Creates every folder of a path ending with a backslash.
+inline void MakeFolders(const std::string& folder)
+{
+    for (size_t i = 3; i < folder.size(); ++i)
+        if (folder[i] == '\\')
+            CreateDirectoryA(folder.substr(0, i).c_str(), nullptr);
+}
+
+inline void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string full = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// A fresh folder under the temporary folder; Path() ends with a backslash.
+// Removed with its content at the end, with a few retries for a program
+// that still runs from it.
+class TempTree {
+public:
+    explicit TempTree(const char* prefix = "uit")
+    {
+        char base[MAX_PATH], name[MAX_PATH];
+        GetTempPathA(sizeof base, base);
+        GetTempFileNameA(base, prefix, 0, name);
+        DeleteFileA(name);
+        CreateDirectoryA(name, nullptr);
+        path_ = std::string(name) + "\\";
+    }
+    ~TempTree()
+    {
+        std::string folder = path_.substr(0, path_.size() - 1);
+        for (int i = 0; i < 50 && Exists(folder); ++i) {
+            RemoveTree(folder);
+            if (Exists(folder))
+                Sleep(100);
+        }
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+    const std::string& Path() const { return path_; }
+
+    // Writes a file below the tree, making its folders.
+    std::string Write(const std::string& relative, const std::string& text = "data") const
+    {
+        std::string full = path_ + relative;
+        MakeFolders(full.substr(0, full.find_last_of('\\') + 1));
+        WriteText(full, text);
+        return full;
+    }
+
+private:
+    std::string path_;
+};
+
+inline bool KeyExists(HKEY root, const std::string& key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+inline void SetString(HKEY root, const std::string& key, const char* name, const std::string& data)
+{
+    HKEY k;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return;
+    // Stored without the NUL, as the setup stores its values.
+    RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), static_cast<DWORD>(data.size()));
+    RegCloseKey(k);
+}
+
+inline void DeleteTree(HKEY root, const std::string& key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        char name[256];
+        DWORD n = sizeof name;
+        while (n = sizeof name, RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+            DeleteTree(root, key + "\\" + name);
+        RegCloseKey(k);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+// Points the sibling product's folder setting (HKCU, key
+// "SOFTWARE\Corvane\folders", value "ArchivistLocation") at a test folder
+// and puts the old state back afterwards.
+class ArchivistSetting {
+public:
+    explicit ArchivistSetting(const std::string& folder)
+    {
+        char old[MAX_PATH];
+        DWORD size = sizeof old;
+        DWORD type = 0;
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &k) == ERROR_SUCCESS) {
+            had_ = RegQueryValueExA(k, "ArchivistLocation", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) ==
+                   ERROR_SUCCESS;
+            RegCloseKey(k);
+        }
+        keyExisted_ = KeyExists(HKEY_CURRENT_USER, kKey);
+        if (had_)
+            old_.assign(old, size && old[size - 1] == '\0' ? size - 1 : size);
+        SetString(HKEY_CURRENT_USER, kKey, "ArchivistLocation", folder);
+    }
+    ~ArchivistSetting()
+    {
+        if (had_) {
+            SetString(HKEY_CURRENT_USER, kKey, "ArchivistLocation", old_);
+        } else {
+            HKEY k;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+                RegDeleteValueA(k, "ArchivistLocation");
+                RegCloseKey(k);
+            }
+            if (!keyExisted_)
+                RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+        }
+    }
+    ArchivistSetting(const ArchivistSetting&) = delete;
+    ArchivistSetting& operator=(const ArchivistSetting&) = delete;
+
+    static constexpr const char* kKey = "SOFTWARE\\Corvane\\folders";
+
+private:
+    bool had_ = false;
+    bool keyExisted_ = false;
+    std::string old_;
+};
+
+} // namespace uninstall_test

@@ -1,0 +1,345 @@
+// UnInstall.exe: removes or repairs the product that the setup installed
+// into this program's folder. It reads "UnInstall.ini" beside itself and
+// the list of installed files in the registry, asks the user, and removes
+// exactly what the setup made; /S removes without a word.
+#include "uninstaller/uninstaller.h"
+
+#include <string.h>
+
+#include "uninstaller/resource_ids.h"
+
+namespace {
+
+struct Session {
+    bool Silent;
+    Text OwnProgram;       // this program's full path
+    UninstallSettings Settings;
+    bool RepairAvailable;  // the setup program named under "repair" exists
+    Text Caption;
+};
+
+// Neither the program's folder nor the current directory may supply a DLL
+// to a program that runs with administrator rights.
+void HardenDllSearchPath()
+{
+    typedef BOOL(WINAPI * SetDefaultDirs)(DWORD);
+    typedef BOOL(WINAPI * SetDllDir)(LPCSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel)
+        return;
+    SetDefaultDirs setDefault =
+        reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefault)
+        setDefault(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    SetDllDir setDir = reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
+    if (setDir)
+        setDir("");
+}
+
+// Skips the program name at the start of the command line.
+const char* SkipProgramName(const char* p)
+{
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
+    }
+    return p;
+}
+
+bool IsExistingFile(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int ShowText(const Session& session, HWND owner, const Text& text, UINT style)
+{
+    if (session.Silent)
+        return IDOK;
+    return MessageBoxA(owner, text.c_str(), session.Caption.c_str(), style | MB_SETFOREGROUND);
+}
+
+Text ProductText(int id, const Session& session)
+{
+    Text text = LoadUninstallText(id);
+    ReplaceField(text, "{ProductName}", session.Settings.ProductName.c_str());
+    ReplaceField(text, "{Setup}", session.Settings.RepairProgram.c_str());
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// The choice: remove, repair or cancel.
+
+void InitChoice(HWND dialog, const Session& session)
+{
+    SetWindowTextA(dialog, session.Caption.c_str());
+    SetDlgItemTextA(dialog, IDC_CHOICE_TEXT, ProductText(IDS_CHOICE_TEXT, session).c_str());
+    if (!session.RepairAvailable) {
+        SetDlgItemTextA(dialog, IDC_REPAIR_NOTE, ProductText(IDS_REPAIR_UNAVAILABLE, session).c_str());
+        EnableWindow(GetDlgItem(dialog, IDC_REPAIR), FALSE);
+    }
+    SetForegroundWindow(dialog);
+}
+
+INT_PTR CALLBACK ChoiceProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitChoice(dialog, *reinterpret_cast<const Session*>(lParam));
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_REMOVE:
+        case IDCANCEL:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IDC_REPAIR:
+            // A disabled button can still be reached by a posted command.
+            if (IsWindowEnabled(GetDlgItem(dialog, IDC_REPAIR)))
+                EndDialog(dialog, IDC_REPAIR);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+// ---------------------------------------------------------------------------
+// A file that cannot be deleted: retry or ignore.
+
+struct InUseRequest {
+    const Session* Owner;
+    const char* Path;
+};
+
+INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        const InUseRequest* request = reinterpret_cast<const InUseRequest*>(lParam);
+        SetWindowTextA(dialog, request->Owner->Caption.c_str());
+        Text text = LoadUninstallText(IDS_FILE_IN_USE);
+        ReplaceField(text, "{File}", request->Path);
+        SetDlgItemTextA(dialog, IDC_IN_USE_TEXT, text.c_str());
+        SetForegroundWindow(dialog);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDRETRY:
+            EndDialog(dialog, IDRETRY);
+            return TRUE;
+        case IDIGNORE:
+        case IDCANCEL: // Escape leaves the file, as Ignore does
+            EndDialog(dialog, IDIGNORE);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+int AskAboutFileInUse(const char* path, void* context)
+{
+    InUseRequest request = {static_cast<const Session*>(context), path};
+    INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr),
+                                     MAKEINTRESOURCEA(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
+                                     InUseProc, reinterpret_cast<LPARAM>(&request));
+    return answer == IDRETRY ? IDRETRY : IDIGNORE;
+}
+
+// Silent removal asks nobody: a file in use gets a few more tries, a
+// moment apart, and is then left and counted.
+struct SilentRetries {
+    Text Path;
+    int Tries;
+};
+
+int RetryQuietly(const char* path, void* context)
+{
+    SilentRetries* retries = static_cast<SilentRetries*>(context);
+    if (lstrcmpiA(retries->Path.c_str(), path) != 0) {
+        retries->Path = path;
+        retries->Tries = 0;
+    }
+    if (++retries->Tries > 3)
+        return IDIGNORE;
+    Sleep(300);
+    return IDRETRY;
+}
+
+// ---------------------------------------------------------------------------
+// Repair: the setup program that made the installation, started with its
+// repair switch and this folder. The setup takes everything after "/r " as
+// the folder, quotes included, so the folder is not quoted.
+
+bool StartRepair(const Session& session)
+{
+    Text command("\"");
+    command.Append(session.Settings.RepairProgram.c_str());
+    command.Append("\" /r ");
+    command.Append(session.Settings.Folder.c_str());
+    char commandLine[3 * MAX_PATH];
+    if (!CopyBounded(commandLine, sizeof commandLine, command.c_str()))
+        return false;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(session.Settings.RepairProgram.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Removal.
+
+// The product folder is kept when anything but this program is still in it.
+bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
+{
+    Text pattern(folder);
+    pattern.Append('*');
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    const char* ownName = strrchr(ownProgram, '\\');
+    ownName = ownName ? ownName + 1 : ownProgram;
+    bool other = false;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        if (lstrcmpiA(found.cFileName, ownName) == 0)
+            continue;
+        other = true;
+    } while (!other && FindNextFileA(find, &found));
+    FindClose(find);
+    return other;
+}
+
+int RemoveProduct(Session& session, const TextList& files)
+{
+    Text archivist = GetArchivistFolder();
+    TextList protectedFolders;
+    CollectProtectedFolders(protectedFolders);
+
+    SilentRetries retries;
+    retries.Tries = 0;
+    RemovalOptions options;
+    options.ArchivistFolder = archivist.c_str();
+    options.OwnProgram = session.OwnProgram.c_str();
+    options.ProtectedFolders = &protectedFolders;
+    options.InUse = session.Silent ? RetryQuietly : AskAboutFileInUse;
+    options.InUseContext = session.Silent ? static_cast<void*>(&retries) : static_cast<void*>(&session);
+
+    HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+    RemovalReport report;
+    RemoveListedFiles(files, options, report);
+    RemoveProductRegistration(session.Settings.ProductName.c_str(), session.Settings.ExeName.c_str(),
+                              session.Settings.Folder.c_str());
+    Text settingsFile(session.Settings.Folder);
+    settingsFile.Append("UnInstall.ini");
+    DeleteOneFile(settingsFile.c_str());
+    SetCursor(cursor);
+
+    Text kept;
+    if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), session.OwnProgram.c_str()))
+        kept = session.Settings.Folder;
+    Text summary = ComposeSummary(session.Settings.ProductName.c_str(), report, archivist.c_str(), kept.c_str());
+    ShowText(session, nullptr, summary,
+             report.LeftFiles.Count() ? MB_OK | MB_ICONWARNING : MB_OK | MB_ICONINFORMATION);
+
+    // Last of all the program itself, once this process has ended; when no
+    // copy can do that, the system does it at the next restart.
+    if (!StartSelfRemoval(session.OwnProgram.c_str()))
+        MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
+}
+
+int Run(const char* arguments)
+{
+    CommandLine command;
+    ParseCommandLine(arguments, command);
+    if (command.Finish)
+        return FinishSelfRemoval(command.FinishHandle.c_str(), command.FinishPath.c_str()) ? 0 : 1;
+
+    Session session;
+    session.Silent = command.Silent;
+    session.RepairAvailable = false;
+    char own[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, own, sizeof own);
+    if (n == 0 || n >= sizeof own)
+        return UNINSTALL_SETTINGS_MISSING;
+    session.OwnProgram = own;
+    Text folder = FolderOf(own);
+
+    // Names from the command line (the uninstall entry's) take precedence;
+    // the Start-menu link gives none, and then "args" names the product.
+    bool haveSettings = ReadUninstallSettings(folder.c_str(), session.Settings);
+    if (!command.ProductName.empty() && IsPlainName(command.ProductName.c_str()) &&
+        IsPlainName(command.ExeName.c_str())) {
+        session.Settings.ProductName = command.ProductName;
+        session.Settings.ExeName = command.ExeName;
+    }
+    session.Settings.Folder = folder;
+    session.Caption = session.Settings.ProductName.empty() ? LoadUninstallText(IDS_GENERIC_CAPTION)
+                                                             : ProductText(IDS_UNINSTALL_CAPTION, session);
+    if (!haveSettings) {
+        Text text = LoadUninstallText(IDS_SETTINGS_MISSING);
+        Text settingsFile(folder);
+        settingsFile.Append("UnInstall.ini");
+        ReplaceField(text, "{File}", settingsFile.c_str());
+        ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
+        return UNINSTALL_SETTINGS_MISSING;
+    }
+
+    TextList files;
+    if (!ReadInstalledFileList(session.Settings.ProductName.c_str(), files)) {
+        ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
+        return UNINSTALL_LIST_MISSING;
+    }
+
+    if (!session.Silent) {
+        session.RepairAvailable =
+            !session.Settings.RepairProgram.empty() && IsExistingFile(session.Settings.RepairProgram.c_str());
+        INT_PTR choice = DialogBoxParamA(GetModuleHandleA(nullptr),
+                                         MAKEINTRESOURCEA(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
+                                         ChoiceProc, reinterpret_cast<LPARAM>(&session));
+        if (choice == IDC_REPAIR) {
+            if (StartRepair(session))
+                return UNINSTALL_DONE;
+            ShowText(session, nullptr, ProductText(IDS_REPAIR_NOT_STARTED, session), MB_OK | MB_ICONERROR);
+            return UNINSTALL_REPAIR_FAILED;
+        }
+        if (choice != IDC_REMOVE)
+            return UNINSTALL_CANCELLED;
+        if (ShowText(session, nullptr, ProductText(IDS_CONFIRM_REMOVE, session), MB_YESNO | MB_ICONQUESTION) !=
+            IDYES)
+            return UNINSTALL_CANCELLED;
+    }
+    return RemoveProduct(session, files);
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    HardenDllSearchPath();
+    UninstallLanguageOffset = LanguageOffsetFromLangId(GetUserDefaultLangID());
+    // Started from the Start-menu link, the current folder is the product's
+    // own folder, which could then not be removed.
+    char temp[MAX_PATH];
+    DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n > 0 && n < sizeof temp)
+        SetCurrentDirectoryA(temp);
+    return Run(SkipProgramName(GetCommandLineA()));
+}

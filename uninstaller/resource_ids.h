@@ -1,0 +1,40 @@
+// Resource IDs of the uninstaller, shared by its code and its .rc file.
+// French resources are the English ID + 100, Dutch ones + 200.
+#pragma once
+
+#define UNINSTALL_OFFSET_FRENCH 100
+#define UNINSTALL_OFFSET_DUTCH 200
+
+// Dialog templates.
+#define IDD_UNINSTALL_CHOICE 100 // remove, repair or cancel
+#define IDD_UNINSTALL_IN_USE 101 // a file cannot be deleted: retry or ignore
+// A resource script takes no sum as a resource name: the French and Dutch
+// templates are spelled out.
+#define IDD_UNINSTALL_CHOICE_FR 200
+#define IDD_UNINSTALL_IN_USE_FR 201
+#define IDD_UNINSTALL_CHOICE_DU 300
+#define IDD_UNINSTALL_IN_USE_DU 301
+
+// Controls.
+#define IDC_CHOICE_TEXT 1001
+#define IDC_REPAIR_NOTE 1002
+#define IDC_REMOVE 1003
+#define IDC_REPAIR 1004
+#define IDC_IN_USE_TEXT 1005
+
+// Strings (English; French and Dutch at the offsets above). {ProductName},
+// {File}, {Folder}, {Setup} and {Count} are filled in by the program.
+#define IDS_UNINSTALL_CAPTION 1000
+#define IDS_CHOICE_TEXT 1001
+#define IDS_REPAIR_UNAVAILABLE 1002
+#define IDS_CONFIRM_REMOVE 1003
+#define IDS_FILE_IN_USE 1004
+#define IDS_REMOVED 1005
+#define IDS_FILES_LEFT 1006
+#define IDS_SIBLING_LEFT 1007
+#define IDS_FOLDER_KEPT 1008
+#define IDS_SETTINGS_MISSING 1009
+#define IDS_LIST_MISSING 1010
+#define IDS_REPAIR_NOT_STARTED 1011
+#define IDS_MORE_FILES 1012
+#define IDS_GENERIC_CAPTION 1013

@@ -1,0 +1,96 @@
+// The uninstaller's texts: language choice, string loading with the
+// language offset, the {Field} placeholders and the closing message.
+#include "uninstaller/uninstaller.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "uninstaller/resource_ids.h"
+
+int UninstallLanguageOffset = 0;
+
+int LanguageOffsetFromLangId(LANGID langId)
+{
+    // Every sub-language counts: Belgian French, Belgian Dutch and so on.
+    switch (PRIMARYLANGID(langId)) {
+    case LANG_FRENCH:
+        return UNINSTALL_OFFSET_FRENCH;
+    case LANG_DUTCH:
+        return UNINSTALL_OFFSET_DUTCH;
+    default:
+        return 0;
+    }
+}
+
+Text LoadUninstallText(int id)
+{
+    char buffer[1024];
+    int n = LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id + UninstallLanguageOffset), buffer,
+                        sizeof buffer);
+    if (n <= 0)
+        n = LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
+    return Text(n > 0 ? buffer : "");
+}
+
+void ReplaceField(Text& text, const char* field, const char* value)
+{
+    size_t fieldLength = strlen(field);
+    if (fieldLength == 0)
+        return;
+    Text result;
+    const char* p = text.c_str();
+    for (;;) {
+        const char* found = strstr(p, field);
+        if (!found) {
+            result.Append(p);
+            break;
+        }
+        Text before;
+        before.Assign(p, static_cast<size_t>(found - p));
+        result.Append(before.c_str());
+        // The value is inserted as it is: a brace in a file name is not a
+        // field of its own.
+        result.Append(value);
+        p = found + fieldLength;
+    }
+    text = result;
+}
+
+Text ComposeSummary(const char* productName, const RemovalReport& report, const char* archivistFolder,
+                    const char* keptFolder)
+{
+    Text summary = LoadUninstallText(IDS_REMOVED);
+    ReplaceField(summary, "{ProductName}", productName);
+
+    size_t left = report.LeftFiles.Count();
+    if (left > 0) {
+        summary.Append("\n\n");
+        summary.Append(LoadUninstallText(IDS_FILES_LEFT).c_str());
+        size_t shown = left < kListedFilesShown ? left : kListedFilesShown;
+        for (size_t i = 0; i < shown; ++i) {
+            summary.Append('\n');
+            summary.Append(report.LeftFiles.At(i));
+        }
+        if (left > shown) {
+            char count[24];
+            snprintf(count, sizeof count, "%lu", static_cast<unsigned long>(left - shown));
+            Text more = LoadUninstallText(IDS_MORE_FILES);
+            ReplaceField(more, "{Count}", count);
+            summary.Append('\n');
+            summary.Append(more.c_str());
+        }
+    }
+    if (keptFolder && keptFolder[0]) {
+        Text kept = LoadUninstallText(IDS_FOLDER_KEPT);
+        ReplaceField(kept, "{Folder}", keptFolder);
+        summary.Append("\n\n");
+        summary.Append(kept.c_str());
+    }
+    if (report.SiblingFiles.Count() > 0) {
+        Text sibling = LoadUninstallText(IDS_SIBLING_LEFT);
+        ReplaceField(sibling, "{Folder}", archivistFolder ? archivistFolder : "");
+        summary.Append("\n\n");
+        summary.Append(sibling.c_str());
+    }
+    return summary;
+}

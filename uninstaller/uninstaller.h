@@ -1,0 +1,170 @@
+// The uninstaller's removal logic: its settings file and arguments, the
+// list of installed files in the registry, the deletion of files and of the
+// folders they leave empty, the product's registry entries, and the removal
+// of the uninstaller's own file once it has ended. The dialogs live in
+// main.cpp; everything here runs the same with or without them.
+#pragma once
+
+#include <windows.h>
+
+#include "setup/text.h"
+
+// Exit codes of UnInstall.exe, for administrators running it with /S.
+enum UninstallExitCode {
+    UNINSTALL_DONE = 0,              // removed, or the repair was started
+    UNINSTALL_FILES_LEFT = 1,        // removed, but some listed files are still there
+    UNINSTALL_SETTINGS_MISSING = 2,  // "UnInstall.ini" missing or damaged: nothing removed
+    UNINSTALL_LIST_MISSING = 3,      // the "\Files" list is missing: nothing removed
+    UNINSTALL_CANCELLED = 4,         // the user chose not to remove anything
+    UNINSTALL_REPAIR_FAILED = 5,     // the setup program could not be started
+};
+
+// ---------------------------------------------------------------------------
+// Command line and settings.
+
+// What the command line asks for. Arguments are blank-separated; a quoted
+// argument may hold blanks. "/S" (any case) as a whole argument asks for a
+// silent removal; the first two other arguments are the product name and
+// the program file name. "/finish <handle> <path>" is the internal start of
+// the temporary copy that deletes the uninstaller's own file.
+struct CommandLine {
+    bool Silent;
+    bool Finish;
+    Text ProductName;
+    Text ExeName;
+    Text FinishHandle;
+    Text FinishPath;
+};
+void ParseCommandLine(const char* arguments, CommandLine& out);
+
+// Splits "\"Corvane GlyphForge\" \"GlyphForge.exe\"" (the "args" key) into
+// its two names. False when either is missing or not a plain name.
+bool ParseNameArguments(const char* text, Text& productName, Text& exeName);
+
+// A product or program file name that may be joined into a registry key:
+// not empty, at most 200 characters, no backslash, no control character.
+bool IsPlainName(const char* name);
+
+// The contents of "UnInstall.ini" in the uninstaller's folder.
+struct UninstallSettings {
+    Text Folder;        // the uninstaller's folder, ending with a backslash
+    Text ProductName;   // from "args"
+    Text ExeName;       // from "args"
+    Text RepairProgram; // "repair": the setup program that made the installation
+};
+// Reads folder + "UnInstall.ini". False when the file is missing or its
+// "args" key is missing or damaged; "repair" may be empty.
+bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
+
+// ---------------------------------------------------------------------------
+// The list of installed files under HKLM "SOFTWARE\Corvane\<product>\Files".
+// Every value named "File" followed by digits is taken, in the order of its
+// number. False when the key is missing or holds no such value.
+bool ReadInstalledFileList(const char* productName, TextList& files);
+
+// A listed path the uninstaller may act on: a full path on a drive
+// ("C:\...") or a share ("\\server\share\..."), shorter than MAX_PATH,
+// without wildcards, stream names, "." or ".." parts, and not the root of
+// a volume.
+bool IsRemovablePath(const char* path);
+
+// True when path is folder itself or lies below it (case-insensitive).
+bool IsUnderFolder(const char* path, const char* folder);
+
+// The sibling product's folder as the setup computes it: HKCU
+// "SOFTWARE\Corvane\folders" "ArchivistLocation", else the user's
+// Documents folder + "Corvane Archivist", ending with a backslash.
+Text GetArchivistFolder();
+
+// Folders no removal ever takes away even when empty: the system's and the
+// user's standard folders (Windows, Program Files, Common Files, Start
+// menu and Programs, Documents, Desktop, application data, the temporary
+// folder) and the sibling product's folder. Volume roots are refused
+// separately.
+void CollectProtectedFolders(TextList& out);
+bool IsProtectedFolder(const char* folder, const TextList& protectedFolders);
+
+// Removes folder and then each parent that is left empty, stopping at the
+// first folder that still holds anything, is protected, or is a volume
+// root. Returns the number of folders removed.
+int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders);
+
+// ---------------------------------------------------------------------------
+// Removal of the listed files.
+
+// Asked when a file cannot be deleted (in use, or access denied): returns
+// IDRETRY to try again, IDIGNORE to leave the file.
+typedef int (*FileInUseHandler)(const char* path, void* context);
+
+struct RemovalReport {
+    TextList LeftFiles;      // listed files still there: in use, ignored, or not a usable path
+    TextList SiblingFiles;   // listed files of the sibling product, left on purpose
+    int RemovedFiles;
+    RemovalReport() : RemovedFiles(0) {}
+};
+
+struct RemovalOptions {
+    const char* ArchivistFolder;      // files below it are left in place
+    const char* OwnProgram;           // the running uninstaller: removed last, by the copy
+    const TextList* ProtectedFolders; // never removed, even when empty
+    FileInUseHandler InUse;           // null: the file is left at once
+    void* InUseContext;
+};
+
+// Deletes exactly the listed files (read-only ones too), then removes the
+// folders listed and every folder left empty. A file that no longer exists
+// counts as removed.
+void RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report);
+
+// Deletes one file, clearing its read-only attribute first; the attributes
+// come back when it cannot be deleted. Returns ERROR_SUCCESS, or the error
+// of DeleteFileA (ERROR_FILE_NOT_FOUND counts as success).
+DWORD DeleteOneFile(const char* path);
+
+// ---------------------------------------------------------------------------
+// Registry entries the setup wrote: the product key with its "\Files" list,
+// the uninstall entry, and the application path entry when it still points
+// into installDir (another installation of the same program keeps its
+// own). The maker's key and its other products are left alone.
+void RemoveProductRegistration(const char* productName, const char* exeName, const char* installDir);
+
+// Deletes a registry key with all its subkeys and values.
+bool DeleteRegistryTree(HKEY root, const char* subkey);
+
+// ---------------------------------------------------------------------------
+// The uninstaller's own file. A running program cannot delete its file:
+// StartSelfRemoval copies the program into the temporary folder and starts
+// the copy with "/finish"; the copy waits for this process to end, deletes
+// ownProgram, removes the folders that this leaves empty and has itself
+// deleted at the next restart. False when the copy could not be started.
+bool StartSelfRemoval(const char* ownProgram);
+
+// The copy's side: waits for the process behind handleText, deletes
+// programPath (only a file named "UnInstall.exe") and the emptied folders.
+// Returns true when the file is gone.
+bool FinishSelfRemoval(const char* handleText, const char* programPath);
+
+// Small path helpers.
+void StripTrailingBackslash(char* path);
+// The folder of a path, with its trailing backslash ("C:\A\b.txt" -> "C:\A\").
+Text FolderOf(const char* path);
+
+// ---------------------------------------------------------------------------
+// Texts, in the setup's language: French for a user default language whose
+// primary language is 12, Dutch for 19, English otherwise.
+
+// The resource offset for a language id: 100 French, 200 Dutch, else 0.
+int LanguageOffsetFromLangId(LANGID langId);
+// The offset in use; set once at start from GetUserDefaultLangID.
+extern int UninstallLanguageOffset;
+// String id of this program's table, with the language offset.
+Text LoadUninstallText(int id);
+// Replaces every "{Field}" in text with value.
+void ReplaceField(Text& text, const char* field, const char* value);
+// The closing message: removed, then the files that were left (at most
+// kListedFilesShown of them by name), the folder that was kept because it
+// still holds other files (keptFolder, may be empty) and the sibling
+// product's files left in place.
+const size_t kListedFilesShown = 12;
+Text ComposeSummary(const char* productName, const RemovalReport& report, const char* archivistFolder,
+                    const char* keptFolder);
