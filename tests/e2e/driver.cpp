@@ -1,0 +1,316 @@
+// The outside driver of the setup program's windows, files and registry
+// entries for the end-to-end tests.
+#include "tests/e2e/driver.h"
+
+#include <algorithm>
+#include <string.h>
+
+namespace e2e {
+
+Process::Process(const std::string& program, const std::string& arguments)
+{
+    std::string command = "\"" + program + "\" " + arguments;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+        info_ = PROCESS_INFORMATION();
+}
+
+Process::~Process()
+{
+    if (info_.hProcess) {
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(info_.hProcess, 99);
+        CloseHandle(info_.hProcess);
+        CloseHandle(info_.hThread);
+    }
+}
+
+long Process::Wait(DWORD milliseconds)
+{
+    if (!info_.hProcess || WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+void Process::Kill()
+{
+    if (info_.hProcess)
+        TerminateProcess(info_.hProcess, 99);
+}
+
+namespace {
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
+{
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window))
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    if (strcmp(cls, "#32770") == 0)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+struct TitleSearch {
+    std::string part;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter)
+{
+    TitleSearch* search = reinterpret_cast<TitleSearch*>(parameter);
+    if (Text(window).find(search->part) != std::string::npos) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<HWND> Dialogs(DWORD processId)
+{
+    DialogSearch search = {processId, {}};
+    EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND WaitForDialog(DWORD processId, int controlId, const std::string& titlePart, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND dialog : Dialogs(processId)) {
+            if (controlId && !GetDlgItem(dialog, controlId))
+                continue;
+            if (!titlePart.empty() && Text(dialog).find(titlePart) == std::string::npos)
+                continue;
+            return dialog;
+        }
+        Sleep(20);
+    } while (GetTickCount() - start < milliseconds);
+    return nullptr;
+}
+
+bool WaitGone(HWND window, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start > milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string Text(HWND window)
+{
+    char buffer[1024] = "";
+    // WM_GETTEXT is marshalled across processes; GetWindowText of another
+    // process's control would not ask it.
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                        nullptr);
+    return buffer;
+}
+
+std::string ItemText(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item ? Text(item) : std::string();
+}
+
+bool SetItemText(HWND dialog, int id, const std::string& text)
+{
+    HWND item = GetDlgItem(dialog, id);
+    if (!item)
+        return false;
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000,
+                               &result) != 0;
+}
+
+bool ItemEnabled(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    return item && IsWindowEnabled(item);
+}
+
+bool HasItem(HWND dialog, int id) { return GetDlgItem(dialog, id) != nullptr; }
+
+void Click(HWND dialog, int id)
+{
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void Toggle(HWND dialog, int id)
+{
+    HWND item = GetDlgItem(dialog, id);
+    if (item)
+        PostMessageA(item, BM_CLICK, 0, 0);
+}
+
+HWND FindTopLevel(const std::string& titlePart)
+{
+    TitleSearch search = {titlePart, nullptr};
+    EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::string data;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return data;
+    std::vector<char> buffer(1 << 16);
+    DWORD got;
+    while (::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got)
+        data.append(buffer.data(), got);
+    CloseHandle(h);
+    return data;
+}
+
+bool WriteFile(const std::string& path, const std::string& data)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == data.size();
+}
+
+bool Exists(const std::string& path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string full = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(full);
+            } else {
+                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(full.c_str());
+            }
+        } while (FindNextFileA(h, &found));
+        FindClose(h);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+namespace {
+
+void ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListInto(folder + "\\" + name, prefix + name + "\\", out);
+        else
+            out.push_back(prefix + name);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
+} // namespace
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    std::vector<std::string> out;
+    ListInto(folder, "", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string TempFolder(const std::string& name)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string path = std::string(temp) + name;
+    RemoveTree(path);
+    return path;
+}
+
+std::string FromUnixPath(const std::string& unix)
+{
+    std::string path = "Z:" + unix;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return false;
+    char buffer[2048];
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    LONG rc = RegQueryValueExA(k, value.empty() ? nullptr : value.c_str(), nullptr, &type,
+                               reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    buffer[size] = '\0';
+    data = buffer;
+    return true;
+}
+
+bool KeyExists(HKEY root, const std::string& key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+void DeleteKeyTree(HKEY root, const std::string& key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        char name[256];
+        while (RegEnumKeyA(k, 0, name, sizeof name) == ERROR_SUCCESS)
+            DeleteKeyTree(root, key + "\\" + name);
+        RegCloseKey(k);
+    }
+    RegDeleteKeyA(root, key.c_str());
+}
+
+} // namespace e2e

@@ -1,0 +1,69 @@
+// Drives the real setup program from outside, as a person would: finds its
+// pages among the windows of its process, reads and sets control texts,
+// clicks buttons and answers its message boxes and dialogs.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A running program started with CreateProcess.
+class Process {
+public:
+    Process(const std::string& program, const std::string& arguments);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Started() const { return info_.hProcess != nullptr; }
+    DWORD Id() const { return info_.dwProcessId; }
+    // Waits for the end; the exit code, or -1 on time-out.
+    long Wait(DWORD milliseconds);
+    void Kill();
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+// The visible dialog windows of a process (top-level, class #32770).
+std::vector<HWND> Dialogs(DWORD processId);
+// The first visible dialog of the process that has control id (0: any)
+// and whose title contains titlePart (empty: any). Null on time-out.
+HWND WaitForDialog(DWORD processId, int controlId, const std::string& titlePart, DWORD milliseconds);
+// Waits until window is gone.
+bool WaitGone(HWND window, DWORD milliseconds);
+
+std::string Text(HWND window);
+std::string ItemText(HWND dialog, int id);
+bool SetItemText(HWND dialog, int id, const std::string& text);
+bool ItemEnabled(HWND dialog, int id);
+bool HasItem(HWND dialog, int id);
+// A button click as the dialog manager would report it.
+void Click(HWND dialog, int id);
+// Clicks the check box or radio button itself (its state changes).
+void Toggle(HWND dialog, int id);
+
+// Top-level windows of any process whose title contains titlePart.
+HWND FindTopLevel(const std::string& titlePart);
+
+// Files.
+std::string ReadFile(const std::string& path);
+bool WriteFile(const std::string& path, const std::string& data);
+bool Exists(const std::string& path);
+bool FolderExists(const std::string& path);
+void RemoveTree(const std::string& path);
+// Every file below folder, as paths relative to it, sorted.
+std::vector<std::string> ListFiles(const std::string& folder);
+std::string TempFolder(const std::string& name);
+// A Unix path handed over by the build, as Wine's Z: drive sees it.
+std::string FromUnixPath(const std::string& unix);
+
+// Registry.
+bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);
+bool KeyExists(HKEY root, const std::string& key);
+void DeleteKeyTree(HKEY root, const std::string& key);
+
+} // namespace e2e
