@@ -1,0 +1,458 @@
+// Life cycle of the real UnInstall.exe under Wine, on an installation laid
+// out exactly as the setup leaves it (files, Start-menu links, registry
+// entries, "UnInstall.ini"): silent and interactive removal, repair, a
+// read-only file, a file held open, and the missing settings file and file
+// list. The dialogs are driven from outside, by their control IDs. This
+// program also stands in for the setup program in the repair case: started
+// with "/r <folder>", it records its command line in that folder.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/uninstaller/uninstall_test_support.h"
+#include "uninstaller/resource_ids.h"
+
+using namespace uninstall_test;
+
+namespace {
+
+const char kProduct[] = "Corvane LifecycleTest";
+const char kExe[] = "LifecycleTest.exe";
+const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane LifecycleTest";
+const char kOtherProductKey[] = "SOFTWARE\\Corvane\\Corvane LifecycleNeighbour";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane LifecycleTest";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\LifecycleTest.exe";
+const char kRepairRecord[] = "repair-started.txt";
+// The message box's text control.
+const int kMessageTextId = 0xFFFF;
+
+std::string Windows(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path[0] == '\\' ? "Z:" + path : path;
+}
+
+std::string ThisProgram()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+std::string ProgramsFolder()
+{
+    char path[MAX_PATH] = "";
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &items)) && items) {
+        SHGetPathFromIDListA(items, path);
+        CoTaskMemFree(items);
+    }
+    return path;
+}
+
+// One installation as the setup leaves it, below a temporary tree that
+// stands for Program Files, with the sibling product's folder beside it.
+class Installation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = tree.Path();
+        makerFolder = root + "Programs\\Corvane\\";
+        product = makerFolder + "LifecycleTest\\";
+        archivist = root + "Archivist\\";
+        group = ProgramsFolder() + "\\Corvane LifecycleTest\\";
+        temp = root + "tmp\\";
+        MakeFolders(temp);
+        MakeFolders(group);
+        archivistSetting.reset(new ArchivistSetting(archivist));
+
+        installed = {tree.Write("Programs\\Corvane\\LifecycleTest\\LifecycleTest.exe"),
+                     tree.Write("Programs\\Corvane\\LifecycleTest\\LifecycleTest.hlp"),
+                     tree.Write("Programs\\Corvane\\LifecycleTest\\Fonts\\Sample.ttf")};
+        installedSibling = tree.Write("Archivist\\Samples\\sample.gfa");
+        links = {group + "LifecycleTest.lnk", group + "LifecycleTest Help.lnk", group + "Uninstall LifecycleTest.lnk"};
+        for (const std::string& link : links)
+            WriteText(link, "link");
+        // Already there before the installation: another product of the
+        // maker, and the sibling product's own file.
+        neighbour = tree.Write("Programs\\Corvane\\Neighbour\\neighbour.exe");
+        siblingOwn = tree.Write("Archivist\\notes.txt");
+
+        std::vector<std::string> listed = installed;
+        listed.push_back(installedSibling);
+        listed.insert(listed.end(), links.begin(), links.end());
+        for (size_t i = 0; i < listed.size(); ++i) {
+            char name[16];
+            wsprintfA(name, "File%04d", static_cast<int>(i));
+            SetString(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Files", name, listed[i]);
+        }
+        SetString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", product);
+        SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "", product + kExe);
+        SetString(HKEY_LOCAL_MACHINE, kAppPathKey, "Path", product.substr(0, product.size() - 1));
+        SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", "LifecycleTest");
+        SetString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString",
+                  "\"" + product + "UnInstall.exe\" \"" + kProduct + "\" \"" + kExe + "\"");
+        SetString(HKEY_LOCAL_MACHINE, kOtherProductKey, "InstallDir", makerFolder + "Neighbour\\");
+
+        uninstaller = product + "UnInstall.exe";
+        ASSERT_TRUE(CopyFileA(Windows(UNINSTALLER_PATH).c_str(), uninstaller.c_str(), FALSE));
+        setupProgram = root + "Setup\\setup.exe";
+        MakeFolders(root + "Setup\\");
+        ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), setupProgram.c_str(), FALSE));
+        settings = product + "UnInstall.ini";
+        std::string args = std::string("\"") + kProduct + "\" \"" + kExe + "\"";
+        WritePrivateProfileStringA("uninstall", "args", args.c_str(), settings.c_str());
+        WritePrivateProfileStringA("uninstall", "repair", setupProgram.c_str(), settings.c_str());
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, settings.c_str());
+    }
+
+    void TearDown() override
+    {
+        if (process.hProcess) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT)
+                TerminateProcess(process.hProcess, 99);
+            CloseHandle(process.hProcess);
+        }
+        DeleteTree(HKEY_LOCAL_MACHINE, kProductKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kOtherProductKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
+        RemoveTree(group.substr(0, group.size() - 1));
+        archivistSetting.reset();
+    }
+
+    // Starts UnInstall.exe with arguments, its temporary folder inside the
+    // test tree so that its self-removing copy is cleaned up with it.
+    void Start(const std::string& arguments)
+    {
+        std::string command = "\"" + uninstaller + "\"" + (arguments.empty() ? "" : " " + arguments);
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        char oldTemp[MAX_PATH] = "", oldTmp[MAX_PATH] = "";
+        GetEnvironmentVariableA("TEMP", oldTemp, sizeof oldTemp);
+        GetEnvironmentVariableA("TMP", oldTmp, sizeof oldTmp);
+        SetEnvironmentVariableA("TEMP", temp.c_str());
+        SetEnvironmentVariableA("TMP", temp.c_str());
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        BOOL started = CreateProcessA(uninstaller.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                      product.c_str(), &startup, &info);
+        SetEnvironmentVariableA("TEMP", oldTemp);
+        SetEnvironmentVariableA("TMP", oldTmp);
+        ASSERT_TRUE(started) << command;
+        CloseHandle(info.hThread);
+        process = info;
+    }
+
+    DWORD WaitForExit()
+    {
+        DWORD code = 12345;
+        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        return code;
+    }
+
+    DWORD RunSilently(const std::string& arguments)
+    {
+        Start(arguments);
+        return WaitForExit();
+    }
+
+    // A visible dialog of the uninstaller that holds control id (and
+    // alsoId, when given).
+    HWND WaitForDialog(int id, int alsoId = 0)
+    {
+        struct Search {
+            DWORD pid;
+            int id;
+            int alsoId;
+            HWND found;
+        } search = {process.dwProcessId, id, alsoId, nullptr};
+        for (int i = 0; i < 300 && !search.found; ++i) {
+            EnumWindows(
+                [](HWND window, LPARAM lParam) -> BOOL {
+                    Search* s = reinterpret_cast<Search*>(lParam);
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(window, &pid);
+                    if (pid == s->pid && IsWindowVisible(window) && GetDlgItem(window, s->id) &&
+                        (!s->alsoId || GetDlgItem(window, s->alsoId))) {
+                        s->found = window;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&search));
+            if (!search.found) {
+                if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
+                    break;
+            }
+        }
+        return search.found;
+    }
+
+    static std::string TextOf(HWND dialog, int id)
+    {
+        char text[4096] = "";
+        GetDlgItemTextA(dialog, id, text, sizeof text);
+        return text;
+    }
+
+    static void Click(HWND dialog, int id)
+    {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    }
+
+    // Clicks Remove, then Yes on the question.
+    void ChooseRemove()
+    {
+        HWND choice = WaitForDialog(IDC_REMOVE);
+        ASSERT_TRUE(choice);
+        EXPECT_NE(std::string::npos, TextOf(choice, IDC_CHOICE_TEXT).find(kProduct));
+        Click(choice, IDC_REMOVE);
+        HWND question = WaitForDialog(IDYES);
+        ASSERT_TRUE(question);
+        EXPECT_NE(std::string::npos, TextOf(question, kMessageTextId).find(kProduct));
+        Click(question, IDYES);
+    }
+
+    // The closing or error message: its text, after clicking OK.
+    std::string AcknowledgeMessage()
+    {
+        HWND box = WaitForDialog(kMessageTextId, IDOK);
+        if (!box)
+            return "(no message)";
+        std::string text = TextOf(box, kMessageTextId);
+        Click(box, IDOK);
+        return text;
+    }
+
+    // The copy in the temporary folder deletes the program after this
+    // process has ended.
+    bool WaitUntilGone(const std::string& path)
+    {
+        for (int i = 0; i < 300 && Exists(path); ++i)
+            Sleep(100);
+        return !Exists(path);
+    }
+
+    void ExpectRegistrationGone()
+    {
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kOtherProductKey)) << "another product's key stays";
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, ArchivistSetting::kKey)) << "the maker's user settings stay";
+    }
+
+    void ExpectNothingRemoved()
+    {
+        for (const std::string& f : installed)
+            EXPECT_TRUE(Exists(f)) << f;
+        for (const std::string& l : links)
+            EXPECT_TRUE(Exists(l)) << l;
+        EXPECT_TRUE(Exists(uninstaller));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+    }
+
+    void ExpectSiblingAndNeighbourKept()
+    {
+        EXPECT_TRUE(Exists(installedSibling)) << "the sibling product's files are never removed";
+        EXPECT_TRUE(Exists(siblingOwn));
+        EXPECT_TRUE(Exists(neighbour));
+    }
+
+    TempTree tree{"ulc"};
+    std::string root, makerFolder, product, archivist, group, temp;
+    std::string uninstaller, settings, setupProgram, installedSibling, neighbour, siblingOwn;
+    std::vector<std::string> installed, links;
+    std::unique_ptr<ArchivistSetting> archivistSetting;
+    PROCESS_INFORMATION process = {};
+};
+
+TEST_F(Installation, SilentRemovalLeavesOnlyTheUsersFile)
+{
+    std::string userFile = tree.Write("Programs\\Corvane\\LifecycleTest\\MyGlyphs.gfg", "mine");
+    SetFileAttributesA(installed[1].c_str(), FILE_ATTRIBUTE_READONLY);
+
+    EXPECT_EQ(0u, RunSilently(std::string("\"") + kProduct + "\" \"" + kExe + "\" /S"));
+    EXPECT_TRUE(WaitUntilGone(uninstaller));
+
+    for (const std::string& f : installed)
+        EXPECT_FALSE(Exists(f)) << f;
+    EXPECT_FALSE(Exists(product + "Fonts"));
+    EXPECT_FALSE(Exists(settings));
+    EXPECT_FALSE(Exists(group)) << "the emptied Start-menu folder goes";
+    EXPECT_TRUE(Exists(ProgramsFolder()));
+    EXPECT_EQ("mine", ReadText(userFile));
+    ExpectSiblingAndNeighbourKept();
+    ExpectRegistrationGone();
+}
+
+TEST_F(Installation, InteractiveRemovalFromStartMenuTakesTheEmptiedFolders)
+{
+    // The Start-menu link starts the program without arguments.
+    Start("");
+    ChooseRemove();
+    std::string summary = AcknowledgeMessage();
+    EXPECT_NE(std::string::npos, summary.find("has been removed")) << summary;
+    EXPECT_NE(std::string::npos, summary.find("Corvane Archivist")) << summary;
+    EXPECT_EQ(0u, WaitForExit());
+
+    EXPECT_TRUE(WaitUntilGone(uninstaller));
+    for (int i = 0; i < 50 && Exists(product); ++i)
+        Sleep(100);
+    EXPECT_FALSE(Exists(product)) << "the product folder goes once the program is gone";
+    EXPECT_TRUE(Exists(makerFolder)) << "the maker's folder still holds another product";
+    EXPECT_FALSE(Exists(group));
+    ExpectSiblingAndNeighbourKept();
+    ExpectRegistrationGone();
+}
+
+TEST_F(Installation, RepairStartsTheRecordedSetupWithTheFolder)
+{
+    ASSERT_TRUE(DeleteFileA(installed[0].c_str()));
+    Start("");
+    HWND choice = WaitForDialog(IDC_REPAIR);
+    ASSERT_TRUE(choice);
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(choice, IDC_REPAIR)));
+    Click(choice, IDC_REPAIR);
+    EXPECT_EQ(0u, WaitForExit());
+
+    // The setup takes everything after "/r " as the folder: unquoted.
+    std::string record = product + kRepairRecord;
+    for (int i = 0; i < 100 && !Exists(record); ++i)
+        Sleep(100);
+    EXPECT_EQ("\"" + setupProgram + "\" /r " + product, ReadText(record));
+    for (size_t i = 1; i < installed.size(); ++i)
+        EXPECT_TRUE(Exists(installed[i]));
+    EXPECT_TRUE(Exists(uninstaller));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+}
+
+TEST_F(Installation, RepairIsNotOfferedWhenTheSetupIsGone)
+{
+    ASSERT_TRUE(DeleteFileA(setupProgram.c_str()));
+    Start("");
+    HWND choice = WaitForDialog(IDC_REPAIR);
+    ASSERT_TRUE(choice);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(choice, IDC_REPAIR)));
+    EXPECT_NE(std::string::npos, TextOf(choice, IDC_REPAIR_NOTE).find(setupProgram));
+    // A command that reaches the disabled button changes nothing.
+    Click(choice, IDC_REPAIR);
+    Sleep(300);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 0));
+    Click(choice, IDCANCEL);
+    EXPECT_EQ(4u, WaitForExit());
+    ExpectNothingRemoved();
+}
+
+TEST_F(Installation, FileHeldOpenIsNamedAndRetriedOrLeft)
+{
+    struct Case {
+        bool retry;
+        DWORD exitCode;
+    } cases[] = {{false, 1}, {true, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.retry ? "retry" : "ignore");
+        if (c.retry) {
+            TearDown();
+            SetUp();
+        }
+        HANDLE held =
+            CreateFileA(installed[0].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        Start(std::string("\"") + kProduct + "\" \"" + kExe + "\"");
+        ChooseRemove();
+        HWND inUse = WaitForDialog(IDIGNORE);
+        ASSERT_TRUE(inUse);
+        EXPECT_NE(std::string::npos, TextOf(inUse, IDC_IN_USE_TEXT).find(installed[0]));
+        if (c.retry) {
+            CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+            Click(inUse, IDRETRY);
+        } else {
+            Click(inUse, IDIGNORE);
+        }
+        std::string summary = AcknowledgeMessage();
+        EXPECT_EQ(c.exitCode, WaitForExit());
+        EXPECT_EQ(!c.retry, summary.find(installed[0]) != std::string::npos) << summary;
+        EXPECT_EQ(!c.retry, Exists(installed[0]));
+        EXPECT_FALSE(Exists(installed[1]));
+        EXPECT_TRUE(WaitUntilGone(uninstaller));
+        ExpectRegistrationGone();
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        CloseHandle(process.hProcess);
+        process = {};
+    }
+}
+
+TEST_F(Installation, SilentRemovalWithFileHeldOpenReportsFailure)
+{
+    HANDLE held = CreateFileA(installed[2].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(1u, RunSilently("/S"));
+    CloseHandle(held);
+    EXPECT_TRUE(Exists(installed[2]));
+    EXPECT_FALSE(Exists(installed[0]));
+}
+
+TEST_F(Installation, MissingSettingsOrFileListRemovesNothing)
+{
+    struct Case {
+        const char* what;
+        bool silent;
+        DWORD exitCode;
+        const char* message;
+    } cases[] = {
+        {"settings", false, 2, "UnInstall.ini"},
+        {"settings", true, 2, nullptr},
+        {"list", false, 3, "missing from the registry"},
+        {"list", true, 3, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (c.silent ? " silent" : ""));
+        TearDown();
+        SetUp();
+        if (strcmp(c.what, "settings") == 0)
+            ASSERT_TRUE(DeleteFileA(settings.c_str()));
+        else
+            DeleteTree(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Files");
+        Start(c.silent ? "/S" : "");
+        if (c.message) {
+            std::string text = AcknowledgeMessage();
+            EXPECT_NE(std::string::npos, text.find(c.message)) << text;
+            EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
+        }
+        EXPECT_EQ(c.exitCode, WaitForExit());
+        ExpectNothingRemoved();
+        CloseHandle(process.hProcess);
+        process = {};
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Started as the setup program of a repair: record the command line in
+    // the folder that follows "/r " and end.
+    const char* line = GetCommandLineA();
+    const char* repair = strstr(line, " /r ");
+    if (repair) {
+        std::string folder = repair + 4;
+        WriteText(folder + kRepairRecord, line);
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
