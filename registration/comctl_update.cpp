@@ -1,0 +1,118 @@
+// The common-controls update: the installed COMCTL32.DLL version, whether
+// it is recent enough (4.72), and the update package written out of the
+// "40COMUPD" container into the temporary folder.
+#include "registration/registration.h"
+#include "engine/engine.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
+typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+template <typename F> F Lookup(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Reads the file version of the library into major and minor; false when
+// the version information is missing or unreadable.
+bool QueryComctlVersion(uint16_t& major, uint16_t& minor)
+{
+    // version.dll is loaded from the system folder by full path, so that
+    // the program's folder cannot supply it.
+    HMODULE version = LoadSystemLibrary("version.dll");
+    if (!version)
+        return false;
+    VersionSizeFunction getSize = Lookup<VersionSizeFunction>(version, "GetFileVersionInfoSizeA");
+    VersionInfoFunction getInfo = Lookup<VersionInfoFunction>(version, "GetFileVersionInfoA");
+    VersionQueryFunction query = Lookup<VersionQueryFunction>(version, "VerQueryValueA");
+    bool ok = false;
+    if (getSize && getInfo && query) {
+        // The system's own copy, not one that happens to lie next to us.
+        char library[MAX_PATH];
+        UINT n = GetSystemDirectoryA(library, sizeof library);
+        if (n == 0 || n >= sizeof library || !AppendBounded(library, sizeof library, "\\COMCTL32.DLL"))
+            CopyBounded(library, sizeof library, "COMCTL32.DLL");
+        DWORD handle = 0;
+        DWORD size = getSize(library, &handle);
+        void* block = size ? malloc(size) : nullptr;
+        if (block) {
+            VS_FIXEDFILEINFO* fixed = nullptr;
+            UINT fixedSize = 0;
+            if (getInfo(library, 0, size, block) &&
+                query(block, "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedSize) && fixed &&
+                fixedSize >= sizeof *fixed) {
+                major = HIWORD(fixed->dwFileVersionMS);
+                minor = LOWORD(fixed->dwFileVersionMS);
+                ok = true;
+            }
+            free(block);
+        }
+    }
+    FreeLibrary(version);
+    return ok;
+}
+
+} // namespace
+
+int ReadComctlVersion()
+{
+    if (Context.ComctlVersionState != -1)
+        return Context.ComctlVersionState;
+    uint16_t major = 0;
+    uint16_t minor = 0;
+    // Unreadable version information is tried again on the next call.
+    if (!QueryComctlVersion(major, minor))
+        return -1;
+    Context.ComctlVersion.Major = major;
+    Context.ComctlVersion.Minor = minor;
+    Context.ComctlVersionState = 1;
+    return 1;
+}
+
+int ComctlIsCurrent()
+{
+    ReadComctlVersion();
+    uint16_t major = Context.ComctlVersion.Major;
+    uint16_t minor = Context.ComctlVersion.Minor;
+    return major > 4 || (major == 4 && minor >= 72) ? 1 : 0;
+}
+
+int UnpackComctlUpdate(char* outPath)
+{
+    // A temporary folder longer than the 150 characters GetTempPathA is
+    // allowed is not written at all: refuse it rather than use garbage.
+    char folder[260];
+    folder[0] = '\0';
+    DWORD length = GetTempPathA(150, folder);
+    if (length == 0 || length >= 150)
+        return 0;
+
+    HINSTANCE module = Context.InstanceHandle;
+    HRSRC resource = FindResourceA(module, "40COMUPD", "CVZB");
+    if (!resource)
+        return 0;
+    DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    if (!loaded)
+        return 0;
+    const void* data = LockResource(loaded);
+    if (!data)
+        return 0;
+
+    length = static_cast<DWORD>(strlen(folder));
+    if (length && folder[length - 1] == '\\')
+        folder[length - 1] = '\0';
+    char path[260];
+    wsprintfA(path, "%s\\40comupd.exe", folder);
+    if (!UnpackContainer(data, size, path)) {
+        DeleteFileA(path);
+        return 0;
+    }
+    CopyBounded(outPath, 260, path);
+    return 1;
+}

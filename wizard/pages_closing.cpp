@@ -1,0 +1,90 @@
+// The pages that end a run of the wizard: finish (also after a repair),
+// installation error and installation interrupted. None of them can be
+// dismissed with Escape or the close box.
+#include "wizard/pages.h"
+#include "wizard/wizard.h"
+
+#include <shellapi.h>
+
+namespace {
+
+// The maker's web site, in French for French-speaking users.
+const char kWebsiteFrench[] = "http://www.corvane.fr/";
+const char kWebsiteGeneral[] = "http://www.corvane.com/";
+
+INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool expandBody)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        BeginPageInit(page);
+        if (expandBody)
+            ExpandItemText(page, IDC_BODY);
+        ShowWindow(page, SW_SHOW);
+        return TRUE;
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDC_BACK:
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+WebsiteOpenFunction OpenWebsite = ShellExecuteA;
+
+const char* WebsiteAddress()
+{
+    return Context.LanguageCode == LANGUAGE_FRENCH ? kWebsiteFrench : kWebsiteGeneral;
+}
+
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        BeginPageInit(page);
+        ExpandItemText(page, IDC_HEADING);
+        ExpandItemText(page, IDC_BODY);
+        ExpandItemText(page, IDC_DETAIL);
+        if (Context.UpdateCommonControls) {
+            // The restart note is shown as it stands, braces and all.
+            Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
+            SetDlgItemTextA(page, IDC_CLOSING, note.c_str());
+        } else {
+            ExpandItemText(page, IDC_CLOSING);
+        }
+        ShowWindow(page, SW_SHOW);
+        return TRUE;
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDC_WEBSITE:
+            OpenWebsite(nullptr, "open", WebsiteAddress(), nullptr, nullptr, SW_SHOWNORMAL);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ErrorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return ProblemPage(page, message, wParam, lParam, true);
+}
+
+INT_PTR CALLBACK InterruptedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return ProblemPage(page, message, wParam, lParam, false);
+}

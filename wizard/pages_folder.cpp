@@ -1,0 +1,251 @@
+// The destination-folder page with its folder browser, the insufficient
+// disk-space page, and the folder creation that the whole program uses.
+#include "wizard/wizard.h"
+#include "registration/registration.h"
+
+#include <shlobj.h>
+#include <string.h>
+
+namespace {
+
+const int kFolderEditLimit = 255; // the edit is read with GetWindowTextA and 256
+
+// The edit's text (at most 255 characters) into TargetDir.
+void StoreFolderEdit(HWND page)
+{
+    char folder[kFolderEditLimit + 1];
+    folder[0] = '\0';
+    GetDlgItemTextA(page, IDC_FOLDER_EDIT, folder, sizeof folder);
+    Context.TargetDir.Assign(folder);
+}
+
+// Message 8001 (folder not created) with its macros expanded, stop icon.
+void ReportFolderNotCreated(HWND page)
+{
+    Text text = LoadStringAsText(LocalizedId(IDS_FOLDER_NOT_CREATED));
+    ExpandMacros(text);
+    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+    MessageBoxA(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONHAND | MB_SETFOREGROUND);
+}
+
+void EndWithBackslash()
+{
+    if (Context.TargetDir.last() != '\\')
+        Context.TargetDir.Append('\\');
+}
+
+long CabinetSize(const char* name)
+{
+    HRSRC resource = FindResourceA(Context.InstanceHandle, name, "CAB");
+    return resource ? static_cast<long>(SizeofResource(Context.InstanceHandle, resource)) : 0;
+}
+
+int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data)
+{
+    // Open the browser on the folder currently typed.
+    if (message == BFFM_INITIALIZED)
+        SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+void OnBrowse(HWND page)
+{
+    char path[MAX_PATH];
+    path[0] = '\0';
+    GetDlgItemTextA(page, IDC_FOLDER_EDIT, path, kFolderEditLimit + 1);
+    // The browser's title holds at most 127 characters; a longer text is cut.
+    char title[128];
+    CopyBounded(title, sizeof title, LoadResourceText(LocalizedId(IDS_BROWSE_TITLE)));
+
+    BROWSEINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.hwndOwner = page;
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = path;
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = BrowseCallback;
+    info.lParam = reinterpret_cast<LPARAM>(path);
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    if (!chosen)
+        return;
+    char folder[MAX_PATH];
+    BOOL isFolder = SHGetPathFromIDListA(chosen, folder);
+    CoTaskMemFree(chosen);
+    if (!isFolder)
+        return;
+    // A folder longer than the edit and TargetDir's 255 characters would
+    // be cut into another folder: it is refused instead.
+    if (strlen(folder) > static_cast<size_t>(kFolderEditLimit)) {
+        MessageBeep(MB_ICONHAND);
+        return;
+    }
+    HWND edit = GetDlgItem(page, IDC_FOLDER_EDIT);
+    SetWindowTextA(edit, folder);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SetFocus(edit);
+    Context.TargetDir.Assign(folder);
+}
+
+void OnDestinationNext(HWND page)
+{
+    StoreFolderEdit(page);
+
+    if (!ComctlIsCurrent()) {
+        if (MessageBoxFromString(page, LocalizedId(IDS_COMCTL_QUESTION), MB_YESNO | MB_ICONQUESTION) != IDYES)
+            return;
+        Context.UpdateCommonControls = 1;
+    }
+
+    long total = LoadStringNumber(IDS_PROGRESS_EXTRA) + CabinetSize("MAIN") + CabinetSize("ARCHIVIST");
+    Context.ProgressTotal = static_cast<int32_t>(total);
+
+    char folder[260];
+    CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
+    int32_t freeKilobytes = GetFreeKilobytes(folder);
+    int32_t requiredKilobytes = static_cast<int32_t>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024);
+    if (freeKilobytes < requiredKilobytes) {
+        Context.LowDiskSpace = 1;
+        EndDialog(page, PAGE_NEXT);
+        return;
+    }
+    Context.LowDiskSpace = 0;
+    if (!CreateFolderTree(Context.TargetDir.c_str())) {
+        ReportFolderNotCreated(page);
+        return;
+    }
+    EndWithBackslash();
+    EndDialog(page, PAGE_NEXT);
+}
+
+} // namespace
+
+int CreateFolderTree(const char* path)
+{
+    char copy[260];
+    if (strlen(path) <= 2)
+        return 0;
+    // A path that does not fit is refused: cut, it would name another folder.
+    if (!CopyBounded(copy, sizeof copy, path))
+        return 0;
+    // Wildcards would let the look-up find some other entry and take the
+    // folder for existing; no folder name can hold them anyway.
+    if (strpbrk(copy, "*?"))
+        return 0;
+    size_t length = strlen(copy);
+    if (copy[length - 1] == '\\')
+        copy[--length] = '\0';
+
+    for (size_t i = 0; i <= length; ++i) {
+        if ((copy[i] != '\\' && copy[i] != '\0') || i <= 2)
+            continue;
+        char saved = copy[i];
+        copy[i] = '\0';
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(copy, &found);
+        int ok = 1;
+        if (search == INVALID_HANDLE_VALUE) {
+            if (!CreateDirectoryA(copy, nullptr))
+                ok = 0;
+        } else {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                ok = 0; // an existing file blocks the path
+            FindClose(search);
+        }
+        copy[i] = saved;
+        if (!ok)
+            return 0;
+    }
+    return 1;
+}
+
+int CreateParentFolders(const char* filePath)
+{
+    char copy[260];
+    if (!CopyBounded(copy, sizeof copy, filePath))
+        return 0;
+    size_t length = strlen(copy);
+    // Down to the second character only: a backslash in the first place
+    // alone leaves no folder to create.
+    for (size_t i = length; i-- > 1;) {
+        if (copy[i] == '\\') {
+            copy[i] = '\0';
+            return CreateFolderTree(copy);
+        }
+    }
+    return 0;
+}
+
+INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        BeginPageInit(page);
+        ExpandItemText(page, IDC_BODY);
+        HWND edit = GetDlgItem(page, IDC_FOLDER_EDIT);
+        // The edit never holds more than is read back from it.
+        SendMessageA(edit, EM_LIMITTEXT, kFolderEditLimit, 0);
+        SetWindowTextA(edit, Context.TargetDir.c_str());
+        SetFocus(edit);
+        ShowWindow(page, SW_SHOW);
+        return TRUE;
+    }
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnDestinationNext(page);
+            return TRUE;
+        case IDC_BACK:
+            StoreFolderEdit(page);
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        case IDC_BROWSE:
+            OnBrowse(page);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK DiskSpacePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        BeginPageInit(page);
+        SendDlgItemMessageA(page, IDC_DETAIL, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        ExpandItemText(page, IDC_HEADING);
+        ExpandItemText(page, IDC_BODY);
+        ExpandItemText(page, IDC_DETAIL);
+        ShowWindow(page, SW_SHOW);
+        return TRUE;
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            // Install anyway: the folder must still be creatable.
+            if (!CreateFolderTree(Context.TargetDir.c_str())) {
+                ReportFolderNotCreated(page);
+                EndDialog(page, PAGE_BACK);
+                return TRUE;
+            }
+            EndWithBackslash();
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDC_BACK:
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}

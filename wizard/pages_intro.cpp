@@ -1,0 +1,229 @@
+// The first pages of the wizard: welcome, licence agreement and important
+// information, with the display of an RTF resource in a rich-edit control.
+#include "wizard/pages.h"
+#include "wizard/wizard.h"
+#include "registration/registration.h"
+
+#include <richedit.h>
+#include <string.h>
+
+namespace {
+
+const UINT kWriteChunk = 0x7FFF; // _lwrite takes at most this much at a time
+
+DWORD CALLBACK ReadRtfChunk(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got)
+{
+    DWORD read = 0;
+    BOOL ok = ReadFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(wanted), &read, nullptr);
+    *got = static_cast<LONG>(read);
+    return ok ? 0 : GetLastError();
+}
+
+void ShowPage(HWND page) { ShowWindow(page, SW_SHOW); }
+
+} // namespace
+
+const char* LocalizedResourceName(const char* baseName)
+{
+    CopyBounded(Context.LocalizedNameBuffer, sizeof Context.LocalizedNameBuffer, baseName);
+    AppendBounded(Context.LocalizedNameBuffer, sizeof Context.LocalizedNameBuffer, LanguageSuffix());
+    return Context.LocalizedNameBuffer;
+}
+
+int ExtractResourceToTempFile(const char* type, const char* name, char* outPath)
+{
+    // GetTempPathA is told the buffer holds 150 characters: a longer
+    // folder is not written at all, so it must be refused here rather
+    // than used as whatever the buffer held before.
+    char folder[260];
+    folder[0] = '\0';
+    DWORD folderLength = GetTempPathA(150, folder);
+    outPath[0] = '\0';
+    if (folderLength == 0 || folderLength >= 150)
+        return 0;
+
+    HINSTANCE module = Context.InstanceHandle;
+    HRSRC resource = FindResourceA(module, name, type);
+    if (!resource)
+        return 0;
+    DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    if (!loaded)
+        return 0;
+    const char* data = static_cast<const char*>(LockResource(loaded));
+    if (!data)
+        return 0;
+
+    char created[MAX_PATH];
+    if (!GetTempFileNameA(folder, "tmp", 0, created))
+        return 0;
+    // The name is kept in a 144-character buffer; a longer one cannot be
+    // handed on, and the empty file GetTempFileNameA made goes again.
+    char fileName[144];
+    if (!CopyBounded(fileName, sizeof fileName, created)) {
+        DeleteFileA(created);
+        return 0;
+    }
+    HFILE file = _lcreat(fileName, 0);
+    if (file == HFILE_ERROR) {
+        DeleteFileA(fileName);
+        return 0;
+    }
+    CopyBounded(outPath, 260, fileName);
+
+    for (DWORD done = 0; done < size;) {
+        UINT chunk = size - done < kWriteChunk ? static_cast<UINT>(size - done) : kWriteChunk;
+        // A short write (a full disk) fails like an error would.
+        if (_lwrite(file, data + done, chunk) != chunk) {
+            // A half-written copy would stay behind: the page deletes the
+            // file only after a successful extraction.
+            _lclose(file);
+            DeleteFileA(fileName);
+            outPath[0] = '\0';
+            return 0;
+        }
+        done += chunk;
+    }
+    _lclose(file);
+    return 1;
+}
+
+int StreamRtfFile(HWND control, int format, const char* path)
+{
+    // CreateFileA rather than OpenFile: OpenFile's record holds only 128
+    // characters of path, and temporary names may be longer.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    // The control takes 32767 characters unless told otherwise; a text
+    // cannot hold more characters than its file has bytes.
+    DWORD size = GetFileSize(file, nullptr);
+    if (size != INVALID_FILE_SIZE && size > 32767)
+        SendMessageA(control, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(size));
+    EDITSTREAM stream;
+    stream.dwCookie = reinterpret_cast<DWORD_PTR>(file);
+    stream.dwError = 0;
+    stream.pfnCallback = ReadRtfChunk;
+    SendMessageA(control, EM_STREAMIN, static_cast<WPARAM>(format), reinterpret_cast<LPARAM>(&stream));
+    SendMessageA(control, EM_SETMODIFY, TRUE, 0);
+    CloseHandle(file);
+    return 1;
+}
+
+void ShowRtfResource(HWND page, const char* baseName)
+{
+    HWND control = GetDlgItem(page, IDC_RICHTEXT);
+    char path[260];
+    if (!ExtractResourceToTempFile("RTF", LocalizedResourceName(baseName), path))
+        return;
+    StreamRtfFile(control, SF_RTF, path);
+    DeleteExistingFile(path);
+}
+
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        BeginPageInit(page);
+        SendDlgItemMessageA(page, IDC_NOTICE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        ExpandItemText(page, IDC_HEADING);
+        ExpandItemText(page, IDC_BODY);
+        ShowPage(page);
+        return TRUE;
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK LicencePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        BeginPageInit(page);
+        BOOL result;
+        if (Context.LicenceAccepted) {
+            CheckDlgButton(page, IDC_AGREE, BST_CHECKED);
+            EnableWindow(GetDlgItem(page, IDOK), TRUE);
+            result = TRUE;
+        } else {
+            CheckDlgButton(page, IDC_AGREE, BST_UNCHECKED);
+            EnableWindow(GetDlgItem(page, IDOK), FALSE);
+            SetFocus(GetDlgItem(page, IDC_AGREE));
+            result = FALSE;
+        }
+        ShowRtfResource(page, "AGREEMENT");
+        SetFocus(GetDlgItem(page, IDC_RICHTEXT));
+        ShowPage(page);
+        return result;
+    }
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        // The rich-edit control's notifications arrive here too.
+        if (HIWORD(wParam) != 0)
+            return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDC_AGREE: {
+            bool ticked = IsDlgButtonChecked(page, IDC_AGREE) == BST_CHECKED;
+            Context.LicenceAccepted = ticked ? 1 : 0;
+            EnableWindow(GetDlgItem(page, IDOK), ticked);
+            return FALSE;
+        }
+        case IDOK:
+            // A Next command that does not come from the (enabled) button,
+            // from another program say, must not skip the agreement.
+            if (!Context.LicenceAccepted)
+                return TRUE;
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDC_BACK:
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK InformationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        BeginPageInit(page);
+        ShowRtfResource(page, "INFORMATION");
+        SetFocus(GetDlgItem(page, IDC_RICHTEXT));
+        ShowPage(page);
+        return TRUE;
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        case IDC_BACK:
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
