@@ -403,9 +403,16 @@ struct Inflater {
         op[1] = uint8_t(entry >> 24);                     \
         op += 1 + ((entry & kPair) >> 12);                \
     } while (0)
+            // The next first-level entry is looked up as soon as the bits
+            // of the previous symbol are dropped, so that the lookup runs
+            // alongside the copy and the refill. That is sound because a
+            // refill fills all 64 bits of the buffer and a pass drops at
+            // most 48 of them: at least 16 valid bits remain below n's
+            // count or above it, and a refill does not change them.
+            MSZIP_REFILL();
+            entry = pairs[b & literalMask];
             while (ip <= ipEnd && op <= opEnd) {
                 MSZIP_REFILL();
-                entry = pairs[b & literalMask];
                 if (entry & kLiteral) {
                     // Up to three lookups of one or two literals each; at
                     // most 15 bits apiece leave enough for the next code.
@@ -416,6 +423,7 @@ struct Inflater {
                         entry = pairs[b & literalMask];
                         if (entry & kLiteral) {
                             MSZIP_LITERALS();
+                            entry = pairs[b & literalMask];
                             continue;
                         }
                     }
@@ -428,6 +436,7 @@ struct Inflater {
                     if (entry & kLiteral) {
                         MSZIP_DROP(entry & 0xFF);
                         *op++ = uint8_t(entry >> 16);
+                        entry = pairs[b & literalMask];
                         continue;
                     }
                 }
@@ -450,6 +459,7 @@ struct Inflater {
                 extra = (entry >> 12) & 0xF;
                 uint32_t dist = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
                 MSZIP_DROP(extra);
+                entry = pairs[b & literalMask];
 
                 if (dist <= uint32_t(op - out)) {
                     op = CopyFast(op, dist, length);
