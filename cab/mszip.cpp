@@ -20,9 +20,6 @@ const uint32_t kLiteral = 0x100;
 const uint32_t kEndOfBlock = 0x200;
 const uint32_t kLink = 0x400;
 const uint32_t kInvalid = 0x800;
-// In the pair tables only: a literal entry that holds two literals, the
-// first in bits 16-23 and the second in bits 24-31.
-const uint32_t kPair = 0x1000;
 
 const uint32_t kMaxCodeLength = 15;
 const uint32_t kLiteralRootBits = 10;
@@ -194,24 +191,6 @@ inline uint32_t Lookup(const uint32_t* table, uint32_t mask, uint64_t bits)
     return entry;
 }
 
-// Derives the pair table from a literal/length table: where the first-level
-// bits hold a literal code and, after it, a second whole literal code, one
-// lookup yields both. Other entries are copied, links included (they keep
-// pointing into the literal/length table).
-void BuildPairs(const uint32_t* literals, uint32_t* pairs)
-{
-    const uint32_t size = 1u << kLiteralRootBits;
-    for (uint32_t i = 0; i < size; ++i) {
-        uint32_t first = literals[i];
-        pairs[i] = first;
-        if (!(first & kLiteral)) continue;
-        uint32_t firstLength = first & 0xFF;
-        uint32_t second = literals[i >> firstLength];
-        if (!(second & kLiteral) || firstLength + (second & 0xFF) > kLiteralRootBits) continue;
-        pairs[i] = kLiteral | kPair | (first & 0xFF0000) | ((second & 0xFF0000) << 8) | (firstLength + (second & 0xFF));
-    }
-}
-
 inline uint64_t LoadLittleEndian64(const uint8_t* p)
 {
     uint64_t word;
@@ -364,7 +343,7 @@ struct Inflater {
     }
 
     // Decodes one Huffman-coded deflate block. Returns false on bad data.
-    bool Codes(const uint32_t* literals, const uint32_t* pairs, const uint32_t* distances, bool* ended)
+    bool Codes(const uint32_t* literals, const uint32_t* distances, bool* ended)
     {
         const uint32_t literalMask = (1u << kLiteralRootBits) - 1;
         const uint32_t distanceMask = (1u << kDistanceRootBits) - 1;
@@ -372,10 +351,10 @@ struct Inflater {
         // Fast loop. A refill gives at least 56 bits: three literal codes,
         // or a literal/length code with its extra bits and a distance code
         // with its extra bits (15 + 5 + 15 + 13). Each pass refills at most
-        // twice (16 bytes of input) and writes at most two literals and a
-        // match with its 8-byte overshoot, all of which stays in bounds.
+        // twice (16 bytes of input) and writes at most three literals and a
+        // match with its overshoot, all of which stays in bounds.
         const uint32_t kInputReach = 16;
-        const uint32_t kOutputReach = 6 + kLongestMatch + kOvershoot;
+        const uint32_t kOutputReach = 3 + kLongestMatch + kOvershoot;
         if (limit >= kOutputReach && inLength >= kInputReach && inPos <= inLength - kInputReach) {
             uint64_t b = bits;
             uint32_t n = bitCount;
@@ -396,12 +375,10 @@ struct Inflater {
         b >>= (count);      \
         n -= (count);       \
     } while (0)
-#define MSZIP_LITERALS()                                  \
-    do {                                                  \
-        MSZIP_DROP(entry & 0xFF);                         \
-        op[0] = uint8_t(entry >> 16);                     \
-        op[1] = uint8_t(entry >> 24);                     \
-        op += 1 + ((entry & kPair) >> 12);                \
+#define MSZIP_LITERAL()                \
+    do {                               \
+        MSZIP_DROP(entry & 0xFF);      \
+        *op++ = uint8_t(entry >> 16);  \
     } while (0)
             // The next first-level entry is looked up as soon as the bits
             // of the previous symbol are dropped, so that the lookup runs
@@ -410,20 +387,20 @@ struct Inflater {
             // most 48 of them: at least 16 valid bits remain below n's
             // count or above it, and a refill does not change them.
             MSZIP_REFILL();
-            entry = pairs[b & literalMask];
+            entry = literals[b & literalMask];
             while (ip <= ipEnd && op <= opEnd) {
                 MSZIP_REFILL();
                 if (entry & kLiteral) {
-                    // Up to three lookups of one or two literals each; at
-                    // most 15 bits apiece leave enough for the next code.
-                    MSZIP_LITERALS();
-                    entry = pairs[b & literalMask];
+                    // Up to three literals; at most 15 bits apiece leave
+                    // enough for the next code.
+                    MSZIP_LITERAL();
+                    entry = literals[b & literalMask];
                     if (entry & kLiteral) {
-                        MSZIP_LITERALS();
-                        entry = pairs[b & literalMask];
+                        MSZIP_LITERAL();
+                        entry = literals[b & literalMask];
                         if (entry & kLiteral) {
-                            MSZIP_LITERALS();
-                            entry = pairs[b & literalMask];
+                            MSZIP_LITERAL();
+                            entry = literals[b & literalMask];
                             continue;
                         }
                     }
@@ -436,7 +413,7 @@ struct Inflater {
                     if (entry & kLiteral) {
                         MSZIP_DROP(entry & 0xFF);
                         *op++ = uint8_t(entry >> 16);
-                        entry = pairs[b & literalMask];
+                        entry = literals[b & literalMask];
                         continue;
                     }
                 }
@@ -459,7 +436,7 @@ struct Inflater {
                 extra = (entry >> 12) & 0xF;
                 uint32_t dist = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
                 MSZIP_DROP(extra);
-                entry = pairs[b & literalMask];
+                entry = literals[b & literalMask];
 
                 if (dist <= uint32_t(op - out)) {
                     op = CopyFast(op, dist, length);
@@ -474,7 +451,7 @@ struct Inflater {
             }
 #undef MSZIP_REFILL
 #undef MSZIP_DROP
-#undef MSZIP_LITERALS
+#undef MSZIP_LITERAL
             bits = b;
             bitCount = n;
             inPos = uint32_t(ip - in);
@@ -552,8 +529,7 @@ struct Inflater {
         if (!BuildTable(lengths + literalCount, distanceCount, kDistanceSymbols, kDistanceRootBits, false,
                         state->distances, MSZIP_DISTANCE_TABLE_SIZE, &distanceBits))
             return false;
-        BuildPairs(state->literals, state->literalPairs);
-        return Codes(state->literals, state->literalPairs, state->distances, ended);
+        return Codes(state->literals, state->distances, ended);
     }
 
     bool Run()
@@ -568,7 +544,7 @@ struct Inflater {
                 ok = Stored();
                 ended = true;
             } else if (type == 1) {
-                ok = Codes(state->fixedLiterals, state->fixedLiteralPairs, state->fixedDistances, &ended);
+                ok = Codes(state->fixedLiterals, state->fixedDistances, &ended);
             } else if (type == 2) {
                 ok = Dynamic(&ended);
             } else {
@@ -592,7 +568,6 @@ bool BuildFixedTables(MszipDecompressor* state)
     if (!BuildTable(lengths, 288, kLiteralLengthSymbols, kLiteralRootBits, false, state->fixedLiterals,
                     MSZIP_FIXED_LITERAL_TABLE_SIZE, &rootBits))
         return false;
-    BuildPairs(state->fixedLiterals, state->fixedLiteralPairs);
     // All 32 five-bit distance codes, so that the code is complete; 30 and
     // 31 decode as invalid.
     for (uint32_t i = 0; i < 32; ++i) lengths[i] = 5;

@@ -28,9 +28,7 @@ enum {
     MSZIP_DISTANCE_TABLE_SIZE = 1024,
     MSZIP_CODE_LENGTH_TABLE_SIZE = 128,
     MSZIP_FIXED_LITERAL_TABLE_SIZE = 1024,
-    MSZIP_FIXED_DISTANCE_TABLE_SIZE = 256,
-    // First-level literal/length entries that decode two literals at once.
-    MSZIP_PAIR_TABLE_SIZE = 1024
+    MSZIP_FIXED_DISTANCE_TABLE_SIZE = 256
 };
 
 // All working state lives here rather than in process-wide storage, so that
@@ -50,10 +48,8 @@ struct MszipDecompressor {
     uint32_t historyBytes;
     uint8_t history[MSZIP_WINDOW_SIZE];
     uint32_t fixedLiterals[MSZIP_FIXED_LITERAL_TABLE_SIZE];
-    uint32_t fixedLiteralPairs[MSZIP_PAIR_TABLE_SIZE];
     uint32_t fixedDistances[MSZIP_FIXED_DISTANCE_TABLE_SIZE];
     uint32_t literals[MSZIP_LITERAL_TABLE_SIZE];
-    uint32_t literalPairs[MSZIP_PAIR_TABLE_SIZE];
     uint32_t distances[MSZIP_DISTANCE_TABLE_SIZE];
     uint32_t codeLengths[MSZIP_CODE_LENGTH_TABLE_SIZE];
 };
