@@ -28,17 +28,10 @@ BOOL DeleteExistingFile(const char* path)
     return DeleteFileA(path);
 }
 
-int RemoveFileAndEmptyFolders(const char* path)
+void RemoveEmptyFolders(const char* path)
 {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path);
-
     char folder[MAX_PATH];
     CopyBounded(folder, sizeof folder, path);
-    char* cut = strrchr(folder, '\\');
-    if (!cut)
-        return 1;
-    *cut = '\0';
     // A drive root ("C:\") and anything shorter is never touched.
     while (strlen(folder) > 3) {
         char parent[MAX_PATH];
@@ -58,6 +51,20 @@ int RemoveFileAndEmptyFolders(const char* path)
         if (!removed)
             break;
     }
+}
+
+int RemoveFileAndEmptyFolders(const char* path)
+{
+    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path);
+
+    char folder[MAX_PATH];
+    CopyBounded(folder, sizeof folder, path);
+    char* cut = strrchr(folder, '\\');
+    if (!cut)
+        return 1;
+    *cut = '\0';
+    RemoveEmptyFolders(folder);
     return 1;
 }
 
@@ -81,6 +88,15 @@ void CleanupAfterFailure()
         return;
     for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i)
         RemoveFileAndEmptyFolders(Context.InstalledFiles.At(i));
-    if (!Context.ExtractTargetDir.empty())
+    if (!Context.ExtractTargetDir.empty()) {
         RemoveDirectoryA(Context.ExtractTargetDir.c_str());
+    } else if (!Context.TargetDir.empty()) {
+        // Cancelled or failed before extraction began: the destination
+        // folder that the wizard created for this run is removed with its
+        // emptied parents (a folder that holds anything stays).
+        Text folder(Context.TargetDir);
+        if (folder.last() == '\\')
+            folder.Truncate(folder.length() - 1);
+        RemoveEmptyFolders(folder.c_str());
+    }
 }

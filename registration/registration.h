@@ -10,6 +10,8 @@
 // a cancelled or failed run when CleanupRequired is set.
 void CleanupAfterFailure();
 int RemoveFileAndEmptyFolders(const char* path);
+// Removes folder and each parent that becomes empty, never a drive root.
+void RemoveEmptyFolders(const char* folder);
 // Deletes an existing file that is not a folder, read-only or not.
 BOOL DeleteExistingFile(const char* path);
 

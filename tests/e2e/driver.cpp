@@ -168,6 +168,44 @@ HWND FindTopLevel(const std::string& titlePart)
     return search.found;
 }
 
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)
+{
+    HWND welcome = WaitForDialog(processId, 1010, "", pageWait);
+    if (!welcome)
+        return "no welcome page";
+    Click(welcome, IDOK);
+    if (!WaitGone(welcome, pageWait))
+        return "welcome page stays";
+    HWND licence = WaitForDialog(processId, 1012, "", pageWait);
+    if (!licence)
+        return "no licence page";
+    if (ItemEnabled(licence, IDOK))
+        return "Next enabled before the licence was accepted";
+    Toggle(licence, 1012);
+    for (int i = 0; i < 250 && !ItemEnabled(licence, IDOK); ++i)
+        Sleep(20);
+    if (!ItemEnabled(licence, IDOK))
+        return "Next stays disabled after accepting";
+    Click(licence, IDOK);
+    if (!WaitGone(licence, pageWait))
+        return "licence page stays";
+    HWND information = WaitForDialog(processId, 1011, "Important Information", pageWait);
+    if (!information)
+        return "no information page";
+    Click(information, IDOK);
+    if (!WaitGone(information, pageWait))
+        return "information page stays";
+    HWND destination = WaitForDialog(processId, 1014, "", pageWait);
+    if (!destination)
+        return "no destination page";
+    if (!SetItemText(destination, 1014, folder))
+        return "cannot type the folder";
+    Click(destination, IDOK);
+    if (!WaitGone(destination, pageWait))
+        return "destination page stays";
+    return "";
+}
+
 std::string ReadFile(const std::string& path)
 {
     std::string data;

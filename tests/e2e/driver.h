@@ -49,6 +49,11 @@ void Toggle(HWND dialog, int id);
 // Top-level windows of any process whose title contains titlePart.
 HWND FindTopLevel(const std::string& titlePart);
 
+// Walks welcome, licence (accepted), information and destination (folder
+// typed in), ending with Next on the destination page. Empty on success,
+// else what went wrong.
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000);
+
 // Files.
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& data);
