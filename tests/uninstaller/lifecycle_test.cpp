@@ -170,32 +170,33 @@ protected:
     // alsoId, when given).
     HWND WaitForDialog(int id, int alsoId = 0)
     {
-        struct Search {
-            DWORD pid;
-            int id;
-            int alsoId;
-            HWND found;
-        } search = {process.dwProcessId, id, alsoId, nullptr};
+        DialogSearch search = {process.dwProcessId, id, alsoId, nullptr};
         for (int i = 0; i < 300 && !search.found; ++i) {
-            EnumWindows(
-                [](HWND window, LPARAM lParam) -> BOOL {
-                    Search* s = reinterpret_cast<Search*>(lParam);
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(window, &pid);
-                    if (pid == s->pid && IsWindowVisible(window) && GetDlgItem(window, s->id) &&
-                        (!s->alsoId || GetDlgItem(window, s->alsoId))) {
-                        s->found = window;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
-            if (!search.found) {
-                if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
-                    break;
-            }
+            EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+            if (!search.found && WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
+                break;
         }
         return search.found;
+    }
+
+    struct DialogSearch {
+        DWORD pid;
+        int id;
+        int alsoId;
+        HWND found;
+    };
+
+    static BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
+    {
+        DialogSearch* s = reinterpret_cast<DialogSearch*>(lParam);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid == s->pid && IsWindowVisible(window) && GetDlgItem(window, s->id) &&
+            (!s->alsoId || GetDlgItem(window, s->alsoId))) {
+            s->found = window;
+            return FALSE;
+        }
+        return TRUE;
     }
 
     static std::string TextOf(HWND dialog, int id)
