@@ -142,21 +142,24 @@ bool BuildTable(const uint8_t* lengths, uint32_t count, SymbolKind kind, uint32_
         codes[at] = uint16_t(ReverseBits(nextCode[len]++, len));
     }
 
-    // A complete code fills every entry; only the one-bit exception leaves
-    // a hole, which must decode as invalid.
-    if (left > 0)
-        for (uint32_t i = 0; i < rootSize; ++i) table[i] = kInvalid | root;
+    // The first level grows one bit at a time: the table of width len - 1
+    // is doubled, which repeats every shorter code in the new half, and
+    // the codes of length len are written at their places. Places no code
+    // reaches (only in the one-bit exception) decode as invalid.
+    table[0] = kInvalid | root;
+    uint32_t i = 0;
+    for (uint32_t len = 1; len <= root; ++len) {
+        uint32_t half = 1u << (len - 1);
+        memcpy(table + half, table, half * sizeof(uint32_t));
+        for (; i < used && lengths[sorted[i]] == len; ++i) table[codes[i]] = MakeEntry(kind, sorted[i], len);
+    }
 
     uint32_t next = rootSize;  // first free entry for subtables
     uint32_t currentPrefix = 0xFFFFFFFF, subStart = 0, subBits = 0;
-    for (uint32_t i = 0; i < used; ++i) {
+    for (; i < used; ++i) {
         uint32_t symbol = sorted[i], len = lengths[symbol];
         uint32_t reversed = codes[i];
         uint32_t entry = MakeEntry(kind, symbol, len);
-        if (len <= root) {
-            for (uint32_t at = reversed; at < rootSize; at += 1u << len) table[at] = entry;
-            continue;
-        }
         uint32_t prefix = reversed & (rootSize - 1);
         if (prefix != currentPrefix) {
             // Codes sharing a prefix are consecutive in canonical order, and
