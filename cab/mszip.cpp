@@ -11,7 +11,9 @@
 namespace {
 
 // Table entry layout (32 bits):
-//   bits 0-7    bits to drop from the bit buffer (for a link: the root width)
+//   bits 0-7    bits to drop from the bit buffer: the code's length, plus
+//               its extra bits for a length or distance, so that one shift
+//               passes both (for a link: the root width)
 //   bits 8-11   kind flags below; none set means a length or distance
 //   bits 12-15  extra bits to read after the code (link: subtable width)
 //   bits 16-31  literal byte, length or distance base, code-length symbol,
@@ -47,11 +49,13 @@ uint32_t MakeEntry(SymbolKind kind, uint32_t symbol, uint32_t length)
         if (symbol == 256) return kEndOfBlock | length;
         if (symbol < 286) {
             uint32_t i = symbol - 257;
-            return (uint32_t(kLengthBase[i]) << 16) | (uint32_t(kLengthExtra[i]) << 12) | length;
+            return (uint32_t(kLengthBase[i]) << 16) | (uint32_t(kLengthExtra[i]) << 12) | (length + kLengthExtra[i]);
         }
         return kInvalid | length;  // 286 and 287 exist only in the fixed code
     case kDistanceSymbols:
-        if (symbol < 30) return (uint32_t(kDistanceBase[symbol]) << 16) | (uint32_t(kDistanceExtra[symbol]) << 12) | length;
+        if (symbol < 30)
+            return (uint32_t(kDistanceBase[symbol]) << 16) | (uint32_t(kDistanceExtra[symbol]) << 12) |
+                   (length + kDistanceExtra[symbol]);
         return kInvalid | length;  // 30 and 31 exist only in the fixed code
     case kCodeLengthSymbols:
         break;
@@ -194,6 +198,15 @@ inline uint32_t Lookup(const uint32_t* table, uint32_t mask, uint64_t bits)
     return entry;
 }
 
+// The value of a looked-up entry: its base plus the extra bits that follow
+// the code in the bit buffer as it was before the entry's bits were dropped.
+inline uint32_t EntryValue(uint32_t entry, uint64_t bits)
+{
+    uint32_t extra = (entry >> 12) & 0xF;
+    uint32_t codeLength = (entry & 0xFF) - extra;
+    return (entry >> 16) + (uint32_t(bits >> codeLength) & ((1u << extra) - 1));
+}
+
 inline uint64_t LoadLittleEndian64(const uint8_t* p)
 {
     uint64_t word;
@@ -295,10 +308,13 @@ struct Inflater {
         return value;
     }
 
-    uint32_t Decode(const uint32_t* table, uint32_t mask)
+    // Decodes one code with its extra bits; value is the literal, symbol,
+    // length or distance.
+    uint32_t Decode(const uint32_t* table, uint32_t mask, uint32_t* value)
     {
-        if (bitCount < kMaxCodeLength) Refill();
+        if (bitCount < 32) Refill();
         uint32_t entry = Lookup(table, mask, bits);
+        *value = EntryValue(entry, bits);
         bits >>= entry & 0xFF;
         bitCount -= entry & 0xFF;
         return entry;
@@ -420,25 +436,21 @@ struct Inflater {
                         continue;
                     }
                 }
+                uint32_t length = EntryValue(entry, b);
                 MSZIP_DROP(entry & 0xFF);
                 if (entry & (kEndOfBlock | kInvalid)) {
                     if (entry & kInvalid) ok = false;
                     else *ended = true;
                     break;
                 }
-                uint32_t extra = (entry >> 12) & 0xF;
-                uint32_t length = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
-                MSZIP_DROP(extra);
 
                 entry = Lookup(distances, distanceMask, b);
+                uint32_t dist = EntryValue(entry, b);
                 MSZIP_DROP(entry & 0xFF);
                 if (entry & (kInvalid | kEndOfBlock | kLiteral)) {
                     ok = false;
                     break;
                 }
-                extra = (entry >> 12) & 0xF;
-                uint32_t dist = (entry >> 16) + (uint32_t(b) & ((1u << extra) - 1));
-                MSZIP_DROP(extra);
                 entry = literals[b & literalMask];
 
                 if (dist <= uint32_t(op - out)) {
@@ -466,9 +478,10 @@ struct Inflater {
         // Careful loop near the ends of input and output.
         for (;;) {
             if (pos == limit) return true;
-            uint32_t entry = Decode(literals, literalMask);
+            uint32_t length, dist;
+            uint32_t entry = Decode(literals, literalMask, &length);
             if (entry & kLiteral) {
-                out[pos++] = uint8_t(entry >> 16);
+                out[pos++] = uint8_t(length);
                 continue;
             }
             if (entry & kInvalid) return false;
@@ -476,10 +489,8 @@ struct Inflater {
                 *ended = true;
                 return true;
             }
-            uint32_t length = (entry >> 16) + Take((entry >> 12) & 0xF);
-            entry = Decode(distances, distanceMask);
+            entry = Decode(distances, distanceMask, &dist);
             if (entry & (kInvalid | kEndOfBlock | kLiteral)) return false;
-            uint32_t dist = (entry >> 16) + Take((entry >> 12) & 0xF);
             if (length > limit - pos) length = limit - pos;
             if (!CopyMatch(dist, length)) return false;
         }
@@ -503,9 +514,9 @@ struct Inflater {
 
         uint32_t total = literalCount + distanceCount;
         for (uint32_t i = 0; i < total;) {
-            uint32_t entry = Decode(state->codeLengths, codeLengthMask);
+            uint32_t symbol;
+            uint32_t entry = Decode(state->codeLengths, codeLengthMask, &symbol);
             if (entry & kInvalid) return false;
-            uint32_t symbol = entry >> 16;
             if (symbol < 16) {
                 lengths[i++] = uint8_t(symbol);
                 continue;
