@@ -144,6 +144,20 @@ void DeleteHelpCompanion(const char* path)
     DeleteFileA(companion);
 }
 
+// Most files land in a folder that an earlier file already needed: one
+// look at the parent saves walking and probing the whole path again.
+bool ParentFolderExists(const char* path)
+{
+    char folder[MAX_PATH];
+    CopyBounded(folder, sizeof folder, path);
+    char* slash = strrchr(folder, '\\');
+    if (!slash)
+        return false;
+    *slash = '\0';
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 intptr_t OnCopyFile(CabNotification* n)
 {
     // Between files is where a pause for the cancel question holds nothing.
@@ -172,7 +186,8 @@ intptr_t OnCopyFile(CabNotification* n)
         int handle = -1;
         if (fits && safe) {
             DeleteHelpCompanion(path);
-            CreateParentFolders(path);
+            if (!ParentFolderExists(path))
+                CreateParentFolders(path);
             DeleteFileA(path);
             handle = _open(path, kOpenForOutput, kOutputMode);
             SplitPath(path, Context.CopyDir, Context.CopyFile);
@@ -204,16 +219,18 @@ intptr_t OnCloseFile(CabNotification* n)
 {
     char path[MAX_PATH];
     BuildDestination(n->text1, path);
+
+    // The date and time go onto the handle that wrote the file, just before
+    // it is closed: the same result as opening the file again afterwards,
+    // for one open less per file. The writes are unbuffered, so nothing
+    // after this changes the time.
+    FILETIME local, utc;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(n->fileHandle)));
+    if (h != INVALID_HANDLE_VALUE && DosDateTimeToFileTime(n->date, n->time, &local) &&
+        LocalFileTimeToFileTime(&local, &utc))
+        SetFileTime(h, &utc, nullptr, &utc);
     CloseCallback(n->fileHandle);
 
-    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        FILETIME local, utc;
-        if (DosDateTimeToFileTime(n->date, n->time, &local) && LocalFileTimeToFileTime(&local, &utc))
-            SetFileTime(h, &utc, nullptr, &utc);
-        CloseHandle(h);
-    }
     SetFileAttributesA(path, n->attributes & 0x27);
     AddDone(Context.CurrentFileSize);
     return 1;
