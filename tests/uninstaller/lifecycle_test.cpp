@@ -441,6 +441,45 @@ TEST_F(Installation, MissingSettingsOrFileListRemovesNothing)
     }
 }
 
+// Run once in each language by the build (LC_ALL fr_FR, nl_BE or none):
+// the texts follow the user's default language, as the setup's do.
+TEST_F(Installation, SpeaksTheUsersLanguage)
+{
+    struct Language {
+        WORD primary;
+        const char* remove;
+        const char* caption;
+        const char* question;
+    } languages[] = {
+        // The window texts are ANSI (code page 1252 for all three).
+        {LANG_FRENCH, "&Supprimer", "D\xE9sinstaller Corvane LifecycleTest", "Que voulez-vous faire ?"},
+        {LANG_DUTCH, "&Verwijderen", "Corvane LifecycleTest verwijderen", "Wat wilt u doen?"},
+        {LANG_ENGLISH, "&Remove", "Uninstall Corvane LifecycleTest", "What do you want to do?"},
+    };
+    const Language* expected = &languages[2];
+    for (const Language& l : languages)
+        if (PRIMARYLANGID(GetUserDefaultLangID()) == l.primary)
+            expected = &l;
+    // The build names the language it started this run in.
+    char wanted[8] = "";
+    if (GetEnvironmentVariableA("UNINSTALL_TEST_LANGUAGE", wanted, sizeof wanted)) {
+        WORD primary = strcmp(wanted, "fr") == 0 ? LANG_FRENCH : strcmp(wanted, "nl") == 0 ? LANG_DUTCH : LANG_ENGLISH;
+        ASSERT_EQ(primary, expected->primary) << "the run did not start in language " << wanted;
+    }
+
+    Start("");
+    HWND choice = WaitForDialog(IDC_REMOVE);
+    ASSERT_TRUE(choice);
+    char caption[256] = "";
+    GetWindowTextA(choice, caption, sizeof caption);
+    EXPECT_STREQ(expected->caption, caption);
+    EXPECT_EQ(expected->remove, TextOf(choice, IDC_REMOVE));
+    EXPECT_NE(std::string::npos, TextOf(choice, IDC_CHOICE_TEXT).find(expected->question));
+    Click(choice, IDCANCEL);
+    EXPECT_EQ(4u, WaitForExit());
+    ExpectNothingRemoved();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
