@@ -471,20 +471,24 @@ TEST(CabDecoder, NextCabinetLoopAsksUntilTheClientGivesUp)
         const char* name;
         bool provideSecond;
         uint16_t secondSetId;
+        std::string path;
+        std::string nextName;
         int32_t errorSeen;
     };
     const Case cases[] = {
-        {"missing next cabinet", false, 77, CAB_ERR_CABINET_NOT_FOUND},
-        {"next cabinet of another set", true, 78, CAB_ERR_WRONG_CABINET},
+        {"missing next cabinet", false, 77, "", "set2.cab", CAB_ERR_CABINET_NOT_FOUND},
+        {"next cabinet of another set", true, 78, "", "set2.cab", CAB_ERR_WRONG_CABINET},
+        {"next name too long beside the path", true, 77, std::string(200, 'p'), std::string(58, 'n'), CAB_ERR_CABINET_NOT_FOUND},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         TwoCabinetSet set;
         set.second.setId = k.secondSetId;
+        set.first.next = k.nextName;
         Decoding run;
-        run.client.cabinets["set1.cab"] = set.first.Build();
-        if (k.provideSecond) run.client.cabinets["set2.cab"] = set.second.Build();
-        EXPECT_FALSE(run.client.Copy(run.decoder, "set1.cab"));
+        run.client.cabinets[k.path + "set1.cab"] = set.first.Build();
+        if (k.provideSecond) run.client.cabinets[k.path + k.nextName] = set.second.Build();
+        EXPECT_FALSE(run.client.Copy(run.decoder, "set1.cab", k.path.c_str()));
         EXPECT_EQ(run.error.code, CAB_ERR_USER_ABORT);
         std::vector<Event> asks;
         for (const Event& e : run.client.events)
