@@ -389,12 +389,15 @@ void CollectProtectedFolders(TextList& out)
     for (int csidl : kStandardFolders)
         AddSpecialFolder(out, csidl);
 
-    // The folders the setup itself took its defaults from.
+    // The folders the setup itself took its defaults from; on 64-bit
+    // Windows also the 64-bit programs' folders, which a 32-bit program
+    // only finds under their own names.
+    static const char* const kFolderValues[] = {"ProgramFilesDir", "CommonFilesDir", "ProgramW6432Dir",
+                                                "CommonW6432Dir"};
     char path[MAX_PATH];
-    if (ReadStringValue(HKEY_LOCAL_MACHINE, kWindowsKey, "ProgramFilesDir", path, sizeof path))
-        AddFolder(out, path);
-    if (ReadStringValue(HKEY_LOCAL_MACHINE, kWindowsKey, "CommonFilesDir", path, sizeof path))
-        AddFolder(out, path);
+    for (const char* value : kFolderValues)
+        if (ReadStringValue(HKEY_LOCAL_MACHINE, kWindowsKey, value, path, sizeof path))
+            AddFolder(out, path);
     UINT n = GetWindowsDirectoryA(path, sizeof path);
     if (n > 0 && n < sizeof path)
         AddFolder(out, path);
