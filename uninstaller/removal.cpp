@@ -110,6 +110,19 @@ void AddSpecialFolder(TextList& list, int csidl)
     CoTaskMemFree(items);
 }
 
+// A folder in its long form without a trailing backslash, so that
+// "C:\PROGRA~1\Corvane" and "C:\Program Files\Corvane\" compare equal
+// while the folder exists.
+void LongFolderName(const char* folder, char* out, size_t size)
+{
+    char copy[MAX_PATH];
+    CopyBounded(copy, sizeof copy, folder);
+    DWORD n = GetLongPathNameA(copy, out, static_cast<DWORD>(size));
+    if (n == 0 || n >= size)
+        CopyBounded(out, size, copy);
+    StripTrailingBackslash(out);
+}
+
 bool ContainsNoCase(const TextList& list, const char* text)
 {
     for (size_t i = 0; i < list.Count(); ++i)
@@ -555,10 +568,8 @@ void RemoveProductRegistration(const char* productName, const char* exeName, con
     bool ours = false;
     if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path", value, sizeof value)) {
         char a[MAX_PATH], b[MAX_PATH];
-        CopyBounded(a, sizeof a, value);
-        CopyBounded(b, sizeof b, installDir);
-        StripTrailingBackslash(a);
-        StripTrailingBackslash(b);
+        LongFolderName(value, a, sizeof a);
+        LongFolderName(installDir, b, sizeof b);
         ours = b[0] && EqualNoCase(a, b);
     } else if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", value, sizeof value)) {
         ours = IsUnderFolder(value, installDir);

@@ -476,6 +476,19 @@ TEST_F(ProductRegistration, RemovesOwnEntriesAndLeavesTheMakersOthers)
     }
 }
 
+TEST_F(ProductRegistration, ShortFormOfTheFolderIsTheSameFolder)
+{
+    TempTree tree;
+    std::string folder = tree.Path() + "Long Product Folder\\";
+    MakeFolders(folder);
+    char shortForm[MAX_PATH];
+    ASSERT_GT(GetShortPathNameA(folder.c_str(), shortForm, sizeof shortForm), 0u);
+    ASSERT_NE(folder, shortForm);
+    Register(shortForm);
+    RemoveProductRegistration(kProduct, "RemovalTest.exe", folder.c_str());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << shortForm;
+}
+
 TEST_F(ProductRegistration, EmptyOrCompoundNameTouchesNothing)
 {
     Register("C:\\Tools\\Removal\\");
