@@ -308,6 +308,16 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
     ASSERT_TRUE(MoveFileA(saved.c_str(), settings.c_str()));
     DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Files");
     {
+        Process uninstall(uninstaller_, "");
+        HWND message = WaitForDialog(uninstall.Id(), kMessageTextId, "", kPageWait);
+        ASSERT_NE(nullptr, message);
+        std::string text = ItemText(message, kMessageTextId);
+        EXPECT_NE(std::string::npos, text.find("Corvane GlyphForge is missing from the registry")) << text;
+        EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
+        Click(message, IDOK);
+        EXPECT_EQ(3, uninstall.Wait(30000));
+    }
+    {
         Process uninstall(uninstaller_, "/S");
         EXPECT_EQ(3, uninstall.Wait(30000));
     }
