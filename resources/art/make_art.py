@@ -4,9 +4,9 @@ every run, so that no binary image needs to be committed.
 
   setup.ico        icon group 1 (16, 32 and 48 pixels): the GlyphForge tile
   copy_error.ico   icon group 950 (16, 32 and 48 pixels): the copy-error dialog
-  header_large.bmp bitmap 960, 125 x 68, 24 bits: page header at large fonts
+  header_large.bmp bitmap 960, 125 x 68, 8 bits: page header at large fonts
   header_small.bmp bitmap 961, 109 x 59, 8 bits: page header at small fonts
-  footer.bmp       bitmap 962, 150 x 30, 24 bits: maker's mark under the body
+  footer.bmp       bitmap 962, 150 x 30, 8 bits: maker's mark under the body
 
 Shapes are described as coverage functions and sampled 4 x 4 times per
 pixel, which gives smooth edges without any imaging library.
@@ -317,13 +317,41 @@ def ico_image(rows):
     return header + xor + and_mask
 
 
+def ico_image8(rows):
+    """One icon image with a 256-colour palette and a transparency mask:
+    half the bytes of a 32-bit image, and the download counts every byte."""
+    size = len(rows)
+    opaque = [[(r, g, b) for (r, g, b, a) in row] for row in rows]
+    mapped, colours = reduce_colours(opaque)
+    colours = colours + [(0, 0, 0)] * (256 - len(colours))
+    index = {}
+    for i, c in enumerate(colours):
+        index.setdefault(c, i)
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 8, 0, 0, 0, 0, 256, 0)
+    palette = b''.join(bytes((b, g, r, 0)) for r, g, b in colours)
+    stride = (size + 3) & ~3
+    xor = b''
+    for mrow, row in zip(reversed(mapped), reversed(rows)):
+        line = bytes(index[px] if a >= 128 else 0 for px, (_, _, _, a) in zip(mrow, row))
+        xor += line + b'\0' * (stride - len(line))
+    mask_stride = ((size + 31) // 32) * 4
+    and_mask = b''
+    for row in reversed(rows):
+        bits = bytearray(mask_stride)
+        for x, (_, _, _, a) in enumerate(row):
+            if a < 128:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        and_mask += bytes(bits)
+    return header + palette + xor + and_mask
+
+
 def ico(images):
     out = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
-    blobs = [ico_image(rows) for rows in images]
+    blobs = [ico_image8(rows) for rows in images]
     for rows, blob in zip(images, blobs):
         s = len(rows)
-        out += struct.pack('<BBBBHHII', s % 256, s % 256, 0, 0, 1, 32, len(blob), offset)
+        out += struct.pack('<BBBBHHII', s % 256, s % 256, 0, 0, 1, 8, len(blob), offset)
         offset += len(blob)
     return out + b''.join(blobs)
 
@@ -342,9 +370,9 @@ def main():
     write(os.path.join(out, 'setup.ico'),
           ico([render(s, s, tile_shade(s / 16.0 * 0.5, s / 16.0 * 0.5, s - s / 16.0)) for s in sizes]))
     write(os.path.join(out, 'copy_error.ico'), ico([render(s, s, error_shade(s)) for s in sizes]))
-    write(os.path.join(out, 'header_large.bmp'), bmp24(over(render(125, 68, header_shade(125, 68)), WHITE)))
+    write(os.path.join(out, 'header_large.bmp'), bmp8(over(render(125, 68, header_shade(125, 68)), WHITE)))
     write(os.path.join(out, 'header_small.bmp'), bmp8(over(render(109, 59, header_shade(109, 59)), WHITE)))
-    write(os.path.join(out, 'footer.bmp'), bmp24(over(render(150, 30, footer_shade(150, 30)), FACE)))
+    write(os.path.join(out, 'footer.bmp'), bmp8(over(render(150, 30, footer_shade(150, 30)), FACE)))
 
 
 if __name__ == '__main__':
