@@ -41,6 +41,10 @@ void RemoveEmptyFolders(const char* path)
             *p = '\0';
         else
             parent[0] = '\0';
+        // "S:" alone names the current directory of drive S, which may be
+        // the very folder to remove: step out to the drive's root instead.
+        if (strlen(parent) == 2 && parent[1] == ':')
+            AppendBounded(parent, sizeof parent, "\\");
         SetCurrentDirectoryA(parent);
         BOOL removed = RemoveDirectoryA(folder);
         char* up = strrchr(folder, '\\');

@@ -369,4 +369,35 @@ TEST_F(InstallE2e, AbortLeadsToTheErrorPageAndASecondRunSucceeds)
     EXPECT_EQ(ReadFile(demoMain_ + "\\ReadMe.txt"), ReadFile(target_ + "\\ReadMe.txt"));
 }
 
+TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
+{
+    // Drive S: is a 512 KB tmpfs made by the test run's low-disk fixture.
+    if (!FolderExists("S:\\")) {
+        GTEST_SKIP() << "no small volume S: (mounting a tmpfs needs root)";
+    }
+    std::vector<std::string> before = ListFiles("S:\\");
+    Process setup(setup_, "");
+    ASSERT_EQ("", e2e::WalkToInstall(setup.Id(), "S:\\GlyphForge"));
+    HWND disk = WaitForDialog(setup.Id(), 1039, "Insufficient Disk Space", kPageWait);
+    ASSERT_NE(nullptr, disk) << "disk-space page";
+    EXPECT_NE(std::string::npos, ItemText(disk, 1026).find("S:"));
+    Click(disk, IDOK);
+
+    // The volume fills during extraction: the run fails, possibly after a
+    // file could not even be created (answered with Abort).
+    HWND errorPage = nullptr;
+    DWORD start = GetTickCount();
+    while (!errorPage && GetTickCount() - start < kInstallWait) {
+        if (HWND copyError = WaitForDialog(setup.Id(), 1003, "ERROR : File copy", 0))
+            Click(copyError, IDCANCEL);
+        errorPage = WaitForDialog(setup.Id(), 1001, "Error during installation", 100);
+    }
+    ASSERT_NE(nullptr, errorPage) << "error page";
+    Click(errorPage, IDOK);
+    EXPECT_EQ(0, setup.Wait(60000));
+    EXPECT_EQ(before, ListFiles("S:\\"));
+    EXPECT_FALSE(FolderExists("S:\\GlyphForge"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+}
+
 } // namespace

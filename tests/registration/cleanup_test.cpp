@@ -1,0 +1,122 @@
+// The clean-up at the end of the process on real folders under Wine: staged
+// cabinets always go; a cancelled or failed run is rolled back, read-only
+// files included, with emptied folders removed and everything that was
+// there before kept.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "registration/registration.h"
+#include "tests/registration/test_support.h"
+
+namespace {
+
+class Cleanup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetInstallerContext();
+        root_ = folder_.Path().substr(0, folder_.Path().size() - 1);
+        mainCab_ = Write("main.cab", "staged");
+        archivistCab_ = Write("archivist.cab", "staged");
+        Context.MainCabTempPath = mainCab_.c_str();
+        Context.ArchivistCabTempPath = archivistCab_.c_str();
+        // An existing folder that holds another program, and the run's own
+        // folder tree below it.
+        CreateDirectoryA((root_ + "\\Programs").c_str(), nullptr);
+        Write("Programs\\other.txt", "another program");
+        target_ = root_ + "\\Programs\\Product\\";
+        CreateDirectoryA(target_.c_str(), nullptr);
+        CreateDirectoryA((target_ + "Samples").c_str(), nullptr);
+        CreateDirectoryA((target_ + "Samples\\Deep").c_str(), nullptr);
+        CreateDirectoryA((target_ + "Kept").c_str(), nullptr);
+        for (const char* f : {"a.exe", "Samples\\b.txt", "Samples\\Deep\\c.txt", "Kept\\d.txt"}) {
+            std::string path = Write("Programs\\Product\\" + std::string(f), "installed");
+            Context.InstalledFiles.Add(path.c_str());
+        }
+        SetFileAttributesA((target_ + "Samples\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+        Write("Programs\\Product\\Kept\\user.txt", "the user's own file");
+        Context.ExtractTargetDir = target_.c_str();
+        Context.TargetDir = target_.c_str();
+    }
+    void TearDown() override { ResetInstallerContext(); }
+
+    std::string Write(const std::string& relative, const std::string& data)
+    {
+        std::string path = root_ + "\\" + relative;
+        WriteWholeFile(path, data);
+        return path;
+    }
+    bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+    TempFolder folder_;
+    std::string root_, target_, mainCab_, archivistCab_;
+};
+
+TEST_F(Cleanup, SuccessfulRunOnlyLosesTheStagedCabinets)
+{
+    CleanupAfterFailure();
+    EXPECT_FALSE(Exists(mainCab_));
+    EXPECT_FALSE(Exists(archivistCab_));
+    EXPECT_TRUE(Exists(target_ + "a.exe"));
+    EXPECT_TRUE(Exists(target_ + "Samples\\Deep\\c.txt"));
+}
+
+TEST_F(Cleanup, FailedRunIsRolledBackUpToWhatWasThereBefore)
+{
+    Context.CleanupRequired = 1;
+    CleanupAfterFailure();
+    EXPECT_FALSE(Exists(mainCab_));
+    EXPECT_FALSE(Exists(target_ + "a.exe"));
+    EXPECT_FALSE(Exists(target_ + "Samples\\b.txt")) << "read-only files go too";
+    EXPECT_FALSE(Exists(target_ + "Samples"));
+    EXPECT_FALSE(Exists(target_ + "Kept\\d.txt"));
+    EXPECT_TRUE(Exists(target_ + "Kept\\user.txt"));
+    EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
+}
+
+TEST_F(Cleanup, EmptyDestinationGoesWithItsEmptiedParents)
+{
+    // Nothing of the user's in the tree: everything up to the folder that
+    // holds another program is removed.
+    DeleteFileA((target_ + "Kept\\user.txt").c_str());
+    Context.CleanupRequired = 1;
+    CleanupAfterFailure();
+    EXPECT_FALSE(Exists(target_));
+    EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
+}
+
+TEST_F(Cleanup, CancelDuringStagingRemovesTheStagedFilesAndTheEmptyDestination)
+{
+    // Staging never handed its paths over, and extraction never began.
+    Context.MainCabTempPath.Clear();
+    Context.ArchivistCabTempPath.Clear();
+    CopyBounded(Context.StagingJob.MainCabTemp, sizeof Context.StagingJob.MainCabTemp, mainCab_.c_str());
+    CopyBounded(Context.StagingJob.ArchivistCabTemp, sizeof Context.StagingJob.ArchivistCabTemp,
+                archivistCab_.c_str());
+    Context.InstalledFiles.Clear();
+    Context.ExtractTargetDir.Clear();
+    TempFolder::RemoveTree(target_);
+    std::string fresh = root_ + "\\Programs\\Fresh\\";
+    CreateDirectoryA(fresh.c_str(), nullptr);
+    Context.TargetDir = fresh.c_str();
+    Context.CleanupRequired = 1;
+    CleanupAfterFailure();
+    EXPECT_FALSE(Exists(mainCab_));
+    EXPECT_FALSE(Exists(archivistCab_));
+    EXPECT_FALSE(Exists(fresh));
+    EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
+}
+
+TEST_F(Cleanup, RemovalStopsAtTheDriveRoot)
+{
+    // Walking up never removes or even tries a drive root.
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    EXPECT_EQ(1, RemoveFileAndEmptyFolders("C:\\no-such-file.txt"));
+    EXPECT_TRUE(Exists("C:\\"));
+    EXPECT_TRUE(Exists("C:\\windows"));
+    SetCurrentDirectoryA(cwd);
+}
+
+} // namespace
