@@ -120,6 +120,9 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath)
             TextList protectedFolders;
             CollectProtectedFolders(protectedFolders);
             RemoveEmptyFolders(FolderOf(programPath).c_str(), protectedFolders);
+        } else {
+            // Still held (a virus scanner, say): the next restart takes it.
+            MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         }
     }
 
