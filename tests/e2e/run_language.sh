@@ -1,0 +1,35 @@
+#!/bin/sh
+# Runs the language scenario of the wizard end-to-end program in a Wine
+# prefix of its own, under the user locale of one language: Wine takes the
+# user's default language from LANG, and a running wineserver keeps the
+# one it started with, so the prefix and its server live only for this run.
+#   run_language.sh fr|nl|de PREFIX PROGRAM
+language="$1"; prefix="$2"; program="$3"
+case "$language" in
+fr) LANG=fr_FR.UTF-8 ;;
+nl) LANG=nl_BE.UTF-8 ;;
+de) LANG=de_DE.UTF-8 ;;
+*) echo "usage: $0 fr|nl|de PREFIX PROGRAM" >&2; exit 2 ;;
+esac
+export LANG LC_ALL="$LANG"
+export WINEPREFIX="$prefix"
+export HOME="$prefix.home"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+export E2E_LANGUAGE="$language"
+
+wineserver -k 2>/dev/null
+rm -rf "$prefix" "$HOME"
+mkdir -p "$HOME"
+/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wineserver -w
+
+/usr/lib/wine/wine64 "$program" --gtest_filter='WizardLanguage.*'
+status=$?
+
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
+rm -rf "$prefix" "$HOME"
+exit $status
