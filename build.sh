@@ -45,7 +45,7 @@ cmd_run() {
     install_packages
     configure_and_build win32
     configure_and_build win64
-    "$ROOT/tools/run-demo.sh" "$ROOT/build/win32/setup/setup.exe" "$ROOT/build/win64/setup/setup.exe"
+    "$ROOT/tools/run-demo.sh" "$ROOT/build/win32" "$ROOT/build/win64"
 }
 
 case "${1:-}" in

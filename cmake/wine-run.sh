@@ -9,4 +9,12 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 export WINEARCH=win64
 mkdir -p "$HOME"
-exec /usr/lib/wine/wine64 "$@"
+# The program's output goes through a file: programs that it starts (the
+# installed product, Explorer, a browser) inherit its output, and would keep
+# a pipe of CTest's open long after the test has ended.
+log=$(mktemp)
+/usr/lib/wine/wine64 "$@" >"$log" 2>&1 </dev/null
+status=$?
+cat "$log"
+rm -f "$log"
+exit $status
