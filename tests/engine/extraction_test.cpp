@@ -312,6 +312,13 @@ TEST_F(ExtractionTest, StatusCodesOfFailedPasses)
     EXPECT_EQ(3, Extract("single.cab", "notacab.cab"));
 }
 
+TEST_F(ExtractionTest, DamagedCabinetAskingForANextCabinetFailsAtOnce)
+{
+    // A single cabinet whose data runs out makes the decoder ask for the
+    // next cabinet; the answer -1 ends the copy instead of asking for ever.
+    EXPECT_EQ(4, Extract("truncated.cab", "archivist.cab"));
+}
+
 TEST(Progress, PercentIsClampedAndComputedWide)
 {
     struct {

@@ -33,6 +33,13 @@ def cabinet(files):
     return header + folder + entries + data_blocks
 
 
+def truncate_blocks(cab):
+    """The folder claims no data blocks although its file has bytes: the
+    decoder runs out of blocks and asks for the next cabinet."""
+    folder_offset = 36
+    return cab[:folder_offset + 4] + struct.pack('<H', 0) + cab[folder_offset + 6:]
+
+
 def content(seed, size):
     return bytes((seed * 31 + i * 7) % 251 for i in range(size))
 
@@ -69,6 +76,8 @@ def main():
     for name, files in CABINETS.items():
         with open(os.path.join(out, name), 'wb') as f:
             f.write(cabinet(files))
+    with open(os.path.join(out, 'truncated.cab'), 'wb') as f:
+        f.write(truncate_blocks(cabinet([('lost.txt', b'never arrives', 0x20)])))
     with open(os.path.join(out, 'notacab.cab'), 'wb') as f:
         f.write(b'This is not a cabinet at all.' * 4)
 
