@@ -12,6 +12,7 @@
 
 #include "engine/engine.h"
 #include "registration/registration.h"
+#include "tests/common/files.h"
 
 namespace {
 
@@ -23,27 +24,7 @@ double Now()
     return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
-void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string full = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
+void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 // Copies a tree file by file, creating folders: the plain copy.
 unsigned long long CopyTree(const std::string& from, const std::string& to)

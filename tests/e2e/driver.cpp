@@ -1,6 +1,7 @@
 // The outside driver of the setup program's windows, files and registry
 // entries for the end-to-end tests.
 #include "tests/e2e/driver.h"
+#include "tests/common/files.h"
 
 #include <algorithm>
 #include <string.h>
@@ -206,31 +207,9 @@ std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD page
     return "";
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::string data;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return data;
-    std::vector<char> buffer(1 << 16);
-    DWORD got;
-    while (::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got)
-        data.append(buffer.data(), got);
-    CloseHandle(h);
-    return data;
-}
+std::string ReadFile(const std::string& path) { return testfiles::ReadFile(path); }
 
-bool WriteFile(const std::string& path, const std::string& data)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    CloseHandle(h);
-    return ok && written == data.size();
-}
+bool WriteFile(const std::string& path, const std::string& data) { return testfiles::WriteFile(path, data); }
 
 bool Exists(const std::string& path)
 {
@@ -244,27 +223,7 @@ bool FolderExists(const std::string& path)
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string full = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
+void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include "tests/common/files.h"
 
 #include "setup/text.h"
 
@@ -24,27 +25,7 @@ public:
     ~TempFolder() { RemoveTree(path_.substr(0, path_.size() - 1)); }
     const std::string& Path() const { return path_; }
 
-    static void RemoveTree(const std::string& folder)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string full = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveTree(full);
-                else {
-                    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA(full.c_str());
-                }
-            } while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
+    static void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 private:
     std::string path_;

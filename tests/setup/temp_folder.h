@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include "tests/common/files.h"
 
 class TempFolder {
 public:
@@ -37,41 +38,9 @@ public:
         return full;
     }
 
-    static std::string ReadFile(const std::string& path)
-    {
-        std::string data;
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE)
-            return data;
-        char buffer[65536];
-        DWORD got;
-        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got)
-            data.append(buffer, got);
-        CloseHandle(h);
-        return data;
-    }
+    static std::string ReadFile(const std::string& path) { return testfiles::ReadFile(path); }
 
-    static void RemoveTree(const std::string& folder)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string full = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(full);
-                } else {
-                    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA(full.c_str());
-                }
-            } while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
+    static void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 private:
     std::string path_;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include "tests/common/files.h"
 #include <vector>
 
 namespace uninstall_test {
@@ -45,27 +46,7 @@ inline void MakeFolders(const std::string& folder)
             CreateDirectoryA(folder.substr(0, i).c_str(), nullptr);
 }
 
-inline void RemoveTree(const std::string& folder)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string full = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(full);
-            } else {
-                SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(full.c_str());
-            }
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
+inline void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 // A fresh folder under the temporary folder; Path() ends with a backslash.
 // Removed with its content at the end, with a few retries for a program
