@@ -14,4 +14,4 @@ if os.path.exists(full):
     line += f"; with payload: {os.path.getsize(full)} bytes"
 print(line)
 if size > budget:
-    print(f"warning: setup.exe without payload is {size - budget} bytes over its budget", file=sys.stderr)
+    print(f"setup.exe without payload is {size - budget} bytes over the {budget // 1024} KB budget (see README: Size)")
