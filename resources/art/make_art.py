@@ -6,7 +6,7 @@ every run, so that no binary image needs to be committed.
   copy_error.ico   icon group 950 (16, 32 and 48 pixels): the copy-error dialog
   header_large.bmp bitmap 960, 125 x 68, 8 bits: page header at large fonts
   header_small.bmp bitmap 961, 109 x 59, 8 bits: page header at small fonts
-  footer.bmp       bitmap 962, 150 x 30, 8 bits: maker's mark under the body
+  footer.bmp       bitmap 962, 136 x 30, 8 bits: maker's mark under the body
 
 Shapes are described as coverage functions and sampled 4 x 4 times per
 pixel, which gives smooth edges without any imaging library.
@@ -21,9 +21,11 @@ import sys
 SUB = 4  # samples per pixel along each axis
 
 WHITE = (255, 255, 255)
-# The body colour of the pages (COLOR_BTNFACE on current systems and Wine):
-# the footer is drawn on it so that it blends into the page.
-FACE = (240, 240, 240)
+# The footer sits on the page body, whose colour (COLOR_BTNFACE) differs
+# from one system to the next: it is drawn as a white plaque with a thin
+# frame, which looks deliberate on any of them.
+PLAQUE = (255, 255, 255)
+FRAME = (196, 202, 214)
 INK = (40, 52, 72)
 
 
@@ -242,12 +244,14 @@ def header_shade(width, height):
 
 
 def footer_shade(width, height):
-    tile = height - 4
-    tshade = tile_shade(2, 2, tile)
-    lines, _ = text_polylines('CORVANE', tile + 10, height * 0.5 - 11, 10, 0.28)
-    small, _ = text_polylines('SOFTWARE', tile + 11, height * 0.5 + 3, 6, 0.42)
+    tile = height - 8
+    tshade = tile_shade(4, 4, tile)
+    lines, _ = text_polylines('CORVANE', tile + 12, height * 0.5 - 10, 10, 0.28)
+    small, _ = text_polylines('SOFTWARE', tile + 13, height * 0.5 + 4, 6, 0.42)
 
     def shade(px, py):
+        if px < 1 or py < 1 or px > width - 1 or py > height - 1:
+            return FRAME + (255,)
         c = tshade(px, py)
         if c is not None:
             return c
@@ -372,7 +376,7 @@ def main():
     write(os.path.join(out, 'copy_error.ico'), ico([render(s, s, error_shade(s)) for s in sizes]))
     write(os.path.join(out, 'header_large.bmp'), bmp8(over(render(125, 68, header_shade(125, 68)), WHITE)))
     write(os.path.join(out, 'header_small.bmp'), bmp8(over(render(109, 59, header_shade(109, 59)), WHITE)))
-    write(os.path.join(out, 'footer.bmp'), bmp8(over(render(150, 30, footer_shade(150, 30)), FACE)))
+    write(os.path.join(out, 'footer.bmp'), bmp8(over(render(136, 30, footer_shade(136, 30)), PLAQUE)))
 
 
 if __name__ == '__main__':

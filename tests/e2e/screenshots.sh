@@ -50,9 +50,18 @@ for language in en fr nl; do
     fi
 
     echo "== $language"
+    # The desktop stays up after the walk; the walker says when it is done.
     /usr/lib/wine/wine64 explorer /desktop=shots,1024x768 "$walker" "$setup" "$out/$language" \
-        'C:\GlyphForge Shots\GlyphForge' $lowdisk || status=1
-    wineserver -w
+        'C:\GlyphForge Shots\GlyphForge' $lowdisk &
+    waited=0
+    while [ ! -f "$out/$language/done" ] && [ $waited -lt 600 ]; do
+        sleep 2
+        waited=$((waited + 2))
+    done
+    grep -q ok "$out/$language/done" 2>/dev/null || status=1
+    rm -f "$out/$language/done"
+    wineserver -k 2>/dev/null
+    wait
 
     for bmp in "$out/$language"/*.bmp; do
         [ -f "$bmp" ] || continue
@@ -63,7 +72,6 @@ for language in en fr nl; do
         umount "$mountpoint"
     fi
     rmdir "$mountpoint" 2>/dev/null
-    wineserver -k 2>/dev/null
     rm -rf "$WINEPREFIX" "$HOME"
 done
 ls "$out"/*/*.png

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -19,15 +20,17 @@ using namespace e2e;
 namespace {
 
 const DWORD kWait = 20000;
-const DWORD kInstallWait = 180000;
+const DWORD kInstallWait = 60000;
 
 std::string Output;
 int Number = 0;
 
 bool SaveWindow(HWND window, const std::string& name)
 {
-    // Let the page paint itself (header, bitmaps, texts) first.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    // Above every other window (the Explorer window that the installation
+    // opens, say), and painted afresh: header, bitmaps, texts.
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
     Sleep(700);
     RECT r;
     GetWindowRect(window, &r);
@@ -64,6 +67,7 @@ bool SaveWindow(HWND window, const std::string& name)
     }
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     printf("%s%s\n", ok ? "" : "NOT SAVED: ", name.c_str());
     fflush(stdout);
     return ok;
@@ -104,17 +108,40 @@ bool IsErrorPage(HWND page)
     return n > 10;
 }
 
-void CloseProduct()
+// Ends what a setup run started and left open: the launched product and
+// the Explorer window on the Start-menu folder.
+void EndChildrenOf(DWORD parent)
 {
-    for (int i = 0; i < 20; ++i) {
-        HWND w = FindTopLevel("GlyphForge (demo)");
-        if (w) {
-            PostMessageA(w, WM_CLOSE, 0, 0);
-            WaitGone(w, 2000);
-            return;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parent)
+            continue;
+        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (child) {
+            TerminateProcess(child, 0);
+            WaitForSingleObject(child, 5000);
+            CloseHandle(child);
         }
-        Sleep(100);
     }
+    CloseHandle(snapshot);
+}
+
+// The page that follows an installation run: the finish page, the error
+// or interrupted page, or a copy-error dialog on the way.
+HWND WaitAfterInstall(Process& setup)
+{
+    DWORD start = GetTickCount();
+    do {
+        for (HWND d : Dialogs(setup.Id()))
+            if (HasItem(d, 1020) || HasItem(d, 1003) || (HasItem(d, 1001) && HasItem(d, 1040)))
+                return d;
+        Sleep(50);
+    } while (GetTickCount() - start < kInstallWait);
+    return nullptr;
 }
 
 // Welcome, exit confirmation, licence, information, destination.
@@ -151,6 +178,13 @@ HWND WalkToDestination(Process& setup, bool shots)
     return Wait(setup, 1014);
 }
 
+// Tells the screenshot script that the walk is over.
+int Finish(int status)
+{
+    WriteFile(Output + "\\done", status ? "failed\n" : "ok\n");
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -168,16 +202,18 @@ int main(int argc, char** argv)
     Process setup(setupExe, "");
     if (!setup.Started()) {
         fprintf(stderr, "cannot start %s\n", setupExe.c_str());
-        return 1;
+        return Finish(1);
     }
     HWND destination = WalkToDestination(setup, true);
     if (!destination)
-        return 1;
+        return Finish(1);
     SetItemText(destination, 1014, target);
     SaveWindow(destination, "destination");
 
     // A folder blocked by a file: message 8001.
-    std::string blocker = target.substr(0, target.rfind('\\')) + "\\blocker";
+    std::string parent = target.substr(0, target.rfind('\\'));
+    CreateDirectoryA(parent.c_str(), nullptr);
+    std::string blocker = parent + "\\blocker";
     WriteFile(blocker, "x");
     SetItemText(destination, 1014, blocker + "\\GlyphForge");
     Click(destination, IDOK);
@@ -198,20 +234,22 @@ int main(int argc, char** argv)
         if (warning) {
             SaveWindow(warning, "disk-space");
             Next(warning);
-            HWND copyError = WaitForDialog(setup.Id(), 1003, "", kInstallWait);
-            if (copyError) {
-                SaveWindow(copyError, "copy-error");
-                Click(copyError, IDCANCEL);
+            HWND after = WaitAfterInstall(setup);
+            if (after && HasItem(after, 1003)) {
+                SaveWindow(after, "copy-error");
+                Click(after, IDCANCEL);
+                WaitGone(after, kWait);
+                after = WaitAfterInstall(setup);
             }
-            HWND error = WaitForDialog(setup.Id(), 1001, "", kInstallWait);
-            if (error && !HasItem(error, 1014)) {
+            HWND error = after;
+            if (error && HasItem(error, 1040) && !HasItem(error, 1020)) {
                 SaveWindow(error, IsErrorPage(error) ? "error" : "interrupted");
                 Next(error, 1001);
             }
         }
         destination = Wait(setup, 1014);
         if (!destination)
-            return 1;
+            return Finish(1);
     }
 
     // Install, and stop it at once: the question, then the interrupted page.
@@ -238,12 +276,16 @@ int main(int argc, char** argv)
 
     // The finish page of a run that went through.
     HWND finish = Wait(setup, 1020, kInstallWait);
+    if (finish) {
+        SaveWindow(finish, "finish");
+        Next(finish);
+        setup.Wait(kWait);
+        Sleep(1000);
+    }
+    EndChildrenOf(setup.Id());
+    setup.Kill();
     if (!finish)
-        return 1;
-    SaveWindow(finish, "finish");
-    Next(finish);
-    setup.Wait(kWait);
-    CloseProduct();
+        return Finish(1);
 
     // A repair run of that installation: the repair-finished page.
     Process repair(setupExe, "/r " + target);
@@ -253,5 +295,7 @@ int main(int argc, char** argv)
         Next(repaired);
         repair.Wait(kWait);
     }
-    return 0;
+    EndChildrenOf(repair.Id());
+    repair.Kill();
+    return Finish(0);
 }
