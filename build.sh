@@ -25,9 +25,14 @@ install_packages() {
 
 configure_and_build() {
     local preset=$1
+    shift
     echo "== building $preset"
     cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j"$(nproc)"
+    if [ $# -gt 0 ]; then
+        cmake --build --preset "$preset" -j"$(nproc)" --target "$@"
+    else
+        cmake --build --preset "$preset" -j"$(nproc)"
+    fi
 }
 
 cmd_test() {
@@ -43,8 +48,8 @@ cmd_test() {
 
 cmd_run() {
     install_packages
-    configure_and_build win32
-    configure_and_build win64
+    configure_and_build win32 setup setup_nopayload
+    configure_and_build win64 setup demo_walk wizard_shots
     "$ROOT/tools/run-demo.sh" "$ROOT/build/win32" "$ROOT/build/win64"
 }
 
