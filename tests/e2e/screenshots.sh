@@ -2,9 +2,10 @@
 # Walks the real setup program through its wizard under Xvfb, inside a
 # Wine desktop, once in each language (English, French, Dutch), and saves
 # a PNG of every page and dialog into OUT/en, OUT/fr and OUT/nl.
-#   tests/e2e/screenshots.sh [BUILD_DIR] [OUT]
+#   tests/e2e/screenshots.sh [BUILD_DIR] [OUT] [LANGUAGES]
 # BUILD_DIR is a win64 build with the targets setup and wizard_shots
-# (default build/win64); OUT defaults to build/shots. Run as root, a small
+# (default build/win64); OUT defaults to build/shots, LANGUAGES to
+# "en fr nl". Run as root, a small
 # tmpfs is linked as drive S: so that the disk-space warning and a copy
 # error are photographed too.
 set -u
@@ -23,7 +24,7 @@ trap 'kill $xvfb 2>/dev/null' EXIT
 sleep 1
 
 status=0
-for language in en fr nl; do
+for language in ${3:-en fr nl}; do
     case "$language" in
     en) LANG=en_US.UTF-8 ;;
     fr) LANG=fr_FR.UTF-8 ;;
@@ -53,6 +54,7 @@ for language in en fr nl; do
     # The desktop stays up after the walk; the walker says when it is done.
     /usr/lib/wine/wine64 explorer /desktop=shots,1024x768 "$walker" "$setup" "$out/$language" \
         'C:\GlyphForge Shots\GlyphForge' $lowdisk &
+    desktop=$!
     waited=0
     while [ ! -f "$out/$language/done" ] && [ $waited -lt 600 ]; do
         sleep 2
@@ -61,7 +63,7 @@ for language in en fr nl; do
     grep -q ok "$out/$language/done" 2>/dev/null || status=1
     rm -f "$out/$language/done"
     wineserver -k 2>/dev/null
-    wait
+    wait $desktop
 
     for bmp in "$out/$language"/*.bmp; do
         [ -f "$bmp" ] || continue
