@@ -6,8 +6,8 @@
 # BUILD_DIR is a win64 build with the targets setup and wizard_shots
 # (default build/win64); OUT defaults to build/shots, LANGUAGES to
 # "en fr nl". Run as root, a small
-# tmpfs is linked as drive S: so that the disk-space warning and a copy
-# error are photographed too.
+# tmpfs is linked as drive S: so that the disk-space warning and the
+# error page are photographed too.
 set -u
 build=$(cd "${1:-build/win64}" && pwd)
 out=$(mkdir -p "${2:-build/shots}" && cd "${2:-build/shots}" && pwd)
