@@ -252,14 +252,16 @@ int main(int argc, char** argv)
             return Finish(1);
     }
 
-    // Install, and stop it at once: the question, then the interrupted page.
+    // Install, and stop it at once: Cancel is posted as soon as the page
+    // shows, so the worker is paused at its first chunk while the page,
+    // the question and then the interrupted page are photographed.
     SetItemText(destination, 1014, target);
     Next(destination);
     HWND install = Wait(setup, 1016, kInstallWait);
     if (install) {
-        SaveWindow(install, "install");
         Click(install, IDCANCEL);
         HWND question = WaitForNonPage(setup, 3000);
+        SaveWindow(install, "install");
         if (question) {
             SaveWindow(question, "cancel-question");
             Click(question, IDYES);
@@ -269,9 +271,23 @@ int main(int argc, char** argv)
             SaveWindow(interrupted, IsErrorPage(interrupted) ? "error" : "interrupted");
             Next(interrupted, 1001);
             destination = Wait(setup, 1014);
-            if (destination)
-                Next(destination);
         }
+    }
+
+    // The run that goes through meets a file held open by another program
+    // first: the copy-error dialog, then Retry once the file is free.
+    if (destination) {
+        CreateDirectoryA(target.c_str(), nullptr);
+        std::string held = target + "\\ReadMe.txt";
+        HANDLE file = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        Next(destination);
+        HWND copyError = WaitForDialog(setup.Id(), 1003, "", kInstallWait);
+        if (copyError)
+            SaveWindow(copyError, "copy-error");
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (copyError)
+            Click(copyError, IDRETRY);
     }
 
     // The finish page of a run that went through.
