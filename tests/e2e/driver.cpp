@@ -4,6 +4,7 @@
 #include "tests/common/files.h"
 
 #include <algorithm>
+#include <tlhelp32.h>
 #include <string.h>
 
 namespace e2e {
@@ -167,6 +168,39 @@ HWND FindTopLevel(const std::string& titlePart)
     TitleSearch search = {titlePart, nullptr};
     EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+void EndChildrenOf(DWORD parent)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parent)
+            continue;
+        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (child) {
+            TerminateProcess(child, 0);
+            WaitForSingleObject(child, 5000);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+void CloseLaunchedWindows()
+{
+    for (const char* title : {"GlyphForge (demo)", "Corvane"}) {
+        for (int i = 0; i < 5; ++i) {
+            HWND w = FindTopLevel(title);
+            if (!w)
+                break;
+            PostMessageA(w, WM_CLOSE, 0, 0);
+            WaitGone(w, 2000);
+        }
+    }
 }
 
 std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)

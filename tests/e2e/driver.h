@@ -54,6 +54,14 @@ HWND FindTopLevel(const std::string& titlePart);
 // else what went wrong.
 std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000);
 
+// Ends the processes that a program started and left running (the product
+// it launched, the Explorer window on the Start-menu folder): a process
+// that outlives a test would keep its output open.
+void EndChildrenOf(DWORD parentProcessId);
+// Closes the windows of the launched demo product and of Explorer on the
+// maker's Start-menu folder, which would hold files and folders open.
+void CloseLaunchedWindows();
+
 // Files.
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& data);

@@ -99,48 +99,10 @@ protected:
         RemoveTree(programs_);
     }
 
-    void CloseLaunchedWindows()
-    {
-        for (const char* title : {"GlyphForge (demo)", "Corvane"}) {
-            for (int i = 0; i < 5; ++i) {
-                HWND w = FindTopLevel(title);
-                if (!w)
-                    break;
-                PostMessageA(w, WM_CLOSE, 0, 0);
-                WaitGone(w, 2000);
-            }
-        }
-    }
 
-    // Welcome, licence (accepted), information, destination (the folder
-    // typed in), then Next into the installation.
     void WalkToInstall(Process& setup, const std::string& folder)
     {
-        HWND welcome = WaitForDialog(setup.Id(), 1010, "", kPageWait);
-        ASSERT_NE(nullptr, welcome) << "welcome page";
-        Click(welcome, IDOK);
-        ASSERT_TRUE(WaitGone(welcome, kPageWait));
-
-        HWND licence = WaitForDialog(setup.Id(), 1012, "", kPageWait);
-        ASSERT_NE(nullptr, licence) << "licence page";
-        EXPECT_FALSE(ItemEnabled(licence, IDOK));
-        Toggle(licence, 1012);
-        for (int i = 0; i < 100 && !ItemEnabled(licence, IDOK); ++i)
-            Sleep(20);
-        ASSERT_TRUE(ItemEnabled(licence, IDOK));
-        Click(licence, IDOK);
-        ASSERT_TRUE(WaitGone(licence, kPageWait));
-
-        HWND information = WaitForDialog(setup.Id(), 1011, "Important Information", kPageWait);
-        ASSERT_NE(nullptr, information) << "information page";
-        Click(information, IDOK);
-        ASSERT_TRUE(WaitGone(information, kPageWait));
-
-        HWND destination = WaitForDialog(setup.Id(), 1014, "", kPageWait);
-        ASSERT_NE(nullptr, destination) << "destination page";
-        ASSERT_TRUE(SetItemText(destination, 1014, folder));
-        Click(destination, IDOK);
-        ASSERT_TRUE(WaitGone(destination, kPageWait));
+        ASSERT_EQ("", e2e::WalkToInstall(setup.Id(), folder));
     }
 
     HWND WaitForFinish(Process& setup, const char* title = "Installation Successfully Completed")

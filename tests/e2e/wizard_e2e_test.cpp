@@ -43,28 +43,6 @@ const PageKey kDestination = {"destination", 1014, "Destination Folder"};
 const PageKey kDiskSpace = {"disk space", 1039, "Insufficient Disk Space"};
 const PageKey kFinish = {"finish", 1020, "Installation Successfully Completed"};
 
-// Ends what the setup program started and left running (the product it
-// launches, the Explorer window on the Start-menu folder): a process that
-// outlives the test would keep its output open.
-void EndChildrenOf(DWORD parent)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != parent)
-            continue;
-        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (child) {
-            TerminateProcess(child, 0);
-            WaitForSingleObject(child, 5000);
-            CloseHandle(child);
-        }
-    }
-    CloseHandle(snapshot);
-}
 
 class WizardE2e : public ::testing::Test {
 protected:

@@ -108,27 +108,6 @@ bool IsErrorPage(HWND page)
     return n > 10;
 }
 
-// Ends what a setup run started and left open: the launched product and
-// the Explorer window on the Start-menu folder.
-void EndChildrenOf(DWORD parent)
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != parent)
-            continue;
-        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-        if (child) {
-            TerminateProcess(child, 0);
-            WaitForSingleObject(child, 5000);
-            CloseHandle(child);
-        }
-    }
-    CloseHandle(snapshot);
-}
 
 // The page that follows an installation run: the finish page, the error
 // or interrupted page, or a copy-error dialog on the way.

@@ -97,20 +97,6 @@ protected:
         RemoveTree(group_);
     }
 
-    // The finish page starts the product and the setup opens the
-    // Start-menu folder; both would hold files or folders open.
-    void CloseLaunchedWindows()
-    {
-        for (const char* title : {"GlyphForge (demo)", "Corvane"}) {
-            for (int i = 0; i < 5; ++i) {
-                HWND w = FindTopLevel(title);
-                if (!w)
-                    break;
-                PostMessageA(w, WM_CLOSE, 0, 0);
-                WaitGone(w, 2000);
-            }
-        }
-    }
 
     void Next(Process& setup, int controlId, const char* what)
     {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/common/files.h"
+
 #include "setup/setup.h"
 
 class ScratchFolder {
@@ -29,27 +31,7 @@ public:
     const std::string& Path() const { return path_; }
     std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
 
-    static void RemoveTree(const std::string& folder)
-    {
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                std::string name = found.cFileName;
-                if (name == "." || name == "..")
-                    continue;
-                std::string full = folder + "\\" + name;
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveTree(full);
-                } else {
-                    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileA(full.c_str());
-                }
-            } while (FindNextFileA(h, &found));
-            FindClose(h);
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
+    static void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
 private:
     std::string path_;
