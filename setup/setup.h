@@ -9,7 +9,7 @@
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
-// String-resource IDs. 1, 900-999, 5000-5005 and 7004 are the same in every
+// String-resource IDs. 1, 900-999, 5000-5008 and 7004 are the same in every
 // language; 8000-8010 are loaded through LocalizedId.
 enum StringId {
     IDS_MAIN_TITLE = 1,
@@ -21,6 +21,9 @@ enum StringId {
     IDS_APP_NAME = 5003,          // {AppName}, also "DisplayName"
     IDS_PRODUCT_NAME = 5004,      // {ProductName}
     IDS_EXE_NAME = 5005,          // {ExeName}
+    IDS_PRODUCT_VERSION = 5006,   // "DisplayVersion" of the uninstall entry
+    IDS_PUBLISHER = 5007,         // "Publisher" of the uninstall entry
+    IDS_WEB_ADDRESS = 5008,       // "URLInfoAbout" of the uninstall entry
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,
