@@ -158,4 +158,24 @@ bool CabDecoderCopy(CabDecoder* decoder, const char* cabinetName, const char* ca
 // Releases the method, its buffers, any open cabinet handles and the decoder.
 bool CabDecoderDestroy(CabDecoder* decoder);
 
+// The data-block checksum: little-endian 32-bit words XORed together onto
+// seed, with a short tail taken most significant byte first.
+uint32_t CabChecksum(const uint8_t* p, uint32_t count, uint32_t seed);
+
+// Results of CabCheckImage.
+enum CabCheckResult {
+    CAB_CHECK_OK = 0,
+    CAB_CHECK_TRUNCATED,      // shorter or longer than the cabinet says, or a table or block runs past the end
+    CAB_CHECK_NOT_A_CABINET,  // no "MSCF" signature or not version 1.3
+    CAB_CHECK_BAD_TABLE,      // a folder or file entry that cannot be right, or part of a set of cabinets
+    CAB_CHECK_BAD_BLOCK,      // a data block whose sizes or framing cannot be right for its method
+    CAB_CHECK_BAD_CHECKSUM    // a data block whose checksum does not match
+};
+
+// Checks a whole single cabinet held in memory (size bytes) without
+// decoding it: header, folder and file tables, and every data block's
+// sizes, framing and checksum (a block whose checksum field is 0 carries
+// none). Fast enough to run over a payload before a program's first page.
+CabCheckResult CabCheckImage(const uint8_t* image, uint32_t size);
+
 #endif

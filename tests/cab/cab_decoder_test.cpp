@@ -530,4 +530,72 @@ TEST(CabDecoder, ReserveSizesMustMatchAcrossASet)
     EXPECT_EQ(run.client.events.back().errorCode, CAB_ERR_RESERVE_MISMATCH);
 }
 
+// The whole-image check that the setup runs over its payload before its
+// first page: every damage a download can suffer is caught without
+// decoding, and a sound cabinet (gcab's or hand-made, with reserves) passes.
+TEST(CabCheckImage, CatchesDamageAnywhereWithoutDecoding)
+{
+    Bytes text = MakeText(100000, 7);
+    CabinetSpec sound = ThreeFileCabinet(text);
+    Bytes good = sound.Build();
+    size_t lastBlock = good.size() - sound.folders[0].blocks.back().stored.size();
+
+    CabinetSpec reserved = sound;
+    reserved.reserve = true;
+    reserved.headerReserve = Bytes(5, 0xAA);
+    reserved.folderReserve = 3;
+    reserved.dataReserve = 2;
+    CabinetSpec unchecked = sound;
+    for (DataBlock& b : unchecked.folders[0].blocks) b.checksum = DataBlock::kNone;
+    CabinetSpec badSum = sound;
+    badSum.folders[0].blocks[1].checksum = DataBlock::kBad;
+    CabinetSpec pastFolder = sound;
+    pastFolder.files[2].size += 1;
+    CabinetSpec inASet = sound;
+    inASet.next = "next.cab";
+    CabinetSpec storedMismatch;
+    storedMismatch.folders.push_back(FolderSpec{0, StoredBlocks(Slice(text, 0, 1000)), -1});
+    storedMismatch.folders[0].blocks[0].uncompressed = 999;
+    storedMismatch.files = {{"a", 999, 0, 0}};
+    CabinetSpec noFraming;
+    noFraming.folders.push_back(FolderSpec{1, StoredBlocks(Slice(text, 0, 1000)), -1});
+    noFraming.files = {{"a", 1000, 0, 0}};
+
+    Bytes flipped = good;
+    flipped[lastBlock + 10] ^= 0x40;
+    Bytes flippedUnchecked = unchecked.Build();
+    flippedUnchecked[flippedUnchecked.size() - 10] ^= 0x40;
+    Bytes cut = Slice(good, 0, good.size() - 1);
+    Bytes padded = good;
+    padded.push_back(0);
+    Bytes gcab;
+    ASSERT_TRUE(ReadWholeFile(std::string(CAB_FIXTURE_DIR) + "/mszip.cab", &gcab));
+    Bytes gcabFlipped = gcab;
+    gcabFlipped[gcab.size() / 2] ^= 1;
+
+    struct Case {
+        const char* what;
+        Bytes image;
+        CabCheckResult expected;
+    } cases[] = {
+        {"sound", good, CAB_CHECK_OK},
+        {"sound with reserves", reserved.Build(), CAB_CHECK_OK},
+        {"gcab", gcab, CAB_CHECK_OK},
+        {"without checksums, one byte changed", flippedUnchecked, CAB_CHECK_OK},
+        {"one byte changed in a block", flipped, CAB_CHECK_BAD_CHECKSUM},
+        {"one byte changed in gcab's", gcabFlipped, CAB_CHECK_BAD_CHECKSUM},
+        {"stored checksum wrong", badSum.Build(), CAB_CHECK_BAD_CHECKSUM},
+        {"cut short by one byte", cut, CAB_CHECK_TRUNCATED},
+        {"one byte too long", padded, CAB_CHECK_TRUNCATED},
+        {"header only", Slice(good, 0, 36), CAB_CHECK_TRUNCATED},
+        {"not a cabinet", ToBytes("MSCX and some more bytes to fill a header up"), CAB_CHECK_NOT_A_CABINET},
+        {"file runs past its folder", pastFolder.Build(), CAB_CHECK_BAD_TABLE},
+        {"names a next cabinet", inASet.Build(), CAB_CHECK_BAD_TABLE},
+        {"stored block sizes differ", storedMismatch.Build(), CAB_CHECK_BAD_BLOCK},
+        {"MSZIP block without CK", noFraming.Build(), CAB_CHECK_BAD_BLOCK},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, CabCheckImage(c.image.data(), uint32_t(c.image.size()))) << c.what;
+}
+
 }  // namespace

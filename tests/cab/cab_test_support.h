@@ -63,7 +63,9 @@ inline Bytes MakeNoise(size_t size, uint32_t seed)
     return out;
 }
 
-inline uint32_t CabChecksum(const uint8_t* p, size_t count, uint32_t seed)
+// The test's own copy of the block checksum, so that the decoder's is checked
+// against an independent one.
+inline uint32_t ExpectedChecksum(const uint8_t* p, size_t count, uint32_t seed)
 {
     uint32_t sum = seed;
     for (; count >= 4; count -= 4, p += 4) sum ^= uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
@@ -182,7 +184,7 @@ struct CabinetSpec {
                 Put16(&header, uint32_t(block.stored.size()));
                 Put16(&header, block.uncompressed);
                 for (uint8_t i = 0; i < dataReserve; ++i) header.push_back(uint8_t(0xD0 + i));
-                uint32_t sum = CabChecksum(header.data(), header.size(), CabChecksum(block.stored.data(), block.stored.size(), 0));
+                uint32_t sum = ExpectedChecksum(header.data(), header.size(), ExpectedChecksum(block.stored.data(), block.stored.size(), 0));
                 if (block.checksum == DataBlock::kNone) sum = 0;
                 if (block.checksum == DataBlock::kBad) sum ^= 0x00010000;
                 Put32(&data, sum);
