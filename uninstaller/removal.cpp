@@ -3,6 +3,8 @@
 // themselves, the folders they leave empty and the registry entries.
 #include "uninstaller/uninstaller.h"
 
+#include "rollback/rollback.h"
+
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
@@ -312,37 +314,7 @@ bool ReadInstalledFileList(const char* productName, TextList& files)
 
 bool IsRemovablePath(const char* path)
 {
-    size_t n = strlen(path);
-    if (n == 0 || n >= MAX_PATH || IsVolumeRoot(path))
-        return false;
-    const char* rest;
-    if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
-        path[2] == '\\') {
-        rest = path + 3;
-    } else if (path[0] == '\\' && path[1] == '\\' && path[2] != '\\') {
-        rest = path + 2;
-    } else {
-        return false;
-    }
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(rest); *c; ++c)
-        if (*c < 0x20 || strchr("/*?\"<>|:", *c))
-            return false;
-    // Every part must be a real name: no empty part (but a trailing
-    // backslash), no "." or "..", none ending in a dot or blank, which
-    // Windows would drop and so reach another name.
-    const char* part = rest;
-    while (*part) {
-        const char* end = strchr(part, '\\');
-        size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
-        if (length == 0)
-            return false;
-        if (part[length - 1] == '.' || part[length - 1] == ' ')
-            return false;
-        if (!end)
-            break;
-        part = end + 1;
-    }
-    return true;
+    return IsPlainFullPath(path);
 }
 
 bool IsUnderFolder(const char* path, const char* folder)

@@ -1,0 +1,189 @@
+// Folders that only administrators can change: made with, or given, a
+// descriptor that grants Administrators and SYSTEM full control and nobody
+// else any right, and checked by reading the descriptor back. An elevated
+// program keeps here what it will act on later (the journal of a run), so
+// that a standard user can neither forge nor swap it.
+#include "rollback/records.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <shlobj.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// Owner Administrators; protected from inheritance; full control for
+// SYSTEM and Administrators, passed on to files and sub-folders.
+const char kAdminOnlySddl[] = "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const char kMakerFolder[] = "Corvane Setup";
+
+// True when sid is the account this program runs as, and that account is
+// an administrator here (an elevated token). Files an elevated program
+// makes may be owned by its account rather than by the Administrators
+// group, depending on the system's policy; Wine always does so.
+bool IsOwnAdministratorAccount(PSID sid)
+{
+    char administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+        !CheckTokenMembership(nullptr, administrators, &member) || !member)
+        return false;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD got = 0;
+    bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
+                EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+bool IsTrustedSid(PSID sid)
+{
+    return sid && (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+                   IsOwnAdministratorAccount(sid));
+}
+
+// Turns on one privilege of the process token, if the token has it: an
+// administrator may take over a folder whose owner is somebody else.
+void EnablePrivilege(const char* name)
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid))
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    CloseHandle(token);
+}
+
+// Gives an existing folder the administrators-only owner and access list.
+bool ApplyAdminOnly(const char* folder)
+{
+    PSECURITY_DESCRIPTOR descriptor = NewAdminOnlyDescriptor();
+    if (!descriptor)
+        return false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL ownerDefaulted = FALSE, present = FALSE, daclDefaulted = FALSE;
+    bool ok = false;
+    if (GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) &&
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &daclDefaulted) && present) {
+        SECURITY_INFORMATION what =
+            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+        char path[MAX_PATH];
+        CopyBounded(path, sizeof path, folder);
+        DWORD result = SetNamedSecurityInfoA(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+        if (result != ERROR_SUCCESS) {
+            EnablePrivilege("SeTakeOwnershipPrivilege");
+            EnablePrivilege("SeRestorePrivilege");
+            result = SetNamedSecurityInfoA(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+        }
+        ok = result == ERROR_SUCCESS;
+    }
+    LocalFree(descriptor);
+    return ok;
+}
+
+bool IsPlainName(const char* name)
+{
+    size_t n = strlen(name);
+    if (n == 0 || n > 200 || name[n - 1] == '.' || name[n - 1] == ' ')
+        return false;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+        if (*c < 0x20 || strchr("\\/:*?\"<>|", *c))
+            return false;
+    return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
+}
+
+} // namespace
+
+PSECURITY_DESCRIPTOR NewAdminOnlyDescriptor()
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAdminOnlySddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
+        return nullptr;
+    return descriptor;
+}
+
+bool IsAdminOnly(const char* path)
+{
+    char copy[MAX_PATH];
+    if (!CopyBounded(copy, sizeof copy, path))
+        return false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(copy, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    // No access list at all would let everybody in.
+    bool trusted = IsTrustedSid(owner) && dacl != nullptr;
+    for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
+        ACE_HEADER* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) {
+            trusted = false;
+        } else if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            trusted = IsTrustedSid(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart);
+        } else if (ace->AceType != ACCESS_DENIED_ACE_TYPE) {
+            // Object and callback entries grant in ways not checked here.
+            trusted = false;
+        }
+    }
+    LocalFree(descriptor);
+    return trusted;
+}
+
+bool CreateAdminOnlyFolder(const char* folder)
+{
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        // A link could lead anywhere, and a file is no folder.
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return false;
+        if (IsAdminOnly(folder))
+            return true;
+        // Somebody else made it: nothing in it can be trusted. It is moved
+        // out of the way whole, so that the folder starts empty and ours;
+        // when it cannot be moved, it is taken over where it stands.
+        char away[MAX_PATH + 16];
+        snprintf(away, sizeof away, "%s.untrusted-%08lX", folder, static_cast<unsigned long>(RandomNumber()));
+        if (!MoveFileExA(folder, away, 0))
+            return ApplyAdminOnly(folder) && IsAdminOnly(folder);
+    }
+    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
+    BOOL made = security.lpSecurityDescriptor && CreateDirectoryA(folder, &security);
+    LocalFree(security.lpSecurityDescriptor);
+    if (!made)
+        return false;
+    // Read back: a system that ignored the descriptor gets it set.
+    return IsAdminOnly(folder) || (ApplyAdminOnly(folder) && IsAdminOnly(folder));
+}
+
+bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
+{
+    if (!IsPlainName(productName))
+        return false;
+    char common[MAX_PATH] = "";
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) || !items)
+        return false;
+    BOOL found = SHGetPathFromIDListA(items, common);
+    CoTaskMemFree(items);
+    if (!found || !IsPlainFullPath(common))
+        return false;
+    char path[MAX_PATH];
+    if (!CopyBounded(path, sizeof path, common) || !AppendBounded(path, sizeof path, "\\") ||
+        !AppendBounded(path, sizeof path, kMakerFolder) || !CreateAdminOnlyFolder(path))
+        return false;
+    if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName) ||
+        !CreateAdminOnlyFolder(path))
+        return false;
+    return CopyBounded(folder, size, path);
+}

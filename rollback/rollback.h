@@ -1,0 +1,135 @@
+// Changes a run can undo, and the journal that records them.
+//
+// Every change an installation run makes to the machine goes through this
+// unit: a folder created, a file created where there was none, an existing
+// file moved aside (renamed within its own folder) before it is replaced or
+// deleted, a temporary file, a registry key created or a value replaced.
+// Each change is recorded in the run's journal before it is made. Rolling
+// back undoes the records from the last to the first and puts every moved
+// file back as it was; committing deletes what was moved aside. The journal
+// is also kept as a file in a folder that only administrators can write,
+// so that a run that never ended (killed, power cut, log-off) is undone the
+// next time the setup program or the uninstaller of the product starts.
+// Both programs link this unit; it uses no installer context.
+#pragma once
+
+#include <windows.h>
+
+#include "setup/text.h"
+
+// The record of one session of a product's setup program: its changes in
+// order, and the file that mirrors them.
+struct RunJournal {
+    RunJournal();
+    ~RunJournal();
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    Text ProductName;     // names the journal's folder; empty: memory only
+    HANDLE Lock;          // the product's run lock, held for the whole session
+    HANDLE File;          // the journal on disk, INVALID_HANDLE_VALUE until the first record
+    bool FileRefused;     // no trusted place for the file: the journal stays in memory
+    TextList Records;     // every record still to be undone, oldest first
+    DWORD RunId;          // random, part of the names of moved-aside files
+    unsigned long Asides; // moved-aside files named so far
+    unsigned Unflushed;   // records written since the file was last flushed
+};
+
+// ---------------------------------------------------------------------------
+// The session.
+
+// What JournalStartSession found of an earlier run of the product.
+enum JournalRecovery {
+    JOURNAL_NOTHING_FOUND = 0,
+    JOURNAL_ROLLED_BACK,   // an unfinished run was undone
+    JOURNAL_COMPLETED,     // a run that had succeeded was tidied up (its moved-aside files deleted)
+};
+
+enum JournalStart {
+    JOURNAL_STARTED = 0,
+    JOURNAL_BUSY,          // another setup program or uninstaller of the product is running
+};
+
+// Starts a session for productName: takes the product's run lock (held
+// until JournalEndSession) and finishes whatever an earlier run left in
+// the product's journal, reporting it in *recovered. The setup program
+// and the uninstaller call it before they change anything.
+JournalStart JournalStartSession(RunJournal& journal, const char* productName, JournalRecovery* recovered);
+// Ends the session: whatever is still recorded is rolled back, the journal
+// file is deleted and the run lock released.
+void JournalEndSession(RunJournal& journal);
+
+// True while the journal holds changes that a rollback would undo (other
+// than folders created).
+bool JournalHasRunChanges(const RunJournal& journal);
+
+// Undoes the recorded changes, last first. keepFolders leaves the folders
+// the session created (and their records) for a later run of the same
+// session; the end of the session removes them. Returns the number of
+// changes that could not be undone (a moved file then stays under its
+// aside name, never lost).
+int JournalRollBack(RunJournal& journal, bool keepFolders);
+// The run succeeded: the moved-aside files are deleted (or, when still in
+// use, left to the next restart), temporary files deleted, folders the
+// session created that stayed empty removed, and the journal emptied.
+void JournalCommit(RunJournal& journal);
+
+// ---------------------------------------------------------------------------
+// Changes, each recorded before it is made.
+
+// Creates one folder (its parent must exist). Already there: true, nothing
+// recorded.
+bool RecordedCreateFolder(RunJournal& journal, const char* folder);
+// Makes path free for a new file: an existing file is moved aside, nothing
+// there is recorded as a file this run creates. False when an existing
+// file cannot be moved (in use without delete sharing, access denied) or
+// path names a folder; GetLastError tells why and nothing has changed.
+bool PrepareFileForWriting(RunJournal& journal, const char* path);
+// Undoes the last PrepareFileForWriting of path when the new file could
+// not be written after all: whatever is at path goes, the moved file
+// comes back.
+void PutBackFile(RunJournal& journal, const char* path);
+// Moves an existing file aside without putting anything in its place (a
+// deletion that a rollback can undo). True when nothing is left at path.
+bool MoveFileAsideForDeletion(RunJournal& journal, const char* path);
+// A temporary file of the run, deleted at the end either way.
+void RecordTemporaryFile(RunJournal& journal, const char* path);
+
+// Stores a registry value, creating its key: the key's missing levels and
+// the value's earlier state are recorded first.
+bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, const char* name, DWORD type,
+                              const void* data, DWORD size);
+// Deletes every value of key whose name starts with prefix (all of them
+// for an empty prefix), each recorded so that a rollback restores it.
+void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
+
+// ---------------------------------------------------------------------------
+// Places.
+
+// The product's folder for what only administrators may change:
+// "<common application data>\Corvane Setup\<productName>". Created with a
+// descriptor that gives Administrators and SYSTEM full control and nobody
+// else any right; an existing folder whose descriptor says otherwise is
+// given that descriptor. False when no such folder can be had.
+bool GetProductAdminFolder(const char* productName, char* folder, size_t size);
+// Creates folder (its parent must exist) with the administrators-only
+// descriptor. An existing folder that is not administrators-only was made
+// by somebody else: it is moved out of the way (renamed with
+// ".untrusted-" and a random number) and a new one made, or, when it
+// cannot be moved, given the descriptor. False when the folder is a link
+// or no administrators-only folder can be had.
+bool CreateAdminOnlyFolder(const char* folder);
+// True when path's owner is Administrators, SYSTEM or this program's own
+// account while it runs as an administrator, and its access list grants
+// nothing to anybody else.
+bool IsAdminOnly(const char* path);
+
+// A full path on a drive ("C:\...") or a share ("\\server\share\..."),
+// shorter than MAX_PATH, without wildcards, stream names, empty parts, "."
+// or ".." parts, parts that end in a dot or a blank (which Windows would
+// drop, reaching another name), and not the root of a volume.
+bool IsPlainFullPath(const char* path);
+
+// Random bits for names nobody can guess; falls back to the clock and the
+// process id when the system's generator is missing.
+DWORD RandomNumber();

@@ -1,0 +1,353 @@
+// The undoable changes and the journal on real files and the real registry
+// under Wine: a rollback gives back every file byte for byte with its
+// attributes and times, every registry value, and removes only the folders
+// the run made; a commit keeps the new state; a run that was never ended is
+// undone (or tidied, once it had succeeded) by the next session.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <map>
+#include <string>
+#include <thread>
+
+#include "rollback/records.h"
+#include "tests/common/files.h"
+
+namespace {
+
+const char kProduct[] = "Rollback Test Product";
+const char kKey[] = "SOFTWARE\\Corvane Rollback Test";
+
+// Every file below folder: content, attributes and write time.
+std::map<std::string, std::string> Snapshot(const std::string& folder, const std::string& prefix = "")
+{
+    std::map<std::string, std::string> result;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return result;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = folder + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            result[prefix + name + "\\"] = "folder";
+            for (auto& entry : Snapshot(path, prefix + name + "\\"))
+                result.insert(entry);
+        } else {
+            result[prefix + name] = testfiles::ReadFile(path) + "|" + std::to_string(found.dwFileAttributes) + "|" +
+                                    std::to_string(found.ftLastWriteTime.dwLowDateTime);
+        }
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return result;
+}
+
+std::map<std::string, std::string> RegistrySnapshot(const char* key)
+{
+    std::map<std::string, std::string> result;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return result;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[1024];
+        DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
+        if (RegEnumValueA(k, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS)
+            break;
+        result[name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataLength);
+    }
+    RegCloseKey(k);
+    return result;
+}
+
+void SetValue(const char* key, const char* name, const std::string& data)
+{
+    HKEY k;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+    RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), DWORD(data.size() + 1));
+    RegCloseKey(k);
+}
+
+bool KeyExists(const std::string& key)
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+void DeleteTree(const std::string& key)
+{
+    for (;;) {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+            return;
+        char sub[256];
+        DWORD n = sizeof sub;
+        LONG r = RegEnumKeyExA(k, 0, sub, &n, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(k);
+        if (r != ERROR_SUCCESS)
+            break;
+        DeleteTree(key + "\\" + sub);
+    }
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+std::string JournalFile()
+{
+    char folder[MAX_PATH];
+    return GetProductAdminFolder(kProduct, folder, sizeof folder) ? std::string(folder) + "\\setup.journal" : "";
+}
+
+class Rollback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        root_ = std::string(temp) + "rollback test";
+        testfiles::RemoveTree(root_);
+        DeleteTree(kKey);
+        CreateDirectoryA(root_.c_str(), nullptr);
+        // An earlier installation: a program, a read-only help file and a
+        // file of the user's, and the product's registry values.
+        app_ = root_ + "\\App";
+        CreateDirectoryA(app_.c_str(), nullptr);
+        testfiles::WriteFile(app_ + "\\app.exe", "old program");
+        testfiles::WriteFile(app_ + "\\help.hlp", "old help");
+        testfiles::WriteFile(app_ + "\\help.gid", "old index");
+        SetFileAttributesA((app_ + "\\help.hlp").c_str(), FILE_ATTRIBUTE_READONLY);
+        testfiles::WriteFile(app_ + "\\mine.txt", "the user's");
+        SetValue(kKey, "InstallDir", "C:\\Old\\");
+        SetValue((std::string(kKey) + "\\Files").c_str(), "File0000", "C:\\Old\\app.exe");
+        SetValue((std::string(kKey) + "\\Files").c_str(), "File0001", "C:\\Old\\help.hlp");
+        DeleteFileA(JournalFile().c_str());
+    }
+    void TearDown() override
+    {
+        testfiles::RemoveTree(root_);
+        DeleteTree(kKey);
+    }
+
+    // A run over the earlier installation: new folders and files, every
+    // old file replaced or deleted, the registry rewritten.
+    void ChangeEverything(RunJournal& journal)
+    {
+        ASSERT_TRUE(RecordedCreateFolder(journal, (app_ + "\\Fonts").c_str()));
+        ASSERT_TRUE(RecordedCreateFolder(journal, (app_ + "\\Fonts\\Serif").c_str()));
+        for (const char* name : {"\\app.exe", "\\help.hlp", "\\Fonts\\Serif\\a.cvf"}) {
+            std::string path = app_ + name;
+            ASSERT_TRUE(PrepareFileForWriting(journal, path.c_str())) << name;
+            ASSERT_TRUE(testfiles::WriteFile(path, "new")) << name;
+        }
+        ASSERT_TRUE(MoveFileAsideForDeletion(journal, (app_ + "\\help.gid").c_str()));
+        std::string temporary = root_ + "\\staged.tmp";
+        testfiles::WriteFile(temporary, "staged");
+        RecordTemporaryFile(journal, temporary.c_str());
+
+        std::string files = std::string(kKey) + "\\Files";
+        RecordedDeleteRegistryValues(journal, HKEY_LOCAL_MACHINE, files.c_str(), "File");
+        const char dir[] = "C:\\New\\";
+        ASSERT_TRUE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, kKey, "InstallDir", REG_SZ, dir, 7));
+        ASSERT_TRUE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, files.c_str(), "File0000", REG_SZ, "x", 1));
+        ASSERT_TRUE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, (std::string(kKey) + "\\New\\Deep").c_str(),
+                                             "Path", REG_SZ, "y", 1));
+    }
+
+    std::string root_, app_;
+};
+
+TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
+{
+    auto files = Snapshot(root_);
+    auto values = RegistrySnapshot(kKey);
+    auto list = RegistrySnapshot((std::string(kKey) + "\\Files").c_str());
+    {
+        RunJournal journal;
+        JournalRecovery recovered;
+        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+        ChangeEverything(journal);
+        EXPECT_EQ("new", testfiles::ReadFile(app_ + "\\app.exe"));
+        EXPECT_TRUE(JournalHasRunChanges(journal));
+        EXPECT_EQ(0, JournalRollBack(journal, false));
+        JournalEndSession(journal);
+    }
+    EXPECT_EQ(files, Snapshot(root_ + "")) << "files, attributes and times";
+    EXPECT_EQ(values, RegistrySnapshot(kKey));
+    EXPECT_EQ(list, RegistrySnapshot((std::string(kKey) + "\\Files").c_str()));
+    EXPECT_FALSE(KeyExists(std::string(kKey) + "\\New"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str())) << "no journal left";
+}
+
+TEST_F(Rollback, CommitKeepsTheRunAndRemovesWhatWasMovedAside)
+{
+    RunJournal journal;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+    // A folder the user abandoned on the way stays empty and goes.
+    ASSERT_TRUE(RecordedCreateFolder(journal, (root_ + "\\Abandoned").c_str()));
+    ChangeEverything(journal);
+    JournalCommit(journal);
+    JournalEndSession(journal);
+    auto after = Snapshot(root_);
+    std::map<std::string, std::string> contents;
+    for (auto& entry : after)
+        contents[entry.first] = entry.second.substr(0, entry.second.find('|'));
+    EXPECT_EQ((std::map<std::string, std::string>{{"App\\", "folder"},
+                                                  {"App\\Fonts\\", "folder"},
+                                                  {"App\\Fonts\\Serif\\", "folder"},
+                                                  {"App\\Fonts\\Serif\\a.cvf", "new"},
+                                                  {"App\\app.exe", "new"},
+                                                  {"App\\help.hlp", "new"},
+                                                  {"App\\mine.txt", "the user's"}}),
+              contents);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str()));
+}
+
+TEST_F(Rollback, WriteThatFailsPutsTheOriginalBack)
+{
+    auto files = Snapshot(root_);
+    RunJournal journal;
+    std::string path = app_ + "\\app.exe";
+    ASSERT_TRUE(PrepareFileForWriting(journal, path.c_str()));
+    testfiles::WriteFile(path, "half");
+    PutBackFile(journal, path.c_str());
+    EXPECT_EQ(files, Snapshot(root_));
+    // A file held without delete sharing cannot be moved aside: nothing
+    // changes and the caller learns why.
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(PrepareFileForWriting(journal, path.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    CloseHandle(held);
+    EXPECT_EQ(files, Snapshot(root_));
+}
+
+TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
+{
+    auto files = Snapshot(root_);
+    auto values = RegistrySnapshot(kKey);
+    for (bool committed : {false, true}) {
+        SCOPED_TRACE(committed ? "committed" : "killed halfway");
+        {
+            // A run that dies: its handles close with the process, nothing
+            // is undone.
+            RunJournal journal;
+            JournalRecovery recovered;
+            ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+            ChangeEverything(journal);
+            if (committed)
+                AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
+            CloseHandle(journal.File);
+            journal.File = INVALID_HANDLE_VALUE;
+            ReleaseMutex(journal.Lock);
+        }
+        // A torn last record is ignored.
+        HANDLE f = CreateFileA(JournalFile().c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, f);
+        DWORD written;
+        WriteFile(f, "N\tC:\\wind", 9, &written, nullptr);
+        CloseHandle(f);
+
+        RunJournal next;
+        JournalRecovery recovered;
+        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kProduct, &recovered));
+        EXPECT_EQ(committed ? JOURNAL_COMPLETED : JOURNAL_ROLLED_BACK, recovered);
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str()));
+        if (!committed) {
+            EXPECT_EQ(files, Snapshot(root_));
+            EXPECT_EQ(values, RegistrySnapshot(kKey));
+        } else {
+            EXPECT_EQ("new", testfiles::ReadFile(app_ + "\\help.hlp"));
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((app_ + "\\help.gid").c_str()));
+        }
+        JournalEndSession(next);
+    }
+    // A journal that is not administrators-only was planted: it is deleted
+    // unread, and the file it names stays.
+    SECURITY_ATTRIBUTES everyone = {sizeof everyone, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)", 1,
+                                                                     &everyone.lpSecurityDescriptor, nullptr));
+    HANDLE planted = CreateFileA(JournalFile().c_str(), GENERIC_WRITE, 0, &everyone, CREATE_ALWAYS, 0, nullptr);
+    LocalFree(everyone.lpSecurityDescriptor);
+    std::string forged = "CORVANE SETUP JOURNAL 1\nN\t" + app_ + "\\mine.txt\n";
+    DWORD written;
+    WriteFile(planted, forged.data(), DWORD(forged.size()), &written, nullptr);
+    CloseHandle(planted);
+    RunJournal last;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(last, kProduct, &recovered));
+    EXPECT_EQ(JOURNAL_NOTHING_FOUND, recovered);
+    EXPECT_EQ("the user's", testfiles::ReadFile(app_ + "\\mine.txt"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str()));
+    JournalEndSession(last);
+}
+
+TEST_F(Rollback, OneSessionOfAProductAtATime)
+{
+    RunJournal first;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(first, kProduct, &recovered));
+    JournalStart second = JOURNAL_STARTED, other = JOURNAL_BUSY;
+    std::thread([&] {
+        RunJournal journal, otherProduct;
+        JournalRecovery r;
+        second = JournalStartSession(journal, kProduct, &r);
+        other = JournalStartSession(otherProduct, "Another Product", &r);
+        JournalEndSession(otherProduct);
+    }).join();
+    EXPECT_EQ(JOURNAL_BUSY, second);
+    EXPECT_EQ(JOURNAL_STARTED, other);
+    JournalEndSession(first);
+    std::thread([&] {
+        RunJournal journal;
+        JournalRecovery r;
+        second = JournalStartSession(journal, kProduct, &r);
+        JournalEndSession(journal);
+    }).join();
+    EXPECT_EQ(JOURNAL_STARTED, second);
+}
+
+TEST(AdminFolder, DescriptorReadsBackAsAdministratorsAndSystemOnly)
+{
+    char folder[MAX_PATH];
+    ASSERT_TRUE(GetProductAdminFolder(kProduct, folder, sizeof folder));
+    EXPECT_TRUE(IsAdminOnly(folder));
+    // A folder somebody else made for everybody, with a file planted in
+    // it, is replaced by one of ours: the planted file is not in it.
+    std::string open = std::string(folder) + "\\open to all";
+    testfiles::RemoveTree(open);
+    SECURITY_ATTRIBUTES everyone = {sizeof everyone, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", 1,
+                                                                     &everyone.lpSecurityDescriptor, nullptr));
+    ASSERT_TRUE(CreateDirectoryA(open.c_str(), &everyone));
+    LocalFree(everyone.lpSecurityDescriptor);
+    testfiles::WriteFile(open + "\\setup.journal", "planted");
+    EXPECT_FALSE(IsAdminOnly(open.c_str()));
+    EXPECT_TRUE(CreateAdminOnlyFolder(open.c_str()));
+    EXPECT_TRUE(IsAdminOnly(open.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((open + "\\setup.journal").c_str()));
+    RemoveDirectoryA(open.c_str());
+    WIN32_FIND_DATAA found;
+    HANDLE moved = FindFirstFileA((open + ".untrusted-*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, moved);
+    FindClose(moved);
+    testfiles::RemoveTree(std::string(folder) + "\\" + found.cFileName);
+    EXPECT_FALSE(GetProductAdminFolder("..\\Windows", folder, sizeof folder));
+}
+
+TEST(FullPath, OnlyPlainFullPathsBelowARoot)
+{
+    for (const char* good : {"C:\\Apps\\Tool", "c:\\a", "\\\\server\\share\\dir", "C:\\Apps\\{v2}\\x.exe"})
+        EXPECT_TRUE(IsPlainFullPath(good)) << good;
+    for (const char* bad : {"", "Apps\\Tool", "D:Tool", "C:", "C:\\", "\\\\server\\share", "C:\\Apps\\Tool ",
+                            "C:\\Apps.\\Tool", "C:\\a\\..\\b", "C:\\a\\.\\b", "C:\\a\\\\b", "C:\\a*", "C:\\a:s",
+                            "\\Apps"})
+        EXPECT_FALSE(IsPlainFullPath(bad)) << bad;
+}
+
+} // namespace
