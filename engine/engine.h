@@ -30,6 +30,17 @@ bool WorkerIsParked();
 // cabinet is complete, so tests can count the chunks.
 long WorkerGatePasses();
 
+// Stops whatever worker is still running (a run that was cancelled: its
+// copy-error dialog is answered, its pause gate opened) and waits for it
+// to end. Nothing may be cleaned up or started again while a worker lives.
+void StopAndJoinWorkers();
+// Answers a copy-error dialog that is up on the extraction thread, as a
+// confirmed cancel does.
+void AnswerCopyErrorDialog();
+// True while the run writes files or registers the product: a log-off or
+// shutdown is refused then.
+bool InstallRunIsWriting();
+
 // The cabinet decoder's notification callback of the extraction thread.
 struct CabNotification;
 intptr_t ExtractionNotify(int kind, CabNotification* notification);

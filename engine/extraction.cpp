@@ -16,6 +16,9 @@
 namespace {
 
 ExtractionJobRecord* ActiveJob = nullptr;
+// The copy-error dialog while it is up, so that a confirmed cancel on the
+// install page can answer it.
+HWND volatile CopyErrorWindow = nullptr;
 
 // The seven callbacks map one to one onto the run-time library.
 void* AllocCallback(uint32_t size) { return malloc(size); }
@@ -36,7 +39,9 @@ int32_t SeekCallback(intptr_t handle, int32_t offset, int origin)
 }
 
 const int kOpenForHeader = _O_BINARY | _O_SEQUENTIAL | _O_RDONLY;                      // 0x8020
-const int kOpenForOutput = _O_BINARY | _O_SEQUENTIAL | _O_TRUNC | _O_CREAT | _O_WRONLY; // 0x8321
+// A new file only: whatever was at the path has been moved aside, and a
+// name that appeared meanwhile (a link, say) is not written through.
+const int kOpenForOutput = _O_BINARY | _O_SEQUENTIAL | _O_TRUNC | _O_CREAT | _O_EXCL | _O_WRONLY;
 const int kOutputMode = _S_IREAD | _S_IWRITE;                                           // 0x180
 
 void AddDone(int32_t bytes)
@@ -81,6 +86,14 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG: {
+        // Published before UserCancelled is read, while the page sets
+        // UserCancelled before it reads this: one of the two always sees
+        // the other, so a cancel never misses the dialog.
+        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), dialog);
+        if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 0, 0)) {
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        }
         SendDlgItemMessageA(dialog, IDC_COPY_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
         SendDlgItemMessageA(dialog, IDC_HEADER_LINE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
         const int expanded[] = {IDC_COPY_FILE, IDC_HEADER_LINE, IDC_COPY_HINT};
@@ -110,6 +123,9 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
             return TRUE;
         }
         return FALSE;
+    case WM_DESTROY:
+        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), nullptr);
+        return FALSE;
     }
     return FALSE;
 }
@@ -132,6 +148,8 @@ bool BuildDestination(const char* name, char* path)
     return CopyBounded(path, MAX_PATH, Context.ExtractDir.c_str()) && AppendBounded(path, MAX_PATH, name);
 }
 
+// The help file's index (".gid") is rebuilt by Windows from the new help
+// file: the old one goes, moved aside so that a rollback brings it back.
 void DeleteHelpCompanion(const char* path)
 {
     size_t n = strlen(path);
@@ -140,8 +158,22 @@ void DeleteHelpCompanion(const char* path)
     char companion[MAX_PATH];
     CopyBounded(companion, sizeof companion, path);
     memcpy(companion + n - 3, "gid", 3);
-    SetFileAttributesA(companion, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(companion);
+    MoveFileAsideForDeletion(Context.Journal, companion);
+}
+
+// Creates the destination file, the existing one moved aside first. A
+// read-only file is not replaced: the user is asked, as for a file in use.
+int CreateDestinationFile(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return -1;
+    if (!PrepareFileForWriting(Context.Journal, path))
+        return -1;
+    int handle = _open(path, kOpenForOutput, kOutputMode);
+    if (handle == -1)
+        PutBackFile(Context.Journal, path);
+    return handle;
 }
 
 // Most files land in a folder that an earlier file already needed: one
@@ -188,8 +220,7 @@ intptr_t OnCopyFile(CabNotification* n)
             DeleteHelpCompanion(path);
             if (!ParentFolderExists(path))
                 CreateParentFolders(path);
-            DeleteFileA(path);
-            handle = _open(path, kOpenForOutput, kOutputMode);
+            handle = CreateDestinationFile(path);
             SplitPath(path, Context.CopyDir, Context.CopyFile);
         } else {
             // Refused without touching the disk: the name would leave the
@@ -203,8 +234,14 @@ intptr_t OnCopyFile(CabNotification* n)
             Context.InstalledFiles.Add(path);
             return handle;
         }
+        // After a cancel nothing more is asked or written, whatever the
+        // dialog's answer was.
+        if (Context.UserCancelled)
+            return 0;
         MessageBeep(MB_ICONHAND);
         int answer = CopyErrorDialog();
+        if (Context.UserCancelled)
+            return 0;
         if (answer == IDRETRY)
             continue;
         if (answer == IDIGNORE) {
@@ -278,6 +315,14 @@ int32_t ExtractCabinet(const char* cabinetPath)
 }
 
 } // namespace
+
+void AnswerCopyErrorDialog()
+{
+    HWND dialog = static_cast<HWND>(
+        InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), nullptr, nullptr));
+    if (dialog)
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
 
 intptr_t ExtractionNotify(int kind, CabNotification* n)
 {

@@ -13,15 +13,36 @@ namespace {
 const UINT_PTR kProgressTimerId = 1;
 const UINT kProgressTimerMs = 50;
 
-// A worker that a confirmed cancel left running must end before a new run
-// reuses its record: it stops at its next chunk or file.
-void JoinWorker(HANDLE& thread)
+// From the start of staging to the end of registration the run writes;
+// a log-off or shutdown is refused meanwhile, with the page's heading as
+// the reason.
+bool Writing = false;
+
+// Tells the system why a log-off should wait (Windows Vista and later;
+// looked up, so that older systems still start the program).
+void BlockShutdown(HWND page, bool block)
 {
-    if (!thread)
+    typedef BOOL(WINAPI * CreateReason)(HWND, LPCWSTR);
+    typedef BOOL(WINAPI * DestroyReason)(HWND);
+    HMODULE user = GetModuleHandleA("user32.dll");
+    HWND frame = MainWindowHandle();
+    Writing = block;
+    if (!user || !frame)
         return;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    thread = nullptr;
+    if (block) {
+        CreateReason create =
+            reinterpret_cast<CreateReason>(reinterpret_cast<void*>(GetProcAddress(user, "ShutdownBlockReasonCreate")));
+        char heading[256];
+        WCHAR reason[256];
+        GetDlgItemTextA(page, IDC_HEADING, heading, sizeof heading);
+        if (create && MultiByteToWideChar(CP_ACP, 0, heading, -1, reason, 256))
+            create(frame, reason);
+    } else {
+        DestroyReason destroy = reinterpret_cast<DestroyReason>(
+            reinterpret_cast<void*>(GetProcAddress(user, "ShutdownBlockReasonDestroy")));
+        if (destroy)
+            destroy(frame);
+    }
 }
 
 HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
@@ -37,6 +58,7 @@ void EndRun(HWND page, INT_PTR result)
     if (result == PAGE_CANCEL)
         Context.CleanupRequired = 1;
     Context.InstallPhase = 3;
+    BlockShutdown(page, false);
     EndDialog(page, result);
 }
 
@@ -45,6 +67,8 @@ void RunComctlUpdate()
     char package[MAX_PATH];
     if (!UnpackComctlUpdate(package))
         return;
+    // Deleted at the end of the process if it is still there then.
+    RecordTemporaryFile(Context.Journal, package);
     // Quoted: the temporary folder may hold blanks.
     char command[MAX_PATH + 32];
     CopyBounded(command, sizeof command, "\"");
@@ -62,12 +86,19 @@ void RunComctlUpdate()
 
 void FinishSuccessfulRun(HWND page)
 {
+    // Registration is not interrupted halfway: from here Cancel does
+    // nothing, and its button says so.
+    Context.InstallPhase = 3;
+    EnableWindow(GetDlgItem(page, IDCANCEL), FALSE);
     Context.ProgressPos = static_cast<uint32_t>(Context.ExtractionJob.Done);
     Context.ProgressMax = static_cast<uint32_t>(Context.ExtractionJob.Total);
     ShowProgress(page);
     CreateShortcuts();
     RegisterProduct();
     WriteUninstaller();
+    // The product is complete: what the run replaced can go. The update
+    // package runs afterwards and cannot be undone anyway.
+    JournalCommit(Context.Journal);
     SetActiveWindow(page);
     if (Context.UpdateCommonControls)
         RunComctlUpdate();
@@ -146,19 +177,19 @@ BOOL OnInitDialog(HWND page)
     SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     ShowWindow(page, SW_SHOW);
 
-    // A run started again after Back from the error or interrupted page:
-    // the earlier worker must be gone and its staged cabinets deleted
-    // before the records are reused.
-    PauseWorkers(false);
-    JoinWorker(Context.StagingThread);
-    JoinWorker(Context.ExtractionThread);
-    if (!Context.MainCabTempPath.empty())
-        DeleteExistingFile(Context.MainCabTempPath.c_str());
-    if (!Context.ArchivistCabTempPath.empty())
-        DeleteExistingFile(Context.ArchivistCabTempPath.c_str());
+    // Each opening starts a run from a clean record. A run started again
+    // after Back from the error or interrupted page first waits for the
+    // earlier worker, then undoes the earlier run (its staged cabinets
+    // included); the folders the session made stay for this run.
+    StopAndJoinWorkers();
+    JournalRollBack(Context.Journal, true);
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
+    Context.InstalledFiles.Clear();
+    Context.ExtractTargetDir.Clear();
+    Context.ArchivistDir.Clear();
     SetCurrentFileAndDir("", "");
+    BlockShutdown(page, true);
 
     Context.UserCancelled = 0;
     Context.CleanupRequired = 0;
@@ -194,15 +225,43 @@ void OnCancel(HWND page)
     int answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) {
         Context.CleanupRequired = 1;
-        Context.UserCancelled = 1;
+        InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);
+        // A copy-error dialog that is up now belongs to the cancelled run:
+        // it is answered, and the worker writes nothing more.
+        AnswerCopyErrorDialog();
     }
     PauseWorkers(false);
     Context.TimerBusy = wasBusy;
     if (answer == IDYES)
-        EndDialog(page, PAGE_CANCEL);
+        EndRun(page, PAGE_CANCEL);
+}
+
+// Joins one worker thread.
+void JoinWorker(HANDLE& thread)
+{
+    if (!thread)
+        return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    thread = nullptr;
 }
 
 } // namespace
+
+void StopAndJoinWorkers()
+{
+    if (!Context.StagingThread && !Context.ExtractionThread)
+        return;
+    // A worker that lives on belongs to a cancelled run (or to a program
+    // that is ending): it skips whatever is left and ends.
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);
+    PauseWorkers(false);
+    AnswerCopyErrorDialog();
+    JoinWorker(Context.StagingThread);
+    JoinWorker(Context.ExtractionThread);
+}
+
+bool InstallRunIsWriting() { return Writing; }
 
 unsigned ProgressPercent(uint32_t pos, uint32_t max)
 {

@@ -43,6 +43,9 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         path[0] = '\0';
         return STAGING_NOT_CREATED;
     }
+    // Deleted at the end of the run either way, also by the recovery of a
+    // run that was killed.
+    RecordTemporaryFile(Context.Journal, path);
     HFILE file = _lcreat(path, 0);
     if (file == HFILE_ERROR)
         return STAGING_NOT_CREATED;

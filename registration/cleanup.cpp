@@ -1,24 +1,10 @@
 // Clean-up at the end of the process: the staged cabinets are always
-// deleted; a cancelled or failed run is rolled back.
+// deleted; a cancelled or failed run is rolled back through its journal.
 #include "registration/registration.h"
 
 #include <string.h>
 
-namespace {
-
-// Waits for a worker that a confirmed cancel left running: it stops at its
-// next chunk or file once UserCancelled is set, and nothing may be created
-// after the rollback.
-void WaitForWorker(HANDLE& thread)
-{
-    if (thread) {
-        WaitForSingleObject(thread, 30000);
-        CloseHandle(thread);
-        thread = nullptr;
-    }
-}
-
-} // namespace
+#include "engine/engine.h"
 
 BOOL DeleteExistingFile(const char* path)
 {
@@ -74,33 +60,19 @@ int RemoveFileAndEmptyFolders(const char* path)
 
 void CleanupAfterFailure()
 {
-    WaitForWorker(Context.StagingThread);
-    WaitForWorker(Context.ExtractionThread);
+    // Nothing is undone while a worker could still write: a cancelled one
+    // is stopped and waited for.
+    StopAndJoinWorkers();
 
     if (!Context.MainCabTempPath.empty())
         DeleteExistingFile(Context.MainCabTempPath.c_str());
     if (!Context.ArchivistCabTempPath.empty())
         DeleteExistingFile(Context.ArchivistCabTempPath.c_str());
-    // A cancel during staging never handed the staged paths over: take
-    // them from the staging record so that they do not stay behind.
-    if (Context.MainCabTempPath.empty() && Context.StagingJob.MainCabTemp[0])
-        DeleteExistingFile(Context.StagingJob.MainCabTemp);
-    if (Context.ArchivistCabTempPath.empty() && Context.StagingJob.ArchivistCabTemp[0])
-        DeleteExistingFile(Context.StagingJob.ArchivistCabTemp);
 
-    if (!Context.CleanupRequired)
-        return;
-    for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i)
-        RemoveFileAndEmptyFolders(Context.InstalledFiles.At(i));
-    if (!Context.ExtractTargetDir.empty()) {
-        RemoveDirectoryA(Context.ExtractTargetDir.c_str());
-    } else if (!Context.TargetDir.empty()) {
-        // Cancelled or failed before extraction began: the destination
-        // folder that the wizard created for this run is removed with its
-        // emptied parents (a folder that holds anything stays).
-        Text folder(Context.TargetDir);
-        if (folder.last() == '\\')
-            folder.Truncate(folder.length() - 1);
-        RemoveEmptyFolders(folder.c_str());
-    }
+    // Whatever the journal still holds was not committed: a cancelled or
+    // failed run, or a session that ended before its run (the folders it
+    // made). Moved files come back, new ones go, and only the folders
+    // this session created are removed, when they are empty. After a
+    // successful run the journal is empty but for temporary files.
+    JournalRollBack(Context.Journal, false);
 }

@@ -6,8 +6,9 @@
 
 #include "setup/setup.h"
 
-// Clean-up at the end of the process: staged cabinets always, the files of
-// a cancelled or failed run when CleanupRequired is set.
+// Clean-up at the end of the process: staged cabinets always, and every
+// change of the session that was not committed (a cancelled or failed
+// run) undone through the journal.
 void CleanupAfterFailure();
 int RemoveFileAndEmptyFolders(const char* path);
 // Removes folder and each parent that becomes empty, never a drive root.

@@ -49,6 +49,18 @@ void FileValueName(char* name, size_t size, unsigned long counter)
     AppendBounded(name, size, reversed);
 }
 
+// SetRegistryString through the run's journal: the value's earlier state
+// is recorded first, so that a rollback restores it.
+void SetRecordedString(const char* subkey, const char* valueName, const char* data)
+{
+    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
+                             static_cast<DWORD>(lstrlenA(data)));
+}
+
+// Writes a new file through the journal: an existing one is moved aside
+// first. False when the place cannot be freed.
+bool FreeForWriting(const Text& path) { return PrepareFileForWriting(Context.Journal, path.c_str()); }
+
 } // namespace
 
 bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data)
@@ -69,34 +81,35 @@ void RegisterProduct()
     // No write is examined: a value that cannot be stored is skipped and
     // the next one is tried.
     Text productKey = Expanded(kProductKey);
-    SetRegistryString(HKEY_LOCAL_MACHINE, productKey.c_str(), "InstallDir", Context.TargetDir.c_str());
+    SetRecordedString(productKey.c_str(), "InstallDir", Context.TargetDir.c_str());
 
-    // A repair keeps the list of the first installation as it is.
+    // A repair keeps the list of the first installation as it is. Any
+    // other run replaces it whole: values of an earlier, longer list would
+    // name files that are not this installation's.
     if (!Context.RepairMode) {
         Text filesKey(productKey);
         filesKey.Append("\\Files");
+        RecordedDeleteRegistryValues(Context.Journal, HKEY_LOCAL_MACHINE, filesKey.c_str(), "");
         for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i) {
             char name[32];
             FileValueName(name, sizeof name, static_cast<unsigned long>(i));
-            SetRegistryString(HKEY_LOCAL_MACHINE, filesKey.c_str(), name, Context.InstalledFiles.At(i));
+            SetRecordedString(filesKey.c_str(), name, Context.InstalledFiles.At(i));
         }
     }
 
     Text appPathKey = Expanded(kAppPathKey);
-    SetRegistryString(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", InTargetDir("{ExeName}").c_str());
-    SetRegistryString(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path",
-                      FolderWithoutBackslash(Context.TargetDir.c_str()).c_str());
+    SetRecordedString(appPathKey.c_str(), "", InTargetDir("{ExeName}").c_str());
+    SetRecordedString(appPathKey.c_str(), "Path", FolderWithoutBackslash(Context.TargetDir.c_str()).c_str());
 
     Text uninstallKey = Expanded(kUninstallKey);
-    SetRegistryString(HKEY_LOCAL_MACHINE, uninstallKey.c_str(), "DisplayName",
-                      LoadStringAsText(IDS_APP_NAME).c_str());
+    SetRecordedString(uninstallKey.c_str(), "DisplayName", LoadStringAsText(IDS_APP_NAME).c_str());
     // The program's path is quoted: with a blank in the folder an unquoted
     // "C:\Program Files\..." would start C:\Program.exe instead.
     Text command("\"");
     command.Append(InTargetDir("UnInstall.exe").c_str());
     command.Append("\" ");
     command.Append(Expanded(kUninstallArguments).c_str());
-    SetRegistryString(HKEY_LOCAL_MACHINE, uninstallKey.c_str(), "UninstallString", command.c_str());
+    SetRecordedString(uninstallKey.c_str(), "UninstallString", command.c_str());
 }
 
 void WriteUninstaller()
@@ -112,14 +125,29 @@ void WriteUninstaller()
     const void* data = loaded ? LockResource(loaded) : nullptr;
     // A resource that cannot be loaded still leaves the settings file; a
     // container that cannot be unpacked leaves none, so that a later
-    // repair start does not take the folder for an installation.
-    if (data && !UnpackContainer(data, size, programPath.c_str()))
-        return;
+    // repair start does not take the folder for an installation. The
+    // uninstaller of an earlier installation is kept aside until the run
+    // has succeeded.
+    if (data) {
+        if (!FreeForWriting(programPath))
+            return;
+        if (!UnpackContainer(data, size, programPath.c_str())) {
+            PutBackFile(Context.Journal, programPath.c_str());
+            return;
+        }
+    }
 
+    // A settings file of its own: an earlier one (moved aside) leaves no
+    // stale key in it.
     Text settingsPath = InTargetDir("UnInstall.ini");
+    if (!FreeForWriting(settingsPath))
+        return;
     Text arguments = Expanded(kUninstallArguments);
     WritePrivateProfileStringA("uninstall", "args", arguments.c_str(), settingsPath.c_str());
     WritePrivateProfileStringA("uninstall", "repair", Context.ModulePath, settingsPath.c_str());
+    // The sibling product's folder of this installation, which the
+    // uninstaller leaves alone, whoever runs it later.
+    WritePrivateProfileStringA("uninstall", "archivist", Context.ArchivistDir.c_str(), settingsPath.c_str());
     // Windows may keep profile files in a cache; put this one on disk now,
     // before a restart can follow the installation.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());

@@ -101,9 +101,10 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char
     link->SetDescription(description);
 
     // A path that does not fit the wide buffer with its terminator is not
-    // saved: a cut path would name another file.
+    // saved: a cut path would name another file. Nor is a link to a target
+    // too long for the link to hold whole.
     WCHAR widePath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) == 0)
+    if (lstrlenA(targetPath) >= MAX_PATH || MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) == 0)
         result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     else
         result = file->Save(widePath, TRUE);
@@ -155,7 +156,10 @@ void CreateShortcuts()
     // Every link path is listed, saved or not, so that the uninstaller and
     // the clean-up know of it.
     for (const Shortcut& s : shortcuts) {
-        CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(), workingFolder.c_str());
+        // An existing link is kept aside until the run has succeeded.
+        if (PrepareFileForWriting(Context.Journal, s.link.c_str()) &&
+            FAILED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(), workingFolder.c_str())))
+            PutBackFile(Context.Journal, s.link.c_str());
         Context.InstalledFiles.Add(s.link.c_str());
     }
 }

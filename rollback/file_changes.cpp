@@ -239,21 +239,22 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
     if (!letter || !CopyBounded(prefix, sizeof prefix, keyPath))
         return false;
     // The key's missing levels, outermost first: a rollback deletes them
-    // innermost first.
-    bool missing = false;
-    for (size_t i = 0;; ++i) {
-        if (prefix[i] != '\\' && prefix[i] != '\0')
-            continue;
-        char saved = prefix[i];
-        prefix[i] = '\0';
-        if (i > 0 && (missing || !KeyExists(root, prefix))) {
-            missing = true;
-            const char* fields[] = {letter, prefix};
-            AppendRecord(journal, RECORD_KEY, fields, 2, false);
+    // innermost first. Most values go into a key that is there already.
+    if (!KeyExists(root, keyPath)) {
+        bool missing = false;
+        size_t length = strlen(prefix);
+        for (size_t i = 1; i <= length; ++i) {
+            if (prefix[i] != '\\' && prefix[i] != '\0')
+                continue;
+            char saved = prefix[i];
+            prefix[i] = '\0';
+            if (missing || !KeyExists(root, prefix)) {
+                missing = true;
+                const char* fields[] = {letter, prefix};
+                AppendRecord(journal, RECORD_KEY, fields, 2, false);
+            }
+            prefix[i] = saved;
         }
-        prefix[i] = saved;
-        if (saved == '\0')
-            break;
     }
 
     HKEY key = nullptr;

@@ -71,7 +71,6 @@ void RewriteJournalFile(RunJournal& journal)
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         WriteLine(journal.File, journal.Records.At(i));
     FlushFileBuffers(journal.File);
-    journal.Unflushed = 0;
 }
 
 // Opens the journal file on the first record of a session. Without a
@@ -306,12 +305,14 @@ HANDLE CreateRunLock(const char* nameSpace, const char* productName)
 } // namespace
 
 RunJournal::RunJournal()
-    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0), Unflushed(0)
+    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0)
 {
+    InitializeCriticalSection(&Guard);
 }
 
 RunJournal::~RunJournal()
 {
+    DeleteCriticalSection(&Guard);
     if (File != INVALID_HANDLE_VALUE)
         CloseHandle(File);
     if (Lock) {
@@ -346,20 +347,15 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
         line.Append('\t');
         AppendEscaped(line, fields[i]);
     }
-    if (!journal.Records.Add(line.c_str()))
-        return false;
-    if (!OpenJournalFile(journal))
-        return true;
+    EnterCriticalSection(&journal.Guard);
+    bool added = journal.Records.Add(line.c_str());
     // The file keeps up with memory; a write that fails leaves the run
     // undoable in memory, which is all a failing disk allows.
-    if (!WriteLine(journal.File, line.c_str()))
-        return true;
-    ++journal.Unflushed;
-    if (flushNow || kind == RECORD_COMMITTED) {
+    if (added && OpenJournalFile(journal) && WriteLine(journal.File, line.c_str()) &&
+        (flushNow || kind == RECORD_COMMITTED))
         FlushFileBuffers(journal.File);
-        journal.Unflushed = 0;
-    }
-    return true;
+    LeaveCriticalSection(&journal.Guard);
+    return added;
 }
 
 bool ParseRecord(const char* line, ParsedRecord& out)

@@ -32,7 +32,9 @@ struct RunJournal {
     TextList Records;     // every record still to be undone, oldest first
     DWORD RunId;          // random, part of the names of moved-aside files
     unsigned long Asides; // moved-aside files named so far
-    unsigned Unflushed;   // records written since the file was last flushed
+    // Records may come from a worker thread that a cancel left finishing
+    // while the interface thread goes on: one at a time.
+    CRITICAL_SECTION Guard;
 };
 
 // ---------------------------------------------------------------------------

@@ -98,6 +98,14 @@ int MessageBoxFromString(HWND owner, int id, UINT style)
     return MessageBoxA(owner, text.c_str(), caption.c_str(), style | MB_SETFOREGROUND);
 }
 
+int MessageBoxExpanded(HWND owner, int id, UINT style)
+{
+    Text text = LoadStringAsText(id);
+    ExpandMacros(text);
+    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+    return MessageBoxA(owner, text.c_str(), caption.c_str(), style | MB_SETFOREGROUND);
+}
+
 const char* SkipProgramName(const char* commandLine)
 {
     const char* p = commandLine;
@@ -176,13 +184,26 @@ bool AppStart(const char* arguments)
     if (n >= sizeof path)
         n = 0;
     path[n] = '\0';
-    // At most 250 characters are kept; a longer path is cut there.
-    CopyBounded(Context.ModulePath, 251, path);
+    // At most 250 characters are kept. A longer path is not kept at all:
+    // cut, it would name another program, and it is recorded as the
+    // repair program.
+    if (n <= 250)
+        CopyBounded(Context.ModulePath, sizeof Context.ModulePath, path);
 
     Context.InstanceHandle = GetModuleHandleA(nullptr);
 
     ParseRepairSwitch(arguments ? arguments : "");
     RegisterCommonControls();
+
+    // A damaged download changes nothing: not even the recovery of an
+    // earlier run.
+    if (!CheckPayload()) {
+        MessageBoxFromString(nullptr, LocalizedId(IDS_SETUP_DAMAGED), MB_OK | MB_ICONHAND);
+        Context.ExitCode = EXIT_FAILED;
+        return false;
+    }
+    if (!StartInstallSession())
+        return false;
 
     BuildMainWindowObject();
     HWND frame = CreateMainWindow();
@@ -190,6 +211,21 @@ bool AppStart(const char* arguments)
         return false;
     ShowWindow(frame, SW_SHOW);
     UpdateWindow(frame);
+    return true;
+}
+
+bool StartInstallSession()
+{
+    JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
+    Text product = LoadStringAsText(IDS_PRODUCT_NAME);
+    if (JournalStartSession(Context.Journal, product.c_str(), &recovered) == JOURNAL_BUSY) {
+        MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
+        Context.ExitCode = EXIT_ALREADY_RUNNING;
+        return false;
+    }
+    // A run that had succeeded was only tidied up: nothing to tell.
+    if (recovered == JOURNAL_ROLLED_BACK)
+        MessageBoxExpanded(nullptr, LocalizedId(IDS_RUN_RECOVERED), MB_OK | MB_ICONINFORMATION);
     return true;
 }
 
@@ -209,6 +245,9 @@ int AppRun()
 
 int AppExit()
 {
+    // The session leaves no journal: whatever is still recorded (a run that
+    // failed before the window existed, say) is undone first.
+    JournalEndSession(Context.Journal);
     CoUninitialize();
-    return 0;
+    return Context.ExitCode;
 }

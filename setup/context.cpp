@@ -9,7 +9,7 @@ InstallerContext Context;
 InstallerContext::InstallerContext()
     : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
       RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), LicenceAccepted(0),
-      UserCancelled(0), CleanupRequired(0), CurrentFile(), CurrentDir(), TextBuffer(),
+      UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), CurrentFile(), CurrentDir(), TextBuffer(),
       LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0), StagingThread(nullptr),
       ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(), ExtractionJob(),
       CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ScreenDpiY(0),
@@ -29,6 +29,10 @@ void ResetInstallerContext()
     for (HFONT f : fonts)
         if (f)
             DeleteObject(f);
+    // A test's changes are the test's to clean up: the journal is left
+    // without undoing anything, and no file of it stays behind.
+    Context.Journal.Records.Clear();
+    JournalEndSession(Context.Journal);
     Context.~InstallerContext();
     new (&Context) InstallerContext();
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "rollback/rollback.h"
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -36,6 +37,19 @@ enum StringId {
     IDS_UNINSTALL_LINK = 8008,
     IDS_BROWSE_TITLE = 8009,
     IDS_HELP_NAME = 8010,         // {HelpName}
+    IDS_FULL_PATH_NEEDED = 8011,  // the destination is not a full path
+    IDS_SETUP_DAMAGED = 8012,     // a payload resource failed its check
+    IDS_RUN_RECOVERED = 8013,     // an unfinished earlier run was undone or completed
+    IDS_ALREADY_RUNNING = 8014,   // another setup of the product is running
+};
+
+// Exit codes of setup.exe: those of Windows Installer, which deployment
+// tools already understand.
+enum SetupExitCode {
+    EXIT_INSTALLED = 0,
+    EXIT_CANCELLED = 1602,
+    EXIT_FAILED = 1603,        // the run failed and was rolled back, or the setup is damaged
+    EXIT_ALREADY_RUNNING = 1618,
 };
 
 // Frame resource of the main window (title string, icon, menu, accelerators).
@@ -91,6 +105,11 @@ struct InstallerContext {
     int32_t LicenceAccepted;
     volatile int32_t UserCancelled;
     int32_t CleanupRequired;
+    // What the process returns: one of SetupExitCode.
+    int32_t ExitCode;
+    // Every change of this session, recorded before it is made, so that a
+    // cancelled, failed or killed run gives back the machine it found.
+    RunJournal Journal;
 
     // Texts shown by the interface.
     Text HeaderTitle;
@@ -161,13 +180,24 @@ bool FileExists(const char* path);
 // Construction of the application object: screen resolution, language,
 // fonts. Runs before AppStart.
 void AppConstruct();
-// The start step: COM, module path, repair switch, main window. False ends
-// the process without a page.
+// The start step: COM, module path, repair switch, the payload check, the
+// recovery of an unfinished earlier run, main window. False ends the
+// process without a page (ExitCode says why).
 bool AppStart(const char* commandLine);
 // The exit step; returns the process exit code.
 int AppExit();
 // Runs the message loop until the main window is gone.
 int AppRun();
+
+// Takes the product's run lock and finishes what an earlier run left in
+// its journal, telling the user in one sentence. False (with a message and
+// ExitCode) when another setup of the product is running.
+bool StartInstallSession();
+
+// Checks every payload resource whole before anything is changed: each
+// "CAB" cabinet's tables and block checksums, each "CVZB" container's
+// length and checksum. False when one is missing or damaged.
+bool CheckPayload();
 
 // Repair switch: finds "/r" in the arguments (program name excluded) and
 // sets RepairDir and RepairMode as the start step does.
@@ -185,6 +215,8 @@ long LoadStringNumber(int id);
 // Message box whose text is string resource id (no language offset added
 // here), captioned with the program's title. Returns the button pressed.
 int MessageBoxFromString(HWND owner, int id, UINT style);
+// The same with the text's template macros expanded.
+int MessageBoxExpanded(HWND owner, int id, UINT style);
 
 // Opens a DLL from the system folder only, never from the program's own
 // folder or the current directory.

@@ -124,16 +124,14 @@ TextList::~TextList() { Clear(); }
 bool TextList::Add(const char* s)
 {
     if (count_ == capacity_) {
-        size_t want = capacity_ + 10;
-        Text* p = static_cast<Text*>(malloc(want * sizeof(Text)));
+        // Ten more at first, then half as many again as there are: a list
+        // of thousands of paths (or journal records) is not copied over a
+        // thousand times. A Text is a pointer and two sizes, moved as such.
+        size_t want = capacity_ < 20 ? capacity_ + 10 : capacity_ + capacity_ / 2;
+        void* p = realloc(static_cast<void*>(items_), want * sizeof(Text));
         if (!p)
             return false;
-        for (size_t i = 0; i < count_; ++i) {
-            new (&p[i]) Text(items_[i]);
-            items_[i].~Text();
-        }
-        free(items_);
-        items_ = p;
+        items_ = static_cast<Text*>(p);
         capacity_ = want;
     }
     new (&items_[count_]) Text();

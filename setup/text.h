@@ -42,7 +42,7 @@ private:
     size_t capacity_;
 };
 
-// Ordered list of texts, grown ten entries at a time.
+// Ordered list of texts, grown ten entries at a time at first.
 class TextList {
 public:
     TextList();

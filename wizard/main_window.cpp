@@ -2,6 +2,7 @@
 // into the next page message, and ends the wizard with a restart or the
 // launch of the installed product.
 #include "wizard/wizard.h"
+#include "engine/engine.h"
 #include "registration/registration.h"
 
 namespace {
@@ -21,6 +22,8 @@ private:
     static void OnPage(HWND window, UINT message);
     static void OnInstallPage(HWND window);
     static void OnFinishPage(HWND window);
+    static void OnClose();
+    static LRESULT OnQueryEndSession();
 };
 
 INT_PTR OpenPage(HWND owner, int templateId, DLGPROC procedure)
@@ -75,10 +78,12 @@ void UseDefaultPages()
 Text ProductLaunchCommand()
 {
     // Quoted, so that a folder with blanks runs the intended program and a
-    // C:\Program.exe cannot take its place.
+    // C:\Program.exe cannot take its place. Only the program's name goes
+    // through the macros: braces in the folder's name are no macros.
+    Text name("{ExeName}");
+    ExpandMacros(name);
     Text path(Context.TargetDir);
-    path.Append("{ExeName}");
-    ExpandMacros(path);
+    path.Append(name.c_str());
     Text command("\"");
     command.Append(path.c_str());
     command.Append("\"");
@@ -138,6 +143,17 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
     case WM_DESTROY:
         OnDestroy();
         return 0;
+    case WM_CLOSE:
+        OnClose();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession();
+    case WM_ENDSESSION:
+        // The process ends as soon as this returns: what the session
+        // changed and did not commit is undone now.
+        if (wParam)
+            CleanupAfterFailure();
+        return 0;
     case WM_PAGE_QUIT:
         DestroyWindow(window);
         return 0;
@@ -181,6 +197,23 @@ void CMainFrame::OnDestroy()
     Context.InstalledFiles.Clear();
     MainWindow = nullptr;
     PostQuitMessage(0);
+}
+
+void CMainFrame::OnClose()
+{
+    // Closing the frame (from the task bar, say) is the page's Cancel,
+    // with its confirmation; pages without Cancel ignore it.
+    HWND page = CurrentPageWindow();
+    if (page)
+        PostMessageA(page, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
+LRESULT CMainFrame::OnQueryEndSession()
+{
+    // Refused while files are written (the reason was given to the system
+    // when the run started); otherwise the session may end, and
+    // WM_ENDSESSION rolls back.
+    return InstallRunIsWriting() ? FALSE : TRUE;
 }
 
 void CMainFrame::OnPage(HWND window, UINT message)
@@ -257,9 +290,10 @@ void CMainFrame::OnPage(HWND window, UINT message)
 
 void CMainFrame::OnInstallPage(HWND window)
 {
-    if (Context.RepairMode) {
+    if (Context.RepairMode && Context.InstallPhase == 0) {
         // A repair run skips the destination page, so it prepares what
-        // that page would have: the progress total and the folder.
+        // that page would have: the progress total and the folder, once:
+        // a folder chosen later on the destination page is the one used.
         HINSTANCE instance = Context.InstanceHandle;
         long total = LoadStringNumber(IDS_PROGRESS_EXTRA);
         HRSRC main = FindResourceA(instance, "MAIN", "CAB");
@@ -269,7 +303,11 @@ void CMainFrame::OnInstallPage(HWND window)
         if (archivist)
             total += static_cast<long>(SizeofResource(instance, archivist));
         Context.ProgressTotal = static_cast<int32_t>(total);
-        Context.TargetDir = Context.RepairDir;
+        // The folder in its full form, as the destination page stores it.
+        Text full;
+        if (!MakeFullFolderPath(Context.RepairDir.c_str(), full))
+            full = Context.RepairDir;
+        Context.TargetDir = full;
         if (Context.TargetDir.last() != '\\')
             Context.TargetDir.Append('\\');
     }

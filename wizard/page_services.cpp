@@ -7,6 +7,8 @@ namespace {
 
 HBITMAP HeaderBitmap = nullptr;
 HBITMAP FooterBitmap = nullptr;
+// The page open now: every page passes through BeginPageInit.
+HWND CurrentPage = nullptr;
 
 bool SmallFonts() { return Context.ScreenDpiY <= 100; }
 
@@ -155,8 +157,14 @@ int ConfirmExit(HWND owner)
     return result == 0 ? 0 : 1;
 }
 
+HWND CurrentPageWindow()
+{
+    return IsWindow(CurrentPage) ? CurrentPage : nullptr;
+}
+
 void BeginPageInit(HWND page)
 {
+    CurrentPage = page;
     ShowWindow(page, SW_HIDE);
     char title[128];
     title[0] = '\0';

@@ -22,10 +22,18 @@ void StoreFolderEdit(HWND page)
 // Message 8001 (folder not created) with its macros expanded, stop icon.
 void ReportFolderNotCreated(HWND page)
 {
-    Text text = LoadStringAsText(LocalizedId(IDS_FOLDER_NOT_CREATED));
-    ExpandMacros(text);
-    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    MessageBoxA(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONHAND | MB_SETFOREGROUND);
+    MessageBoxExpanded(page, LocalizedId(IDS_FOLDER_NOT_CREATED), MB_OK | MB_ICONHAND);
+}
+
+// A folder as typed is taken only when it names its drive or share: a
+// relative one would land wherever the setup was started from (usually
+// Downloads), and "D:Tool" in drive D's current folder.
+bool IsTypedAsFullPath(const char* folder)
+{
+    bool drive = ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z')) &&
+                 folder[1] == ':' && folder[2] == '\\';
+    bool share = folder[0] == '\\' && folder[1] == '\\';
+    return drive || share;
 }
 
 void EndWithBackslash()
@@ -90,6 +98,16 @@ void OnBrowse(HWND page)
 void OnDestinationNext(HWND page)
 {
     StoreFolderEdit(page);
+    // One absolute folder is stored, registered and shown: the page stays
+    // until the user gives one.
+    Text full;
+    if (!IsTypedAsFullPath(Context.TargetDir.c_str()) || !MakeFullFolderPath(Context.TargetDir.c_str(), full)) {
+        MessageBoxExpanded(page, LocalizedId(IDS_FULL_PATH_NEEDED), MB_OK | MB_ICONEXCLAMATION);
+        SetFocus(GetDlgItem(page, IDC_FOLDER_EDIT));
+        return;
+    }
+    Context.TargetDir = full;
+    SetDlgItemTextA(page, IDC_FOLDER_EDIT, full.c_str());
 
     if (!ComctlIsCurrent()) {
         if (MessageBoxFromString(page, LocalizedId(IDS_COMCTL_QUESTION), MB_YESNO | MB_ICONQUESTION) != IDYES)
@@ -120,6 +138,22 @@ void OnDestinationNext(HWND page)
 
 } // namespace
 
+bool MakeFullFolderPath(const char* folder, Text& out)
+{
+    char full[MAX_PATH];
+    DWORD n = GetFullPathNameA(folder, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full)
+        return false;
+    size_t length = strlen(full);
+    if (length > 3 && full[length - 1] == '\\')
+        full[length - 1] = '\0';
+    // The edit and TargetDir hold 255 characters, and a folder part that
+    // ends in a dot or blank would be dropped by Windows further on.
+    if (strlen(full) > static_cast<size_t>(kFolderEditLimit) || !IsPlainFullPath(full))
+        return false;
+    return out.Assign(full);
+}
+
 int CreateFolderTree(const char* path)
 {
     char copy[260];
@@ -145,7 +179,9 @@ int CreateFolderTree(const char* path)
         HANDLE search = FindFirstFileA(copy, &found);
         int ok = 1;
         if (search == INVALID_HANDLE_VALUE) {
-            if (!CreateDirectoryA(copy, nullptr))
+            // Recorded, so that a run that does not end well removes the
+            // folders it made, and only those.
+            if (!RecordedCreateFolder(Context.Journal, copy))
                 ok = 0;
         } else {
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)

@@ -117,6 +117,8 @@ void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y);
 // The common initialisation steps 1 to 5 of every page: hide, expand the
 // title, centre, fonts; BoldFont on 1013.
 void BeginPageInit(HWND page);
+// The page dialog that is open now, or null between pages.
+HWND CurrentPageWindow();
 // WM_ERASEBKGND of every page.
 INT_PTR ErasePageBackground(HWND page, WPARAM wParam, LPARAM lParam);
 // Cancel on the pages with Next/Back: the exit confirmation, then result 0.
@@ -136,5 +138,10 @@ INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
 
 // Folder helpers used by the pages, the extraction and the shortcuts.
+// The full form of a folder (GetFullPathNameA: "." and ".." resolved,
+// trailing blanks and dots gone) without its trailing backslash. False for
+// a volume root, a folder longer than 255 characters or one that Windows
+// would not keep as written.
+bool MakeFullFolderPath(const char* folder, Text& out);
 int CreateFolderTree(const char* path);
 int CreateParentFolders(const char* filePath);

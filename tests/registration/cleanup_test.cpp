@@ -1,7 +1,7 @@
 // The clean-up at the end of the process on real folders under Wine: staged
-// cabinets always go; a cancelled or failed run is rolled back, read-only
-// files included, with emptied folders removed and everything that was
-// there before kept.
+// cabinets always go; a cancelled or failed run is rolled back through its
+// journal, read-only files included, removing only the folders the run
+// made and keeping everything that was there before.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -22,16 +22,16 @@ protected:
         Context.MainCabTempPath = mainCab_.c_str();
         Context.ArchivistCabTempPath = archivistCab_.c_str();
         // An existing folder that holds another program, and the run's own
-        // folder tree below it.
+        // folder tree below it, recorded as the run makes it.
         CreateDirectoryA((root_ + "\\Programs").c_str(), nullptr);
         Write("Programs\\other.txt", "another program");
         target_ = root_ + "\\Programs\\Product\\";
-        CreateDirectoryA(target_.c_str(), nullptr);
-        CreateDirectoryA((target_ + "Samples").c_str(), nullptr);
-        CreateDirectoryA((target_ + "Samples\\Deep").c_str(), nullptr);
-        CreateDirectoryA((target_ + "Kept").c_str(), nullptr);
+        for (const char* folder : {"", "Samples", "Samples\\Deep", "Kept"})
+            ASSERT_TRUE(RecordedCreateFolder(Context.Journal, (target_ + folder).c_str()));
         for (const char* f : {"a.exe", "Samples\\b.txt", "Samples\\Deep\\c.txt", "Kept\\d.txt"}) {
-            std::string path = Write("Programs\\Product\\" + std::string(f), "installed");
+            std::string path = target_ + f;
+            ASSERT_TRUE(PrepareFileForWriting(Context.Journal, path.c_str()));
+            WriteWholeFile(path, "installed");
             Context.InstalledFiles.Add(path.c_str());
         }
         SetFileAttributesA((target_ + "Samples\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
@@ -55,6 +55,7 @@ protected:
 
 TEST_F(Cleanup, SuccessfulRunOnlyLosesTheStagedCabinets)
 {
+    JournalCommit(Context.Journal);
     CleanupAfterFailure();
     EXPECT_FALSE(Exists(mainCab_));
     EXPECT_FALSE(Exists(archivistCab_));
@@ -75,30 +76,37 @@ TEST_F(Cleanup, FailedRunIsRolledBackUpToWhatWasThereBefore)
     EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
 }
 
-TEST_F(Cleanup, EmptyDestinationGoesWithItsEmptiedParents)
+TEST_F(Cleanup, OnlyFoldersTheRunMadeGoAndOnlyWhenEmpty)
 {
-    // Nothing of the user's in the tree: everything up to the folder that
-    // holds another program is removed.
+    // Nothing of the user's in the run's tree: it goes whole. An empty
+    // folder that was there before (the user's Videos, say) and its empty
+    // parent stay.
     DeleteFileA((target_ + "Kept\\user.txt").c_str());
-    Context.CleanupRequired = 1;
+    std::string chosen = root_ + "\\Empty\\Videos";
+    CreateDirectoryA((root_ + "\\Empty").c_str(), nullptr);
+    CreateDirectoryA(chosen.c_str(), nullptr);
+    ASSERT_TRUE(PrepareFileForWriting(Context.Journal, (chosen + "\\x.exe").c_str()));
+    WriteWholeFile(chosen + "\\x.exe", "installed");
     CleanupAfterFailure();
     EXPECT_FALSE(Exists(target_));
     EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
+    EXPECT_FALSE(Exists(chosen + "\\x.exe"));
+    EXPECT_TRUE(Exists(chosen));
 }
 
 TEST_F(Cleanup, CancelDuringStagingRemovesTheStagedFilesAndTheEmptyDestination)
 {
     // Staging never handed its paths over, and extraction never began.
+    Context.Journal.Records.Clear();
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
-    CopyBounded(Context.StagingJob.MainCabTemp, sizeof Context.StagingJob.MainCabTemp, mainCab_.c_str());
-    CopyBounded(Context.StagingJob.ArchivistCabTemp, sizeof Context.StagingJob.ArchivistCabTemp,
-                archivistCab_.c_str());
+    RecordTemporaryFile(Context.Journal, mainCab_.c_str());
+    RecordTemporaryFile(Context.Journal, archivistCab_.c_str());
     Context.InstalledFiles.Clear();
     Context.ExtractTargetDir.Clear();
     TempFolder::RemoveTree(target_);
     std::string fresh = root_ + "\\Programs\\Fresh\\";
-    CreateDirectoryA(fresh.c_str(), nullptr);
+    ASSERT_TRUE(RecordedCreateFolder(Context.Journal, fresh.c_str()));
     Context.TargetDir = fresh.c_str();
     Context.CleanupRequired = 1;
     CleanupAfterFailure();

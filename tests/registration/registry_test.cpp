@@ -108,9 +108,10 @@ TEST_F(Registration, RegisterProductWritesEveryEntryWithExactData)
     }
 }
 
-// Values are overwritten, never cleared first: a longer list of an earlier
-// installation keeps its higher numbers; a repair writes no list at all.
-TEST_F(Registration, ExistingListIsOverwrittenInPlaceAndRepairLeavesIt)
+// A repair writes no list at all; any other run replaces the list whole:
+// a longer list of an earlier installation keeps none of its higher
+// numbers, which would name files that are not this installation's.
+TEST_F(Registration, ExistingListIsReplacedWholeAndRepairLeavesIt)
 {
     for (const char* name : {"File0000", "File0001", "File0002", "File0003"})
         SetRegistryString(HKEY_LOCAL_MACHINE, kFilesKey, name, "old");
@@ -121,7 +122,7 @@ TEST_F(Registration, ExistingListIsOverwrittenInPlaceAndRepairLeavesIt)
         const char* expected[4];
     } cases[] = {
         {1, {"old", "old", "old", "old"}},
-        {0, {"C:\\new1", "C:\\new2", "old", "old"}},
+        {0, {"C:\\new1", "C:\\new2", "<missing>", "<missing>"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.repair);
@@ -179,6 +180,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         SCOPED_TRACE(c.what);
         TempFolder folder;
         Context.TargetDir = folder.Path().c_str();
+        Context.ArchivistDir = "D:\\Docs\\Corvane Archivist\\";
         Context.InstanceHandle = c.module;
         CopyBounded(Context.ModulePath, sizeof Context.ModulePath, "C:\\Setup Files\\setup.exe");
         WriteUninstaller();
@@ -189,7 +191,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         if (c.written) {
             EXPECT_EQ(ExpectedUninstallerBytes(), program);
             EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
-                      "repair=C:\\Setup Files\\setup.exe\r\n",
+                      "repair=C:\\Setup Files\\setup.exe\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n",
                       settings);
         }
     }
