@@ -166,7 +166,12 @@ bool CreateAdminOnlyFolder(const char* folder)
     return IsAdminOnly(folder) || (ApplyAdminOnly(folder) && IsAdminOnly(folder));
 }
 
-bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
+namespace {
+
+// "<common application data>\Corvane Setup" into path; false when the
+// system does not name a plain folder for it or productName is no plain
+// name.
+bool MakerAdminFolder(const char* productName, char* path, size_t size)
 {
     if (!IsPlainName(productName))
         return false;
@@ -176,14 +181,44 @@ bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
         return false;
     BOOL found = SHGetPathFromIDListA(items, common);
     CoTaskMemFree(items);
-    if (!found || !IsPlainFullPath(common))
-        return false;
+    return found && IsPlainFullPath(common) && CopyBounded(path, size, common) && AppendBounded(path, size, "\\") &&
+           AppendBounded(path, size, kMakerFolder);
+}
+
+} // namespace
+
+bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
+{
     char path[MAX_PATH];
-    if (!CopyBounded(path, sizeof path, common) || !AppendBounded(path, sizeof path, "\\") ||
-        !AppendBounded(path, sizeof path, kMakerFolder) || !CreateAdminOnlyFolder(path))
+    if (!MakerAdminFolder(productName, path, sizeof path) || !CreateAdminOnlyFolder(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName) ||
         !CreateAdminOnlyFolder(path))
         return false;
     return CopyBounded(folder, size, path);
+}
+
+bool FindProductAdminFolder(const char* productName, char* folder, size_t size)
+{
+    char path[MAX_PATH];
+    if (!MakerAdminFolder(productName, path, sizeof path) || !IsAdminOnly(path))
+        return false;
+    if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName))
+        return false;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsAdminOnly(path))
+        return false;
+    return CopyBounded(folder, size, path);
+}
+
+void RemoveEmptyProductAdminFolder(const char* productName)
+{
+    char path[MAX_PATH];
+    if (!MakerAdminFolder(productName, path, sizeof path))
+        return;
+    char product[MAX_PATH];
+    if (CopyBounded(product, sizeof product, path) && AppendBounded(product, sizeof product, "\\") &&
+        AppendBounded(product, sizeof product, productName) && RemoveDirectoryA(product))
+        RemoveDirectoryA(path);
 }

@@ -43,12 +43,16 @@ bool WriteLine(HANDLE file, const char* line)
     return WriteAll(file, line, strlen(line)) && WriteAll(file, "\n", 1);
 }
 
-// "<the product's administrators-only folder>\setup.journal".
-bool JournalPath(const char* productName, char* path, size_t size)
+// "<the product's administrators-only folder>\setup.journal". The folder
+// is made only for writing; a journal is read only from a folder that is
+// there and administrators-only.
+bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size)
 {
     char folder[MAX_PATH];
-    return GetProductAdminFolder(productName, folder, sizeof folder) && CopyBounded(path, size, folder) &&
-           AppendBounded(path, size, "\\") && AppendBounded(path, size, kJournalName);
+    bool found = makeFolder ? GetProductAdminFolder(productName, folder, sizeof folder)
+                            : FindProductAdminFolder(productName, folder, sizeof folder);
+    return found && CopyBounded(path, size, folder) && AppendBounded(path, size, "\\") &&
+           AppendBounded(path, size, kJournalName);
 }
 
 // Writes the header and every record held in memory over the file's
@@ -61,7 +65,7 @@ void RewriteJournalFile(RunJournal& journal)
         CloseHandle(journal.File);
         journal.File = INVALID_HANDLE_VALUE;
         char path[MAX_PATH];
-        if (JournalPath(journal.ProductName.c_str(), path, sizeof path))
+        if (JournalPath(journal.ProductName.c_str(), false, path, sizeof path))
             DeleteFileA(path);
         return;
     }
@@ -83,7 +87,7 @@ bool OpenJournalFile(RunJournal& journal)
     if (journal.FileRefused || journal.ProductName.empty())
         return false;
     char path[MAX_PATH];
-    if (!JournalPath(journal.ProductName.c_str(), path, sizeof path)) {
+    if (!JournalPath(journal.ProductName.c_str(), true, path, sizeof path)) {
         journal.FileRefused = true;
         return false;
     }
@@ -405,10 +409,8 @@ JournalStart JournalStartSession(RunJournal& journal, const char* productName, J
     }
 
     char path[MAX_PATH];
-    if (!JournalPath(productName, path, sizeof path)) {
-        journal.FileRefused = true;
+    if (!JournalPath(productName, false, path, sizeof path))
         return JOURNAL_STARTED;
-    }
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return JOURNAL_STARTED;
@@ -445,8 +447,11 @@ JournalStart JournalStartSession(RunJournal& journal, const char* productName, J
 
 void JournalEndSession(RunJournal& journal)
 {
-    // Rolling back empties the journal, and an empty journal is no file.
+    // Rolling back empties the journal, and an empty journal is no file;
+    // nor is an empty folder for it kept.
     JournalRollBack(journal, false);
+    if (!journal.ProductName.empty())
+        RemoveEmptyProductAdminFolder(journal.ProductName.c_str());
     if (journal.Lock) {
         ReleaseMutex(journal.Lock);
         CloseHandle(journal.Lock);

@@ -114,6 +114,12 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
 // else any right; an existing folder whose descriptor says otherwise is
 // given that descriptor. False when no such folder can be had.
 bool GetProductAdminFolder(const char* productName, char* folder, size_t size);
+// The same folder when it is there and administrators-only, without
+// making it. False otherwise.
+bool FindProductAdminFolder(const char* productName, char* folder, size_t size);
+// Removes the product's folder, and the maker's above it, when they are
+// empty: a session that leaves nothing there leaves no folder either.
+void RemoveEmptyProductAdminFolder(const char* productName);
 // Creates folder (its parent must exist) with the administrators-only
 // descriptor. An existing folder that is not administrators-only was made
 // by somebody else: it is moved out of the way (renamed with

@@ -6,11 +6,16 @@
 
 #include <string.h>
 
+#include "rollback/rollback.h"
 #include "uninstaller/resource_ids.h"
 
 namespace {
 
 struct Session {
+    Session() : Silent(false), RepairAvailable(false) {}
+    // The run lock goes, and the product's setup folder when it is empty.
+    ~Session() { JournalEndSession(Journal); }
+    RunJournal Journal;    // holds the product's run lock while removing
     bool Silent;
     Text OwnProgram;       // this program's full path
     UninstallSettings Settings;
@@ -228,7 +233,9 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
 
 int RemoveProduct(Session& session, const TextList& files)
 {
-    Text archivist = GetArchivistFolder();
+    // The sibling product's folder as the installation knew it; an older
+    // installation did not record it, and the setup's own rule applies.
+    Text archivist = session.Settings.ArchivistFolder.empty() ? GetArchivistFolder() : session.Settings.ArchivistFolder;
     TextList protectedFolders;
     CollectProtectedFolders(protectedFolders);
 
@@ -308,6 +315,26 @@ int Run(const char* arguments)
         return UNINSTALL_LIST_MISSING;
     }
 
+    // Before anything is removed: no setup of the product may be running,
+    // and one that never ended is undone first, as the setup itself does.
+    JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
+    if (JournalStartSession(session.Journal, session.Settings.ProductName.c_str(), &recovered) == JOURNAL_BUSY) {
+        ShowText(session, nullptr, ProductText(IDS_SETUP_RUNNING, session), MB_OK | MB_ICONEXCLAMATION);
+        return UNINSTALL_SETUP_RUNNING;
+    }
+    if (recovered == JOURNAL_ROLLED_BACK)
+        ShowText(session, nullptr, ProductText(IDS_RUN_RECOVERED, session), MB_OK | MB_ICONINFORMATION);
+
+    // Only the registered installation is removed: an uninstaller left in
+    // an older folder must not take the files of the newer one.
+    Text installDir;
+    if (!IsRegisteredInstallation(session.Settings.ProductName.c_str(), folder.c_str(), installDir)) {
+        Text text = ProductText(IDS_OTHER_INSTALLATION, session);
+        ReplaceField(text, "{Folder}", installDir.c_str());
+        ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
+        return UNINSTALL_OTHER_FOLDER;
+    }
+
     if (!session.Silent) {
         session.RepairAvailable =
             !session.Settings.RepairProgram.empty() && IsExistingFile(session.Settings.RepairProgram.c_str());
@@ -315,6 +342,8 @@ int Run(const char* arguments)
                                          MAKEINTRESOURCEA(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
                                          ChoiceProc, reinterpret_cast<LPARAM>(&session));
         if (choice == IDC_REPAIR) {
+            // The setup takes the run lock itself.
+            JournalEndSession(session.Journal);
             if (StartRepair(session))
                 return UNINSTALL_DONE;
             ShowText(session, nullptr, ProductText(IDS_REPAIR_NOT_STARTED, session), MB_OK | MB_ICONERROR);

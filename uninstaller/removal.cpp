@@ -242,6 +242,13 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     if (n >= MAX_PATH)
         value[0] = '\0';
     out.RepairProgram = value;
+    n = GetPrivateProfileStringA("uninstall", "archivist", "", value, sizeof value, path.c_str());
+    out.ArchivistFolder.Clear();
+    if (n < MAX_PATH && IsPlainFullPath(value)) {
+        out.ArchivistFolder = value;
+        if (out.ArchivistFolder.last() != '\\')
+            out.ArchivistFolder.Append('\\');
+    }
     return true;
 }
 
@@ -315,6 +322,23 @@ bool ReadInstalledFileList(const char* productName, TextList& files)
 bool IsRemovablePath(const char* path)
 {
     return IsPlainFullPath(path);
+}
+
+bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir)
+{
+    installDir.Clear();
+    if (!IsPlainName(productName))
+        return false;
+    Text key(kMakerKey);
+    key.Append(productName);
+    char value[MAX_PATH];
+    if (!ReadStringValue(HKEY_LOCAL_MACHINE, key.c_str(), "InstallDir", value, sizeof value) || !value[0])
+        return false;
+    installDir = value;
+    char registered[MAX_PATH], own[MAX_PATH];
+    LongFolderName(value, registered, sizeof registered);
+    LongFolderName(folder, own, sizeof own);
+    return EqualNoCase(registered, own);
 }
 
 bool IsUnderFolder(const char* path, const char* folder)

@@ -17,6 +17,8 @@ enum UninstallExitCode {
     UNINSTALL_LIST_MISSING = 3,      // the "\Files" list is missing: nothing removed
     UNINSTALL_CANCELLED = 4,         // the user chose not to remove anything
     UNINSTALL_REPAIR_FAILED = 5,     // the setup program could not be started
+    UNINSTALL_OTHER_FOLDER = 6,      // the product is registered in another folder: nothing removed
+    UNINSTALL_SETUP_RUNNING = 7,     // a setup of the product is running: nothing removed
 };
 
 // ---------------------------------------------------------------------------
@@ -51,9 +53,10 @@ struct UninstallSettings {
     Text ProductName;   // from "args"
     Text ExeName;       // from "args"
     Text RepairProgram; // "repair": the setup program that made the installation
+    Text ArchivistFolder; // "archivist": the sibling product's folder at install time; may be empty
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
-// "args" key is missing or damaged; "repair" may be empty.
+// "args" key is missing or damaged; "repair" and "archivist" may be empty.
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
 
 // ---------------------------------------------------------------------------
@@ -67,6 +70,12 @@ bool ReadInstalledFileList(const char* productName, TextList& files);
 // without wildcards, stream names, "." or ".." parts, and not the root of
 // a volume.
 bool IsRemovablePath(const char* path);
+
+// True when the product's key names folder as its "InstallDir" (long
+// names compared without regard to case): the installation this
+// uninstaller belongs to is the one registered. installDir receives the
+// registered folder, empty when there is none.
+bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir);
 
 // True when path is folder itself or lies below it (case-insensitive).
 bool IsUnderFolder(const char* path, const char* folder);
