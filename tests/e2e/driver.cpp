@@ -4,7 +4,9 @@
 #include "tests/common/files.h"
 
 #include <algorithm>
+#include <shlobj.h>
 #include <tlhelp32.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace e2e {
@@ -203,42 +205,78 @@ void CloseLaunchedWindows()
     }
 }
 
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)
+HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error)
 {
     HWND welcome = WaitForDialog(processId, 1010, "", pageWait);
     if (!welcome)
-        return "no welcome page";
+        return *error = "no welcome page", nullptr;
     Click(welcome, IDOK);
     if (!WaitGone(welcome, pageWait))
-        return "welcome page stays";
+        return *error = "welcome page stays", nullptr;
     HWND licence = WaitForDialog(processId, 1012, "", pageWait);
     if (!licence)
-        return "no licence page";
+        return *error = "no licence page", nullptr;
     if (ItemEnabled(licence, IDOK))
-        return "Next enabled before the licence was accepted";
+        return *error = "Next enabled before the licence was accepted", nullptr;
     Toggle(licence, 1012);
-    for (int i = 0; i < 250 && !ItemEnabled(licence, IDOK); ++i)
-        Sleep(20);
-    if (!ItemEnabled(licence, IDOK))
-        return "Next stays disabled after accepting";
+    if (!WaitUntil([&] { return ItemEnabled(licence, IDOK); }, 5000))
+        return *error = "Next stays disabled after accepting", nullptr;
     Click(licence, IDOK);
     if (!WaitGone(licence, pageWait))
-        return "licence page stays";
+        return *error = "licence page stays", nullptr;
     HWND information = WaitForDialog(processId, 1011, "Important Information", pageWait);
     if (!information)
-        return "no information page";
+        return *error = "no information page", nullptr;
     Click(information, IDOK);
     if (!WaitGone(information, pageWait))
-        return "information page stays";
+        return *error = "information page stays", nullptr;
     HWND destination = WaitForDialog(processId, 1014, "", pageWait);
     if (!destination)
-        return "no destination page";
+        return *error = "no destination page", nullptr;
+    return destination;
+}
+
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)
+{
+    std::string error;
+    HWND destination = WalkToDestination(processId, pageWait, &error);
+    if (!destination)
+        return error;
     if (!SetItemText(destination, 1014, folder))
         return "cannot type the folder";
     Click(destination, IDOK);
     if (!WaitGone(destination, pageWait))
         return "destination page stays";
     return "";
+}
+
+namespace {
+
+struct OwnedSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwned(HWND window, LPARAM parameter)
+{
+    OwnedSearch* search = reinterpret_cast<OwnedSearch*>(parameter);
+    if (IsWindowVisible(window) && GetWindow(window, GW_OWNER) == search->owner) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds)
+{
+    OwnedSearch search = {owner, nullptr};
+    WaitUntil([&] {
+        EnumWindows(MatchOwned, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, milliseconds);
+    return search.found;
 }
 
 std::string ReadFile(const std::string& path) { return testfiles::ReadFile(path); }
@@ -303,6 +341,109 @@ std::string FromUnixPath(const std::string& unix)
     std::string path = "Z:" + unix;
     std::replace(path.begin(), path.end(), '/', '\\');
     return path;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+namespace {
+
+std::string Digest(const std::string& data)
+{
+    unsigned long long h = 1469598103934665603ull;
+    for (unsigned char c : data)
+        h = (h ^ c) * 1099511628211ull;
+    char text[40];
+    snprintf(text, sizeof text, "%zu:%016llx", data.size(), h);
+    return text;
+}
+
+void SnapshotFolder(const std::string& folder, State& state)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = folder + "\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            state[path + "\\"] = "folder";
+            SnapshotFolder(path, state);
+            continue;
+        }
+        char info[64];
+        snprintf(info, sizeof info, " attributes %lx time %lx%08lx", found.dwFileAttributes,
+                 found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime);
+        state[path] = Digest(ReadFile(path)) + info;
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
+void SnapshotKey(const std::string& key, State& state)
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return;
+    state["HKLM\\" + key + "\\"] = "key";
+    std::vector<char> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD nameLength = sizeof name, size = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueA(k, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+            ERROR_SUCCESS)
+            break;
+        state["HKLM\\" + key + "\\" + name] = std::to_string(type) + ":" + std::string(data.data(), size);
+    }
+    char sub[256];
+    for (DWORD i = 0; RegEnumKeyA(k, i, sub, sizeof sub) == ERROR_SUCCESS; ++i)
+        SnapshotKey(key + "\\" + sub, state);
+    RegCloseKey(k);
+}
+
+} // namespace
+
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys)
+{
+    State state;
+    for (const std::string& folder : folders)
+        SnapshotFolder(folder, state);
+    for (const std::string& key : machineKeys)
+        SnapshotKey(key, state);
+    return state;
+}
+
+std::string Differences(const State& before, const State& after)
+{
+    std::string out;
+    for (const auto& entry : before) {
+        auto other = after.find(entry.first);
+        if (other == after.end())
+            out += "gone: " + entry.first + "\n";
+        else if (other->second != entry.second)
+            out += "changed: " + entry.first + "\n";
+    }
+    for (const auto& entry : after)
+        if (before.find(entry.first) == before.end())
+            out += "new: " + entry.first + "\n";
+    return out;
+}
+
+std::string JournalFile(const std::string& productName)
+{
+    char common[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    return std::string(common) + "\\Corvane Setup\\" + productName + "\\setup.journal";
 }
 
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,10 +51,16 @@ void Toggle(HWND dialog, int id);
 // Top-level windows of any process whose title contains titlePart.
 HWND FindTopLevel(const std::string& titlePart);
 
+// Walks welcome, licence (accepted) and information; the destination page,
+// or null when a page did not come or go (what went wrong in *error).
+HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error);
 // Walks welcome, licence (accepted), information and destination (folder
 // typed in), ending with Next on the destination page. Empty on success,
 // else what went wrong.
 std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000);
+// A visible dialog owned by owner (a message box or the exit
+// confirmation); null on time-out.
+HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds);
 
 // Ends the processes that a program started and left running (the product
 // it launched, the Explorer window on the Start-menu folder): a process
@@ -73,6 +81,20 @@ std::vector<std::string> ListFiles(const std::string& folder);
 std::string TempFolder(const std::string& name);
 // A Unix path handed over by the build, as Wine's Z: drive sees it.
 std::string FromUnixPath(const std::string& unix);
+
+// Polls condition every 20 ms until it holds; false on time-out. Tests
+// wait for a state, never for a time.
+bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
+
+// What a run may change, for comparing before and after: every file below
+// the folders (size, content digest, attributes, write time), every folder,
+// and every value below the HKEY_LOCAL_MACHINE keys.
+using State = std::map<std::string, std::string>;
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys);
+// The differences between two states, one line each, for a failure message.
+std::string Differences(const State& before, const State& after);
+// The journal a run of the product keeps while it runs.
+std::string JournalFile(const std::string& productName);
 
 // Registry.
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);

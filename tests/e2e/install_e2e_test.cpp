@@ -1,9 +1,12 @@
 // End-to-end installation runs of the real setup program under Wine,
 // driven through its wizard from outside: a full install of the demo, a
-// repair run, and copy errors answered with Retry, Ignore and Abort.
+// repair run, copy errors answered with Retry, Ignore and Abort, a
+// reinstall that fails and gives back the installation it ran over, the
+// destination folder's full form, and a damaged setup program.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <map>
 #include <string>
@@ -12,7 +15,7 @@
 #include "tests/e2e/driver.h"
 
 #ifndef SETUP_EXE
-#error SETUP_EXE, DEMO_MAIN_DIR and DEMO_ARCHIVIST_DIR come from the build
+#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR and DEMO_MAIN_CAB come from the build
 #endif
 
 using namespace e2e;
@@ -122,8 +125,35 @@ protected:
         CloseLaunchedWindows();
     }
 
+    // What a run may change: the installation and Start-menu folders and
+    // the product's registry entries.
+    State Now() { return Snapshot({target_, programs_}, {kProductKey, kAppPathKey, kUninstallKey}); }
+
     std::string setup_, demoMain_, demoArchivist_, root_, target_, archivist_, programs_;
 };
+
+// The target a shell link points at.
+std::string LinkTarget(const std::string& link)
+{
+    CoInitialize(nullptr);
+    std::string target;
+    IShellLinkA* shellLink = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   reinterpret_cast<void**>(&shellLink)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            WCHAR wide[MAX_PATH];
+            MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+            char path[MAX_PATH] = "";
+            if (SUCCEEDED(file->Load(wide, STGM_READ)) && SUCCEEDED(shellLink->GetPath(path, MAX_PATH, nullptr, 0)))
+                target = path;
+            file->Release();
+        }
+        shellLink->Release();
+    }
+    CoUninitialize();
+    return target;
+}
 
 TEST_F(InstallE2e, FullInstallOfTheDemo)
 {
@@ -329,6 +359,147 @@ TEST_F(InstallE2e, AbortLeadsToTheErrorPageAndASecondRunSucceeds)
     for (const std::string& f : ListFiles(demoMain_))
         EXPECT_TRUE(Exists(target_ + "\\" + f)) << f;
     EXPECT_EQ(ReadFile(demoMain_ + "\\ReadMe.txt"), ReadFile(target_ + "\\ReadMe.txt"));
+}
+
+// A reinstall over an installation the user has changed, aborted at a
+// file held open near the end: every replaced file comes back byte for
+// byte, the user's own file stays, and so do the links and registry values.
+TEST_F(InstallE2e, ReinstallAbortedInACopyErrorGivesBackTheInstallation)
+{
+    InstallDemo();
+    ASSERT_TRUE(WriteFile(target_ + "\\ReadMe.txt", "changed by the user"));
+    ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own notes"));
+    State before = Now();
+    std::string last = target_ + "\\" + ListFiles(demoMain_).back();
+    HANDLE held = CreateFileA(last.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    Process setup(setup_, "");
+    WalkToInstall(setup, target_);
+    HWND error = WaitForDialog(setup.Id(), 1003, "ERROR : File copy", kInstallWait);
+    ASSERT_NE(nullptr, error) << "copy-error dialog";
+    Click(error, IDCANCEL);
+    HWND errorPage = WaitForDialog(setup.Id(), 1001, "Error during installation", kPageWait);
+    ASSERT_NE(nullptr, errorPage) << "error page";
+    Click(errorPage, IDOK);
+    setup.Wait(60000);
+    CloseHandle(held);
+    EXPECT_EQ("", Differences(before, Now()));
+    EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
+}
+
+// Cancel while the copy-error dialog is up: the dialog is answered, nothing
+// more is written, Back and Next start a clean run, and quitting leaves
+// the machine as it was.
+TEST_F(InstallE2e, CancelWhileACopyErrorIsUpWritesNothingMoreAndLeavesNothing)
+{
+    SHCreateDirectoryExA(nullptr, target_.c_str(), nullptr);
+    HeldFile held(target_ + "\\ReadMe.txt");
+    State before = Now();
+    Process setup(setup_, "");
+    WalkToInstall(setup, target_);
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        HWND error = WaitForDialog(setup.Id(), 1003, "ERROR : File copy", kInstallWait);
+        ASSERT_NE(nullptr, error) << "copy-error dialog";
+        HWND page = WaitForDialog(setup.Id(), 1016, "", kPageWait);
+        ASSERT_NE(nullptr, page) << "install page";
+        Click(page, IDCANCEL);
+        HWND question = WaitForOwnedDialog(page, kPageWait);
+        ASSERT_NE(nullptr, question) << "cancel question";
+        Click(question, IDYES);
+        HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", kPageWait);
+        ASSERT_NE(nullptr, interrupted) << "interrupted page";
+        EXPECT_TRUE(WaitGone(error, kPageWait)) << "the copy-error dialog was left behind";
+        if (run == 1) {
+            Click(interrupted, IDOK);
+            break;
+        }
+        State atCancel = Now();
+        Click(interrupted, 1001);
+        HWND destination = WaitForDialog(setup.Id(), 1014, "", kPageWait);
+        ASSERT_NE(nullptr, destination) << "back on the destination page";
+        EXPECT_EQ("", Differences(atCancel, Now())) << "written after the cancel";
+        Click(destination, IDOK);
+    }
+    EXPECT_NE(-1, setup.Wait(60000)) << "the setup does not end";
+    EXPECT_EQ("", Differences(before, Now()));
+    held.Release();
+    EXPECT_EQ("in use", ReadFile(target_ + "\\ReadMe.txt"));
+}
+
+// The destination must name its drive or share; what is stored, linked and
+// launched is its full form, whatever its blanks or braces.
+TEST_F(InstallE2e, DestinationIsOneFullFolderEverywhere)
+{
+    std::string error;
+    Process refused(setup_, "");
+    HWND destination = WalkToDestination(refused.Id(), kPageWait, &error);
+    ASSERT_NE(nullptr, destination) << error;
+    for (const char* folder : {"Apps\\Tool", "S:Tool", "C:"}) {
+        SetItemText(destination, 1014, folder);
+        Click(destination, IDOK);
+        HWND box = WaitForOwnedDialog(destination, kPageWait);
+        ASSERT_NE(nullptr, box) << folder;
+        EXPECT_NE(std::string::npos, ItemText(box, 0xFFFF).find("full path")) << folder;
+        Click(box, IDOK);
+        ASSERT_TRUE(WaitGone(box, kPageWait));
+        EXPECT_TRUE(IsWindowVisible(destination)) << folder;
+    }
+    refused.Kill();
+    refused.Wait(10000);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+
+    for (const std::string& typed : {root_ + "\\Apps\\Tool ", root_ + "\\Apps\\{v2}"}) {
+        std::string folder = typed.substr(0, typed.find_last_not_of(' ') + 1);
+        SCOPED_TRACE(folder);
+        Process setup(setup_, "");
+        WalkToInstall(setup, typed);
+        HWND finish = WaitForFinish(setup);
+        ASSERT_NE(nullptr, finish);
+        std::string value;
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", value));
+        EXPECT_EQ(folder + "\\", value);
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kAppPathKey, "", value));
+        EXPECT_EQ(folder + "\\GlyphForge.exe", value);
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kAppPathKey, "Path", value));
+        EXPECT_EQ(folder, value);
+        for (const std::string& f : FilesList())
+            EXPECT_TRUE(f.find(folder + "\\") == 0 || f.find(archivist_) == 0 || f.find(programs_) == 0) << f;
+        EXPECT_EQ(folder + "\\GlyphForge.exe", LinkTarget(programs_ + "\\GlyphForge.lnk"));
+        Click(finish, IDOK);
+        EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kPageWait))
+            << "the product was not launched";
+        setup.Wait(30000);
+        CloseLaunchedWindows();
+        Clean();
+    }
+}
+
+// One byte changed inside the MAIN cabinet of a copy of setup.exe: the
+// program still starts, says it is damaged before any page and ends
+// without writing anything.
+TEST_F(InstallE2e, DamagedSetupSaysSoAndChangesNothing)
+{
+    std::string program = ReadFile(setup_);
+    std::string cabinet = ReadFile(FromUnixPath(DEMO_MAIN_CAB));
+    ASSERT_GT(cabinet.size(), 1000u);
+    size_t at = program.find(cabinet.substr(0, 512));
+    ASSERT_NE(std::string::npos, at) << "the cabinet is not in setup.exe";
+    program[at + cabinet.size() / 2] ^= 0x20;
+    std::string damaged = root_ + "\\damaged setup.exe";
+    ASSERT_TRUE(WriteFile(damaged, program));
+
+    Process setup(damaged, "");
+    HWND box = WaitForDialog(setup.Id(), 0xFFFF, "", kPageWait);
+    ASSERT_NE(nullptr, box) << "no message";
+    EXPECT_NE(std::string::npos, ItemText(box, 0xFFFF).find("damaged"));
+    EXPECT_FALSE(HasItem(box, 1008)) << "a page came instead";
+    Click(box, IDOK);
+    EXPECT_EQ(1603, setup.Wait(30000));
+    EXPECT_FALSE(FolderExists(programs_));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+    EXPECT_FALSE(FolderExists(JournalFile("Corvane GlyphForge").substr(0, JournalFile("Corvane GlyphForge").rfind('\\'))));
 }
 
 TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
