@@ -11,6 +11,9 @@ const UINT StagingChunk = 0x7FFF;
 // Room for the temporary folder; GetTempFileNameA adds at most 13
 // characters, so the staged path always fits its 260-byte field.
 const DWORD TempFolderRoom = 150;
+// Random names tried before giving up on a temporary folder that is full
+// of other files.
+const int kNameAttempts = 16;
 
 enum StagingStatus {
     STAGING_DONE = 0,
@@ -37,18 +40,24 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
     if (!source)
         return STAGING_NOT_LOCKED;
 
-    // An unusable temporary folder or a failed name would leave the path
-    // empty or stale; _lcreat must never be handed such a path.
-    if (tempFolder[0] == '\0' || GetTempFileNameA(tempFolder, "tmp", 0, path) == 0) {
+    // A new file under a name chosen at random and recorded before the file
+    // exists, so that even a run killed the moment it was made leaves no
+    // staged cabinet behind. An unusable temporary folder or no free name
+    // leaves the path empty: nothing else may be handed on.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; tempFolder[0] != '\0' && attempt < kNameAttempts; ++attempt) {
+        UINT unique = (RandomNumber() & 0xFFFF) | 1;
+        if (GetTempFileNameA(tempFolder, "tmp", unique, path) == 0)
+            break;
+        RecordTemporaryFile(Context.Journal, path);
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (file == INVALID_HANDLE_VALUE) {
         path[0] = '\0';
         return STAGING_NOT_CREATED;
     }
-    // Deleted at the end of the run either way, also by the recovery of a
-    // run that was killed.
-    RecordTemporaryFile(Context.Journal, path);
-    HFILE file = _lcreat(path, 0);
-    if (file == HFILE_ERROR)
-        return STAGING_NOT_CREATED;
 
     for (;;) {
         WaitAtWorkerGate();
@@ -57,15 +66,16 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         UINT chunk = remaining < StagingChunk ? static_cast<UINT>(remaining) : StagingChunk;
         // A short write (a full disk) is as much a failure as an error:
         // the decoder would otherwise meet a truncated cabinet.
-        if (_lwrite(file, source, chunk) != chunk) {
-            _lclose(file);
+        DWORD written = 0;
+        if (!WriteFile(file, source, chunk, &written, nullptr) || written != chunk) {
+            CloseHandle(file);
             return STAGING_WRITE_FAILED;
         }
         source += chunk;
         remaining -= chunk;
         job->Done += static_cast<int32_t>(chunk);
     }
-    _lclose(file);
+    CloseHandle(file);
     return STAGING_DONE;
 }
 

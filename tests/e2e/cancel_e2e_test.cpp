@@ -2,11 +2,13 @@
 // on a payload large enough for each phase to last: the interrupted page,
 // and after quitting nothing of the run is left (files, folders, staged
 // cabinets), while a file of the sibling product that was there before
-// survives.
+// survives. A repair cancelled halfway, and runs killed at several
+// moments, give back the installation they ran over.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@
 using namespace e2e;
 
 namespace {
+
+const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
 
 std::vector<std::string> StagedFiles()
 {
@@ -61,7 +67,13 @@ protected:
     }
     void TearDown() override
     {
+        CloseLaunchedWindows();
         DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\folders");
+        for (const char* key : {kProductKey, kAppPathKey, kUninstallKey})
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+        char programs[MAX_PATH] = "";
+        SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
+        RemoveTree(std::string(programs) + "\\Corvane");
         RemoveTree(root_);
     }
 
@@ -91,6 +103,38 @@ protected:
         EXPECT_EQ(stagedBefore_, StagedFiles()) << "staged cabinets left in the temporary folder";
     }
 
+    // Installs the large product through the wizard, ends the launched
+    // program, and adds a file of the user's.
+    void Install()
+    {
+        Process setup(setup_, "");
+        ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
+        HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", 300000);
+        ASSERT_NE(nullptr, finish) << "finish page";
+        Click(finish, IDOK);
+        setup.Wait(60000);
+        CloseLaunchedWindows();
+        ASSERT_TRUE(WriteFile(target_ + "notes.txt", "the user's own notes"));
+    }
+
+    State Now()
+    {
+        char programs[MAX_PATH] = "";
+        SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
+        return Snapshot({target_, std::string(programs) + "\\Corvane"}, {kProductKey, kAppPathKey, kUninstallKey});
+    }
+
+    // True once a file has been moved aside in folder by a running run.
+    static bool MovedAsideIn(const std::string& folder)
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE h = FindFirstFileA((folder + "\\~RB*").c_str(), &found);
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(h);
+        return true;
+    }
+
     std::string setup_, root_, parent_, target_, archivist_;
     std::vector<std::string> stagedBefore_;
 };
@@ -117,6 +161,93 @@ TEST_F(CancelE2e, CancelDuringExtraction)
         Sleep(10);
     ASSERT_GE(ListFiles(target_).size(), 20u) << "extraction did not start";
     CancelAndQuit(setup, page, true);
+}
+
+// A repair cancelled while it replaces the files: the installation comes
+// back as it was, the product still starts, and its uninstaller removes it.
+TEST_F(CancelE2e, RepairCancelledHalfwayGivesBackTheInstallation)
+{
+    Install();
+    ASSERT_TRUE(WriteFile(target_ + "ReadMe.txt", "changed by the user"));
+    State before = Now();
+
+    Process repair(setup_, "/r " + target_);
+    HWND page = WaitForDialog(repair.Id(), 1016, "", 20000);
+    ASSERT_NE(nullptr, page) << "install page";
+    ASSERT_TRUE(WaitUntil([&] { return MovedAsideIn(target_); }, 120000)) << "extraction did not start";
+    Click(page, IDCANCEL);
+    HWND question = WaitForOwnedDialog(page, 20000);
+    ASSERT_NE(nullptr, question) << "cancel question";
+    Click(question, IDYES);
+    HWND interrupted = WaitForDialog(repair.Id(), 1001, "User Interrupted Installation", 60000);
+    ASSERT_NE(nullptr, interrupted) << "interrupted page";
+    Click(interrupted, IDOK);
+    repair.Wait(120000);
+    EXPECT_EQ("", Differences(before, Now()));
+
+    Process product(target_ + "GlyphForge.exe", "");
+    EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, 20000));
+    CloseLaunchedWindows();
+    Process uninstall(target_ + "UnInstall.exe", "/S");
+    EXPECT_EQ(0, uninstall.Wait(120000));
+    EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, 20000));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+}
+
+// A repair killed while staging, while extracting and while registering:
+// the next start of the setup program gives back the installation before
+// its first page (or finds the run complete), and leaves no journal.
+TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
+{
+    Install();
+    State before = Now();
+    char programs[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
+    std::string group = std::string(programs) + "\\Corvane";
+    struct Moment {
+        const char* name;
+        std::function<bool()> reached;
+    } moments[] = {
+        {"staging", [&] { return StagedFiles().size() > stagedBefore_.size(); }},
+        {"extraction", [&] { return MovedAsideIn(target_); }},
+        {"registration", [&] { return MovedAsideIn(group); }},
+    };
+    for (const Moment& moment : moments) {
+        SCOPED_TRACE(moment.name);
+        {
+            Process run(setup_, "/r " + target_);
+            ASSERT_TRUE(WaitUntil(moment.reached, 300000)) << "never reached";
+            run.Kill();
+            run.Wait(30000);
+        }
+        Process next(setup_, "");
+        HWND first = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            for (HWND dialog : Dialogs(next.Id())) {
+                if ((HasItem(dialog, 0xFFFF) && !HasItem(dialog, 1008)) || HasItem(dialog, 1010))
+                    first = dialog;
+            }
+            return first != nullptr;
+        }, 120000)) << "neither the recovery message nor the welcome page";
+        // Staging and extraction come before the run could succeed: they
+        // are undone, with a word to the user.
+        bool told = !HasItem(first, 1010);
+        if (std::string(moment.name) != "registration") {
+            EXPECT_TRUE(told);
+        }
+        EXPECT_EQ("", Differences(before, Now()));
+        EXPECT_EQ(stagedBefore_, StagedFiles());
+        if (told)
+            Click(first, IDOK);
+        HWND welcome = WaitForDialog(next.Id(), 1010, "", 20000);
+        ASSERT_NE(nullptr, welcome);
+        Click(welcome, IDCANCEL);
+        HWND confirm = WaitForOwnedDialog(welcome, 20000);
+        ASSERT_NE(nullptr, confirm);
+        Click(confirm, 2);
+        EXPECT_NE(-1, next.Wait(30000));
+        EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
+    }
 }
 
 } // namespace

@@ -4,8 +4,9 @@ extraction to last while a test cancels them: 32 MB of incompressible data
 in one file (staging copies the cabinet in 32,767-byte chunks) and 1,500
 small files (extraction handles them one by one).
 
-usage: make_large_payload.py OUT_DIR UNINSTALL_CVZB COMUPD_CVZB
-writes OUT_DIR/main/..., OUT_DIR/archivist/..., MAIN.cab, ARCHIVIST.cab and
+usage: make_large_payload.py OUT_DIR UNINSTALL_CVZB COMUPD_CVZB PRODUCT_EXE
+PRODUCT_EXE is the demo's GlyphForge.exe, so that the large product starts
+like the demo. Writes OUT_DIR/main/..., OUT_DIR/archivist/..., MAIN.cab, ARCHIVIST.cab and
 OUT_DIR/generated/payload.rc
 """
 import os
@@ -30,9 +31,11 @@ def cabinet(folder, names, out):
 
 
 def main():
-    out, uninstall, comupd = sys.argv[1:4]
+    out, uninstall, comupd, program = sys.argv[1:5]
     rng = random.Random(20261208)
-    main_files = {'big.bin': rng.randbytes(32 * 1024 * 1024), 'ReadMe.txt': b'Large test product\r\n'}
+    with open(program, 'rb') as f:
+        main_files = {'big.bin': rng.randbytes(32 * 1024 * 1024), 'ReadMe.txt': b'Large test product\r\n',
+                      'GlyphForge.exe': f.read()}
     for i in range(1500):
         main_files['files\\%02d\\%04d.dat' % (i // 100, i)] = rng.randbytes(2048)
     archivist_files = {'shared\\a.dat': rng.randbytes(1000), 'shared\\b.dat': rng.randbytes(1000),
