@@ -310,4 +310,20 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
     ExpectNothingRemoved();
 }
 
+// Installed twice, in two folders: the uninstaller left in the older one
+// belongs to no registered installation and removes nothing at all.
+TEST_F(SetupLifecycle, UninstallerOfAnOlderFolderLeavesTheNewerInstallation)
+{
+    std::string older = target_;
+    InstallDemo();
+    target_ = maker_ + "\\GlyphForge Two";
+    listed_.clear();
+    InstallDemo();
+    auto state = [&] { return Snapshot({older, target_, group_}, {kProductKey, kAppPathKey, kUninstallKey}); };
+    State before = state();
+    Process stale(older + "\\UnInstall.exe", "/S");
+    EXPECT_EQ(6, stale.Wait(60000));
+    EXPECT_EQ("", Differences(before, state()));
+}
+
 } // namespace
