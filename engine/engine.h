@@ -20,6 +20,10 @@ int UnpackContainer(const void* data, uint32_t size, const char* path);
 // chunk (staging) or file (extraction) boundary, never inside a call that
 // may hold a lock the question itself needs, as a suspended thread could.
 void PauseWorkers(bool pause);
+// Closes the gate by itself once the workers have called WaitAtWorkerGate
+// passes more times: a pause at an exact chunk or file, without racing the
+// worker. For the tests.
+void PauseWorkersAfterPasses(long passes);
 // Called by a worker before each chunk or file: returns at once while the
 // gate is open, otherwise waits until it opens again.
 void WaitAtWorkerGate();

@@ -9,6 +9,8 @@ namespace {
 volatile LONG GateClosed = 0;
 volatile LONG ParkedWorkers = 0;
 volatile LONG GatePasses = 0;
+// The pass at which the gate closes by itself; 0 for none.
+volatile LONG CloseAtPass = 0;
 
 // Long enough not to spin, short enough that Resume feels immediate.
 const DWORD ParkedPollMs = 10;
@@ -20,9 +22,19 @@ void PauseWorkers(bool pause)
     InterlockedExchange(&GateClosed, pause ? 1 : 0);
 }
 
+void PauseWorkersAfterPasses(long passes)
+{
+    InterlockedExchange(&CloseAtPass, InterlockedCompareExchange(&GatePasses, 0, 0) + passes);
+}
+
 void WaitAtWorkerGate()
 {
-    InterlockedIncrement(&GatePasses);
+    LONG pass = InterlockedIncrement(&GatePasses);
+    LONG closeAt = InterlockedCompareExchange(&CloseAtPass, 0, 0);
+    if (closeAt != 0 && pass >= closeAt) {
+        InterlockedExchange(&CloseAtPass, 0);
+        InterlockedExchange(&GateClosed, 1);
+    }
     if (!InterlockedCompareExchange(&GateClosed, 0, 0))
         return;
     InterlockedIncrement(&ParkedWorkers);
