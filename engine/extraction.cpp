@@ -165,10 +165,7 @@ void DeleteHelpCompanion(const char* path)
 // read-only file is not replaced: the user is asked, as for a file in use.
 int CreateDestinationFile(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        return -1;
-    if (!PrepareFileForWriting(Context.Journal, path))
+    if (!PrepareFileForWriting(Context.Journal, path, false))
         return -1;
     int handle = _open(path, kOpenForOutput, kOutputMode);
     if (handle == -1)
@@ -176,18 +173,23 @@ int CreateDestinationFile(const char* path)
     return handle;
 }
 
-// Most files land in a folder that an earlier file already needed: one
-// look at the parent saves walking and probing the whole path again.
-bool ParentFolderExists(const char* path)
+// Most files land in the folder of the file before them: the folder last
+// made sure of is remembered (on the extraction thread only), so that it
+// is not looked at again for every file.
+char KnownFolder[MAX_PATH] = "";
+
+void MakeParentFolders(const char* path)
 {
     char folder[MAX_PATH];
     CopyBounded(folder, sizeof folder, path);
     char* slash = strrchr(folder, '\\');
-    if (!slash)
-        return false;
-    *slash = '\0';
-    DWORD attributes = GetFileAttributesA(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (slash)
+        *slash = '\0';
+    if (_stricmp(folder, KnownFolder) == 0)
+        return;
+    KnownFolder[0] = '\0';
+    if (CreateParentFolders(path))
+        CopyBounded(KnownFolder, sizeof KnownFolder, folder);
 }
 
 intptr_t OnCopyFile(CabNotification* n)
@@ -218,9 +220,11 @@ intptr_t OnCopyFile(CabNotification* n)
         int handle = -1;
         if (fits && safe) {
             DeleteHelpCompanion(path);
-            if (!ParentFolderExists(path))
-                CreateParentFolders(path);
+            MakeParentFolders(path);
             handle = CreateDestinationFile(path);
+            // A Retry looks at the folder again: the user may have fixed it.
+            if (handle == -1)
+                KnownFolder[0] = '\0';
             SplitPath(path, Context.CopyDir, Context.CopyFile);
         } else {
             // Refused without touching the disk: the name would leave the
@@ -268,7 +272,10 @@ intptr_t OnCloseFile(CabNotification* n)
         SetFileTime(h, &utc, nullptr, &utc);
     CloseCallback(n->fileHandle);
 
-    SetFileAttributesA(path, n->attributes & 0x27);
+    // A new file has the archive attribute already, which is what most
+    // entries carry.
+    if ((n->attributes & 0x27) != FILE_ATTRIBUTE_ARCHIVE)
+        SetFileAttributesA(path, n->attributes & 0x27);
     AddDone(Context.CurrentFileSize);
     return 1;
 }
@@ -344,6 +351,7 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
 {
     ExtractionJobRecord* job = static_cast<ExtractionJobRecord*>(parameter);
     ActiveJob = job;
+    KnownFolder[0] = '\0';
     for (int pass = 0; pass < 2; ++pass) {
         Context.ExtractingArchivist = pass;
         Context.ExtractDir = pass == 0 ? Context.ExtractTargetDir : Context.ArchivistDir;

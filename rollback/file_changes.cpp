@@ -180,7 +180,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
     return CreateDirectoryA(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-bool PrepareFileForWriting(RunJournal& journal, const char* path)
+bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly)
 {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -190,6 +190,10 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path)
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !replaceReadOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     return MoveAside(journal, path);

@@ -84,9 +84,10 @@ void JournalCommit(RunJournal& journal);
 bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // Makes path free for a new file: an existing file is moved aside, nothing
 // there is recorded as a file this run creates. False when an existing
-// file cannot be moved (in use without delete sharing, access denied) or
-// path names a folder; GetLastError tells why and nothing has changed.
-bool PrepareFileForWriting(RunJournal& journal, const char* path);
+// file cannot be moved (in use without delete sharing, access denied), is
+// read-only and replaceReadOnly is false, or path names a folder;
+// GetLastError tells why and nothing has changed.
+bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
 // Undoes the last PrepareFileForWriting of path when the new file could
 // not be written after all: whatever is at path goes, the moved file
 // comes back.

@@ -170,26 +170,35 @@ int CreateFolderTree(const char* path)
     if (copy[length - 1] == '\\')
         copy[--length] = '\0';
 
-    for (size_t i = 0; i <= length; ++i) {
+    // The deepest part that exists is found going up, then what is missing
+    // is made going down: a folder that is there already costs one look,
+    // not one per part of its path. The first two characters (a drive)
+    // are never a folder of their own.
+    size_t existing = 0;
+    for (size_t i = length; i > 2; --i) {
+        if (copy[i] != '\\' && copy[i] != '\0')
+            continue;
+        char saved = copy[i];
+        copy[i] = '\0';
+        DWORD attributes = GetFileAttributesA(copy);
+        copy[i] = saved;
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return 0; // an existing file blocks the path
+        existing = i;
+        break;
+    }
+    for (size_t i = existing + 1; i <= length; ++i) {
         if ((copy[i] != '\\' && copy[i] != '\0') || i <= 2)
             continue;
         char saved = copy[i];
         copy[i] = '\0';
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(copy, &found);
-        int ok = 1;
-        if (search == INVALID_HANDLE_VALUE) {
-            // Recorded, so that a run that does not end well removes the
-            // folders it made, and only those.
-            if (!RecordedCreateFolder(Context.Journal, copy))
-                ok = 0;
-        } else {
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                ok = 0; // an existing file blocks the path
-            FindClose(search);
-        }
+        // Recorded, so that a run that does not end well removes the
+        // folders it made, and only those.
+        bool made = RecordedCreateFolder(Context.Journal, copy);
         copy[i] = saved;
-        if (!ok)
+        if (!made)
             return 0;
     }
     return 1;
