@@ -24,21 +24,28 @@ const char kMakerFolder[] = "Corvane Setup";
 // group, depending on the system's policy; Wine always does so.
 bool IsOwnAdministratorAccount(PSID sid)
 {
-    char administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    BOOL member = FALSE;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
-        !CheckTokenMembership(nullptr, administrators, &member) || !member)
-        return false;
-    HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD got = 0;
-    bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
-                EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
-    CloseHandle(token);
-    return same;
+    // Asked for every entry of every descriptor checked: the answer about
+    // the process's own token is worked out once.
+    static int known = 0; // 1 an administrator, -1 not (or unknown)
+    static char own[SECURITY_MAX_SID_SIZE];
+    if (known == 0) {
+        known = -1;
+        char administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        BOOL member = FALSE;
+        HANDLE token;
+        if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+            CheckTokenMembership(nullptr, administrators, &member) && member &&
+            OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+            DWORD got = 0;
+            if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
+                CopySid(sizeof own, own, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid))
+                known = 1;
+            CloseHandle(token);
+        }
+    }
+    return known == 1 && EqualSid(own, sid);
 }
 
 bool IsTrustedSid(PSID sid)
@@ -175,14 +182,20 @@ bool MakerAdminFolder(const char* productName, char* path, size_t size)
 {
     if (!IsPlainName(productName))
         return false;
-    char common[MAX_PATH] = "";
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) || !items)
-        return false;
-    BOOL found = SHGetPathFromIDListA(items, common);
-    CoTaskMemFree(items);
-    return found && IsPlainFullPath(common) && CopyBounded(path, size, common) && AppendBounded(path, size, "\\") &&
-           AppendBounded(path, size, kMakerFolder);
+    // The shell is asked once per process: it is slow to ask.
+    static char common[MAX_PATH] = "";
+    if (!common[0]) {
+        LPITEMIDLIST items = nullptr;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) || !items)
+            return false;
+        BOOL found = SHGetPathFromIDListA(items, common);
+        CoTaskMemFree(items);
+        if (!found || !IsPlainFullPath(common)) {
+            common[0] = '\0';
+            return false;
+        }
+    }
+    return CopyBounded(path, size, common) && AppendBounded(path, size, "\\") && AppendBounded(path, size, kMakerFolder);
 }
 
 } // namespace
