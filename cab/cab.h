@@ -158,6 +158,13 @@ bool CabDecoderCopy(CabDecoder* decoder, const char* cabinetName, const char* ca
 // Releases the method, its buffers, any open cabinet handles and the decoder.
 bool CabDecoderDestroy(CabDecoder* decoder);
 
+// True when a cabinet entry's name may be written below a target folder on
+// Windows: relative, no ".." or "." part, no drive, stream or wildcard, and
+// no part that Windows would not keep as written (ending in a dot or
+// blank) or would take for a device (CON, PRN, AUX, NUL, COM1-9, LPT1-9,
+// with or without an extension).
+bool CabEntryNameIsSafe(const char* name);
+
 // The data-block checksum: little-endian 32-bit words XORed together onto
 // seed, with a short tail taken most significant byte first.
 uint32_t CabChecksum(const uint8_t* p, uint32_t count, uint32_t seed);

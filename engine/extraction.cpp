@@ -50,25 +50,6 @@ void AddDone(int32_t bytes)
         ActiveJob->Done += bytes;
 }
 
-// A name from the cabinet must stay below the folder it is extracted into:
-// no absolute path, no drive, no ".." component.
-bool IsSafeEntryName(const char* name)
-{
-    if (name[0] == '\0' || name[0] == '\\' || name[0] == '/')
-        return false;
-    if (strchr(name, ':'))
-        return false;
-    const char* part = name;
-    for (;;) {
-        size_t n = strcspn(part, "\\/");
-        if (n == 2 && part[0] == '.' && part[1] == '.')
-            return false;
-        if (part[n] == '\0')
-            return true;
-        part += n + 1;
-    }
-}
-
 // Splits a path at its last backslash into folder and file name.
 void SplitPath(const char* path, Text& folder, Text& file)
 {
@@ -202,7 +183,7 @@ intptr_t OnCopyFile(CabNotification* n)
     Context.CurrentFileSize = n->size;
     char path[MAX_PATH];
     bool fits = BuildDestination(n->text1, path);
-    bool safe = IsSafeEntryName(n->text1);
+    bool safe = CabEntryNameIsSafe(n->text1);
     if (!fits)
         CopyBounded(path, sizeof path, n->text1);
 

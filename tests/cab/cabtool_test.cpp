@@ -212,7 +212,8 @@ TEST(Cabtool, FailuresExitOneWithTheErrorName)
 TEST(Cabtool, UnsafeNamesAreNeverWrittenOutsideTheTarget)
 {
     const char* const names[] = {"..\\escaped.txt", "a\\..\\..\\escaped.txt", "\\escaped.txt", "/tmp/escaped.txt",
-                                 "C:escaped.txt", "../escaped.txt", "a\\\\b"};
+                                 "C:escaped.txt", "../escaped.txt", "a\\\\b", "NUL", "com1.txt", "a\\LPT9",
+                                 "name.", "name ", "dir.\\x"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         Scratch s;

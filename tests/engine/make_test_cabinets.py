@@ -62,6 +62,9 @@ CABINETS = {
         ('C:\\absolute.txt', b'bad', 0x20),
         ('\\rooted.txt', b'bad', 0x20),
         ('sub\\..\\..\\up.txt', b'bad', 0x20),
+        ('NUL', b'bad', 0x20),
+        ('COM1.txt', b'bad', 0x20),
+        ('name.', b'bad', 0x20),
         ('last.txt', b'last', 0x20),
     ],
     'single.cab': [

@@ -158,23 +158,6 @@ bool CreateParentFolders(const std::string& path, size_t rootLength)
     return true;
 }
 
-// An entry name may only name a place inside the target folder: no root, no
-// drive, no ".." component, nothing empty.
-bool IsSafeName(const char* name)
-{
-    if (!name[0] || name[0] == '\\' || name[0] == '/' || strchr(name, ':')) return false;
-    const char* part = name;
-    for (const char* p = name;; ++p) {
-        if (*p == '\\' || *p == '/' || *p == 0) {
-            size_t length = size_t(p - part);
-            if (length == 0 || (length == 2 && part[0] == '.' && part[1] == '.')) return false;
-            if (*p == 0) break;
-            part = p + 1;
-        }
-    }
-    return true;
-}
-
 void SplitDosTime(uint16_t date, uint16_t time, struct tm* out)
 {
     memset(out, 0, sizeof(*out));
@@ -223,8 +206,10 @@ intptr_t CopyFile(CabNotification* n)
         PrintEntry(n);
         return 0;
     }
-    if (!IsSafeName(n->text1)) {
-        gRun.message = std::string("refused entry \"") + n->text1 + "\": its name points outside the target folder";
+    if (!CabEntryNameIsSafe(n->text1)) {
+        gRun.message = std::string("refused entry \"") + n->text1 +
+                       "\": its name points outside the target folder or is no plain Windows file name"
+                       " (a device such as NUL or COM1, or a name ending in a dot or blank)";
         return -1;
     }
     if (gRun.command == kTest) return kDiscardHandle;
