@@ -137,6 +137,10 @@ void OnTimer(HWND page)
         Context.ArchivistCabTempPath = Context.StagingJob.ArchivistCabTemp;
         Context.ExtractTargetDir = Context.TargetDir;
         Context.ArchivistDir = GetArchivistDir();
+        // Below the folders the run writes into, nothing goes through a
+        // link that somebody placed there.
+        JournalGuardFolder(Context.Journal, Context.ExtractTargetDir.c_str());
+        JournalGuardFolder(Context.Journal, Context.ArchivistDir.c_str());
         CloseHandle(Context.StagingThread);
         Context.StagingThread = nullptr;
         if (Context.UserCancelled || Context.StagingJob.Status != 0) {

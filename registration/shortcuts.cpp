@@ -121,6 +121,9 @@ void CreateShortcuts()
 
     Text group;
     if (havePrograms) {
+        // The user's own Programs folder: a link placed in it is not
+        // followed by the links' writes.
+        JournalGuardFolder(Context.Journal, programs);
         group = Joined(programs, "\\{AppCorvane}");
         CreateFolderTree(group.c_str());
         // A restart follows the common-controls update: no window then.

@@ -119,7 +119,73 @@ bool IsVolumeRoot(const char* path)
     return false;
 }
 
+// The length of root (without a trailing backslash) when path lies below
+// it, else 0.
+size_t BelowFolder(const char* path, const char* root)
+{
+    size_t n = strlen(root);
+    while (n > 0 && root[n - 1] == '\\')
+        --n;
+    if (n == 0 || _strnicmp(path, root, n) != 0 || path[n] != '\\' || path[n + 1] == '\0')
+        return 0;
+    return n;
+}
+
+// Refuses a change that would go through a link below a guarded folder.
+bool RefuseLink(RunJournal& journal, const char* path)
+{
+    if (!IsBehindLink(journal, path))
+        return false;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return true;
+}
+
 } // namespace
+
+bool CrossesLinkBelow(const char* path, const char* root)
+{
+    size_t n = BelowFolder(path, root);
+    if (n == 0)
+        return false;
+    char part[MAX_PATH];
+    if (!CopyBounded(part, sizeof part, path))
+        return true; // too long to look at: not to be gone through either
+    size_t length = strlen(part);
+    for (size_t i = n + 1; i <= length; ++i) {
+        if (part[i] != '\\' && part[i] != '\0')
+            continue;
+        char saved = part[i];
+        part[i] = '\0';
+        DWORD attributes = GetFileAttributesA(part);
+        part[i] = saved;
+        // What does not exist hides no link, and nothing exists below it.
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
+void JournalGuardFolder(RunJournal& journal, const char* folder)
+{
+    for (size_t i = 0; i < journal.Guarded.Count(); ++i)
+        if (lstrcmpiA(journal.Guarded.At(i), folder) == 0)
+            return;
+    journal.Guarded.Add(folder);
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_GUARDED, fields, 1, false);
+}
+
+bool IsBehindLink(RunJournal& journal, const char* path)
+{
+    // Every part is looked at each time: a link may be put in place while
+    // the run goes on, or between the run and its undoing.
+    for (size_t i = 0; i < journal.Guarded.Count(); ++i)
+        if (CrossesLinkBelow(path, journal.Guarded.At(i)))
+            return true;
+    return false;
+}
 
 bool IsPlainFullPath(const char* path)
 {
@@ -172,6 +238,8 @@ DWORD RandomNumber()
 
 bool RecordedCreateFolder(RunJournal& journal, const char* folder)
 {
+    if (RefuseLink(journal, folder))
+        return false;
     DWORD attributes = GetFileAttributesA(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -182,6 +250,8 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
 
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly)
 {
+    if (RefuseLink(journal, path))
+        return false;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const char* fields[] = {path};
@@ -221,6 +291,8 @@ void PutBackFile(RunJournal& journal, const char* path)
 
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path)
 {
+    if (RefuseLink(journal, path))
+        return false;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;

@@ -207,18 +207,41 @@ bool IsPlausible(const ParsedRecord& r)
         return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
                _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }
+    case RECORD_GUARDED:
+        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
     case RECORD_COMMITTED:
         return r.Count == 0;
     }
     return false;
 }
 
-// Undoes one record. False when the change could not be undone.
-bool UndoRecord(const ParsedRecord& r, bool keepFolders)
+// The guarded folders among records, known before any record is undone.
+void LoadGuards(RunJournal& journal, const TextList& records)
+{
+    ParsedRecord r;
+    for (size_t i = 0; i < records.Count(); ++i) {
+        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausible(r))
+            continue;
+        bool known = false;
+        for (size_t k = 0; k < journal.Guarded.Count() && !known; ++k)
+            known = lstrcmpiA(journal.Guarded.At(k), r.Fields[0].c_str()) == 0;
+        if (!known)
+            journal.Guarded.Add(r.Fields[0].c_str());
+    }
+}
+
+// Undoes one record. False when the change could not be undone: also when
+// undoing it would go through a link below a guarded folder, which leaves
+// whatever is behind the link (and a moved file under its aside name).
+bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
 {
     if (!IsPlausible(r))
         return true;
     const char* a = r.Fields[0].c_str();
+    bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
+                r.Kind == RECORD_MOVED_FILE;
+    if (file && IsBehindLink(journal, a))
+        return false;
     switch (r.Kind) {
     case RECORD_FOLDER:
         // Only an empty folder goes: whatever somebody else put there
@@ -247,20 +270,24 @@ bool UndoRecord(const ParsedRecord& r, bool keepFolders)
 }
 
 // Finishes a committed run: what was moved aside or written temporarily
-// goes, and so does every folder the session made that stayed empty.
-void TidyCommitted(const TextList& records)
+// goes, and so does every folder the session made that stayed empty;
+// nothing behind a link below a guarded folder.
+void TidyCommitted(RunJournal& journal, const TextList& records)
 {
+    LoadGuards(journal, records);
     ParsedRecord r;
     for (size_t i = 0; i < records.Count(); ++i) {
         if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
             continue;
-        if (r.Kind == RECORD_MOVED_FILE)
-            DeleteCreatedFile(r.Fields[1].c_str());
-        else if (r.Kind == RECORD_TEMPORARY)
-            DeleteCreatedFile(r.Fields[0].c_str());
+        const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
+                           : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
+                                                        : nullptr;
+        if (gone && !IsBehindLink(journal, gone))
+            DeleteCreatedFile(gone);
     }
     for (size_t i = records.Count(); i-- > 0;)
-        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r))
+        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r) &&
+            !IsBehindLink(journal, r.Fields[0].c_str()))
             RemoveDirectoryA(r.Fields[0].c_str());
 }
 
@@ -431,7 +458,7 @@ JournalStart JournalStartSession(RunJournal& journal, const char* productName, J
         for (size_t i = 0; i < records.Count(); ++i)
             committed = committed || records.At(i)[0] == RECORD_COMMITTED;
         if (committed) {
-            TidyCommitted(records);
+            TidyCommitted(journal, records);
             *recovered = JOURNAL_COMPLETED;
         } else {
             for (size_t i = 0; i < records.Count(); ++i)
@@ -462,7 +489,7 @@ void JournalEndSession(RunJournal& journal)
 bool JournalHasRunChanges(const RunJournal& journal)
 {
     for (size_t i = 0; i < journal.Records.Count(); ++i)
-        if (journal.Records.At(i)[0] != RECORD_FOLDER)
+        if (journal.Records.At(i)[0] != RECORD_FOLDER && journal.Records.At(i)[0] != RECORD_GUARDED)
             return true;
     return false;
 }
@@ -472,16 +499,18 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     int failures = 0;
     ParsedRecord r;
     TextList kept;
+    LoadGuards(journal, journal.Records);
     for (size_t i = journal.Records.Count(); i-- > 0;) {
         const char* record = journal.Records.At(i);
         if (!ParseRecord(record, r))
             continue;
-        if (!UndoRecord(r, keepFolders))
+        if (!UndoRecord(journal, r, keepFolders))
             ++failures;
     }
+    // The session's folders, and the guards over them, outlive the run.
     if (keepFolders) {
         for (size_t i = 0; i < journal.Records.Count(); ++i)
-            if (journal.Records.At(i)[0] == RECORD_FOLDER)
+            if (journal.Records.At(i)[0] == RECORD_FOLDER || journal.Records.At(i)[0] == RECORD_GUARDED)
                 kept.Add(journal.Records.At(i));
     }
     journal.Records.Clear();
@@ -496,7 +525,7 @@ void JournalCommit(RunJournal& journal)
     // Once this record is on the disk the run counts as done: a recovery
     // finishes the tidying below instead of undoing the run.
     AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
-    TidyCommitted(journal.Records);
+    TidyCommitted(journal, journal.Records);
     journal.Records.Clear();
     RewriteJournalFile(journal);
 }

@@ -12,6 +12,7 @@
 //   K root key                        registry key created (root "M" HKLM, "U" HKCU)
 //   A root key name                   registry value stored where there was none
 //   V root key name type hexdata      registry value replaced or deleted: its earlier state
+//   G folder                          folder guarded against links
 //   C                                 the run succeeded
 #pragma once
 
@@ -25,6 +26,7 @@ enum {
     RECORD_KEY = 'K',
     RECORD_NEW_VALUE = 'A',
     RECORD_OLD_VALUE = 'V',
+    RECORD_GUARDED = 'G',
     RECORD_COMMITTED = 'C',
 };
 

@@ -30,6 +30,7 @@ struct RunJournal {
     HANDLE File;          // the journal on disk, INVALID_HANDLE_VALUE until the first record
     bool FileRefused;     // no trusted place for the file: the journal stays in memory
     TextList Records;     // every record still to be undone, oldest first
+    TextList Guarded;     // folders below which nothing goes through a link
     DWORD RunId;          // random, part of the names of moved-aside files
     unsigned long Asides; // moved-aside files named so far
     // Records may come from a worker thread that a cancel left finishing
@@ -75,6 +76,22 @@ int JournalRollBack(RunJournal& journal, bool keepFolders);
 // use, left to the next restart), temporary files deleted, folders the
 // session created that stayed empty removed, and the journal emptied.
 void JournalCommit(RunJournal& journal);
+
+// ---------------------------------------------------------------------------
+// Links. A user who can write into a folder the elevated program works in
+// could put a junction or symbolic link there, so that a write or delete
+// lands in System32. Below a guarded folder no change, and no undoing of
+// one, goes through a link (any reparse point): it fails with
+// ERROR_CANT_ACCESS_FILE and nothing behind the link is touched.
+
+// True when a part of path below root (root excluded, path's last part
+// included) is a reparse point. False for a path that is not below root.
+bool CrossesLinkBelow(const char* path, const char* root);
+// Guards folder for the rest of the session (recorded, so that a recovery
+// guards it too).
+void JournalGuardFolder(RunJournal& journal, const char* folder);
+// True when path lies below a guarded folder through a link.
+bool IsBehindLink(RunJournal& journal, const char* path);
 
 // ---------------------------------------------------------------------------
 // Changes, each recorded before it is made.

@@ -4,6 +4,7 @@
 // exactly what the setup made; /S removes without a word.
 #include "uninstaller/uninstaller.h"
 
+#include <shlobj.h>
 #include <string.h>
 
 #include "rollback/rollback.h"
@@ -231,6 +232,17 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
     return other;
 }
 
+void AddSpecialFolderPath(TextList& list, int csidl)
+{
+    char path[MAX_PATH] = "";
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
+        return;
+    if (SHGetPathFromIDListA(items, path) && path[0])
+        list.Add(path);
+    CoTaskMemFree(items);
+}
+
 int RemoveProduct(Session& session, const TextList& files)
 {
     // The sibling product's folder as the installation knew it; an older
@@ -239,9 +251,18 @@ int RemoveProduct(Session& session, const TextList& files)
     TextList protectedFolders;
     CollectProtectedFolders(protectedFolders);
 
+    // The installation folder and the Start menu's Programs folders are
+    // where a user could have put a link for the elevated removal to go
+    // through.
+    TextList guarded;
+    guarded.Add(session.Settings.Folder.c_str());
+    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
+    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
+
     SilentRetries retries;
     retries.Tries = 0;
     RemovalOptions options;
+    options.Guarded = &guarded;
     options.ArchivistFolder = archivist.c_str();
     options.OwnProgram = session.OwnProgram.c_str();
     options.ProtectedFolders = &protectedFolders;

@@ -428,7 +428,15 @@ bool IsProtectedFolder(const char* folder, const TextList& protectedFolders)
     return IsVolumeRoot(copy) || ContainsNoCase(protectedFolders, copy);
 }
 
-int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders)
+bool IsBehindGuardedLink(const char* path, const TextList* guarded)
+{
+    for (size_t i = 0; guarded && i < guarded->Count(); ++i)
+        if (CrossesLinkBelow(path, guarded->At(i)))
+            return true;
+    return false;
+}
+
+int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, const TextList* guarded)
 {
     char current[MAX_PATH];
     if (!CopyBounded(current, sizeof current, folder))
@@ -437,7 +445,8 @@ int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders)
     int removed = 0;
     // RemoveDirectoryA takes only an empty folder: whatever still holds a
     // file, the user's or another product's, stays with all its parents.
-    while (!IsProtectedFolder(current, protectedFolders) && RemoveDirectoryA(current)) {
+    while (!IsProtectedFolder(current, protectedFolders) && !IsBehindGuardedLink(current, guarded) &&
+           RemoveDirectoryA(current)) {
         ++removed;
         char* cut = strrchr(current, '\\');
         if (!cut)
@@ -486,6 +495,12 @@ void RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
         }
         if (options.OwnProgram && EqualNoCase(path, options.OwnProgram))
             continue;
+        // A link placed below the installation or the Start menu is not
+        // gone through: the entry is left and reported.
+        if (IsBehindGuardedLink(path, options.Guarded)) {
+            report.LeftFiles.Add(path);
+            continue;
+        }
         DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             listedFolders.Add(path);
@@ -509,9 +524,9 @@ void RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
     TextList none;
     const TextList& protectedFolders = options.ProtectedFolders ? *options.ProtectedFolders : none;
     for (size_t i = 0; i < listedFolders.Count(); ++i)
-        RemoveEmptyFolders(listedFolders.At(i), protectedFolders);
+        RemoveEmptyFolders(listedFolders.At(i), protectedFolders, options.Guarded);
     for (size_t i = 0; i < folders.Count(); ++i)
-        RemoveEmptyFolders(folders.At(i), protectedFolders);
+        RemoveEmptyFolders(folders.At(i), protectedFolders, options.Guarded);
 }
 
 bool DeleteRegistryTree(HKEY root, const char* subkey)

@@ -94,9 +94,15 @@ void CollectProtectedFolders(TextList& out);
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders);
 
 // Removes folder and then each parent that is left empty, stopping at the
-// first folder that still holds anything, is protected, or is a volume
-// root. Returns the number of folders removed.
-int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders);
+// first folder that still holds anything, is protected, is a volume root,
+// or lies below a guarded folder through a link. Returns the number of
+// folders removed.
+int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, const TextList* guarded = nullptr);
+
+// True when path lies below one of the guarded folders through a link
+// (a junction or symbolic link that a user placed there): nothing behind
+// it is deleted.
+bool IsBehindGuardedLink(const char* path, const TextList* guarded);
 
 // ---------------------------------------------------------------------------
 // Removal of the listed files.
@@ -113,11 +119,12 @@ struct RemovalReport {
 };
 
 struct RemovalOptions {
-    const char* ArchivistFolder;      // files below it are left in place
-    const char* OwnProgram;           // the running uninstaller: removed last, by the copy
-    const TextList* ProtectedFolders; // never removed, even when empty
-    FileInUseHandler InUse;           // null: the file is left at once
-    void* InUseContext;
+    const char* ArchivistFolder = nullptr;      // files below it are left in place
+    const char* OwnProgram = nullptr;           // the running uninstaller: removed last, by the copy
+    const TextList* ProtectedFolders = nullptr; // never removed, even when empty
+    const TextList* Guarded = nullptr;          // folders below which no link is followed
+    FileInUseHandler InUse = nullptr;           // null: the file is left at once
+    void* InUseContext = nullptr;
 };
 
 // Deletes exactly the listed files (read-only ones too), then removes the

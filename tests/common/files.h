@@ -9,9 +9,80 @@
 
 namespace testfiles {
 
-// Removes folder and everything below it, read-only files included.
+// Runs a Unix command on Windows paths inside the Wine prefix (Wine starts
+// Unix programs too); Wine's own CreateSymbolicLink makes no link, and its
+// RemoveDirectory removes none.
+// Starts it and does not wait: whether it did its work is for the caller to
+// see.
+inline bool RunUnixCommand(const std::string& program, const std::vector<std::string>& paths)
+{
+    typedef char*(__cdecl * UnixName)(LPCWSTR);
+    UnixName unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName)
+        return false;
+    auto toUnix = [&](const std::string& path) {
+        WCHAR wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        std::string result = name ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return result;
+    };
+    std::string command = program;
+    for (const std::string& path : paths)
+        command += " \"" + toUnix(path) + "\"";
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// Waits until path's attributes satisfy done (Wine cannot always wait for
+// a Unix program to end): false after 10 s.
+template <typename Condition> bool WaitForAttributes(const std::string& path, Condition done)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (done(GetFileAttributesA(path.c_str())))
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// Makes link a Unix symbolic link to target, which Wine shows as a reparse
+// point (made relative: Wine does not resolve a link whose target it
+// names through its own dosdevices folder). False when it could not be
+// made.
+inline bool MakeUnixLink(const std::string& target, const std::string& link)
+{
+    return RunUnixCommand("Z:\\bin\\ln -sr", {target, link}) && WaitForAttributes(link, [](DWORD a) {
+               return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+           });
+}
+
+// Removes a link itself, never what it points at.
+inline void RemoveLink(const std::string& link)
+{
+    if (!RemoveDirectoryA(link.c_str()) && !DeleteFileA(link.c_str()) && RunUnixCommand("Z:\\bin\\rm -f", {link}))
+        WaitForAttributes(link, [](DWORD a) { return a == INVALID_FILE_ATTRIBUTES; });
+}
+
+// Removes folder and everything below it, read-only files included; a
+// link below it is removed itself, never followed.
 inline void RemoveTree(const std::string& folder)
 {
+    DWORD self = GetFileAttributesA(folder.c_str());
+    if (self != INVALID_FILE_ATTRIBUTES && (self & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveLink(folder);
+        return;
+    }
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
@@ -20,7 +91,9 @@ inline void RemoveTree(const std::string& folder)
             if (name == "." || name == "..")
                 continue;
             std::string full = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveLink(full);
+            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(full);
             } else {
                 SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);

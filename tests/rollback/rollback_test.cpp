@@ -312,6 +312,35 @@ TEST_F(Rollback, OneSessionOfAProductAtATime)
     EXPECT_EQ(JOURNAL_STARTED, second);
 }
 
+// A sub-folder of the installation replaced by a link to a folder outside
+// it: no change and no undoing goes through it, and nothing behind it is
+// touched.
+TEST_F(Rollback, NothingGoesThroughALinkBelowAGuardedFolder)
+{
+    std::string elsewhere = root_ + "\\Elsewhere";
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    testfiles::WriteFile(elsewhere + "\\a.cvf", "not the product's");
+    RunJournal journal;
+    JournalGuardFolder(journal, app_.c_str());
+    // A file made before the link appeared: its undoing must not follow.
+    CreateDirectoryA((app_ + "\\Fonts").c_str(), nullptr);
+    ASSERT_TRUE(PrepareFileForWriting(journal, (app_ + "\\Fonts\\b.cvf").c_str()));
+    testfiles::RemoveTree(app_ + "\\Fonts");
+    ASSERT_TRUE(testfiles::MakeUnixLink(elsewhere, app_ + "\\Fonts"));
+    testfiles::WriteFile(elsewhere + "\\b.cvf", "not the product's either");
+    auto behind = Snapshot(elsewhere);
+
+    EXPECT_TRUE(CrossesLinkBelow((app_ + "\\Fonts\\a.cvf").c_str(), app_.c_str()));
+    EXPECT_FALSE(CrossesLinkBelow((app_ + "\\app.exe").c_str(), app_.c_str()));
+    EXPECT_FALSE(CrossesLinkBelow((app_ + "\\Fonts\\a.cvf").c_str(), (root_ + "\\Other").c_str()));
+    EXPECT_FALSE(PrepareFileForWriting(journal, (app_ + "\\Fonts\\a.cvf").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), GetLastError());
+    EXPECT_FALSE(MoveFileAsideForDeletion(journal, (app_ + "\\Fonts\\a.cvf").c_str()));
+    EXPECT_FALSE(RecordedCreateFolder(journal, (app_ + "\\Fonts\\New").c_str()));
+    EXPECT_EQ(1, JournalRollBack(journal, false)) << "the one undoing that would go through the link";
+    EXPECT_EQ(behind, Snapshot(elsewhere));
+}
+
 TEST(AdminFolder, DescriptorReadsBackAsAdministratorsAndSystemOnly)
 {
     char folder[MAX_PATH];
