@@ -158,4 +158,10 @@ bool CabDecoderCopy(CabDecoder* decoder, const char* cabinetName, const char* ca
 // Releases the method, its buffers, any open cabinet handles and the decoder.
 bool CabDecoderDestroy(CabDecoder* decoder);
 
+// The data-block checksum of the format: little-endian 32-bit words XORed
+// into seed, a short tail taken most significant byte first. A block's
+// checksum is that of its stored bytes, then of its two size fields with
+// the first result as seed. Shared by the decoder and the cabinet writer.
+uint32_t CabDataChecksum(const uint8_t* bytes, uint32_t count, uint32_t seed);
+
 #endif

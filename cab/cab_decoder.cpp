@@ -139,26 +139,6 @@ bool ReadExact(CabDecoder* d, intptr_t handle, void* buffer, uint32_t count)
     return d->read(handle, buffer, count) == count;
 }
 
-// The MS-CAB data checksum: little-endian 32-bit words XORed together, with
-// a short tail taken most significant byte first.
-uint32_t Checksum(const uint8_t* p, uint32_t count, uint32_t seed)
-{
-    uint32_t sum = seed;
-    for (; count >= 4; count -= 4, p += 4) sum ^= Get32(p);
-    switch (count) {
-    case 3:
-        sum ^= (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-        break;
-    case 2:
-        sum ^= (uint32_t(p[0]) << 8) | p[1];
-        break;
-    case 1:
-        sum ^= p[0];
-        break;
-    }
-    return sum;
-}
-
 void CloseCabinetHandles(CabDecoder* d)
 {
     if (d->cabinetHandle != kNoHandle) d->close(d->cabinetHandle);
@@ -461,8 +441,8 @@ bool ReadDataBlock(CabDecoder* d, uint32_t k)
     if (!ReadExact(d, d->dataHandle, d->input + k, stored)) return Fail(d, CAB_ERR_CORRUPT_CABINET);
     uint32_t expected = Get32(d->dataHeader);
     if (expected != 0) {
-        uint32_t sum = Checksum(d->input + k, stored, 0);
-        sum = Checksum(d->dataHeader + 4, uint32_t(d->dataHeaderSize - 4), sum);
+        uint32_t sum = CabDataChecksum(d->input + k, stored, 0);
+        sum = CabDataChecksum(d->dataHeader + 4, uint32_t(d->dataHeaderSize - 4), sum);
         if (sum != expected) return Fail(d, CAB_ERR_CORRUPT_CABINET);
     }
     d->storedLength = k + stored;
@@ -703,4 +683,24 @@ bool CabDecoderDestroy(CabDecoder* d)
     CloseCabinetHandles(d);
     d->free(d);
     return true;
+}
+
+// The MS-CAB data checksum: little-endian 32-bit words XORed together, with
+// a short tail taken most significant byte first.
+uint32_t CabDataChecksum(const uint8_t* p, uint32_t count, uint32_t seed)
+{
+    uint32_t sum = seed;
+    for (; count >= 4; count -= 4, p += 4) sum ^= Get32(p);
+    switch (count) {
+    case 3:
+        sum ^= (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+        break;
+    case 2:
+        sum ^= (uint32_t(p[0]) << 8) | p[1];
+        break;
+    case 1:
+        sum ^= p[0];
+        break;
+    }
+    return sum;
 }
