@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <thread>
 
 #include <zlib.h>
@@ -48,8 +49,10 @@ void Set32(uint8_t* p, uint32_t v)
 bool PlainName(const std::string& name)
 {
     if (name.empty() || name.size() > CAB_WRITER_MAX_NAME) return false;
+    // Folders are separated by backslashes in a cabinet; a slash would
+    // reach the installer as part of a name.
     for (unsigned char c : name)
-        if (c < 0x20 || c > 0x7E) return false;
+        if (c < 0x20 || c > 0x7E || c == '/') return false;
     return true;
 }
 
@@ -210,7 +213,7 @@ CabWriterResult WriteCabinet(const std::vector<CabWriterEntry>& entries, CabWrit
         uint32_t count = 0;
         uint64_t batchBytes = 0;
         while (count < perBatch && batchBytes < left) {
-            uint64_t size = left - batchBytes < CAB_WRITER_BLOCK_SIZE ? left - batchBytes : CAB_WRITER_BLOCK_SIZE;
+            uint64_t size = std::min<uint64_t>(left - batchBytes, CAB_WRITER_BLOCK_SIZE);
             sizes[count++] = uint32_t(size);
             batchBytes += size;
         }

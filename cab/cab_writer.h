@@ -40,7 +40,7 @@ typedef bool (*CabWriterReadCallback)(void* user, uint8_t* buffer, uint32_t coun
 
 enum CabWriterResult {
     CAB_WRITER_OK = 0,
-    CAB_WRITER_BAD_NAME,       // empty, longer than 255 characters, or not plain ASCII
+    CAB_WRITER_BAD_NAME,       // empty, longer than 255 characters, not plain ASCII, or with a '/'
     CAB_WRITER_TOO_LARGE,      // more entries or blocks than the format counts, or over 2 GiB
     CAB_WRITER_READ_FAILED,    // the read callback failed
     CAB_WRITER_DEFLATE_FAILED, // zlib refused (out of memory)
