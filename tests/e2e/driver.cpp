@@ -203,7 +203,7 @@ void CloseLaunchedWindows()
     }
 }
 
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait, std::string* licenceText)
 {
     HWND welcome = WaitForDialog(processId, 1010, "", pageWait);
     if (!welcome)
@@ -216,6 +216,8 @@ std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD page
         return "no licence page";
     if (ItemEnabled(licence, IDOK))
         return "Next enabled before the licence was accepted";
+    if (licenceText)
+        *licenceText = ItemText(licence, 1011);
     Toggle(licence, 1012);
     for (int i = 0; i < 250 && !ItemEnabled(licence, IDOK); ++i)
         Sleep(20);

@@ -51,8 +51,9 @@ HWND FindTopLevel(const std::string& titlePart);
 
 // Walks welcome, licence (accepted), information and destination (folder
 // typed in), ending with Next on the destination page. Empty on success,
-// else what went wrong.
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000);
+// else what went wrong. The licence page's text goes to licenceText.
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000,
+                          std::string* licenceText = nullptr);
 
 // Ends the processes that a program started and left running (the product
 // it launched, the Explorer window on the Start-menu folder): a process
