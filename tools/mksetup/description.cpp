@@ -186,10 +186,15 @@ std::string KeyFix(const std::string& section, const std::string& key)
     }
     if (best)
         return std::string("did you mean \"") + best->key + "\"?";
-    for (const KeySpec& k : kKeys)
-        if (SameWord(key, k.key))
-            return std::string("move it to [") +
-                   (std::string(k.section) == "Language" ? "English], [French] or [Dutch" : k.section) + "]";
+    // A key of another section, written there or misspelt.
+    for (const KeySpec& k : kKeys) {
+        if (EditDistance(key, k.key) > 3)
+            continue;
+        std::string where = std::string(k.section) == "Language" ? "[English], [French] or [Dutch]"
+                                                                  : "[" + std::string(k.section) + "]";
+        return SameWord(key, k.key) ? "move it to " + where
+                                    : std::string("did you mean \"") + k.key + "\" under " + where + "?";
+    }
     return "remove it; the keys of [" + section + "] are listed in the README";
 }
 

@@ -181,7 +181,7 @@ std::string KeyOfMacro(const std::string& macro, Language language)
 // Expands one text of a template; a text that the setup would now cut is
 // reported against the first macro that made it longer.
 std::u16string ExpandTemplateText(const std::u16string& text, size_t limit, const Description& d, Language language,
-                                  Problems* problems)
+                                  std::vector<std::string>* blamed, Problems* problems)
 {
     std::string utf8 = Utf8FromUtf16(text);
     std::string expanded = ExpandKnownMacros(utf8, d.macros[language]);
@@ -194,6 +194,10 @@ std::u16string ExpandTemplateText(const std::u16string& text, size_t limit, cons
                 continue;
             std::string key = KeyOfMacro(name, language);
             const Value* v = FindValue(d, key);
+            // One line for a value, however many texts it makes too long.
+            if (std::find(blamed->begin(), blamed->end(), key) != blamed->end())
+                break;
+            blamed->push_back(key);
             Origin origin = v ? v->origin : Origin{d.file, 0};
             problems->Add(origin, key.substr(key.find('.') + 1) + " makes the text \"" + utf8.substr(0, 50) +
                                       "\" " + std::to_string(n) + " characters long, the setup keeps " +
@@ -251,6 +255,7 @@ std::string GetString(const PeImage& image, int id)
 
 void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* problems)
 {
+    std::vector<std::string> blamed;
     for (Resource& r : image->resources) {
         if (!(r.type == ResourceById(RT_DIALOG_ID)) || !r.name.name.empty())
             continue;
@@ -264,10 +269,10 @@ void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* probl
                           "use the payload-free setup program that came with mksetup");
             continue;
         }
-        dialog.caption = ExpandTemplateText(dialog.caption, kCaptionLimit, d, language, problems);
+        dialog.caption = ExpandTemplateText(dialog.caption, kCaptionLimit, d, language, &blamed, problems);
         for (DialogItem& item : dialog.items)
             if (item.titleIsText)
-                item.title = ExpandTemplateText(item.title, kControlLimit, d, language, problems);
+                item.title = ExpandTemplateText(item.title, kControlLimit, d, language, &blamed, problems);
         r.data = WriteDialog(dialog);
     }
 }
