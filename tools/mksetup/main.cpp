@@ -37,7 +37,7 @@ namespace {
 enum { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_MISTAKES = 2 };
 
 const char kStubName[] = "setup-nopayload.exe";
-// zlib's default level: smaller cabinets than gcab's, as fast.
+// zlib's default level (the writer shortens its search for matches).
 const int kCompressionLevel = 6;
 
 struct Options {
