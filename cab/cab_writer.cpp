@@ -266,7 +266,7 @@ CabWriterResult WriteCabinet(const std::vector<CabWriterEntry>& entries, CabWrit
         cabinet->clear();
         return result;
     }
-    if (out.size() > 0xFFFFFFFFull) {
+    if (uint64_t(out.size()) > 0xFFFFFFFFull) {
         cabinet->clear();
         return CAB_WRITER_TOO_LARGE;
     }
