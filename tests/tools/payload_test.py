@@ -253,6 +253,8 @@ BROKEN = {
                                       "HelpLink = \\{Foo}\\Help.lnk"),
     "macro in a text shown as written": (edit("HeaderTitle", "{TargetDir}"), None, "shown as it is written",
                                          "HeaderTitle = {TargetDir}"),
+    "relative default folder": (edit("DefaultFolder", "Maker\\Tool", "Product"), None, "must be a full path",
+                                "DefaultFolder = Maker\\Tool"),
     "link without .lnk": (edit("UninstallLink", "Remove"), None, "ending in .lnk", "UninstallLink = Remove"),
     "help file not in the main folder": (edit("HelpFile", "Help.chm"), None, "is not in the folder",
                                          "HelpFile = Help.chm"),

@@ -349,12 +349,12 @@ std::string CheckShownText(const Value& v, const KeySpec& spec, Language languag
         }
     }
     text = ExpandKnownMacros(text, macros);
-    for (const std::string& name : MacroNames(text)) {
-        problems->Add(v.origin, "{" + name + "} in " + Describe(spec, language) + " would be shown as it is written",
+    std::vector<std::string> left = MacroNames(text);
+    if (!left.empty())
+        problems->Add(v.origin, "{" + left[0] + "} in " + Describe(spec, language) + " would be shown as it is written",
                       "use only " + MacroList(kSetupMacros + 2, 6) + ", " + MacroList(kMakerMacros, 3) + " here");
-        return text;
-    }
-    CheckLength(v, text, spec, language, problems);
+    else
+        CheckLength(v, text, spec, language, problems);
     return text;
 }
 
@@ -651,6 +651,11 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                     if (!v.given)
                         v.text = ExpandKnownMacros(v.text, d->macros[l]);
                     std::string folder = CheckSetupText(v, spec, language, d->macros[l], sink);
+                    bool full = (!folder.empty() && folder[0] == '{') || folder.compare(0, 2, "\\\\") == 0 ||
+                                (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\');
+                    if (!full)
+                        sink->Add(v.origin, "DefaultFolder must be a full path",
+                                  "start it with a folder macro such as {ProgramFilesDir}, or with a drive");
                     // The destination page adds the file names to it.
                     s[id] = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
                 }

@@ -309,6 +309,79 @@ int WriteDepfile(const Options& o, const Description& d, bool stubRead)
     return EXIT_DONE;
 }
 
+// Packs the product and writes the setup program (and what --payload-dir
+// and --depfile ask for) from a checked description and stub.
+int Pack(const Options& o, const Description& d, PeImage* stub)
+{
+    PeImage& image = *stub;
+    Bytes mainCab, archivistCab, uninstall, comupd;
+    std::string error;
+    if (!PackFolder(d.main, &mainCab, &error) || !PackFolder(d.archivist, &archivistCab, &error))
+        return Fail(error);
+    if (!PackContainer(d.uninstaller, &uninstall))
+        return Fail("cannot read or pack " + d.uninstaller);
+    if (!PackContainer(d.comctlUpdate, &comupd))
+        return Fail("cannot read or pack " + d.comctlUpdate);
+    uint64_t extracted = d.main.bytes + d.archivist.bytes;
+    // The progress total adds the staged cabinets to the extracted bytes.
+    if (extracted + mainCab.size() + archivistCab.size() > 0x7FFFFFFFull) {
+        fprintf(stderr, "%s: the product is too large for the setup's progress (2 GiB with its cabinets); "
+                        "fix: make the folders smaller\n", d.file.c_str());
+        return EXIT_MISTAKES;
+    }
+
+    SetStrings(&image, d.strings);
+    static const char* const kSuffixes[] = {"", "_FR", "_DU"};
+    for (int l = 0; l < LANGUAGE_COUNT; ++l) {
+        Bytes licence, information;
+        if (!TextResource(d.licence[l], &licence))
+            return Fail("cannot read " + d.licence[l]);
+        if (!TextResource(d.information[l], &information))
+            return Fail("cannot read " + d.information[l]);
+        SetResource(&image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
+                    licence);
+        SetResource(&image, ResourceByName("RTF"),
+                    ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str()), information);
+    }
+    for (const auto& art : d.art)
+        SetArt(&image, art.first, art.second);
+    const std::pair<const char*, Bytes*> payload[] = {
+        {"MAIN", &mainCab}, {"ARCHIVIST", &archivistCab}, {"UNINSTALL", &uninstall}, {"40COMUPD", &comupd}};
+    const char* const kPayloadFiles[] = {"MAIN.cab", "ARCHIVIST.cab", "UNINSTALL.cvzb", "40COMUPD.cvzb"};
+    size_t packed[4];
+    for (int i = 0; i < 4; ++i) {
+        packed[i] = payload[i].second->size();
+        SetResource(&image, ResourceByName(i < 2 ? "CAB" : "CVZB"), ResourceByName(payload[i].first),
+                    std::move(*payload[i].second));
+    }
+
+    Bytes setup;
+    if (!WritePeImage(image, &setup, &error)) {
+        fprintf(stderr, "%s: the setup program %s; fix: make the folders smaller\n", d.file.c_str(), error.c_str());
+        return EXIT_MISTAKES;
+    }
+    if (!o.payloadDir.empty()) {
+        if (!MakeFolder(o.payloadDir))
+            return Fail("cannot create the folder " + o.payloadDir);
+        for (int i = 0; i < 4; ++i) {
+            const Resource* piece = FindImageResource(&image, ResourceByName(i < 2 ? "CAB" : "CVZB"),
+                                                      ResourceByName(payload[i].first));
+            if (!WriteReplacing(JoinPath(o.payloadDir, kPayloadFiles[i]), piece->data))
+                return Fail("cannot write " + JoinPath(o.payloadDir, kPayloadFiles[i]));
+        }
+    }
+    if (!WriteReplacing(o.output, setup))
+        return Fail("cannot write " + o.output);
+    if (WriteDepfile(o, d, true) != EXIT_DONE)
+        return EXIT_FAILED;
+    printf("%s: MAIN %s (%zu files, %s installed), ARCHIVIST %s (%zu files), UNINSTALL %zu bytes, "
+           "40COMUPD %zu bytes; required space %s bytes; %zu bytes%s\n",
+           o.output.c_str(), Megabytes(packed[0]).c_str(), d.main.files.size(), Megabytes(d.main.bytes).c_str(),
+           Megabytes(packed[1]).c_str(), d.archivist.files.size(), packed[2], packed[3],
+           d.strings.at(5000).c_str(), setup.size(), image.hadSignature ? " (the stub's signature left out)" : "");
+    return EXIT_DONE;
+}
+
 int Run(const Options& o)
 {
     Description d;
@@ -349,69 +422,7 @@ int Run(const Options& o)
     }
     if (o.output.empty())
         return WriteDepfile(o, d, false);
-
-    Bytes mainCab, archivistCab, uninstall, comupd;
-    std::string error;
-    if (!PackFolder(d.main, &mainCab, &error) || !PackFolder(d.archivist, &archivistCab, &error))
-        return Fail(error);
-    if (!PackContainer(d.uninstaller, &uninstall))
-        return Fail("cannot read or pack " + d.uninstaller);
-    if (!PackContainer(d.comctlUpdate, &comupd))
-        return Fail("cannot read or pack " + d.comctlUpdate);
-    uint64_t extracted = d.main.bytes + d.archivist.bytes;
-    // The progress total adds the staged cabinets to the extracted bytes.
-    if (extracted + mainCab.size() + archivistCab.size() > 0x7FFFFFFFull) {
-        fprintf(stderr, "%s: the product is too large for the setup's progress (2 GiB with its cabinets); "
-                        "fix: make the folders smaller\n", d.file.c_str());
-        return EXIT_MISTAKES;
-    }
-
-    SetStrings(&image, d.strings);
-    static const char* const kSuffixes[] = {"", "_FR", "_DU"};
-    for (int l = 0; l < LANGUAGE_COUNT; ++l) {
-        Bytes licence, information;
-        if (!TextResource(d.licence[l], &licence))
-            return Fail("cannot read " + d.licence[l]);
-        if (!TextResource(d.information[l], &information))
-            return Fail("cannot read " + d.information[l]);
-        SetResource(&image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
-                    licence);
-        SetResource(&image, ResourceByName("RTF"),
-                    ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str()), information);
-    }
-    for (const auto& art : d.art)
-        SetArt(&image, art.first, art.second);
-    SetResource(&image, ResourceByName("CAB"), ResourceByName("MAIN"), mainCab);
-    SetResource(&image, ResourceByName("CAB"), ResourceByName("ARCHIVIST"), archivistCab);
-    SetResource(&image, ResourceByName("CVZB"), ResourceByName("UNINSTALL"), uninstall);
-    SetResource(&image, ResourceByName("CVZB"), ResourceByName("40COMUPD"), comupd);
-
-    Bytes setup;
-    if (!WritePeImage(image, &setup, &error)) {
-        fprintf(stderr, "%s: the setup program %s; fix: make the folders smaller\n", d.file.c_str(), error.c_str());
-        return EXIT_MISTAKES;
-    }
-    if (!o.payloadDir.empty()) {
-        if (!MakeFolder(o.payloadDir))
-            return Fail("cannot create the folder " + o.payloadDir);
-        const std::pair<const char*, const Bytes*> pieces[] = {{"MAIN.cab", &mainCab},
-                                                               {"ARCHIVIST.cab", &archivistCab},
-                                                               {"UNINSTALL.cvzb", &uninstall},
-                                                               {"40COMUPD.cvzb", &comupd}};
-        for (const auto& piece : pieces)
-            if (!WriteReplacing(JoinPath(o.payloadDir, piece.first), *piece.second))
-                return Fail("cannot write " + JoinPath(o.payloadDir, piece.first));
-    }
-    if (!WriteReplacing(o.output, setup))
-        return Fail("cannot write " + o.output);
-    if (WriteDepfile(o, d, true) != EXIT_DONE)
-        return EXIT_FAILED;
-    printf("%s: MAIN %s (%zu files, %s installed), ARCHIVIST %s (%zu files), UNINSTALL %zu bytes, "
-           "40COMUPD %zu bytes; required space %s bytes; %zu bytes%s\n",
-           o.output.c_str(), Megabytes(mainCab.size()).c_str(), d.main.files.size(), Megabytes(d.main.bytes).c_str(),
-           Megabytes(archivistCab.size()).c_str(), d.archivist.files.size(), uninstall.size(), comupd.size(),
-           d.strings[5000].c_str(), setup.size(), image.hadSignature ? " (the stub's signature left out)" : "");
-    return EXIT_DONE;
+    return Pack(o, d, &image);
 }
 
 }  // namespace

@@ -162,8 +162,9 @@ bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error);
 bool WritePeImage(const PeImage& image, Bytes* out, std::string* error);
 
 Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name);
-// Replaces the data of an existing resource (in its language) or adds one.
-void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, const Bytes& data);
+// Replaces the data of an existing resource (in its language) or adds one
+// (in US English, the language of the setup program's own).
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data);
 
 // ---------------------------------------------------------------------------
 // The setup program's resources.

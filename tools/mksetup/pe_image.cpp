@@ -129,15 +129,24 @@ struct TreeReader {
 // languages, each sorted as the loader's binary search wants: named
 // entries by name first, then IDs upwards), the data entries, the names,
 // then the data, each aligned to 8 bytes.
-Bytes BuildResourceSection(std::vector<Resource> resources, uint32_t rva)
+Bytes BuildResourceSection(const std::vector<Resource>& all, uint32_t rva)
 {
-    std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
-        if (!(a.type == b.type))
-            return a.type < b.type;
-        if (!(a.name == b.name))
-            return a.name < b.name;
-        return a.language < b.language;
+    // Sorted by reference: the payload is not copied for it.
+    std::vector<const Resource*> sorted;
+    for (const Resource& r : all)
+        sorted.push_back(&r);
+    std::sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
+        if (!(a->type == b->type))
+            return a->type < b->type;
+        if (!(a->name == b->name))
+            return a->name < b->name;
+        return a->language < b->language;
     });
+    struct Sorted {
+        const std::vector<const Resource*>& items;
+        const Resource& operator[](size_t i) const { return *items[i]; }
+        size_t size() const { return items.size(); }
+    } resources{sorted};
     // Sizes of the directory area first, to know where the rest goes.
     struct Level {
         ResourceName label;
@@ -417,17 +426,17 @@ Resource* FindImageResource(PeImage* image, const ResourceName& type, const Reso
     return nullptr;
 }
 
-void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, const Bytes& data)
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data)
 {
     if (Resource* r = FindImageResource(image, type, name)) {
-        r->data = data;
+        r->data = std::move(data);
         return;
     }
     Resource r;
     r.type = type;
     r.name = name;
-    r.data = data;
-    image->resources.push_back(r);
+    r.data = std::move(data);
+    image->resources.push_back(std::move(r));
 }
 
 }  // namespace mksetup
