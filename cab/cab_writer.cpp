@@ -266,10 +266,8 @@ CabWriterResult WriteCabinet(const std::vector<CabWriterEntry>& entries, CabWrit
         cabinet->clear();
         return result;
     }
-    if (uint64_t(out.size()) > 0xFFFFFFFFull) {
-        cabinet->clear();
-        return CAB_WRITER_TOO_LARGE;
-    }
+    // At most 2 GiB of data, each block grown by 15 bytes at the most: the
+    // size always fits its 32-bit field.
     Set32(out.data() + 8, uint32_t(out.size()));
     return CAB_WRITER_OK;
 }
