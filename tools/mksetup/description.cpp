@@ -28,7 +28,7 @@ enum KeyKind {
     BITMAP_FILE,
 };
 
-struct KeySpec {
+struct KeyRule {
     const char* section;  // "Language": any of [English], [French] and [Dutch]
     const char* key;
     KeyKind kind;
@@ -43,7 +43,7 @@ struct KeySpec {
 const size_t kMacroLimit = 255;
 const size_t kTextLimit = 1023;
 
-const KeySpec kKeys[] = {
+const KeyRule kKeys[] = {
     {"Product", "AppName", NAME, 5003, true, kMacroLimit, {}},
     {"Product", "ProductName", NAME, 5004, true, kMacroLimit, {}},
     {"Product", "Version", NAME, 5006, true, kMacroLimit, {}},
@@ -152,10 +152,10 @@ bool IsLanguageSection(const std::string& section)
     return false;
 }
 
-const KeySpec* FindSpec(const std::string& section, const std::string& key)
+const KeyRule* FindRule(const std::string& section, const std::string& key)
 {
     std::string group = IsLanguageSection(section) ? "Language" : section;
-    for (const KeySpec& k : kKeys)
+    for (const KeyRule& k : kKeys)
         if (group == k.section && SameWord(key, k.key))
             return &k;
     return nullptr;
@@ -173,9 +173,9 @@ std::string SectionSpelling(const std::string& section)
 std::string KeyFix(const std::string& section, const std::string& key)
 {
     std::string group = IsLanguageSection(section) ? "Language" : section;
-    const KeySpec* best = nullptr;
+    const KeyRule* best = nullptr;
     size_t bestDistance = 4;
-    for (const KeySpec& k : kKeys) {
+    for (const KeyRule& k : kKeys) {
         if (group != k.section)
             continue;
         size_t d = EditDistance(key, k.key);
@@ -187,7 +187,7 @@ std::string KeyFix(const std::string& section, const std::string& key)
     if (best)
         return std::string("did you mean \"") + best->key + "\"?";
     // A key of another section, written there or misspelt.
-    for (const KeySpec& k : kKeys) {
+    for (const KeyRule& k : kKeys) {
         if (EditDistance(key, k.key) > 3)
             continue;
         std::string where = std::string(k.section) == "Language" ? "[English], [French] or [Dutch]"
@@ -217,8 +217,8 @@ std::string Where(const Origin& o)
 void Store(Description* d, const std::string& section, const std::string& keyText, const std::string& value,
            const Origin& origin, Problems* problems)
 {
-    const KeySpec* spec = FindSpec(section, keyText);
-    if (!spec) {
+    const KeyRule* rule = FindRule(section, keyText);
+    if (!rule) {
         problems->Add(origin, "unknown key \"" + keyText + "\" in [" + section + "]", KeyFix(section, keyText));
         return;
     }
@@ -226,14 +226,14 @@ void Store(Description* d, const std::string& section, const std::string& keyTex
     v.text = value;
     v.origin = origin;
     v.given = true;
-    if (std::string(spec->key) == "RemoveAlso") {
+    if (std::string(rule->key) == "RemoveAlso") {
         d->removeAlso.push_back(v);
         return;
     }
-    std::string name = section + "." + spec->key;
+    std::string name = section + "." + rule->key;
     auto earlier = d->values.find(name);
     if (earlier != d->values.end() && earlier->second.origin.file == origin.file) {
-        problems->Add(origin, std::string(spec->key) + " is written twice in [" + section + "] (first on line " +
+        problems->Add(origin, std::string(rule->key) + " is written twice in [" + section + "] (first on line " +
                                   std::to_string(earlier->second.origin.line) + ")",
                       "keep one of the two lines");
         return;
@@ -251,9 +251,9 @@ std::string Unquote(const std::string& value)
 
 std::string LanguageKey(Language language, const char* key) { return std::string(kLanguageSections[language]) + "." + key; }
 
-const KeySpec& Spec(const char* section, const char* key)
+const KeyRule& Rule(const char* section, const char* key)
 {
-    for (const KeySpec& k : kKeys)
+    for (const KeyRule& k : kKeys)
         if (std::string(section) == k.section && std::string(key) == k.key)
             return k;
     return kKeys[0];
@@ -262,17 +262,17 @@ const KeySpec& Spec(const char* section, const char* key)
 // The value of a key for a language (or of a key of another section): as
 // written, else the English one, else the default. given is false for a
 // default.
-Value Resolve(const Description& d, const KeySpec& spec, Language language)
+Value Resolve(const Description& d, const KeyRule& rule, Language language)
 {
-    bool byLanguage = std::string(spec.section) == "Language";
-    std::string name = byLanguage ? LanguageKey(language, spec.key) : std::string(spec.section) + "." + spec.key;
+    bool byLanguage = std::string(rule.section) == "Language";
+    std::string name = byLanguage ? LanguageKey(language, rule.key) : std::string(rule.section) + "." + rule.key;
     const Value* v = FindValue(d, name);
     if (v)
         return *v;
     Value fallback;
-    const char* text = spec.defaults[byLanguage ? language : ENGLISH];
+    const char* text = rule.defaults[byLanguage ? language : ENGLISH];
     if (!text && byLanguage)
-        text = spec.defaults[ENGLISH];
+        text = rule.defaults[ENGLISH];
     fallback.text = text ? text : "";
     fallback.origin.file = d.file;
     return fallback;
@@ -302,41 +302,41 @@ std::string MacroList(const char* const* list, size_t count)
     return out;
 }
 
-std::string Describe(const KeySpec& spec, Language language)
+std::string Describe(const KeyRule& rule, Language language)
 {
-    return std::string(spec.key) + (std::string(spec.section) == "Language" ? std::string(" of [") +
+    return std::string(rule.key) + (std::string(rule.section) == "Language" ? std::string(" of [") +
                                                                                  kLanguageSections[language] + "]"
                                                                            : std::string());
 }
 
-void CheckLength(const Value& v, const std::string& text, const KeySpec& spec, Language language,
+void CheckLength(const Value& v, const std::string& text, const KeyRule& rule, Language language,
                  Problems* problems)
 {
     size_t n = CharacterCount(text);
-    if (spec.limit && n > spec.limit)
-        problems->Add(v.origin, Describe(spec, language) + " is " + std::to_string(n) +
-                                    " characters long, the setup keeps " + std::to_string(spec.limit) + " at most",
-                      "shorten it by " + std::to_string(n - spec.limit) + " characters");
+    if (rule.limit && n > rule.limit)
+        problems->Add(v.origin, Describe(rule, language) + " is " + std::to_string(n) +
+                                    " characters long, the setup keeps " + std::to_string(rule.limit) + " at most",
+                      "shorten it by " + std::to_string(n - rule.limit) + " characters");
 }
 
 // A name that the setup puts into other texts through a macro.
-std::string CheckName(const Value& v, const KeySpec& spec, Language language, bool required, Problems* problems)
+std::string CheckName(const Value& v, const KeyRule& rule, Language language, bool required, Problems* problems)
 {
     if (required && Trim(v.text).empty()) {
-        problems->Add(v.origin, Describe(spec, language) + " is empty", "write the text after the equals sign");
+        problems->Add(v.origin, Describe(rule, language) + " is empty", "write the text after the equals sign");
         return v.text;
     }
     if (HasBraceOrControl(v.text)) {
-        problems->Add(v.origin, Describe(spec, language) + " holds a brace or a control character",
+        problems->Add(v.origin, Describe(rule, language) + " holds a brace or a control character",
                       "write it without { }: it is itself the value of a macro");
         return v.text;
     }
-    CheckLength(v, v.text, spec, language, problems);
+    CheckLength(v, v.text, rule, language, problems);
     return v.text;
 }
 
 // A text the setup shows without expanding it: mksetup puts the values in.
-std::string CheckShownText(const Value& v, const KeySpec& spec, Language language,
+std::string CheckShownText(const Value& v, const KeyRule& rule, Language language,
                            const std::map<std::string, std::string>& macros, Problems* problems)
 {
     std::string text;
@@ -351,16 +351,16 @@ std::string CheckShownText(const Value& v, const KeySpec& spec, Language languag
     text = ExpandKnownMacros(text, macros);
     std::vector<std::string> left = MacroNames(text);
     if (!left.empty())
-        problems->Add(v.origin, "{" + left[0] + "} in " + Describe(spec, language) + " would be shown as it is written",
+        problems->Add(v.origin, "{" + left[0] + "} in " + Describe(rule, language) + " would be shown as it is written",
                       "use only " + MacroList(kSetupMacros + 2, 6) + ", " + MacroList(kMakerMacros, 3) + " here");
     else
-        CheckLength(v, text, spec, language, problems);
+        CheckLength(v, text, rule, language, problems);
     return text;
 }
 
 // A text the setup expands when it uses it: only mksetup's own macros are
 // replaced, and every other must be one the setup knows.
-std::string CheckSetupText(const Value& v, const KeySpec& spec, Language language,
+std::string CheckSetupText(const Value& v, const KeyRule& rule, Language language,
                            const std::map<std::string, std::string>& macros, Problems* problems)
 {
     std::map<std::string, std::string> makerOnly;
@@ -369,12 +369,12 @@ std::string CheckSetupText(const Value& v, const KeySpec& spec, Language languag
     std::string text = ExpandKnownMacros(v.text, makerOnly);
     for (const std::string& name : MacroNames(text)) {
         if (!OneOf(name, kSetupMacros, sizeof kSetupMacros / sizeof *kSetupMacros)) {
-            problems->Add(v.origin, "{" + name + "} in " + Describe(spec, language) + " is not a macro the setup knows",
+            problems->Add(v.origin, "{" + name + "} in " + Describe(rule, language) + " is not a macro the setup knows",
                           "use " + MacroList(kSetupMacros, 12) + " or " + MacroList(kMakerMacros, 3));
             return text;
         }
     }
-    CheckLength(v, text, spec, language, problems);
+    CheckLength(v, text, rule, language, problems);
     return text;
 }
 
@@ -515,14 +515,14 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
 {
     Origin whole{d->file, 0};
     // Required keys first: without them nothing else can be worked out.
-    for (const KeySpec& spec : kKeys) {
-        if (!spec.required)
+    for (const KeyRule& rule : kKeys) {
+        if (!rule.required)
             continue;
-        bool byLanguage = std::string(spec.section) == "Language";
-        std::string section = byLanguage ? "English" : spec.section;
-        if (!FindValue(*d, section + "." + spec.key))
-            problems->Add(whole, std::string(spec.key) + " is missing from [" + section + "]",
-                          std::string("add a line \"") + spec.key + " = ...\" under [" + section + "]");
+        bool byLanguage = std::string(rule.section) == "Language";
+        std::string section = byLanguage ? "English" : rule.section;
+        if (!FindValue(*d, section + "." + rule.key))
+            problems->Add(whole, std::string(rule.key) + " is missing from [" + section + "]",
+                          std::string("add a line \"") + rule.key + " = ...\" under [" + section + "]");
     }
     if (problems->Any())
         return;
@@ -532,15 +532,15 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     const char* names[][2] = {{"AppName", "AppName"}, {"ProductName", "ProductName"}, {"Version", "Version"},
                               {"Publisher", "Publisher"}, {"WebAddress", "WebAddress"}, {"Program", "ExeName"}};
     for (auto& n : names) {
-        const KeySpec& spec = Spec("Product", n[0]);
-        common[n[1]] = CheckName(Resolve(*d, spec, ENGLISH), spec, ENGLISH, spec.required, problems);
+        const KeyRule& rule = Rule("Product", n[0]);
+        common[n[1]] = CheckName(Resolve(*d, rule, ENGLISH), rule, ENGLISH, rule.required, problems);
     }
     {
-        const KeySpec& spec = Spec("Product", "StartMenuFolder");
-        Value v = Resolve(*d, spec, ENGLISH);
+        const KeyRule& rule = Rule("Product", "StartMenuFolder");
+        Value v = Resolve(*d, rule, ENGLISH);
         if (!v.given)
             v.text = ExpandKnownMacros(v.text, common);
-        common["AppCorvane"] = CheckName(v, spec, ENGLISH, true, problems);
+        common["AppCorvane"] = CheckName(v, rule, ENGLISH, true, problems);
         if (v.text.find_first_of("\\/:*?\"<>|") != std::string::npos)
             problems->Add(v.origin, "StartMenuFolder is a folder name and cannot hold \\ / : * ? \" < > |",
                           "write one folder name");
@@ -566,8 +566,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     for (int l = 0; l < LANGUAGE_COUNT; ++l) {
         Language language = static_cast<Language>(l);
         d->macros[l] = common;
-        const KeySpec& edition = Spec("Language", "Edition");
-        const KeySpec& help = Spec("Language", "HelpFile");
+        const KeyRule& edition = Rule("Language", "Edition");
+        const KeyRule& help = Rule("Language", "HelpFile");
         d->macros[l]["Edition"] = CheckName(Resolve(*d, edition, language), edition, language, true,
                                             Inherits(*d, language, "Edition") ? &inheritedNames : problems);
         std::string helpName = CheckName(Resolve(*d, help, language), help, language, true,
@@ -577,9 +577,9 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     }
 
     // The folders and files.
-    const KeySpec& mainSpec = Spec("Files", "Main");
-    const KeySpec& archivistSpec = Spec("Files", "Archivist");
-    Value mainValue = Resolve(*d, mainSpec, ENGLISH);
+    const KeyRule& mainRule = Rule("Files", "Main");
+    const KeyRule& archivistRule = Rule("Files", "Archivist");
+    Value mainValue = Resolve(*d, mainRule, ENGLISH);
     d->main.path = ResolvePath(*d, mainValue);
     if (!IsFolder(d->main.path)) {
         problems->Add(mainValue.origin, "the folder " + d->main.path + " does not exist",
@@ -590,7 +590,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             problems->Add(mainValue.origin, "the folder " + d->main.path + " holds no files",
                           "put the product's files into it");
     }
-    Value archivistValue = Resolve(*d, archivistSpec, ENGLISH);
+    Value archivistValue = Resolve(*d, archivistRule, ENGLISH);
     if (archivistValue.given) {
         d->archivist.path = ResolvePath(*d, archivistValue);
         if (!IsFolder(d->archivist.path))
@@ -600,8 +600,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             ListProductFolder(&d->archivist, archivistValue.origin, problems);
     }
     for (const char* key : {"Uninstaller", "ComctlUpdate"}) {
-        const KeySpec& spec = Spec("Files", key);
-        Value v = Resolve(*d, spec, ENGLISH);
+        const KeyRule& rule = Rule("Files", key);
+        Value v = Resolve(*d, rule, ENGLISH);
         std::string path = v.given ? ResolvePath(*d, v) : JoinPath(stubFolder, v.text);
         if (!IsFile(path))
             problems->Add(v.origin, "the file " + path + " does not exist",
@@ -616,7 +616,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                                                d->main.path,
                           "put it there, or write the name of a program that is");
         for (int l = 0; l < LANGUAGE_COUNT; ++l) {
-            Value help = Resolve(*d, Spec("Language", "HelpFile"), static_cast<Language>(l));
+            Value help = Resolve(*d, Rule("Language", "HelpFile"), static_cast<Language>(l));
             if (!Inherits(*d, static_cast<Language>(l), "HelpFile") && !FindMainFile(*d, d->macros[l]["HelpName"]))
                 problems->Add(help.origin, "the help file " + help.text + " is not in the folder " + d->main.path,
                               "put it there, or name a file of that folder (sub-folders with \\)");
@@ -630,27 +630,27 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     // checked there once.
     StringTable& s = d->strings;
     Problems inherited;
-    for (const KeySpec& spec : kKeys) {
-        bool byLanguage = std::string(spec.section) == "Language";
+    for (const KeyRule& rule : kKeys) {
+        bool byLanguage = std::string(rule.section) == "Language";
         for (int l = 0; l < (byLanguage ? int(LANGUAGE_COUNT) : 1); ++l) {
             Language language = static_cast<Language>(l);
-            std::string key = spec.key;
-            int id = spec.stringId + 100 * l;
-            Value v = Resolve(*d, spec, language);
-            Problems* sink = byLanguage && Inherits(*d, language, spec.key) ? &inherited : problems;
-            switch (spec.kind) {
+            std::string key = rule.key;
+            int id = rule.stringId + 100 * l;
+            Value v = Resolve(*d, rule, language);
+            Problems* sink = byLanguage && Inherits(*d, language, rule.key) ? &inherited : problems;
+            switch (rule.kind) {
             case NAME:
-                if (spec.stringId)
+                if (rule.stringId)
                     s[id] = d->macros[l][MacroOfKey(key)];
                 break;
             case SHOWN_TEXT:
-                s[id] = CheckShownText(v, spec, language, d->macros[l], sink);
+                s[id] = CheckShownText(v, rule, language, d->macros[l], sink);
                 break;
             case SETUP_TEXT:
                 if (key == "DefaultFolder") {
                     if (!v.given)
                         v.text = ExpandKnownMacros(v.text, d->macros[l]);
-                    std::string folder = CheckSetupText(v, spec, language, d->macros[l], sink);
+                    std::string folder = CheckSetupText(v, rule, language, d->macros[l], sink);
                     bool full = (!folder.empty() && folder[0] == '{') || folder.compare(0, 2, "\\\\") == 0 ||
                                 (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\');
                     if (!full)
@@ -661,9 +661,9 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                 }
                 break;
             case LINK: {
-                std::string link = CheckSetupText(v, spec, language, d->macros[l], sink);
+                std::string link = CheckSetupText(v, rule, language, d->macros[l], sink);
                 if (link.size() < 4 || !SameWord(link.substr(link.size() - 4), ".lnk"))
-                    sink->Add(v.origin, Describe(spec, language) + " must name a link file ending in .lnk",
+                    sink->Add(v.origin, Describe(rule, language) + " must name a link file ending in .lnk",
                               "add .lnk to the name");
                 s[id] = link.empty() || link[0] == '\\' ? link : "\\" + link;
                 break;
@@ -688,12 +688,12 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                     std::string error;
                     if (!ReadWholeFile(ResolvePath(*d, v), &art))
                         sink->Add(v.origin, "the file " + ResolvePath(*d, v) + " cannot be read",
-                                  std::string("name an existing ") + (spec.kind == ICON_FILE ? ".ico" : ".bmp") +
+                                  std::string("name an existing ") + (rule.kind == ICON_FILE ? ".ico" : ".bmp") +
                                       " file, relative to the description");
-                    else if (!CheckArt(art, spec.stringId, &error))
+                    else if (!CheckArt(art, rule.stringId, &error))
                         sink->Add(v.origin, ResolvePath(*d, v) + " " + error, "save the picture as asked");
                     else
-                        d->art[spec.stringId] = art;
+                        d->art[rule.stringId] = art;
                     d->artFiles.push_back(ResolvePath(*d, v));
                 }
                 break;
@@ -708,10 +708,10 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
         problems->Add(d->removeAlso[kMostRemoveAlso].origin,
                       "more than " + std::to_string(kMostRemoveAlso) + " RemoveAlso lines",
                       "list at most " + std::to_string(kMostRemoveAlso) + " files (a folder's files go with it)");
-    const KeySpec& removeSpec = Spec("Uninstall", "RemoveAlso");
+    const KeyRule& removeRule = Rule("Uninstall", "RemoveAlso");
     for (size_t i = 0; i < kMostRemoveAlso; ++i)
         s[900 + int(i)] =
-            i < d->removeAlso.size() ? CheckSetupText(d->removeAlso[i], removeSpec, ENGLISH, common, problems) : "";
+            i < d->removeAlso.size() ? CheckSetupText(d->removeAlso[i], removeRule, ENGLISH, common, problems) : "";
 
     // The size figures, as the destination page and the progress use them.
     uint64_t extracted = d->main.bytes + d->archivist.bytes;
