@@ -165,9 +165,11 @@ bool CabDecoderDestroy(CabDecoder* decoder);
 // with or without an extension).
 bool CabEntryNameIsSafe(const char* name);
 
-// The data-block checksum: little-endian 32-bit words XORed together onto
-// seed, with a short tail taken most significant byte first.
-uint32_t CabChecksum(const uint8_t* p, uint32_t count, uint32_t seed);
+// The data-block checksum of the format: little-endian 32-bit words XORed
+// into seed, a short tail taken most significant byte first. A block's
+// checksum is that of its stored bytes, then of its two size fields with
+// the first result as seed. Shared by the decoder and the cabinet writer.
+uint32_t CabDataChecksum(const uint8_t* bytes, uint32_t count, uint32_t seed);
 
 // Results of CabCheckImage.
 enum CabCheckResult {

@@ -59,8 +59,8 @@ CabCheckResult CheckFolderBlocks(const uint8_t* image, uint32_t size, uint32_t s
             return CAB_CHECK_BAD_BLOCK;
         uint32_t expected = Get32(header);
         if (expected != 0) {
-            uint32_t sum = CabChecksum(data, stored, 0);
-            sum = CabChecksum(header + 4, dataHeaderSize - 4, sum);
+            uint32_t sum = CabDataChecksum(data, stored, 0);
+            sum = CabDataChecksum(header + 4, dataHeaderSize - 4, sum);
             if (sum != expected)
                 return CAB_CHECK_BAD_CHECKSUM;
         }
@@ -72,7 +72,7 @@ CabCheckResult CheckFolderBlocks(const uint8_t* image, uint32_t size, uint32_t s
 
 } // namespace
 
-uint32_t CabChecksum(const uint8_t* p, uint32_t count, uint32_t seed)
+uint32_t CabDataChecksum(const uint8_t* p, uint32_t count, uint32_t seed)
 {
     uint32_t sum = seed;
     for (; count >= 4; count -= 4, p += 4)

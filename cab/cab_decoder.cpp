@@ -441,8 +441,8 @@ bool ReadDataBlock(CabDecoder* d, uint32_t k)
     if (!ReadExact(d, d->dataHandle, d->input + k, stored)) return Fail(d, CAB_ERR_CORRUPT_CABINET);
     uint32_t expected = Get32(d->dataHeader);
     if (expected != 0) {
-        uint32_t sum = CabChecksum(d->input + k, stored, 0);
-        sum = CabChecksum(d->dataHeader + 4, uint32_t(d->dataHeaderSize - 4), sum);
+        uint32_t sum = CabDataChecksum(d->input + k, stored, 0);
+        sum = CabDataChecksum(d->dataHeader + 4, uint32_t(d->dataHeaderSize - 4), sum);
         if (sum != expected) return Fail(d, CAB_ERR_CORRUPT_CABINET);
     }
     d->storedLength = k + stored;

@@ -37,5 +37,11 @@ ContainerResult DecodeContainer(const void* data, uint32_t size, unsigned char**
 // Writes the 8-byte header of a container for length uncompressed bytes.
 void WriteContainerHeader(unsigned char header[CONTAINER_HEADER_SIZE], uint32_t length);
 
+// Packs size bytes into a container (zlib's default level, whose stream
+// header is 0x78 0x9C). Returns a malloc'd container of *containerSize
+// bytes, or null when there is not enough memory. For the maker's tools
+// only (container_encoder.cpp): the setup program never packs.
+unsigned char* EncodeContainer(const void* data, uint32_t size, uint32_t* containerSize);
+
 // A short English explanation of a result, for the maker's tools.
 const char* ContainerResultText(ContainerResult result);

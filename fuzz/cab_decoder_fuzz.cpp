@@ -149,6 +149,9 @@ int Decrypt(CabDecryptRequest* r)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The whole-image check reads the same untrusted bytes before the
+    // setup's first page; it must never read outside them either.
+    CabCheckImage(data, uint32_t(size));
     gCabinetCount = 0;
     const uint8_t* start = data;
     const uint8_t* end = data + size;

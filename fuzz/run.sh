@@ -13,7 +13,8 @@ root="$(dirname "$here")"
 out="$root/build/fuzz"
 mkdir -p "$out/corpus-$target" "$out/artifacts"
 clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$root" "$here/${target}_fuzz.cpp" "$root/cab/cab_decoder.cpp" "$root/cab/mszip.cpp" \
+    -I"$root" "$here/${target}_fuzz.cpp" "$root/cab/cab_decoder.cpp" "$root/cab/cab_check.cpp" \
+    "$root/cab/entry_names.cpp" "$root/cab/mszip.cpp" \
     -lz -o "$out/$target"
 exec "$out/$target" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=1024 \
     -artifact_prefix="$out/artifacts/$target-" "$@" "$out/corpus-$target" "$here/corpus/$target"

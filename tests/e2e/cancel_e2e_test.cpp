@@ -22,9 +22,13 @@ using namespace e2e;
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
-const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
-const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
+// The large product of the tests: Tessera Atlas, whose program is a
+// stand-in that starts, notes its command line and ends.
+const char kProduct[] = "Tessera Atlas";
+const char kProductKey[] = "SOFTWARE\\Corvane\\Tessera Atlas";
+const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Atlas.exe";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera Atlas";
+const char kGroup[] = "\\Tessera Maps";
 
 std::vector<std::string> StagedFiles()
 {
@@ -73,7 +77,7 @@ protected:
             DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
         char programs[MAX_PATH] = "";
         SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
-        RemoveTree(std::string(programs) + "\\Corvane");
+        RemoveTree(std::string(programs) + kGroup);
         RemoveTree(root_);
     }
 
@@ -121,7 +125,7 @@ protected:
     {
         char programs[MAX_PATH] = "";
         SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
-        return Snapshot({target_, std::string(programs) + "\\Corvane"}, {kProductKey, kAppPathKey, kUninstallKey});
+        return Snapshot({target_, std::string(programs) + kGroup}, {kProductKey, kAppPathKey, kUninstallKey});
     }
 
     // True once a file has been moved aside in folder by a running run.
@@ -185,9 +189,8 @@ TEST_F(CancelE2e, RepairCancelledHalfwayGivesBackTheInstallation)
     repair.Wait(120000);
     EXPECT_EQ("", Differences(before, Now()));
 
-    Process product(target_ + "GlyphForge.exe", "");
-    EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, 20000));
-    CloseLaunchedWindows();
+    Process product(target_ + "Atlas.exe", "");
+    EXPECT_EQ(0, product.Wait(20000)) << "the product does not start";
     Process uninstall(target_ + "UnInstall.exe", "/S");
     EXPECT_EQ(0, uninstall.Wait(120000));
     EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, 20000));
@@ -203,7 +206,7 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
     State before = Now();
     char programs[MAX_PATH] = "";
     SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
-    std::string group = std::string(programs) + "\\Corvane";
+    std::string group = std::string(programs) + kGroup;
     struct Moment {
         const char* name;
         std::function<bool()> reached;
@@ -246,7 +249,7 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
         ASSERT_NE(nullptr, confirm);
         Click(confirm, 2);
         EXPECT_NE(-1, next.Wait(30000));
-        EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
+        EXPECT_FALSE(Exists(JournalFile(kProduct)));
     }
 }
 

@@ -205,7 +205,7 @@ void CloseLaunchedWindows()
     }
 }
 
-HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error)
+HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std::string* licenceText)
 {
     HWND welcome = WaitForDialog(processId, 1010, "", pageWait);
     if (!welcome)
@@ -218,6 +218,8 @@ HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error)
         return *error = "no licence page", nullptr;
     if (ItemEnabled(licence, IDOK))
         return *error = "Next enabled before the licence was accepted", nullptr;
+    if (licenceText)
+        *licenceText = ItemText(licence, 1011);
     Toggle(licence, 1012);
     if (!WaitUntil([&] { return ItemEnabled(licence, IDOK); }, 5000))
         return *error = "Next stays disabled after accepting", nullptr;
@@ -236,10 +238,10 @@ HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error)
     return destination;
 }
 
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait)
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait, std::string* licenceText)
 {
     std::string error;
-    HWND destination = WalkToDestination(processId, pageWait, &error);
+    HWND destination = WalkToDestination(processId, pageWait, &error, licenceText);
     if (!destination)
         return error;
     if (!SetItemText(destination, 1014, folder))

@@ -53,11 +53,12 @@ HWND FindTopLevel(const std::string& titlePart);
 
 // Walks welcome, licence (accepted) and information; the destination page,
 // or null when a page did not come or go (what went wrong in *error).
-HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error);
+HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std::string* licenceText = nullptr);
 // Walks welcome, licence (accepted), information and destination (folder
 // typed in), ending with Next on the destination page. Empty on success,
-// else what went wrong.
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000);
+// else what went wrong. The licence page's text goes to licenceText.
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000,
+                          std::string* licenceText = nullptr);
 // A visible dialog owned by owner (a message box or the exit
 // confirmation); null on time-out.
 HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds);

@@ -2,7 +2,9 @@
 // driven through its wizard from outside: a full install of the demo, a
 // repair run, copy errors answered with Retry, Ignore and Abort, a
 // reinstall that fails and gives back the installation it ran over, the
-// destination folder's full form, and a damaged setup program.
+// destination folder's full form, a damaged setup program, and a second
+// product made by mksetup from a description of its own, installed and
+// removed whole.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -14,8 +16,8 @@
 
 #include "tests/e2e/driver.h"
 
-#ifndef SETUP_EXE
-#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR and DEMO_MAIN_CAB come from the build
+#if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE)
+#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR, DEMO_MAIN_CAB, LARGE_SETUP_EXE and LARGE_MAIN_DIR come from the build
 #endif
 
 using namespace e2e;
@@ -69,7 +71,10 @@ class InstallE2e : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setup_ = FromUnixPath(SETUP_EXE);
+        // The signing test runs the same scenarios on a signed copy.
+        char signedSetup[MAX_PATH] = "";
+        GetEnvironmentVariableA("E2E_SETUP_EXE", signedSetup, sizeof signedSetup);
+        setup_ = FromUnixPath(signedSetup[0] ? signedSetup : SETUP_EXE);
         demoMain_ = FromUnixPath(DEMO_MAIN_DIR);
         demoArchivist_ = FromUnixPath(DEMO_ARCHIVIST_DIR);
         root_ = TempFolder("e2e install");
@@ -531,6 +536,61 @@ TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
     EXPECT_EQ(before, ListFiles("S:\\"));
     EXPECT_FALSE(FolderExists("S:\\GlyphForge"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+}
+
+// Tessera Atlas, described from scratch by tests/e2e/make_large_product.py:
+// its own names, English only, a licence in plain text, sub-folders and
+// 100 MB of files. Installed byte for byte, then removed whole through its
+// uninstall entry.
+TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
+{
+    const std::string product = "SOFTWARE\\Corvane\\Tessera Atlas";
+    const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera Atlas";
+    const std::string appPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Atlas.exe";
+    const std::string group = SpecialFolder(CSIDL_PROGRAMS) + "\\Tessera Maps";
+    const std::string target = root_ + "\\Tessera Atlas";
+    const std::string main = FromUnixPath(LARGE_MAIN_DIR);
+    for (const std::string& key : {product, entry, appPath})
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+
+    Process setup(FromUnixPath(LARGE_SETUP_EXE), "");
+    ASSERT_TRUE(setup.Started());
+    std::string licence;
+    ASSERT_EQ("", e2e::WalkToInstall(setup.Id(), target, kPageWait, &licence));
+    EXPECT_NE(std::string::npos, licence.find("TESSERA ATLAS LICENCE")) << licence;
+    EXPECT_NE(std::string::npos, licence.find("for tests only")) << licence;
+    HWND finish = WaitForFinish(setup);
+    ASSERT_NE(nullptr, finish) << "finish page";
+    EXPECT_EQ("Tessera Atlas Installation - Installation Successfully Completed", Text(finish));
+    Click(finish, IDOK);
+    EXPECT_EQ(0, setup.Wait(30000));
+
+    std::vector<std::string> expected = ListFiles(main);
+    expected.push_back("UnInstall.exe");
+    expected.push_back("UnInstall.ini");
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(expected, ListFiles(target));
+    for (const std::string& f : ListFiles(main))
+        ASSERT_EQ(ReadFile(main + "\\" + f), ReadFile(target + "\\" + f)) << f;
+    std::string value;
+    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, entry, "DisplayName", value));
+    EXPECT_EQ("Tessera Atlas", value);
+    EXPECT_TRUE(Exists(group + "\\Uninstall Tessera Atlas.lnk"));
+
+    std::string command;
+    ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, entry, "UninstallString", command));
+    std::string uninstaller = target + "\\UnInstall.exe";
+    ASSERT_EQ(0u, command.find("\"" + uninstaller + "\" "));
+    Process uninstall(uninstaller, command.substr(uninstaller.size() + 3) + " /S");
+    ASSERT_TRUE(uninstall.Started());
+    EXPECT_EQ(0, uninstall.Wait(120000));
+    // The uninstaller's copy removes it and the emptied folder a moment later.
+    for (int i = 0; i < 300 && FolderExists(target); ++i)
+        Sleep(100);
+    EXPECT_FALSE(FolderExists(target));
+    EXPECT_FALSE(FolderExists(group));
+    for (const std::string& key : {product, entry, appPath})
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
 }
 
 } // namespace

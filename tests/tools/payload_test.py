@@ -1,10 +1,15 @@
 #!/usr/bin/env python3
-"""Tests of the packaging script resources/payload/make_payload.py on a
-made-up product: the cabinets keep sub-folders as backslash names and hold
-every byte, the containers hold the programs, payload.rc names the four
-resources, the size figures add up, and unusable folders are refused.
+"""Tests of the packaging tool mksetup on a made-up product: the cabinets
+keep sub-folders as backslash names and hold every byte (decoded here with
+Python's zlib, every block's checksum checked), the containers hold the
+programs, the setup program carries them and the description's strings
+(with the size figures and the fallback to English), the output does not
+depend on the run or on a signature of the stub, it compresses at least as
+well as gcab, every broken description in a table gets its one line and
+exit code 2 with nothing written, and the Windows build of mksetup, run
+under Wine, writes the same setup program byte for byte.
 
-Usage: payload_test.py MAKE_PAYLOAD_PY HOST_CVZB
+Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
 import os
 import shutil
@@ -14,8 +19,46 @@ import sys
 import tempfile
 import zlib
 
-SCRIPT, CVZB = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "engine"))
+from check_setup_resources import resources  # noqa: E402
+
+MKSETUP, STUB = sys.argv[1], sys.argv[2]
+WINDOWS = sys.argv[3:6] if len(sys.argv) >= 6 else None
 failures = []
+
+DESCRIPTION = """\
+; A made-up product, English only.
+[Product]
+AppName = Tool
+ProductName = Maker Tool
+Version = 3.1
+Publisher = Maker
+Program = Tool.exe
+
+[Files]
+Main = main
+Archivist = arch
+Uninstaller = UnInstall.exe
+ComctlUpdate = 40comupd.exe
+
+[Uninstall]
+RemoveAlso = {TargetDir}Tool.ini
+
+[English]
+Edition = Basic Edition
+HelpFile = Data\\Help.hlp
+Licence = licence.txt
+Information = info.rtf
+"""
+
+PRODUCT = {
+    "Tool.exe": b"MZ" + bytes(5000),
+    "Data/Help.hlp": b"help" * 100,
+    "Data/Deep/Nested/table.bin": bytes(range(256)) * 400,
+    "Data/empty.txt": b"",
+    "Data/text.txt": b"the setup installs the product into its folder\r\n" * 3000,
+}
+SHARED = {"Shared.dat": b"shared" * 50}
 
 
 def check(condition, what):
@@ -23,100 +66,231 @@ def check(condition, what):
         failures.append(what)
 
 
-def cabinet_entries(path):
-    """(name, size) of every CFFILE record, read from the cabinet header."""
-    with open(path, "rb") as f:
-        cab = f.read()
-    if cab[:4] != b"MSCF":
-        return []
-    at = struct.unpack_from("<I", cab, 16)[0]
-    count = struct.unpack_from("<H", cab, 28)[0]
-    entries = []
-    for _ in range(count):
-        size = struct.unpack_from("<I", cab, at)[0]
-        end = cab.index(b"\0", at + 16)
-        entries.append((cab[at + 16:end].decode("ascii"), size))
-        at = end + 1
-    return entries
-
-
 def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     with open(path, "wb") as f:
-        f.write(data)
+        f.write(data if isinstance(data, bytes) else data.encode())
 
 
-def run(work, main, archivist, uninstaller, update):
-    return subprocess.run([sys.executable, SCRIPT, "--main", main, "--archivist", archivist,
-                           "--uninstaller", uninstaller, "--comctl-update", update, "--cvzb", CVZB,
-                           "--out", os.path.join(work, "out"), "--generated", os.path.join(work, "gen")],
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def checksum(data, seed=0):
+    """The cabinet format's data checksum."""
+    whole = len(data) // 4 * 4
+    for (word,) in struct.iter_unpack("<I", data[:whole]):
+        seed ^= word
+    tail = data[whole:]
+    if tail:
+        seed ^= int.from_bytes(tail, "big")
+    return seed
+
+
+def decode_cabinet(cab):
+    """{name: bytes} of a single-folder MSZIP cabinet."""
+    assert cab[:4] == b"MSCF" and struct.unpack_from("<I", cab, 8)[0] == len(cab)
+    first_file, = struct.unpack_from("<I", cab, 16)
+    count, = struct.unpack_from("<H", cab, 28)
+    block_at, blocks, method = struct.unpack_from("<IHH", cab, 36)
+    assert method == 1, "MSZIP folder"
+    stream, history = b"", b""
+    at = block_at
+    for _ in range(blocks):
+        stored_sum, stored, size = struct.unpack_from("<IHH", cab, at)
+        data = cab[at + 8:at + 8 + stored]
+        assert stored_sum == checksum(cab[at + 4:at + 8], checksum(data)), "block checksum"
+        assert data[:2] == b"CK" and stored <= 32780
+        inflater = zlib.decompressobj(-15, zdict=history) if history else zlib.decompressobj(-15)
+        block = inflater.decompress(data[2:]) + inflater.flush()
+        assert len(block) == size, "block size"
+        stream += block
+        history = block
+        at += 8 + stored
+    files = {}
+    at = first_file
+    for _ in range(count):
+        size, offset = struct.unpack_from("<II", cab, at)
+        end = cab.index(b"\0", at + 16)
+        files[cab[at + 16:end].decode("ascii")] = stream[offset:offset + size]
+        at = end + 1
+    return files
+
+
+def string(found, number):
+    block = found.get((6, number // 16 + 1), b"")
+    at = 0
+    for i in range(16):
+        length, = struct.unpack_from("<H", block, at)
+        if i == number % 16:
+            return block[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+        at += 2 + 2 * length
+    return ""
+
+
+def mksetup(work, *args, description="product.ini"):
+    return subprocess.run([MKSETUP, os.path.join(work, description), "--stub", STUB, *args],
                           capture_output=True, text=True)
+
+
+def lay_out(work, description=DESCRIPTION):
+    for name, data in PRODUCT.items():
+        write(os.path.join(work, "main", name), data)
+    for name, data in SHARED.items():
+        write(os.path.join(work, "arch", name), data)
+    write(os.path.join(work, "UnInstall.exe"), b"MZ uninstaller" * 30)
+    write(os.path.join(work, "40comupd.exe"), b"MZ update" * 30)
+    write(os.path.join(work, "licence.txt"), "LICENCE {braces} \\ and caf\u00e9\nsecond line\n")
+    write(os.path.join(work, "info.rtf"), "{\\rtf1 Information}")
+    write(os.path.join(work, "product.ini"), description)
+
+
+def test_made_up_product(work):
+    lay_out(work)
+    out = os.path.join(work, "out")
+    r = mksetup(work, "-o", os.path.join(out, "setup.exe"), "--payload-dir", os.path.join(out, "payload"))
+    check(r.returncode == 0, f"packing a product: exit {r.returncode} {r.stderr}")
+    if r.returncode != 0:
+        return
+    setup = read(os.path.join(out, "setup.exe"))
+    found = resources(setup)
+    main = decode_cabinet(read(os.path.join(out, "payload", "MAIN.cab")))
+    check(main == {name.replace("/", "\\"): data for name, data in PRODUCT.items()}, f"MAIN holds {sorted(main)}")
+    check(decode_cabinet(read(os.path.join(out, "payload", "ARCHIVIST.cab"))) == SHARED, "ARCHIVIST content")
+    for name, kind, source in (("MAIN", "CAB", "MAIN.cab"), ("ARCHIVIST", "CAB", "ARCHIVIST.cab"),
+                               ("UNINSTALL", "CVZB", "UNINSTALL.cvzb"), ("40COMUPD", "CVZB", "40COMUPD.cvzb")):
+        check(found.get((kind, name)) == read(os.path.join(out, "payload", source)), f"resource {name}")
+    for name, program in (("UNINSTALL", "UnInstall.exe"), ("40COMUPD", "40comupd.exe")):
+        data = found.get(("CVZB", name), b"")
+        check(data[:4] == b"CVZB" and data[8:10] == b"\x78\x9c", f"{name}: container header")
+        check(zlib.decompress(data[8:]) == read(os.path.join(work, program)), f"{name}: container content")
+
+    extracted = sum(map(len, PRODUCT.values())) + sum(map(len, SHARED.values()))
+    installed = extracted + len(read(os.path.join(work, "UnInstall.exe")))
+    expected = {5001: str(extracted), 5000: str(-(-installed * 105 // 100) + 65536), 5003: "Tool",
+                5004: "Maker Tool", 5005: "Tool.exe", 5006: "3.1", 5007: "Maker", 7004: "Maker",
+                5002: "{ProgramFilesDir}\\Maker\\Tool\\", 1: "Tool Setup", 900: "{TargetDir}Tool.ini", 901: "",
+                8010: "Data\\Help.hlp", 8102: "Basic Edition", 8202: "Basic Edition",
+                8107: "\\{AppCorvane}\\Aide de {AppName}.lnk", 8209: "Kies de map waarin Tool wordt ge\u00efnstalleerd:"}
+    for number, text in expected.items():
+        check(string(found, number) == text, f"string {number}: {string(found, number)!r} != {text!r}")
+    licence = found.get(("RTF", "AGREEMENT"), b"")
+    check(licence.startswith(b"{\\rtf1") and b"LICENCE \\{braces\\} \\\\ and caf\\'e9\\par" in licence,
+          f"plain-text licence as RTF: {licence[:200]!r}")
+    check(found.get(("RTF", "AGREEMENT_FR")) == licence and found.get(("RTF", "INFORMATION_DU")) == b"{\\rtf1 Information}",
+          "French and Dutch texts fall back to English")
+    welcome = found.get((5, 108), b"").decode("utf-16-le", "replace")
+    check("Thank you for choosing Maker!" in welcome and "Maker Tool (Basic Edition)" in welcome,
+          "the welcome page names the product")
+
+    # The same inputs give the same bytes; a signed stub gives them too.
+    r = mksetup(work, "-o", os.path.join(out, "again.exe"))
+    check(r.returncode == 0 and read(os.path.join(out, "again.exe")) == setup, "a second run differs")
+    if shutil.which("osslsigncode") and shutil.which("openssl"):
+        key, cert, signed = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "signed-stub.exe"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                        "-days", "2", "-subj", "/CN=Throwaway"], capture_output=True, check=True)
+        subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", STUB, "-out", signed],
+                       capture_output=True, check=True)
+        r = subprocess.run([MKSETUP, os.path.join(work, "product.ini"), "--stub", signed, "-o",
+                            os.path.join(out, "from-signed.exe")], capture_output=True, text=True)
+        check(r.returncode == 0 and read(os.path.join(out, "from-signed.exe")) == setup,
+              f"a signed stub: {r.returncode} {r.stdout} {r.stderr}")
+
+    # gcab, the oracle: no larger cabinets than it makes of the same files.
+    if shutil.which("gcab"):
+        names = sorted(PRODUCT)
+        subprocess.run(["gcab", "-c", "-z", os.path.join(out, "gcab.cab"), *names], cwd=os.path.join(work, "main"),
+                       check=True)
+        ours, theirs = len(read(os.path.join(out, "payload", "MAIN.cab"))), len(read(os.path.join(out, "gcab.cab")))
+        check(ours <= theirs, f"MAIN.cab {ours} bytes, gcab {theirs}")
+
+    if WINDOWS:
+        windows_mksetup, wine_run, prefix = WINDOWS
+        r = subprocess.run([wine_run, prefix, windows_mksetup, "Z:" + os.path.join(work, "product.ini"), "--stub",
+                            "Z:" + STUB, "-o", "Z:" + os.path.join(out, "windows.exe")], capture_output=True, text=True)
+        check(r.returncode == 0, f"Windows mksetup: exit {r.returncode} {r.stdout}")
+        check(os.path.exists(os.path.join(out, "windows.exe")) and read(os.path.join(out, "windows.exe")) == setup,
+              "the Windows build writes another setup program")
+
+
+def edit(key, value, section="English"):
+    """The base description with one key's value replaced, or the key
+    added to the section (made at the end when missing); None comments the
+    key out."""
+    lines = DESCRIPTION.splitlines()
+    for i, line in enumerate(lines):
+        if line.split("=")[0].strip() == key:
+            lines[i] = f"{key} = {value}" if value is not None else ";"
+            return "\n".join(lines) + "\n"
+    if f"[{section}]" not in lines:
+        lines.append(f"[{section}]")
+    lines.insert(lines.index(f"[{section}]") + 1, f"{key} = {value}")
+    return "\n".join(lines) + "\n"
+
+
+def line_of(description, text):
+    return description.splitlines().index(text) + 1
+
+
+# name: (description, extra file to lay out, words of the message, line)
+BROKEN = {
+    "missing folder": (edit("Main", "absent"), None, "does not exist", "Main = absent"),
+    "non-ASCII file name": (DESCRIPTION, "main/Caf\u00e9.txt", "is not a plain ASCII name", "Main = main"),
+    "name over 255 characters": (DESCRIPTION, "main/" + "d" * 200 + "/" + "f" * 60, "characters long",
+                                 "Main = main"),
+    "program not in the main folder": (edit("Program", "Missing.exe"), None, "is not at the top of the folder",
+                                       "Program = Missing.exe"),
+    "unknown key": (edit("Verison", "3", "Product"), None, "did you mean \"Version\"", "Verison = 3"),
+    "unknown section": (DESCRIPTION.replace("[Files]", "[Fils]"), None, "did you mean [Files]", "[Fils]"),
+    "missing key": (edit("Publisher", None), None, "Publisher is missing from [Product]", None),
+    "text over the setup's limits": (edit("Edition", "E" * 300), None, "the setup keeps 255",
+                                     "Edition = " + "E" * 300),
+    "name too long for the page titles": (edit("AppName", "A" * 100), None, "the setup keeps 127",
+                                          "AppName = " + "A" * 100),
+    "macro the setup does not know": (edit("HelpLink", "\\{Foo}\\Help.lnk"), None, "{Foo}",
+                                      "HelpLink = \\{Foo}\\Help.lnk"),
+    "macro in a text shown as written": (edit("HeaderTitle", "{TargetDir}"), None, "shown as it is written",
+                                         "HeaderTitle = {TargetDir}"),
+    "relative default folder": (edit("DefaultFolder", "Maker\\Tool", "Product"), None, "must be a full path",
+                                "DefaultFolder = Maker\\Tool"),
+    "link without .lnk": (edit("UninstallLink", "Remove"), None, "ending in .lnk", "UninstallLink = Remove"),
+    "help file not in the main folder": (edit("HelpFile", "Help.chm"), None, "is not in the folder",
+                                         "HelpFile = Help.chm"),
+    "missing licence": (edit("Licence", "absent.txt"), None, "does not exist", "Licence = absent.txt"),
+    "not a key = value line": (DESCRIPTION.replace("[Uninstall]", "[Uninstall]\nRemoveAlso"), None,
+                               "is not a \"key = value\" line", "RemoveAlso"),
+    "too little space asked for": (edit("RequiredSpace", "10", "Product"), None, "asks for less than",
+                                   "RequiredSpace = 10"),
+    "footer of the wrong size": (edit("Footer", "footer.bmp", "Art"), "footer.bmp", "the page needs 136 x 30",
+                                 "Footer = footer.bmp"),
+}
+
+
+def test_broken_descriptions(root):
+    for name, (description, extra, words, line) in BROKEN.items():
+        work = os.path.join(root, name.replace(" ", "_").replace("'", ""))
+        lay_out(work, description)
+        if extra:
+            write(os.path.join(work, extra), b"BM" + bytes(12) + struct.pack("<IiiHH", 40, 100, 20, 1, 8) + bytes(24)
+                  if extra.endswith(".bmp") else b"x")
+        out = os.path.join(work, "out")
+        for args in (["--check"], ["-o", os.path.join(out, "setup.exe"), "--payload-dir", os.path.join(out, "p")]):
+            r = mksetup(work, *args)
+            lines = r.stderr.splitlines()
+            where = os.path.join(work, "product.ini") + (f":{line_of(description, line)}:" if line else ":")
+            check(r.returncode == 2, f"{name}: exit {r.returncode}")
+            check(len(lines) == 1 and lines[0].startswith(where) and words in lines[0] and "; fix: " in lines[0],
+                  f"{name}: {r.stderr!r}")
+            check(not os.path.exists(out), f"{name}: something was written")
 
 
 def main():
     work = tempfile.mkdtemp(prefix="payload_test_")
     try:
-        product = {
-            "Tool.exe": b"MZ" + bytes(5000),
-            "Help.hlp": b"help" * 100,
-            "Data/Deep/Nested/table.bin": bytes(range(256)) * 400,
-            "Data/empty.txt": b"",
-        }
-        shared = {"Shared.dat": b"shared" * 50}
-        for name, data in product.items():
-            write(os.path.join(work, "main", name), data)
-        for name, data in shared.items():
-            write(os.path.join(work, "arch", name), data)
-        write(os.path.join(work, "UnInstall.exe"), b"MZ uninstaller" * 30)
-        write(os.path.join(work, "40comupd.exe"), b"MZ update" * 30)
-
-        r = run(work, os.path.join(work, "main"), os.path.join(work, "arch"),
-                os.path.join(work, "UnInstall.exe"), os.path.join(work, "40comupd.exe"))
-        check(r.returncode == 0, f"packing a product: exit {r.returncode} {r.stderr}")
-        out = os.path.join(work, "out")
-        listed = dict(cabinet_entries(os.path.join(out, "MAIN.cab")))
-        expected = {name.replace("/", "\\"): len(data) for name, data in product.items()}
-        check(listed == expected, f"MAIN entries {listed} != {expected}")
-        check(dict(cabinet_entries(os.path.join(out, "ARCHIVIST.cab"))) == {"Shared.dat": 300}, "ARCHIVIST entries")
-        for name, source in (("UNINSTALL", "UnInstall.exe"), ("40COMUPD", "40comupd.exe")):
-            with open(os.path.join(out, name + ".cvzb"), "rb") as f:
-                data = f.read()
-            with open(os.path.join(work, source), "rb") as f:
-                original = f.read()
-            check(data[:4] == b"CVZB" and data[8:10] == b"\x78\x9c", f"{name}: container header")
-            check(zlib.decompress(data[8:]) == original, f"{name}: container content")
-
-        with open(os.path.join(work, "gen", "payload.rc")) as f:
-            rc = f.read()
-        for line in ("MAIN CAB", "ARCHIVIST CAB", "UNINSTALL CVZB", '"40COMUPD" CVZB'):
-            check(line in rc, f"payload.rc lacks {line}")
-        with open(os.path.join(work, "gen", "payload_sizes.h")) as f:
-            sizes = dict(l.split()[1:3] for l in f if l.startswith("#define"))
-        extracted = sum(map(len, product.values())) + sum(map(len, shared.values()))
-        check(sizes.get("PAYLOAD_PROGRESS_EXTRA") == f'"{extracted}"', f"progress extra {sizes}")
-        check(int(sizes.get("PAYLOAD_REQUIRED_SPACE", '"0"').strip('"')) > extracted + 420, f"required space {sizes}")
-
-        # Unchanged inputs leave the generated files untouched, so the
-        # string table is not rebuilt for nothing.
-        stamp = os.path.getmtime(os.path.join(work, "gen", "payload_sizes.h"))
-        os.utime(os.path.join(work, "gen", "payload_sizes.h"), (stamp - 100, stamp - 100))
-        run(work, os.path.join(work, "main"), os.path.join(work, "arch"),
-            os.path.join(work, "UnInstall.exe"), os.path.join(work, "40comupd.exe"))
-        check(os.path.getmtime(os.path.join(work, "gen", "payload_sizes.h")) == stamp - 100, "sizes rewritten")
-
-        # Inputs that cannot make a payload are refused with a message.
-        os.makedirs(os.path.join(work, "empty"))
-        write(os.path.join(work, "odd", "Caf\u00e9.txt"), b"x")
-        refused = {
-            "missing folder": (os.path.join(work, "absent"), os.path.join(work, "arch"), "UnInstall.exe"),
-            "empty folder": (os.path.join(work, "empty"), os.path.join(work, "arch"), "UnInstall.exe"),
-            "non-ASCII name": (os.path.join(work, "odd"), os.path.join(work, "arch"), "UnInstall.exe"),
-            "missing program": (os.path.join(work, "main"), os.path.join(work, "arch"), "absent.exe"),
-        }
-        for name, (main_dir, arch_dir, program) in refused.items():
-            r = run(work, main_dir, arch_dir, os.path.join(work, program), os.path.join(work, "40comupd.exe"))
-            check(r.returncode != 0, f"{name}: accepted")
-            check("make_payload:" in r.stderr, f"{name}: no message ({r.stderr.strip()})")
+        test_made_up_product(os.path.join(work, "product"))
+        test_broken_descriptions(os.path.join(work, "broken"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:

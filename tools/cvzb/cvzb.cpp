@@ -11,7 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
 #include "engine/container_format.h"
 
@@ -112,25 +111,15 @@ int Pack(const char* input, const char* output)
     uint32_t size = 0;
     if (!ReadWholeFile(input, &data, &size))
         return EXIT_BAD_INPUT;
-    uLongf streamSize = compressBound(size);
-    unsigned char* stream = static_cast<unsigned char*>(malloc(streamSize + CONTAINER_HEADER_SIZE));
-    if (!stream) {
-        fprintf(stderr, "cvzb: not enough memory to pack %s\n", input);
-        free(data);
-        return EXIT_BAD_INPUT;
-    }
-    // The default level gives the stream header 0x78 0x9C that the setup
-    // program's containers have always carried.
-    int z = compress2(stream + CONTAINER_HEADER_SIZE, &streamSize, data, size, Z_DEFAULT_COMPRESSION);
+    uint32_t containerSize = 0;
+    unsigned char* container = EncodeContainer(data, size, &containerSize);
     free(data);
-    if (z != Z_OK) {
-        fprintf(stderr, "cvzb: zlib could not compress %s (error %d)\n", input, z);
-        free(stream);
+    if (!container) {
+        fprintf(stderr, "cvzb: not enough memory to pack %s\n", input);
         return EXIT_BAD_INPUT;
     }
-    WriteContainerHeader(stream, size);
-    bool ok = WriteWholeFile(output, stream, streamSize + CONTAINER_HEADER_SIZE);
-    free(stream);
+    bool ok = WriteWholeFile(output, container, containerSize);
+    free(container);
     return ok ? EXIT_DONE : EXIT_BAD_INPUT;
 }
 

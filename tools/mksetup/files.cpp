@@ -1,0 +1,263 @@
+// The files mksetup reads and writes, and the product folders laid out as
+// the cabinets will list them. The C library's calls serve both builds
+// (Linux and, through MinGW, Windows), so that both see the same names,
+// sizes and dates and so write the same setup program.
+#include "tools/mksetup/mksetup.h"
+
+#include <dirent.h>
+#ifdef _WIN32
+#include <direct.h>
+#endif
+#include <stdio.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+
+namespace mksetup {
+
+namespace {
+
+#ifdef _WIN32
+typedef struct _stati64 FileStatus;
+int MakeOneFolder(const std::string& path) { return _mkdir(path.c_str()); }
+int Status(const std::string& path, FileStatus* status) { return _stati64(path.c_str(), status); }
+bool ReadOnly(const FileStatus& status) { return (status.st_mode & _S_IWRITE) == 0; }
+struct tm LocalTime(time_t t)
+{
+    // MinGW's localtime keeps its result per thread.
+    struct tm* local = localtime(&t);
+    struct tm copy = {};
+    if (local)
+        copy = *local;
+    return copy;
+}
+#else
+typedef struct stat FileStatus;
+int MakeOneFolder(const std::string& path) { return mkdir(path.c_str(), 0777); }
+int Status(const std::string& path, FileStatus* status) { return stat(path.c_str(), status); }
+bool ReadOnly(const FileStatus& status) { return (status.st_mode & S_IWUSR) == 0; }
+struct tm LocalTime(time_t t)
+{
+    struct tm local = {};
+    localtime_r(&t, &local);
+    return local;
+}
+#endif
+
+const uint16_t kAttributeReadOnly = 0x01;
+const uint16_t kAttributeArchive = 0x20;
+
+// The date and time the setup stamps on the installed file: the file's own
+// modification time in local time, as MS-DOS keeps it (two-second steps,
+// 1980 to 2107).
+void DosDateTime(time_t modified, uint16_t* date, uint16_t* time)
+{
+    struct tm t = LocalTime(modified);
+    int year = t.tm_year + 1900;
+    if (year < 1980) {
+        *date = (1 << 5) | 1;
+        *time = 0;
+        return;
+    }
+    if (year > 2107) {
+        *date = uint16_t((127 << 9) | (12 << 5) | 31);
+        *time = uint16_t((23 << 11) | (59 << 5) | 29);
+        return;
+    }
+    *date = uint16_t(((year - 1980) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+    *time = uint16_t((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
+}
+
+// A name Windows can create and a cabinet can carry: plain ASCII, none of
+// the characters Windows reserves, not ending in a dot or a blank.
+bool PlainComponent(const std::string& name)
+{
+    if (name.empty() || name.back() == '.' || name.back() == ' ')
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c > 0x7E || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
+            return false;
+    return true;
+}
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+void ListLevel(ProductFolder* folder, const std::string& relative, const Origin& where, Problems* problems)
+{
+    // relative is the folder as the cabinet names it, with backslashes.
+    std::string onDisk = relative;
+    std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
+    std::string path = relative.empty() ? folder->path : JoinPath(folder->path, onDisk);
+    DIR* dir = opendir(path.c_str());
+    if (!dir) {
+        problems->Add(where, "the folder " + path + " cannot be read", "check that it exists and may be read");
+        return;
+    }
+    folder->folders.push_back(path);
+    std::vector<std::pair<std::string, FileStatus>> found;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        FileStatus status;
+        if (Status(JoinPath(path, name), &status) != 0) {
+            problems->Add(where, JoinPath(path, name) + " cannot be read", "remove it or make it readable");
+            continue;
+        }
+        found.push_back({name, status});
+    }
+    closedir(dir);
+    // Byte order of the names, the same on every system.
+    std::sort(found.begin(), found.end(),
+              [](const std::pair<std::string, FileStatus>& a, const std::pair<std::string, FileStatus>& b) {
+                  return a.first < b.first;
+              });
+    std::vector<std::string> lowered;
+    for (const auto& f : found) {
+        std::string name = relative.empty() ? f.first : relative + "\\" + f.first;
+        if (!PlainComponent(f.first)) {
+            problems->Add(where, "\"" + name + "\" in " + folder->path + " is not a plain ASCII name Windows can create",
+                          "rename it with letters, digits and ASCII punctuation other than \\ / : * ? \" < > |, "
+                          "not ending in a dot or a blank");
+            continue;
+        }
+        if (name.size() > 255) {
+            problems->Add(where, "\"" + name.substr(0, 40) + "...\" in " + folder->path + " is " +
+                                     std::to_string(name.size()) + " characters long with its sub-folders",
+                          "shorten it to 255 characters at most");
+            continue;
+        }
+        std::string low = Lower(f.first);
+        if (std::find(lowered.begin(), lowered.end(), low) != lowered.end()) {
+            problems->Add(where, "\"" + name + "\" in " + folder->path + " differs from another name only in letter case",
+                          "rename one of them: Windows cannot keep both");
+            continue;
+        }
+        lowered.push_back(low);
+        if (S_ISDIR(f.second.st_mode))
+            continue;
+        if (!S_ISREG(f.second.st_mode)) {
+            problems->Add(where, "\"" + name + "\" in " + folder->path + " is not a regular file", "remove it");
+            continue;
+        }
+        ProductFile file;
+        file.name = name;
+        file.path = JoinPath(path, f.first);
+        file.size = static_cast<uint64_t>(f.second.st_size);
+        DosDateTime(f.second.st_mtime, &file.date, &file.time);
+        file.attributes = uint16_t(kAttributeArchive | (ReadOnly(f.second) ? kAttributeReadOnly : 0));
+        folder->bytes += file.size;
+        folder->files.push_back(file);
+    }
+    for (const auto& f : found) {
+        std::string name = relative.empty() ? f.first : relative + "\\" + f.first;
+        if (S_ISDIR(f.second.st_mode) && PlainComponent(f.first) && name.size() <= 255)
+            ListLevel(folder, name, where, problems);
+    }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, Bytes* data)
+{
+    data->clear();
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
+        data->insert(data->end(), buffer, buffer + n);
+    bool ok = !ferror(file);
+    fclose(file);
+    return ok;
+}
+
+bool WriteWholeFile(const std::string& path, const Bytes& data)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(data.data(), 1, data.size(), file) == data.size();
+    if (fclose(file) != 0)
+        ok = false;
+    if (!ok)
+        remove(path.c_str());
+    return ok;
+}
+
+bool IsFile(const std::string& path)
+{
+    FileStatus status;
+    return Status(path, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool IsFolder(const std::string& path)
+{
+    FileStatus status;
+    return Status(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+uint64_t FileSize(const std::string& path)
+{
+    FileStatus status;
+    return Status(path, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+bool MakeFolder(const std::string& path)
+{
+    if (path.empty() || IsFolder(path))
+        return true;
+    std::string parent = FolderOf(path);
+    if (parent != path && !MakeFolder(parent))
+        return false;
+    return MakeOneFolder(path) == 0 || IsFolder(path);
+}
+
+bool IsAbsolutePath(const std::string& path)
+{
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\'))
+        return true;
+#ifdef _WIN32
+    return path.size() >= 2 && path[1] == ':';
+#else
+    return false;
+#endif
+}
+
+std::string JoinPath(const std::string& folder, const std::string& relative)
+{
+    if (folder.empty() || IsAbsolutePath(relative))
+        return relative;
+    char last = folder.back();
+    return last == '/' || last == '\\' ? folder + relative : folder + "/" + relative;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    size_t slash = path.find_last_of("/\\");
+#ifdef _WIN32
+    if (slash == std::string::npos && path.size() >= 2 && path[1] == ':')
+        return path.substr(0, 2);
+#endif
+    if (slash == std::string::npos)
+        return "";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+void ListProductFolder(ProductFolder* folder, const Origin& where, Problems* problems)
+{
+    folder->files.clear();
+    folder->folders.clear();
+    folder->bytes = 0;
+    ListLevel(folder, "", where, problems);
+}
+
+}  // namespace mksetup

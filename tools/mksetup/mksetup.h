@@ -1,0 +1,190 @@
+// mksetup, the maker's packaging tool: a product description (an INI file)
+// and the folders it names become setup.exe, by writing the payload, the
+// product's strings and texts into a copy of the payload-free setup
+// program. The parts: the description and its checks, the product's files,
+// the PE image and its resources, the resources of the setup program.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mksetup {
+
+typedef std::vector<uint8_t> Bytes;
+
+// ---------------------------------------------------------------------------
+// Mistakes. Each is one line: where (file and line of the description, or
+// the command line), what is wrong and how to mend it.
+struct Origin {
+    std::string file;  // the description as named on the command line; empty: the command line
+    int line = 0;
+};
+
+struct Problems {
+    std::vector<std::string> lines;
+    void Add(const Origin& where, const std::string& what, const std::string& fix);
+    bool Any() const { return !lines.empty(); }
+};
+
+// ---------------------------------------------------------------------------
+// The product description.
+enum Language { ENGLISH = 0, FRENCH = 1, DUTCH = 2, LANGUAGE_COUNT = 3 };
+
+struct Value {
+    std::string text;  // UTF-8
+    Origin origin;
+    bool given = false;  // written in the description or on the command line
+};
+
+// A file of a product folder, as the cabinet will list it.
+struct ProductFile {
+    std::string name;  // relative, folders separated by '\'
+    std::string path;  // where it is read from
+    uint64_t size = 0;
+    uint16_t date = 0, time = 0, attributes = 0;
+};
+
+struct ProductFolder {
+    std::string path;  // empty: no folder (an empty cabinet)
+    std::vector<ProductFile> files;
+    std::vector<std::string> folders;  // the folder and its sub-folders, where read
+    uint64_t bytes = 0;
+};
+
+// The string table entries the description writes, by resource string ID,
+// as the setup program will hold them (UTF-8).
+typedef std::map<int, std::string> StringTable;
+
+struct Description {
+    std::string file;       // as named on the command line
+    std::string folder;     // its folder, for relative paths
+    std::map<std::string, Value> values;           // "Section.Key", sections and keys as the table spells them
+    std::vector<Value> removeAlso;                  // files the product creates later
+    ProductFolder main, archivist;
+    std::string uninstaller, comctlUpdate;          // resolved paths
+    StringTable strings;                            // filled by CheckDescription
+    std::string licence[LANGUAGE_COUNT], information[LANGUAGE_COUNT];  // resolved paths
+    // Pack-time macro values of each language ({AppName}, {Edition}, ...).
+    std::map<std::string, std::string> macros[LANGUAGE_COUNT];
+    // The maker's art, read and checked: 0 the icon, else the bitmap's ID.
+    std::map<int, Bytes> art;
+    std::vector<std::string> artFiles;
+};
+
+// Reads the description (UTF-8, optional BOM) and applies the command
+// line's "Section.Key=value" settings. Mistakes of form (unknown section or
+// key, a line that is not "key = value", a repeated key) go to problems.
+bool ReadDescription(const std::string& file, const std::vector<std::string>& settings, Description* d,
+                     Problems* problems);
+
+// Checks every value, lays out the product folders and works out the
+// string table. stubFolder is where the payload-free setup program lies
+// (the default uninstaller and common-controls update are looked for
+// beside it).
+void CheckDescription(const std::string& stubFolder, Description* d, Problems* problems);
+
+// The required space (string 5000) and the progress's extraction share
+// (string 5001) of a product: the installed bytes with the uninstaller,
+// plus 5 % and 64 KB; the bytes of both folders.
+uint64_t RequiredSpace(uint64_t installedBytes);
+
+// The value of a key, with the fallback to English for a language section.
+const Value* FindValue(const Description& d, const std::string& sectionKey);
+
+// ---------------------------------------------------------------------------
+// Texts.
+std::u16string Utf16FromUtf8(const std::string& text);
+std::string Utf8FromUtf16(const std::u16string& text);
+bool ValidUtf8(const std::string& text);
+size_t CharacterCount(const std::string& utf8);
+// Replaces the listed {Name} macros; others stay as they are.
+std::string ExpandKnownMacros(const std::string& text, const std::map<std::string, std::string>& macros);
+// The macro names in text, in order.
+std::vector<std::string> MacroNames(const std::string& text);
+// A plain-text file (UTF-8, else code page 1252) as an RTF document.
+std::string RtfFromPlainText(const std::string& text);
+bool IsRtf(const Bytes& data);
+
+// ---------------------------------------------------------------------------
+// Files.
+bool ReadWholeFile(const std::string& path, Bytes* data);
+bool WriteWholeFile(const std::string& path, const Bytes& data);
+bool IsFile(const std::string& path);
+bool IsFolder(const std::string& path);
+// Creates a folder and the folders above it that are missing.
+bool MakeFolder(const std::string& path);
+uint64_t FileSize(const std::string& path);
+std::string JoinPath(const std::string& folder, const std::string& relative);
+std::string FolderOf(const std::string& path);
+bool IsAbsolutePath(const std::string& path);
+// Lists every file under folder->path (files of a folder sorted by name,
+// before its sub-folders, also sorted), with dates and attributes; names
+// that a cabinet cannot carry go to problems against where.
+void ListProductFolder(ProductFolder* folder, const Origin& where, Problems* problems);
+
+// ---------------------------------------------------------------------------
+// The PE image and its resources.
+struct ResourceName {
+    uint16_t id = 0;
+    std::u16string name;  // upper case; empty: the ID names it
+    bool operator<(const ResourceName& other) const;
+    bool operator==(const ResourceName& other) const { return id == other.id && name == other.name; }
+};
+ResourceName ResourceById(uint16_t id);
+ResourceName ResourceByName(const char* name);
+
+struct Resource {
+    ResourceName type, name;
+    uint16_t language = 0x0409;
+    uint32_t codePage = 0;
+    Bytes data;
+};
+
+struct PeImage {
+    Bytes file;
+    std::vector<Resource> resources;
+    // Where the image keeps what the writer changes.
+    uint32_t peOffset = 0, optionalOffset = 0, sectionTable = 0;
+    uint16_t sectionCount = 0;
+    bool wide = false;  // PE32+ (the 64-bit twin)
+    int resourceSection = -1;
+    bool hadSignature = false;
+};
+
+// Reads a setup program; false with the reason in error.
+bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error);
+// The image with its resources written anew: the resource section rebuilt
+// in place, the sections after it (the relocations) moved behind it, no
+// certificate table, the checksum recomputed.
+bool WritePeImage(const PeImage& image, Bytes* out, std::string* error);
+
+Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name);
+// Replaces the data of an existing resource (in its language) or adds one
+// (in US English, the language of the setup program's own).
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data);
+
+// ---------------------------------------------------------------------------
+// The setup program's resources.
+enum { RT_ICON_ID = 3, RT_BITMAP_ID = 2, RT_DIALOG_ID = 5, RT_STRING_ID = 6, RT_GROUP_ICON_ID = 14 };
+
+// Puts the string table entries into the image's string blocks; IDs with
+// an empty text are cleared.
+void SetStrings(PeImage* image, const StringTable& strings);
+// Reads one string of the image's string table ("" when missing).
+std::string GetString(const PeImage& image, int id);
+// Expands the pack-time macros in every dialog template's caption and
+// control texts, in the template's language. Texts the setup cuts to fit
+// its buffers (captions: 127 characters, control texts: 255) that would
+// now be longer go to problems, against the key whose value made them so.
+void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* problems);
+// Checks the maker's icon (id 0) or header or footer bitmap (its ID):
+// false with what is wrong in error.
+bool CheckArt(const Bytes& file, int id, std::string* error);
+// A checked icon as icon group 1 (the program's icon, its images replacing
+// the old ones), or a checked bitmap as the bitmap of that ID.
+void SetArt(PeImage* image, int id, const Bytes& file);
+
+}  // namespace mksetup

@@ -1,0 +1,442 @@
+// The payload-free setup program as a PE image: its resource tree read
+// into a flat list, and the image written back with a new resource
+// section. The resource section keeps its place; the sections after it
+// (the base relocations) move behind the new one, and an Authenticode
+// certificate table, which the new image would no longer match, is left
+// out: the maker signs the finished setup program, and the signature then
+// sits after the sections, where it disturbs nothing.
+#include "tools/mksetup/mksetup.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+namespace mksetup {
+
+namespace {
+
+const uint32_t kSectionHeaderSize = 40;
+const int kCertificateDirectory = 4;
+const int kResourceDirectory = 2;
+const uint32_t kSubdirectoryFlag = 0x80000000;
+const uint32_t kNameFlag = 0x80000000;
+
+uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
+uint32_t Get32(const Bytes& b, size_t at)
+{
+    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
+}
+void Set16(Bytes* b, size_t at, uint32_t v)
+{
+    (*b)[at] = uint8_t(v);
+    (*b)[at + 1] = uint8_t(v >> 8);
+}
+void Set32(Bytes* b, size_t at, uint32_t v)
+{
+    Set16(b, at, v & 0xFFFF);
+    Set16(b, at + 2, v >> 16);
+}
+uint32_t AlignUp(uint32_t v, uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+
+struct Section {
+    std::string name;
+    uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+};
+
+Section SectionAt(const PeImage& image, int i)
+{
+    size_t at = image.sectionTable + size_t(i) * kSectionHeaderSize;
+    Section s;
+    s.name = std::string(reinterpret_cast<const char*>(&image.file[at]), strnlen(reinterpret_cast<const char*>(&image.file[at]), 8));
+    s.virtualSize = Get32(image.file, at + 8);
+    s.virtualAddress = Get32(image.file, at + 12);
+    s.rawSize = Get32(image.file, at + 16);
+    s.rawPointer = Get32(image.file, at + 20);
+    return s;
+}
+
+uint32_t DirectoryOffset(const PeImage& image, int entry)
+{
+    return image.optionalOffset + (image.wide ? 112 : 96) + 8 * entry;
+}
+
+uint32_t DirectoryCount(const PeImage& image) { return Get32(image.file, image.optionalOffset + (image.wide ? 108 : 92)); }
+
+// The resource tree, read with every offset checked against the section.
+struct TreeReader {
+    const Bytes& file;
+    uint32_t base, size, rva;
+    std::vector<Resource>* out;
+    std::string* error;
+
+    bool In(uint32_t offset, uint32_t count) const { return offset <= size && count <= size - offset; }
+
+    bool Label(uint32_t entry, ResourceName* name)
+    {
+        if (!(entry & kNameFlag)) {
+            name->id = uint16_t(entry);
+            return true;
+        }
+        uint32_t at = entry & ~kNameFlag;
+        if (!In(at, 2) || !In(at + 2, 2u * Get16(file, base + at)))
+            return false;
+        for (uint16_t i = 0; i < Get16(file, base + at); ++i)
+            name->name += char16_t(Get16(file, base + at + 2 + 2 * i));
+        return true;
+    }
+
+    bool Directory(uint32_t at, int depth, Resource current)
+    {
+        if (depth > 2 || !In(at, 16))
+            return false;
+        uint32_t count = uint32_t(Get16(file, base + at + 12)) + Get16(file, base + at + 14);
+        if (!In(at + 16, 8 * count))
+            return false;
+        for (uint32_t k = 0; k < count; ++k) {
+            uint32_t entry = Get32(file, base + at + 16 + 8 * k);
+            uint32_t target = Get32(file, base + at + 20 + 8 * k);
+            ResourceName label;
+            if (!Label(entry, &label))
+                return false;
+            if (depth == 0)
+                current.type = label;
+            else if (depth == 1)
+                current.name = label;
+            else
+                current.language = label.id;
+            if (target & kSubdirectoryFlag) {
+                if (!Directory(target & ~kSubdirectoryFlag, depth + 1, current))
+                    return false;
+                continue;
+            }
+            if (depth != 2 || !In(target, 16))
+                return false;
+            uint32_t dataRva = Get32(file, base + target);
+            uint32_t dataSize = Get32(file, base + target + 4);
+            // The demo's and any setup program's data lies inside the
+            // section itself.
+            if (dataRva < rva || !In(dataRva - rva, dataSize))
+                return false;
+            current.codePage = Get32(file, base + target + 8);
+            current.data.assign(file.begin() + base + (dataRva - rva), file.begin() + base + (dataRva - rva) + dataSize);
+            out->push_back(current);
+        }
+        return true;
+    }
+};
+
+// Lays out the resource tree: the directories (types, then names, then
+// languages, each sorted as the loader's binary search wants: named
+// entries by name first, then IDs upwards), the data entries, the names,
+// then the data, each aligned to 8 bytes.
+Bytes BuildResourceSection(const std::vector<Resource>& all, uint32_t rva)
+{
+    // Sorted by reference: the payload is not copied for it.
+    std::vector<const Resource*> sorted;
+    for (const Resource& r : all)
+        sorted.push_back(&r);
+    std::sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
+        if (!(a->type == b->type))
+            return a->type < b->type;
+        if (!(a->name == b->name))
+            return a->name < b->name;
+        return a->language < b->language;
+    });
+    struct Sorted {
+        const std::vector<const Resource*>& items;
+        const Resource& operator[](size_t i) const { return *items[i]; }
+        size_t size() const { return items.size(); }
+    } resources{sorted};
+    // Sizes of the directory area first, to know where the rest goes.
+    struct Level {
+        ResourceName label;
+        size_t first, count;  // resources covered
+    };
+    std::vector<Level> types;
+    for (size_t i = 0; i < resources.size(); ++i)
+        if (i == 0 || !(resources[i].type == resources[i - 1].type))
+            types.push_back({resources[i].type, i, 0});
+    for (Level& t : types)
+        while (t.first + t.count < resources.size() && resources[t.first + t.count].type == t.label)
+            ++t.count;
+    std::vector<std::vector<Level>> names(types.size());
+    uint32_t directoryBytes = 16 + 8 * uint32_t(types.size());
+    for (size_t t = 0; t < types.size(); ++t) {
+        for (size_t i = types[t].first; i < types[t].first + types[t].count; ++i)
+            if (i == types[t].first || !(resources[i].name == resources[i - 1].name))
+                names[t].push_back({resources[i].name, i, 0});
+        for (Level& n : names[t])
+            while (n.first + n.count < types[t].first + types[t].count &&
+                   resources[n.first + n.count].name == n.label)
+                ++n.count;
+        directoryBytes += 16 + 8 * uint32_t(names[t].size());
+        for (Level& n : names[t])
+            directoryBytes += 16 + 8 * uint32_t(n.count);
+    }
+    uint32_t dataEntries = directoryBytes;
+    uint32_t stringArea = dataEntries + 16 * uint32_t(resources.size());
+
+    Bytes out(stringArea);
+    std::vector<std::pair<std::u16string, uint32_t>> strings;  // written once each
+    auto labelField = [&](const ResourceName& label) -> uint32_t {
+        if (label.name.empty())
+            return label.id;
+        for (const auto& s : strings)
+            if (s.first == label.name)
+                return kNameFlag | s.second;
+        uint32_t at = uint32_t(out.size());
+        out.resize(out.size() + 2 + 2 * label.name.size());
+        Set16(&out, at, uint32_t(label.name.size()));
+        for (size_t i = 0; i < label.name.size(); ++i)
+            Set16(&out, at + 2 + 2 * i, label.name[i]);
+        strings.push_back({label.name, at});
+        return kNameFlag | at;
+    };
+    auto writeDirectory = [&](uint32_t at, const std::vector<ResourceName>& labels, const std::vector<uint32_t>& targets) {
+        uint16_t named = 0;
+        for (const ResourceName& l : labels)
+            named += !l.name.empty();
+        Set16(&out, at + 12, named);
+        Set16(&out, at + 14, uint32_t(labels.size()) - named);
+        for (size_t k = 0; k < labels.size(); ++k) {
+            Set32(&out, at + 16 + 8 * k, labelField(labels[k]));
+            Set32(&out, at + 20 + 8 * k, targets[k]);
+        }
+    };
+
+    uint32_t next = 16 + 8 * uint32_t(types.size());
+    std::vector<ResourceName> typeLabels;
+    std::vector<uint32_t> typeTargets;
+    uint32_t dataEntry = dataEntries;
+    std::vector<uint32_t> entryOf(resources.size());
+    for (size_t t = 0; t < types.size(); ++t) {
+        typeLabels.push_back(types[t].label);
+        typeTargets.push_back(kSubdirectoryFlag | next);
+        uint32_t nameDirectory = next;
+        next += 16 + 8 * uint32_t(names[t].size());
+        std::vector<ResourceName> nameLabels;
+        std::vector<uint32_t> nameTargets;
+        for (const Level& n : names[t]) {
+            nameLabels.push_back(n.label);
+            nameTargets.push_back(kSubdirectoryFlag | next);
+            std::vector<ResourceName> languageLabels;
+            std::vector<uint32_t> languageTargets;
+            for (size_t i = n.first; i < n.first + n.count; ++i) {
+                languageLabels.push_back(ResourceById(resources[i].language));
+                languageTargets.push_back(dataEntry);
+                entryOf[i] = dataEntry;
+                dataEntry += 16;
+            }
+            writeDirectory(next, languageLabels, languageTargets);
+            next += 16 + 8 * uint32_t(n.count);
+        }
+        writeDirectory(nameDirectory, nameLabels, nameTargets);
+    }
+    writeDirectory(0, typeLabels, typeTargets);
+
+    for (size_t i = 0; i < resources.size(); ++i) {
+        out.resize(AlignUp(uint32_t(out.size()), 8));
+        uint32_t at = uint32_t(out.size());
+        Set32(&out, entryOf[i], rva + at);
+        Set32(&out, entryOf[i] + 4, uint32_t(resources[i].data.size()));
+        Set32(&out, entryOf[i] + 8, resources[i].codePage);
+        out.insert(out.end(), resources[i].data.begin(), resources[i].data.end());
+    }
+    out.resize(AlignUp(uint32_t(out.size()), 8));
+    return out;
+}
+
+// The PE checksum: the image's 16-bit words summed with end-around carry,
+// the checksum field itself left out, plus the file's length.
+uint32_t ImageChecksum(const Bytes& file, size_t checksumAt)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        if (i == checksumAt || i == checksumAt + 2)
+            continue;
+        uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return uint32_t(sum + file.size());
+}
+
+}  // namespace
+
+bool ResourceName::operator<(const ResourceName& other) const
+{
+    // Named entries come before IDs; names in the order of their UTF-16
+    // units, as the loader compares them (mksetup writes them upper case).
+    if (name.empty() != other.name.empty())
+        return !name.empty();
+    if (!name.empty())
+        return name < other.name;
+    return id < other.id;
+}
+
+ResourceName ResourceById(uint16_t id)
+{
+    ResourceName n;
+    n.id = id;
+    return n;
+}
+
+ResourceName ResourceByName(const char* name)
+{
+    ResourceName n;
+    for (const char* p = name; *p; ++p)
+        n.name += char16_t(*p >= 'a' && *p <= 'z' ? *p - 'a' + 'A' : *p);
+    return n;
+}
+
+bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error)
+{
+    *image = PeImage();
+    image->file = file;
+    if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
+        *error = "is not a Windows program";
+        return false;
+    }
+    image->peOffset = Get32(file, 0x3C);
+    if (size_t(image->peOffset) + 24 > file.size() || memcmp(&file[image->peOffset], "PE\0\0", 4) != 0) {
+        *error = "is not a Windows program";
+        return false;
+    }
+    image->sectionCount = Get16(file, image->peOffset + 6);
+    uint16_t optionalSize = Get16(file, image->peOffset + 20);
+    image->optionalOffset = image->peOffset + 24;
+    image->sectionTable = image->optionalOffset + optionalSize;
+    if (size_t(image->sectionTable) + size_t(image->sectionCount) * kSectionHeaderSize > file.size() ||
+        optionalSize < 96) {
+        *error = "has a damaged header";
+        return false;
+    }
+    uint16_t magic = Get16(file, image->optionalOffset);
+    image->wide = magic == 0x20B;
+    if (magic != 0x10B && !image->wide) {
+        *error = "has a damaged header";
+        return false;
+    }
+    if (DirectoryCount(*image) <= kCertificateDirectory ||
+        DirectoryOffset(*image, kCertificateDirectory) + 8 > image->sectionTable) {
+        *error = "has no resource directory";
+        return false;
+    }
+    uint32_t resourceRva = Get32(file, DirectoryOffset(*image, kResourceDirectory));
+    uint32_t end = 0;
+    for (int i = 0; i < image->sectionCount; ++i) {
+        Section s = SectionAt(*image, i);
+        if (size_t(s.rawPointer) + s.rawSize > file.size()) {
+            *error = "is cut short";
+            return false;
+        }
+        end = std::max(end, s.rawPointer + s.rawSize);
+        if (s.virtualAddress == resourceRva && resourceRva != 0)
+            image->resourceSection = i;
+    }
+    if (image->resourceSection < 0) {
+        *error = "has no resource section of its own";
+        return false;
+    }
+    // After the resources may come only sections that can move: the base
+    // relocations.
+    for (int i = image->resourceSection + 1; i < image->sectionCount; ++i)
+        if (SectionAt(*image, i).name != ".reloc") {
+            *error = "has a section " + SectionAt(*image, i).name + " after its resources, which mksetup cannot move";
+            return false;
+        }
+    uint32_t certificate = Get32(file, DirectoryOffset(*image, kCertificateDirectory));
+    uint32_t certificateSize = Get32(file, DirectoryOffset(*image, kCertificateDirectory) + 4);
+    image->hadSignature = certificateSize != 0;
+    // The certificate table, if any, is the only thing allowed after the
+    // sections: anything else would be lost in the new image.
+    bool tidyEnd = image->hadSignature ? certificate >= end && uint64_t(certificate) + certificateSize == file.size()
+                                       : end == file.size();
+    if (!tidyEnd) {
+        *error = "carries data after its sections that mksetup would lose";
+        return false;
+    }
+    Section rsrc = SectionAt(*image, image->resourceSection);
+    TreeReader reader{file, rsrc.rawPointer, std::min(rsrc.rawSize, rsrc.virtualSize), rsrc.virtualAddress,
+                      &image->resources, error};
+    if (!reader.Directory(0, 0, Resource())) {
+        *error = "has a damaged resource tree";
+        return false;
+    }
+    return true;
+}
+
+bool WritePeImage(const PeImage& image, Bytes* out, std::string* error)
+{
+    uint32_t fileAlignment = Get32(image.file, image.optionalOffset + 36);
+    uint32_t sectionAlignment = Get32(image.file, image.optionalOffset + 32);
+    if (fileAlignment == 0 || sectionAlignment == 0) {
+        *error = "has no section alignment";
+        return false;
+    }
+    Section rsrc = SectionAt(image, image.resourceSection);
+    Bytes resources = BuildResourceSection(image.resources, rsrc.virtualAddress);
+    if (uint64_t(rsrc.virtualAddress) + resources.size() + (64u << 20) > 0x7FFFFFFF) {
+        *error = "would grow past the 2 GB a Windows program may map";
+        return false;
+    }
+    uint32_t rawSize = AlignUp(uint32_t(resources.size()), fileAlignment);
+
+    *out = Bytes(image.file.begin(), image.file.begin() + rsrc.rawPointer);
+    out->insert(out->end(), resources.begin(), resources.end());
+    out->resize(size_t(rsrc.rawPointer) + rawSize);
+    size_t header = image.sectionTable + size_t(image.resourceSection) * kSectionHeaderSize;
+    Set32(out, header + 8, uint32_t(resources.size()));
+    Set32(out, header + 16, rawSize);
+
+    uint32_t nextAddress = AlignUp(rsrc.virtualAddress + uint32_t(resources.size()), sectionAlignment);
+    uint32_t lastEnd = nextAddress;
+    for (int i = image.resourceSection + 1; i < image.sectionCount; ++i) {
+        Section s = SectionAt(image, i);
+        size_t at = image.sectionTable + size_t(i) * kSectionHeaderSize;
+        // A data directory that lay in the moved section moves with it.
+        for (uint32_t e = 0; e < DirectoryCount(image) && DirectoryOffset(image, e) + 8 <= image.sectionTable; ++e) {
+            uint32_t rva = Get32(*out, DirectoryOffset(image, e));
+            if (e != kCertificateDirectory && rva >= s.virtualAddress && rva < s.virtualAddress + std::max(s.virtualSize, s.rawSize))
+                Set32(out, DirectoryOffset(image, e), rva - s.virtualAddress + nextAddress);
+        }
+        Set32(out, at + 12, nextAddress);
+        Set32(out, at + 20, uint32_t(out->size()));
+        out->insert(out->end(), image.file.begin() + s.rawPointer, image.file.begin() + s.rawPointer + s.rawSize);
+        nextAddress = AlignUp(nextAddress + std::max(s.virtualSize, s.rawSize), sectionAlignment);
+        lastEnd = nextAddress;
+    }
+    Set32(out, DirectoryOffset(image, kResourceDirectory) + 4, uint32_t(resources.size()));
+    Set32(out, DirectoryOffset(image, kCertificateDirectory), 0);
+    Set32(out, DirectoryOffset(image, kCertificateDirectory) + 4, 0);
+    Set32(out, image.optionalOffset + 56, lastEnd);  // SizeOfImage
+    uint32_t initialised = Get32(*out, image.optionalOffset + 8);
+    Set32(out, image.optionalOffset + 8, initialised - rsrc.rawSize + rawSize);
+    Set32(out, image.optionalOffset + 64, 0);
+    Set32(out, image.optionalOffset + 64, ImageChecksum(*out, image.optionalOffset + 64));
+    return true;
+}
+
+Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name)
+{
+    for (Resource& r : image->resources)
+        if (r.type == type && r.name == name)
+            return &r;
+    return nullptr;
+}
+
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data)
+{
+    if (Resource* r = FindImageResource(image, type, name)) {
+        r->data = std::move(data);
+        return;
+    }
+    Resource r;
+    r.type = type;
+    r.name = name;
+    r.data = std::move(data);
+    image->resources.push_back(std::move(r));
+}
+
+}  // namespace mksetup

@@ -1,0 +1,355 @@
+// The setup program's own resources as mksetup changes them: the string
+// table (blocks of 16 counted UTF-16 strings), the dialog templates (whose
+// product names mksetup writes in, since the pages expand only some of
+// their controls), the program's icon and the page bitmaps.
+#include "tools/mksetup/mksetup.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+
+namespace mksetup {
+
+namespace {
+
+uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
+uint32_t Get32(const Bytes& b, size_t at) { return uint32_t(Get16(b, at)) | (uint32_t(Get16(b, at + 2)) << 16); }
+void Put16(Bytes* b, uint32_t v)
+{
+    b->push_back(uint8_t(v));
+    b->push_back(uint8_t(v >> 8));
+}
+
+const int kStringsPerBlock = 16;
+// The setup reads a page title into 128 bytes and a control's text into
+// 256 before it expands them.
+const size_t kCaptionLimit = 127;
+const size_t kControlLimit = 255;
+
+std::vector<std::u16string> DecodeStringBlock(const Bytes& data)
+{
+    std::vector<std::u16string> strings(kStringsPerBlock);
+    size_t at = 0;
+    for (int i = 0; i < kStringsPerBlock && at + 2 <= data.size(); ++i) {
+        uint16_t length = Get16(data, at);
+        at += 2;
+        for (uint16_t k = 0; k < length && at + 2 <= data.size(); ++k, at += 2)
+            strings[i] += char16_t(Get16(data, at));
+    }
+    return strings;
+}
+
+Bytes EncodeStringBlock(const std::vector<std::u16string>& strings)
+{
+    Bytes data;
+    for (const std::u16string& s : strings) {
+        Put16(&data, uint32_t(s.size()));
+        for (char16_t c : s)
+            Put16(&data, c);
+    }
+    return data;
+}
+
+// A dialog template read into the parts mksetup rewrites (the caption and
+// the controls' texts) and the parts it copies as they are.
+struct DialogItem {
+    Bytes fixed;         // style, position, ID: 18 bytes (24 in the extended form)
+    Bytes windowClass;   // ordinal or string, as stored
+    bool titleIsText = false;
+    std::u16string title;
+    Bytes titleOrdinal;  // when the title is an ordinal (an icon's resource)
+    Bytes extra;         // the creation data's count and bytes
+};
+
+struct Dialog {
+    Bytes head;          // the fixed header
+    Bytes menu, windowClass;
+    std::u16string caption;
+    Bytes font;          // point size (and weight, italic, character set) and face
+    std::vector<DialogItem> items;
+};
+
+// Reads a "sz_Or_Ord" field: none, 0xFFFF and an ordinal, or a string.
+bool ReadField(const Bytes& b, size_t* at, Bytes* raw, std::u16string* text, bool* isText)
+{
+    if (*at + 2 > b.size())
+        return false;
+    size_t start = *at;
+    uint16_t first = Get16(b, *at);
+    if (isText)
+        *isText = first != 0xFFFF && first != 0;
+    if (first == 0xFFFF) {
+        *at += 4;
+    } else {
+        while (*at + 2 <= b.size() && Get16(b, *at) != 0) {
+            if (text)
+                *text += char16_t(Get16(b, *at));
+            *at += 2;
+        }
+        *at += 2;
+    }
+    if (*at > b.size())
+        return false;
+    if (raw)
+        raw->assign(b.begin() + start, b.begin() + *at);
+    return true;
+}
+
+bool ParseDialog(const Bytes& b, Dialog* d)
+{
+    bool extended = b.size() >= 4 && Get16(b, 0) == 1 && Get16(b, 2) == 0xFFFF;
+    size_t headSize = extended ? 26 : 18;
+    if (b.size() < headSize)
+        return false;
+    uint32_t style = Get32(b, extended ? 12 : 0);
+    uint16_t count = Get16(b, extended ? 16 : 8);
+    d->head.assign(b.begin(), b.begin() + headSize);
+    size_t at = headSize;
+    if (!ReadField(b, &at, &d->menu, nullptr, nullptr) || !ReadField(b, &at, &d->windowClass, nullptr, nullptr) ||
+        !ReadField(b, &at, nullptr, &d->caption, nullptr))
+        return false;
+    if (style & 0x40) {  // DS_SETFONT: size (weight, italic, character set) and face
+        size_t fontStart = at;
+        at += extended ? 6 : 2;
+        if (!ReadField(b, &at, nullptr, nullptr, nullptr))
+            return false;
+        d->font.assign(b.begin() + fontStart, b.begin() + at);
+    }
+    size_t fixedSize = extended ? 24 : 18;
+    for (uint16_t i = 0; i < count; ++i) {
+        at = (at + 3) & ~size_t(3);
+        if (at + fixedSize > b.size())
+            return false;
+        DialogItem item;
+        item.fixed.assign(b.begin() + at, b.begin() + at + fixedSize);
+        at += fixedSize;
+        if (!ReadField(b, &at, &item.windowClass, nullptr, nullptr) ||
+            !ReadField(b, &at, &item.titleOrdinal, &item.title, &item.titleIsText) || at + 2 > b.size())
+            return false;
+        size_t extraEnd = at + 2 + Get16(b, at);
+        if (extraEnd > b.size())
+            return false;
+        item.extra.assign(b.begin() + at, b.begin() + extraEnd);
+        at = extraEnd;
+        d->items.push_back(item);
+    }
+    return true;
+}
+
+void PutText(Bytes* b, const std::u16string& text)
+{
+    for (char16_t c : text)
+        Put16(b, c);
+    Put16(b, 0);
+}
+
+Bytes WriteDialog(const Dialog& d)
+{
+    Bytes b = d.head;
+    b.insert(b.end(), d.menu.begin(), d.menu.end());
+    b.insert(b.end(), d.windowClass.begin(), d.windowClass.end());
+    PutText(&b, d.caption);
+    b.insert(b.end(), d.font.begin(), d.font.end());
+    for (const DialogItem& item : d.items) {
+        b.resize((b.size() + 3) & ~size_t(3));
+        b.insert(b.end(), item.fixed.begin(), item.fixed.end());
+        b.insert(b.end(), item.windowClass.begin(), item.windowClass.end());
+        if (item.titleIsText)
+            PutText(&b, item.title);
+        else
+            b.insert(b.end(), item.titleOrdinal.begin(), item.titleOrdinal.end());
+        b.insert(b.end(), item.extra.begin(), item.extra.end());
+    }
+    return b;
+}
+
+// The description key behind a pack-time macro, for the messages.
+std::string KeyOfMacro(const std::string& macro, Language language)
+{
+    static const char* const languages[] = {"English", "French", "Dutch"};
+    if (macro == "Edition")
+        return std::string(languages[language]) + ".Edition";
+    if (macro == "HelpName")
+        return std::string(languages[language]) + ".HelpFile";
+    if (macro == "ExeName")
+        return "Product.Program";
+    if (macro == "AppCorvane")
+        return "Product.StartMenuFolder";
+    return "Product." + macro;
+}
+
+// Expands one text of a template; a text that the setup would now cut is
+// reported against the first macro that made it longer.
+std::u16string ExpandTemplateText(const std::u16string& text, size_t limit, const Description& d, Language language,
+                                  std::vector<std::string>* blamed, Problems* problems)
+{
+    std::string utf8 = Utf8FromUtf16(text);
+    std::string expanded = ExpandKnownMacros(utf8, d.macros[language]);
+    if (expanded == utf8)
+        return text;
+    size_t n = CharacterCount(expanded);
+    if (n > limit && CharacterCount(utf8) <= limit) {
+        for (const std::string& name : MacroNames(utf8)) {
+            if (!d.macros[language].count(name))
+                continue;
+            std::string key = KeyOfMacro(name, language);
+            const Value* v = FindValue(d, key);
+            // One line for a value, however many texts it makes too long.
+            if (std::find(blamed->begin(), blamed->end(), key) != blamed->end())
+                break;
+            blamed->push_back(key);
+            Origin origin = v ? v->origin : Origin{d.file, 0};
+            problems->Add(origin, key.substr(key.find('.') + 1) + " makes the text \"" + utf8.substr(0, 50) +
+                                      "\" " + std::to_string(n) + " characters long, the setup keeps " +
+                                      std::to_string(limit),
+                          "shorten it by " + std::to_string(n - limit) + " characters");
+            break;
+        }
+    }
+    return Utf16FromUtf8(expanded);
+}
+
+bool IconDirectory(const Bytes& ico, uint16_t* count)
+{
+    if (ico.size() < 6 || Get16(ico, 0) != 0 || Get16(ico, 2) != 1 || Get16(ico, 4) == 0)
+        return false;
+    *count = Get16(ico, 4);
+    if (6 + size_t(*count) * 16 > ico.size())
+        return false;
+    for (uint16_t i = 0; i < *count; ++i) {
+        uint32_t size = Get32(ico, 6 + 16 * i + 8), offset = Get32(ico, 6 + 16 * i + 12);
+        if (size == 0 || offset > ico.size() || size > ico.size() - offset)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void SetStrings(PeImage* image, const StringTable& strings)
+{
+    std::map<int, std::vector<std::pair<int, std::string>>> byBlock;
+    for (const auto& s : strings)
+        byBlock[s.first / kStringsPerBlock + 1].push_back(s);
+    for (const auto& block : byBlock) {
+        ResourceName name = ResourceById(uint16_t(block.first));
+        Resource* existing = FindImageResource(image, ResourceById(RT_STRING_ID), name);
+        std::vector<std::u16string> texts =
+            existing ? DecodeStringBlock(existing->data) : std::vector<std::u16string>(kStringsPerBlock);
+        for (const auto& s : block.second)
+            texts[s.first % kStringsPerBlock] = Utf16FromUtf8(s.second);
+        bool empty = std::all_of(texts.begin(), texts.end(), [](const std::u16string& t) { return t.empty(); });
+        if (!existing && empty)
+            continue;
+        SetResource(image, ResourceById(RT_STRING_ID), name, EncodeStringBlock(texts));
+    }
+}
+
+std::string GetString(const PeImage& image, int id)
+{
+    for (const Resource& r : image.resources)
+        if (r.type == ResourceById(RT_STRING_ID) && r.name == ResourceById(uint16_t(id / kStringsPerBlock + 1)))
+            return Utf8FromUtf16(DecodeStringBlock(r.data)[id % kStringsPerBlock]);
+    return "";
+}
+
+void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* problems)
+{
+    std::vector<std::string> blamed;
+    for (Resource& r : image->resources) {
+        if (!(r.type == ResourceById(RT_DIALOG_ID)) || !r.name.name.empty())
+            continue;
+        // Templates 100-111 are English, 200-211 French, 300-311 Dutch.
+        int hundreds = r.name.id / 100;
+        Language language = hundreds == 2 ? FRENCH : hundreds == 3 ? DUTCH : ENGLISH;
+        Dialog dialog;
+        if (!ParseDialog(r.data, &dialog)) {
+            problems->Add(Origin(), "dialog template " + std::to_string(r.name.id) + " of the payload-free setup "
+                                    "program is damaged",
+                          "use the payload-free setup program that came with mksetup");
+            continue;
+        }
+        dialog.caption = ExpandTemplateText(dialog.caption, kCaptionLimit, d, language, &blamed, problems);
+        for (DialogItem& item : dialog.items)
+            if (item.titleIsText)
+                item.title = ExpandTemplateText(item.title, kControlLimit, d, language, &blamed, problems);
+        r.data = WriteDialog(dialog);
+    }
+}
+
+bool CheckArt(const Bytes& file, int id, std::string* error)
+{
+    if (id == 0) {
+        uint16_t count = 0;
+        if (!IconDirectory(file, &count)) {
+            *error = "is not an icon file (.ico)";
+            return false;
+        }
+        return true;
+    }
+    // The page painter places the bitmaps by these sizes.
+    int wantWidth = id == 960 ? 125 : id == 961 ? 109 : 136;
+    int wantHeight = id == 960 ? 68 : id == 961 ? 59 : 30;
+    if (file.size() < 26 || file[0] != 'B' || file[1] != 'M') {
+        *error = "is not a bitmap file (.bmp)";
+        return false;
+    }
+    uint32_t header = Get32(file, 14);
+    long width, height;
+    if (header == 12) {
+        width = Get16(file, 18);
+        height = Get16(file, 20);
+    } else if (header >= 40 && file.size() >= 26) {
+        width = long(int32_t(Get32(file, 18)));
+        height = std::labs(long(int32_t(Get32(file, 22))));
+    } else {
+        *error = "is not a bitmap file (.bmp)";
+        return false;
+    }
+    if (width != wantWidth || height != wantHeight) {
+        *error = "is " + std::to_string(width) + " x " + std::to_string(height) + " pixels, the page needs " +
+                 std::to_string(wantWidth) + " x " + std::to_string(wantHeight);
+        return false;
+    }
+    return true;
+}
+
+void SetArt(PeImage* image, int id, const Bytes& file)
+{
+    if (id != 0) {
+        // A bitmap resource is the file without its 14-byte file header.
+        SetResource(image, ResourceById(RT_BITMAP_ID), ResourceById(uint16_t(id)), Bytes(file.begin() + 14, file.end()));
+        return;
+    }
+    uint16_t count = 0;
+    IconDirectory(file, &count);
+    // The images of the old icon group 1 go; the new ones take IDs after
+    // the highest in use.
+    if (Resource* group = FindImageResource(image, ResourceById(RT_GROUP_ICON_ID), ResourceById(1))) {
+        for (size_t at = 6; at + 14 <= group->data.size(); at += 14) {
+            uint16_t old = Get16(group->data, at + 12);
+            image->resources.erase(std::remove_if(image->resources.begin(), image->resources.end(),
+                                                  [&](const Resource& r) {
+                                                      return r.type == ResourceById(RT_ICON_ID) &&
+                                                             r.name == ResourceById(old);
+                                                  }),
+                                   image->resources.end());
+        }
+    }
+    uint16_t next = 1;
+    for (const Resource& r : image->resources)
+        if (r.type == ResourceById(RT_ICON_ID) && r.name.name.empty())
+            next = std::max<uint16_t>(next, uint16_t(r.name.id + 1));
+    Bytes group(file.begin(), file.begin() + 6);
+    for (uint16_t i = 0; i < count; ++i) {
+        size_t entry = 6 + 16 * size_t(i);
+        uint32_t size = Get32(file, entry + 8), offset = Get32(file, entry + 12);
+        SetResource(image, ResourceById(RT_ICON_ID), ResourceById(uint16_t(next + i)),
+                    Bytes(file.begin() + offset, file.begin() + offset + size));
+        group.insert(group.end(), file.begin() + entry, file.begin() + entry + 12);
+        Put16(&group, next + i);
+    }
+    SetResource(image, ResourceById(RT_GROUP_ICON_ID), ResourceById(1), group);
+}
+
+}  // namespace mksetup
