@@ -99,8 +99,20 @@ TEST_F(Registration, RegisterProductWritesEveryEntryWithExactData)
         EXPECT_EQ(t + "GlyphForge.exe", Stored(kAppPathKey, ""));
         EXPECT_EQ(c.path, Stored(kAppPathKey, "Path"));
         EXPECT_EQ("GlyphForge", Stored(kUninstallKey, "DisplayName"));
-        EXPECT_EQ("\"" + t + "UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"",
-                  Stored(kUninstallKey, "UninstallString"));
+        std::string command = "\"" + t + "UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"";
+        EXPECT_EQ(command, Stored(kUninstallKey, "UninstallString"));
+        // What Programs and Features and deployment tools read.
+        EXPECT_EQ(t + "GlyphForge.exe", Stored(kUninstallKey, "DisplayIcon"));
+        EXPECT_EQ("1.0", Stored(kUninstallKey, "DisplayVersion"));
+        EXPECT_EQ("Corvane", Stored(kUninstallKey, "Publisher"));
+        EXPECT_EQ("http://www.corvane.com/", Stored(kUninstallKey, "URLInfoAbout"));
+        EXPECT_EQ(c.path, Stored(kUninstallKey, "InstallLocation"));
+        EXPECT_EQ(command + " /S", Stored(kUninstallKey, "QuietUninstallString"));
+        EXPECT_EQ(command, Stored(kUninstallKey, "ModifyPath"));
+        StoredValue noRepair;
+        ASSERT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallKey, "NoRepair", &noRepair));
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), noRepair.type);
+        EXPECT_EQ(4u, noRepair.size);
         const char* names[] = {"File0000", "File0001", "File0002", "File0003", "File0004", "File0005"};
         for (size_t i = 0; i < 6; ++i)
             EXPECT_EQ(Context.InstalledFiles.At(i), Stored(kFilesKey, names[i]));
@@ -150,6 +162,35 @@ TEST_F(Registration, FileCounterGrowsPastFourDigits)
     EXPECT_EQ("nine", Stored(kFilesKey, "File9999"));
     EXPECT_EQ("ten", Stored(kFilesKey, "File10000"));
     EXPECT_EQ("<missing>", Stored(kFilesKey, "File10001"));
+}
+
+// Kilobytes, rounded up, of what the uninstaller removes with the folder:
+// the listed files there (in any letter case) and the uninstaller with its
+// settings file; the sibling product's files and the links do not count.
+TEST_F(Registration, InstalledSizeCountsTheFolder)
+{
+    TempFolder folder, elsewhere;
+    Context.TargetDir = folder.Path().c_str();
+    WriteWholeFile(folder.Path() + "a.exe", std::string(1000, 'a'));
+    WriteWholeFile(folder.Path() + "b.dat", std::string(2000, 'b'));
+    WriteWholeFile(folder.Path() + "UnInstall.exe", std::string(5000, 'u'));
+    WriteWholeFile(folder.Path() + "UnInstall.ini", std::string(10, 'i'));
+    WriteWholeFile(folder.Path() + "not listed.txt", std::string(9000, 'n'));
+    WriteWholeFile(elsewhere.Path() + "sibling.dat", std::string(7000, 's'));
+    std::string upper = folder.Path();
+    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
+    for (std::string f : {folder.Path() + "a.exe", upper + "B.DAT", elsewhere.Path() + "sibling.dat",
+                          folder.Path() + "missing.dat"})
+        Context.InstalledFiles.Add(f.c_str());
+    RegisterInstalledSize();
+
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key));
+    DWORD type = 0, kilobytes = 0, size = sizeof kilobytes;
+    RegQueryValueExA(key, "EstimatedSize", nullptr, &type, reinterpret_cast<BYTE*>(&kilobytes), &size);
+    RegCloseKey(key);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
+    EXPECT_EQ((1000u + 2000 + 5000 + 10 + 1023) / 1024, kilobytes);
 }
 
 std::string ExpectedUninstallerBytes()
