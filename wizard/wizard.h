@@ -61,6 +61,7 @@ enum ControlId {
     IDC_BODY = 1026,
     IDC_DETAIL = 1039,
     IDC_CLOSING = 1040,
+    IDC_LIST_NAME = 1041, // the finish page's name of the product in the list of installed programs
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
