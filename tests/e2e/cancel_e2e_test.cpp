@@ -94,7 +94,7 @@ protected:
         HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", 60000);
         ASSERT_NE(nullptr, interrupted) << "interrupted page";
         Click(interrupted, IDOK);
-        EXPECT_EQ(0, setup.Wait(120000));
+        EXPECT_EQ(1602, setup.Wait(120000));
 
         EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
         EXPECT_TRUE(Exists(parent_ + "\\other.txt"));
