@@ -85,6 +85,42 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter)
 
 } // namespace
 
+namespace {
+
+struct VisibleSearch {
+    DWORD processId;
+    bool found;
+};
+
+BOOL CALLBACK FindVisible(HWND window, LPARAM parameter)
+{
+    VisibleSearch* search = reinterpret_cast<VisibleSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window)) {
+        search->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+long RunUnseen(const std::string& program, const std::string& arguments, bool* shown)
+{
+    *shown = false;
+    Process process(program, arguments);
+    long code = -1;
+    WaitUntil([&] {
+        VisibleSearch search = {process.Id(), false};
+        EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
+        *shown = *shown || search.found;
+        code = process.Wait(0);
+        return code != -1;
+    }, 600000);
+    return code;
+}
+
 std::vector<HWND> Dialogs(DWORD processId)
 {
     DialogSearch search = {processId, {}};
@@ -462,6 +498,22 @@ bool ReadRegString(HKEY root, const std::string& key, const std::string& value, 
     buffer[size] = '\0';
     data = buffer;
     return true;
+}
+
+bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return false;
+    DWORD number = 0, size = sizeof number, type = 0;
+    LONG rc = RegQueryValueExA(k, value.empty() ? nullptr : value.c_str(), nullptr, &type,
+                               reinterpret_cast<BYTE*>(&number), &size);
+    RegCloseKey(k);
+    if (rc == ERROR_SUCCESS && type == REG_DWORD && size == sizeof number) {
+        data = std::to_string(number);
+        return true;
+    }
+    return ReadRegString(root, key, value, data);
 }
 
 bool KeyExists(HKEY root, const std::string& key)
