@@ -157,6 +157,39 @@ HWND WalkToDestination(Process& setup, bool shots)
     return Wait(setup, 1014);
 }
 
+struct FolderWindowSearch {
+    DWORD setupId;
+    HWND found;
+};
+
+BOOL CALLBACK FindFolderWindow(HWND window, LPARAM parameter)
+{
+    FolderWindowSearch* search = reinterpret_cast<FolderWindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->setupId && IsWindowVisible(window) && Text(window) == "Corvane") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The installation opens the Start-menu folder "Corvane" in a window of
+// its own, which comes up about when the finish page does and may cover
+// it: once it is there it is closed, so that the picture shows the page.
+void CloseStartMenuFolderWindow(Process& setup)
+{
+    FolderWindowSearch search = {setup.Id(), nullptr};
+    WaitUntil([&] {
+        EnumWindows(FindFolderWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, kWait);
+    if (!search.found)
+        return;
+    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    WaitGone(search.found, kWait);
+}
+
 // Tells the screenshot script that the walk is over.
 int Finish(int status)
 {
@@ -272,6 +305,7 @@ int main(int argc, char** argv)
     // The finish page of a run that went through.
     HWND finish = Wait(setup, 1020, kInstallWait);
     if (finish) {
+        CloseStartMenuFolderWindow(setup);
         SaveWindow(finish, "finish");
         Next(finish);
         setup.Wait(kWait);
@@ -286,6 +320,7 @@ int main(int argc, char** argv)
     Process repair(setupExe, "/r " + target);
     HWND repaired = WaitForDialog(repair.Id(), 1020, "", kInstallWait);
     if (repaired) {
+        CloseStartMenuFolderWindow(repair);
         SaveWindow(repaired, "repair-finished");
         Next(repaired);
         repair.Wait(kWait);
