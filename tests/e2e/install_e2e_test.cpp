@@ -455,7 +455,8 @@ TEST_F(InstallE2e, CopyErrorRetryAndIgnore)
         HeldFile held(target_ + "\\ReadMe.txt");
         ASSERT_TRUE(held.Held());
 
-        Process setup(setup_, "");
+        std::string log = root_ + "\\copy error.log";
+        Process setup(setup_, "/log=\"" + log + "\"");
         WalkToInstall(setup, target_);
         HWND error = WaitForDialog(setup.Id(), 1003, "ERROR : File copy", kInstallWait);
         ASSERT_NE(nullptr, error) << "copy-error dialog";
@@ -480,6 +481,13 @@ TEST_F(InstallE2e, CopyErrorRetryAndIgnore)
         }
         Click(finish, IDOK);
         EXPECT_EQ(0, setup.Wait(30000));
+        // The log of a run with the wizard names the file and the answer.
+        std::string text = ReadFile(log);
+        for (std::string line : {"cannot write " + target_ + "\\ReadMe.txt (Windows error",
+                                 std::string("answer: ") + (answer == IDRETRY ? "Retry" : "Ignore"),
+                                 std::string("exit code 0: installed")})
+            EXPECT_NE(std::string::npos, text.find(line)) << line;
+        DeleteFileA(log.c_str());
         CloseLaunchedWindows();
         Clean();
         RemoveTree(target_);
