@@ -246,8 +246,9 @@ void OnCancel(HWND page)
     Context.TimerBusy = 1;
     // Without a window nobody could answer: a request to stop a silent
     // run (its frame closed, say) is taken as it comes.
-    int answer = Context.Silent ? IDYES
-                                : MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
+    int answer = IDYES;
+    if (!Context.Silent)
+        answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) {
         Context.CleanupRequired = 1;
         InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);

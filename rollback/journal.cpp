@@ -264,7 +264,8 @@ bool UndoRecord(const RunJournal& journal, const ParsedRecord& r, bool keepFolde
     case RECORD_OLD_VALUE: {
         bool restored = RestoreValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str(),
                                      r.Fields[3].c_str(), r.Fields[4].c_str());
-        TellObserver(journal, restored ? "rollback: registry value restored:" : "rollback: registry value not restored:",
+        TellObserver(journal,
+                     restored ? "rollback: registry value restored:" : "rollback: registry value not restored:",
                      RegistryName(r).c_str());
         return restored;
     }

@@ -265,7 +265,7 @@ void CMainFrame::OnPage(HWND window, UINT message)
         // the user went back from: whatever came before, the user gave up.
         Context.ExitCode = EXIT_CANCELLED;
         LogEvent("cancelled by the user before the installation");
-    } else if (result != PAGE_CANCEL || message == WM_PAGE_ERROR || message == WM_PAGE_INTERRUPTED) {
+    } else {
         switch (message) {
         case WM_PAGE_WELCOME:
             next = WM_PAGE_LICENCE;

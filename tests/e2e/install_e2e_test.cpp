@@ -295,9 +295,9 @@ TEST_F(InstallE2e, SilentInstallAndQuietUninstall)
     EXPECT_NE(std::string::npos, text.find("switches: /S /LOG=\"" + log + "\" /D=" + target)) << text;
     for (const std::string& f : ListFiles(target))
         EXPECT_NE(std::string::npos, text.find(target + "\\" + f)) << f;
-    for (const std::string& line : {"registry value: HKLM\\" + std::string(kUninstallKey) + " [QuietUninstallString] = ",
-                             std::string("link ") + programs_ + "\\GlyphForge.lnk leads to ",
-                             std::string("exit code 0: installed")})
+    std::string quietValue = "registry value: HKLM\\" + std::string(kUninstallKey) + " [QuietUninstallString] = ";
+    for (const std::string& line :
+         {quietValue, "link " + programs_ + "\\GlyphForge.lnk leads to ", std::string("exit code 0: installed")})
         EXPECT_NE(std::string::npos, text.find(line)) << line;
 
     std::string quiet;
