@@ -11,7 +11,7 @@
 
 // ---------------------------------------------------------------------------
 // String-resource IDs. 1, 900-999, 5000-5008 and 7004 are the same in every
-// language; 8000-8010 are loaded through LocalizedId.
+// language; 8000-8016 are loaded through LocalizedId.
 enum StringId {
     IDS_MAIN_TITLE = 1,
     IDS_EXTRA_PATH_FIRST = 900,

@@ -163,25 +163,6 @@ TEST_F(CancelE2e, CancelDuringExtraction)
     CancelAndQuit(setup, page, true);
 }
 
-struct FrameSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindFrame(HWND window, LPARAM parameter)
-{
-    FrameSearch* search = reinterpret_cast<FrameSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    char cls[64] = "";
-    GetClassNameA(window, cls, sizeof cls);
-    if (owner == search->processId && std::string(cls) == "CMainFrame") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // A silent run asked to close (as a deployment tool or a log-off closes
 // it) while it extracts has nobody to ask: it cancels, undoes its run and
 // returns 1602, and the log says so.
@@ -190,11 +171,10 @@ TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun)
     std::string log = root_ + "\\silent.log";
     Process setup(setup_, "/S /LOG=\"" + log + "\" /D=" + target_);
     ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, 120000)) << "extraction did not start";
-    FrameSearch search = {setup.Id(), nullptr};
-    EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&search));
-    ASSERT_NE(nullptr, search.found) << "the hidden frame window";
-    EXPECT_FALSE(IsWindowVisible(search.found));
-    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    HWND frame = FindWindowWhere([&](HWND w) { return ProcessOf(w) == setup.Id() && Text(w) == "GlyphForge Setup"; });
+    ASSERT_NE(nullptr, frame) << "the hidden frame window";
+    EXPECT_FALSE(IsWindowVisible(frame));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
     EXPECT_EQ(1602, setup.Wait(120000));
     EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
     EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));

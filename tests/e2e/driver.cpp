@@ -87,24 +87,30 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter)
 
 namespace {
 
-struct VisibleSearch {
-    DWORD processId;
-    bool found;
-};
-
-BOOL CALLBACK FindVisible(HWND window, LPARAM parameter)
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
 {
-    VisibleSearch* search = reinterpret_cast<VisibleSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window)) {
-        search->found = true;
-        return FALSE;
-    }
-    return TRUE;
+    auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(parameter);
+    if (!(*search->first)(window))
+        return TRUE;
+    search->second = window;
+    return FALSE;
 }
 
 } // namespace
+
+HWND FindWindowWhere(const std::function<bool(HWND)>& match)
+{
+    std::pair<const std::function<bool(HWND)>*, HWND> search(&match, nullptr);
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return owner;
+}
 
 long RunUnseen(const std::string& program, const std::string& arguments, bool* shown)
 {
@@ -112,9 +118,7 @@ long RunUnseen(const std::string& program, const std::string& arguments, bool* s
     Process process(program, arguments);
     long code = -1;
     WaitUntil([&] {
-        VisibleSearch search = {process.Id(), false};
-        EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&search));
-        *shown = *shown || search.found;
+        *shown = *shown || FindWindowWhere([&](HWND w) { return ProcessOf(w) == process.Id() && IsWindowVisible(w); });
         code = process.Wait(0);
         return code != -1;
     }, 600000);

@@ -30,6 +30,11 @@ private:
     PROCESS_INFORMATION info_ = {};
 };
 
+// The first top-level window, hidden ones included, for which match
+// holds; null when there is none.
+HWND FindWindowWhere(const std::function<bool(HWND)>& match);
+// The process a window belongs to.
+DWORD ProcessOf(HWND window);
 // Runs program with arguments to its end, watching all the while that none
 // of its windows becomes visible (*shown); the exit code, or -1 when it
 // does not end within ten minutes.

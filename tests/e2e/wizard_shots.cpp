@@ -157,37 +157,21 @@ HWND WalkToDestination(Process& setup, bool shots)
     return Wait(setup, 1014);
 }
 
-struct FolderWindowSearch {
-    DWORD setupId;
-    HWND found;
-};
-
-BOOL CALLBACK FindFolderWindow(HWND window, LPARAM parameter)
-{
-    FolderWindowSearch* search = reinterpret_cast<FolderWindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->setupId && IsWindowVisible(window) && Text(window) == "Corvane") {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The installation opens the Start-menu folder "Corvane" in a window of
 // its own, which comes up about when the finish page does and may cover
 // it: once it is there it is closed, so that the picture shows the page.
 void CloseStartMenuFolderWindow(Process& setup)
 {
-    FolderWindowSearch search = {setup.Id(), nullptr};
+    HWND folder = nullptr;
     WaitUntil([&] {
-        EnumWindows(FindFolderWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
+        folder = FindWindowWhere(
+            [&](HWND w) { return ProcessOf(w) != setup.Id() && IsWindowVisible(w) && Text(w) == "Corvane"; });
+        return folder != nullptr;
     }, kWait);
-    if (!search.found)
+    if (!folder)
         return;
-    PostMessageA(search.found, WM_CLOSE, 0, 0);
-    WaitGone(search.found, kWait);
+    PostMessageA(folder, WM_CLOSE, 0, 0);
+    WaitGone(folder, kWait);
 }
 
 // Tells the screenshot script that the walk is over.

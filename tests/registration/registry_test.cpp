@@ -164,35 +164,6 @@ TEST_F(Registration, FileCounterGrowsPastFourDigits)
     EXPECT_EQ("<missing>", Stored(kFilesKey, "File10001"));
 }
 
-// Kilobytes, rounded up, of what the uninstaller removes with the folder:
-// the listed files there (in any letter case) and the uninstaller with its
-// settings file; the sibling product's files and the links do not count.
-TEST_F(Registration, InstalledSizeCountsTheFolder)
-{
-    TempFolder folder, elsewhere;
-    Context.TargetDir = folder.Path().c_str();
-    WriteWholeFile(folder.Path() + "a.exe", std::string(1000, 'a'));
-    WriteWholeFile(folder.Path() + "b.dat", std::string(2000, 'b'));
-    WriteWholeFile(folder.Path() + "UnInstall.exe", std::string(5000, 'u'));
-    WriteWholeFile(folder.Path() + "UnInstall.ini", std::string(10, 'i'));
-    WriteWholeFile(folder.Path() + "not listed.txt", std::string(9000, 'n'));
-    WriteWholeFile(elsewhere.Path() + "sibling.dat", std::string(7000, 's'));
-    std::string upper = folder.Path();
-    CharUpperBuffA(&upper[0], static_cast<DWORD>(upper.size()));
-    for (std::string f : {folder.Path() + "a.exe", upper + "B.DAT", elsewhere.Path() + "sibling.dat",
-                          folder.Path() + "missing.dat"})
-        Context.InstalledFiles.Add(f.c_str());
-    RegisterInstalledSize();
-
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key));
-    DWORD type = 0, kilobytes = 0, size = sizeof kilobytes;
-    RegQueryValueExA(key, "EstimatedSize", nullptr, &type, reinterpret_cast<BYTE*>(&kilobytes), &size);
-    RegCloseKey(key);
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), type);
-    EXPECT_EQ((1000u + 2000 + 5000 + 10 + 1023) / 1024, kilobytes);
-}
-
 std::string ExpectedUninstallerBytes()
 {
     std::string bytes;

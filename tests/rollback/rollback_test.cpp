@@ -195,7 +195,6 @@ TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
         "folder created: " + app_ + "\\Fonts",
         "file moved aside until the run succeeds: " + app_ + "\\app.exe " + app_ + "\\~RB",
         "new file: " + app_ + "\\Fonts\\Serif\\a.cvf",
-        "temporary file: " + root_ + "\\staged.tmp",
         "registry value deleted: " + key + "\\Files [File0001]",
         "registry value: " + key + " [InstallDir] = C:\\New\\",
         "rollback: registry key deleted: " + key + "\\New\\Deep",
