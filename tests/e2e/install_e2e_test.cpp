@@ -28,6 +28,8 @@ const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
 const char kMakerFolders[] = "SOFTWARE\\Corvane\\folders";
+// The silent install goes where a deployment tool would put it.
+const char kSilentParent[] = "C:\\Program Files\\Corvane Test";
 
 std::string SpecialFolder(int csidl)
 {
@@ -100,6 +102,7 @@ protected:
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteKeyTree(HKEY_CURRENT_USER, kMakerFolders);
         RemoveTree(programs_);
+        RemoveTree(kSilentParent);
     }
 
 
@@ -282,7 +285,7 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
 // wizard), a silent repair, then the uninstall entry's quiet command.
 TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
 {
-    const std::string target = "C:\\Program Files\\Corvane Test\\GlyphForge";
+    const std::string target = std::string(kSilentParent) + "\\GlyphForge";
     const std::string log = root_ + "\\setup.log";
     bool shown = false;
     EXPECT_EQ(0, RunUnseen(setup_, "/S /LOG=\"" + log + "\" /D=" + target, &shown));
@@ -311,7 +314,6 @@ TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
     EXPECT_EQ(0, uninstall.Wait(60000));
     EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target); }, kPageWait)) << "the product folder stays";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    RemoveTree("C:\\Program Files\\Corvane Test");
 }
 
 // What cannot be followed changes nothing: another run of the setup in
