@@ -264,7 +264,7 @@ void CMainFrame::OnPage(HWND window, UINT message)
         // Cancel confirmed on a page before the run, or after a failed run
         // the user went back from: whatever came before, the user gave up.
         Context.ExitCode = EXIT_CANCELLED;
-        LogEvent("cancelled by the user before the installation");
+        LogEvent("cancelled by the user on a page of the wizard");
     } else {
         switch (message) {
         case WM_PAGE_WELCOME:
