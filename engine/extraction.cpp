@@ -7,6 +7,7 @@
 #include "registration/registration.h"
 #include "wizard/wizard.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -16,6 +17,9 @@
 namespace {
 
 ExtractionJobRecord* ActiveJob = nullptr;
+// The file being written now, named by the log when a write fails. The
+// extraction thread's own.
+char WritingPath[MAX_PATH];
 // The copy-error dialog while it is up, so that a confirmed cancel on the
 // install page can answer it.
 HWND volatile CopyErrorWindow = nullptr;
@@ -30,7 +34,11 @@ uint32_t ReadCallback(intptr_t handle, void* buffer, uint32_t count)
 }
 uint32_t WriteCallback(intptr_t handle, void* buffer, uint32_t count)
 {
-    return static_cast<uint32_t>(_write(static_cast<int>(handle), buffer, count));
+    int written = _write(static_cast<int>(handle), buffer, count);
+    // A full volume ends the run here: the log names the file and why.
+    if (written < 0 || static_cast<uint32_t>(written) != count)
+        LogEvent("writing %s failed: %s", WritingPath, strerror(errno));
+    return static_cast<uint32_t>(written);
 }
 int CloseCallback(intptr_t handle) { return _close(static_cast<int>(handle)); }
 int32_t SeekCallback(intptr_t handle, int32_t offset, int origin)
@@ -112,14 +120,19 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 }
 
 // Retry (4), Abort (2) or Ignore (5). A dialog that cannot be shown counts
-// as Abort, so that the run fails rather than skipping files unseen.
+// as Abort, so that the run fails rather than skipping files unseen; so
+// does a silent run, which has nobody to ask. The answer goes to the log.
 int CopyErrorDialog()
 {
-    INT_PTR result = DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(IDD_COPY_ERROR)), nullptr,
-                                     CopyErrorProc, 0);
-    if (result == IDRETRY || result == IDIGNORE)
-        return static_cast<int>(result);
-    return IDCANCEL;
+    INT_PTR result = Context.Silent ? IDCANCEL
+                                    : DialogBoxParamA(Context.InstanceHandle,
+                                                      MAKEINTRESOURCEA(LocalizedId(IDD_COPY_ERROR)), nullptr,
+                                                      CopyErrorProc, 0);
+    if (result != IDRETRY && result != IDIGNORE)
+        result = IDCANCEL;
+    LogEvent("answer: %s%s", result == IDRETRY ? "Retry" : result == IDIGNORE ? "Ignore" : "Abort",
+             Context.Silent ? " (a silent run stops at the first file it cannot write)" : "");
+    return static_cast<int>(result);
 }
 
 // Builds ExtractDir + name into path (MAX_PATH bytes); false when it does
@@ -149,8 +162,12 @@ int CreateDestinationFile(const char* path)
     if (!PrepareFileForWriting(Context.Journal, path, false))
         return -1;
     int handle = _open(path, kOpenForOutput, kOutputMode);
-    if (handle == -1)
+    if (handle == -1) {
+        // The reason is the open's, not the put-back's.
+        DWORD error = GetLastError();
         PutBackFile(Context.Journal, path);
+        SetLastError(error);
+    }
     return handle;
 }
 
@@ -193,6 +210,7 @@ intptr_t OnCopyFile(CabNotification* n)
 
     if (fits && safe && Context.ExtractingArchivist && FileExists(path)) {
         // The sibling product's files already installed are never replaced.
+        LogEvent("skipped %s: the sibling product's file is already there", path);
         AddDone(Context.CurrentFileSize);
         return 0;
     }
@@ -217,19 +235,27 @@ intptr_t OnCopyFile(CabNotification* n)
         }
         if (handle != -1) {
             Context.InstalledFiles.Add(path);
+            CopyBounded(WritingPath, sizeof WritingPath, path);
             return handle;
         }
+        DWORD error = GetLastError();
         // After a cancel nothing more is asked or written, whatever the
         // dialog's answer was.
         if (Context.UserCancelled)
             return 0;
-        MessageBeep(MB_ICONHAND);
+        if (fits && safe)
+            LogEvent("cannot write %s (Windows error %lu)", path, static_cast<unsigned long>(error));
+        else
+            LogEvent("refused %s: the name leaves the destination folder or is too long", n->text1);
+        if (!Context.Silent)
+            MessageBeep(MB_ICONHAND);
         int answer = CopyErrorDialog();
         if (Context.UserCancelled)
             return 0;
         if (answer == IDRETRY)
             continue;
         if (answer == IDIGNORE) {
+            LogEvent("skipped %s: Ignore was chosen", fits ? path : n->text1);
             AddDone(Context.CurrentFileSize);
             return 0;
         }

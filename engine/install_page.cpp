@@ -45,6 +45,18 @@ void BlockShutdown(HWND page, bool block)
     }
 }
 
+// The folders of the run and the space on the destination's volume, for
+// the log.
+void LogRunFolders()
+{
+    char folder[260];
+    CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
+    LogEvent("%s into %s: %ld KB free on its volume, %ld KB needed", Context.RepairMode ? "repair" : "installation",
+             folder, static_cast<long>(GetFreeKilobytes(folder)),
+             static_cast<long>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024));
+    LogEvent("the sibling product's folder: %s", GetArchivistDir().c_str());
+}
+
 HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
 {
     HANDLE thread = CreateThread(nullptr, 0, routine, job, 0, nullptr);
@@ -55,6 +67,13 @@ HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
 
 void EndRun(HWND page, INT_PTR result)
 {
+    if (result == PAGE_NEXT)
+        LogEvent("installation run succeeded");
+    else if (Context.UserCancelled)
+        LogEvent("installation run cancelled: its changes are undone");
+    else
+        LogEvent("installation run failed (staging status %ld, extraction status %ld): its changes are undone",
+                 static_cast<long>(Context.StagingJob.Status), static_cast<long>(Context.ExtractionJob.Status));
     if (result == PAGE_CANCEL)
         Context.CleanupRequired = 1;
     Context.InstallPhase = 3;
@@ -96,6 +115,7 @@ void FinishSuccessfulRun(HWND page)
     CreateShortcuts();
     RegisterProduct();
     WriteUninstaller();
+    RegisterInstalledSize();
     // The product is complete: what the run replaced can go. The update
     // package runs afterwards and cannot be undone anyway.
     JournalCommit(Context.Journal);
@@ -179,7 +199,8 @@ BOOL OnInitDialog(HWND page)
     SetDlgItemTextA(page, IDC_CURRENT_DIR, "");
     SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, 0, 0);
-    ShowWindow(page, SW_SHOW);
+    if (!Context.Silent)
+        ShowWindow(page, SW_SHOW);
 
     // Each opening starts a run from a clean record. A run started again
     // after Back from the error or interrupted page first waits for the
@@ -195,6 +216,7 @@ BOOL OnInitDialog(HWND page)
     SetCurrentFileAndDir("", "");
     BlockShutdown(page, true);
 
+    LogRunFolders();
     Context.UserCancelled = 0;
     Context.CleanupRequired = 0;
     Context.ExtractingArchivist = 0;
@@ -226,7 +248,11 @@ void OnCancel(HWND page)
     PauseWorkers(true);
     int32_t wasBusy = Context.TimerBusy;
     Context.TimerBusy = 1;
-    int answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
+    // Without a window nobody could answer: a request to stop a silent
+    // run (its frame closed, say) is taken as it comes.
+    int answer = IDYES;
+    if (!Context.Silent)
+        answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) {
         Context.CleanupRequired = 1;
         InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);
@@ -303,6 +329,12 @@ INT_PTR CALLBACK InstallPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return FALSE;
     case WM_ERASEBKGND:
         return ErasePageBackground(page, wParam, lParam);
+    case WM_WINDOWPOSCHANGING:
+        // The dialog manager shows a modal page once its queue is idle; a
+        // silent run's page stays hidden all the same.
+        if (Context.Silent)
+            reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+        return FALSE;
     case WM_DESTROY:
         if (Context.ProgressTimer) {
             KillTimer(page, Context.ProgressTimer);

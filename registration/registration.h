@@ -22,11 +22,17 @@ BOOL DeleteExistingFile(const char* path);
 // creating the key when needed. True when the value was stored.
 bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data);
 // The product key with "InstallDir" and the "\Files" list (not in repair
-// mode), the application path entry and the uninstall entry.
+// mode), the application path entry and the uninstall entry with its
+// icon, version, publisher, web address, folder, quiet command, "Change"
+// command and "NoRepair".
 void RegisterProduct();
 // "UnInstall.exe" from the "UNINSTALL" container and "UnInstall.ini"
 // ("args" then "repair") in TargetDir.
 void WriteUninstaller();
+// "EstimatedSize" of the uninstall entry, a number of kilobytes (rounded
+// up): the listed files in TargetDir with the uninstaller and its
+// settings file. After WriteUninstaller.
+void RegisterInstalledSize();
 
 // Shortcuts: the maker's Start-menu folder, the extra paths 900+ and the
 // application, help and uninstall links, every link path appended to

@@ -5,6 +5,8 @@
 
 #include "engine/engine.h"
 
+#include <string.h>
+
 namespace {
 
 const char kProductKey[] = "SOFTWARE\\Corvane\\{ProductName}";
@@ -55,6 +57,38 @@ void SetRecordedString(const char* subkey, const char* valueName, const char* da
 {
     RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
                              static_cast<DWORD>(lstrlenA(data)));
+}
+
+void SetRecordedNumber(const char* subkey, const char* valueName, DWORD number)
+{
+    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_DWORD, &number,
+                             sizeof number);
+}
+
+unsigned long long FileSize(const char* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// What Programs and Features and deployment tools read besides the name
+// and the command: the icon, version, publisher and web address, the
+// folder, the command without questions, and the uninstaller's choice of
+// repair or removal behind "Change" (so no separate "Repair").
+void RegisterUninstallDetails(const char* uninstallKey, const char* command)
+{
+    SetRecordedString(uninstallKey, "DisplayIcon", InTargetDir("{ExeName}").c_str());
+    SetRecordedString(uninstallKey, "DisplayVersion", LoadStringAsText(IDS_PRODUCT_VERSION).c_str());
+    SetRecordedString(uninstallKey, "Publisher", LoadStringAsText(IDS_PUBLISHER).c_str());
+    SetRecordedString(uninstallKey, "URLInfoAbout", LoadStringAsText(IDS_WEB_ADDRESS).c_str());
+    SetRecordedString(uninstallKey, "InstallLocation", FolderWithoutBackslash(Context.TargetDir.c_str()).c_str());
+    Text quiet(command);
+    quiet.Append(" /S");
+    SetRecordedString(uninstallKey, "QuietUninstallString", quiet.c_str());
+    SetRecordedString(uninstallKey, "ModifyPath", command);
+    SetRecordedNumber(uninstallKey, "NoRepair", 1);
 }
 
 // Writes a new file through the journal: an existing one is moved aside
@@ -110,6 +144,25 @@ void RegisterProduct()
     command.Append("\" ");
     command.Append(Expanded(kUninstallArguments).c_str());
     SetRecordedString(uninstallKey.c_str(), "UninstallString", command.c_str());
+    RegisterUninstallDetails(uninstallKey.c_str(), command.c_str());
+}
+
+void RegisterInstalledSize()
+{
+    // What the uninstaller takes away with the product's folder: the listed
+    // files there, and the uninstaller with its settings file, which are
+    // written after the list.
+    unsigned long long bytes = FileSize(InTargetDir("UnInstall.exe").c_str()) +
+                               FileSize(InTargetDir("UnInstall.ini").c_str());
+    size_t folderLength = Context.TargetDir.length();
+    for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i) {
+        const char* path = Context.InstalledFiles.At(i);
+        if (folderLength > 0 && _strnicmp(path, Context.TargetDir.c_str(), folderLength) == 0)
+            bytes += FileSize(path);
+    }
+    DWORD kilobytes = static_cast<DWORD>((bytes + 1023) / 1024);
+    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, Expanded(kUninstallKey).c_str(), "EstimatedSize",
+                             REG_DWORD, &kilobytes, sizeof kilobytes);
 }
 
 void WriteUninstaller()

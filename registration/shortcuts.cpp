@@ -126,8 +126,9 @@ void CreateShortcuts()
         JournalGuardFolder(Context.Journal, programs);
         group = Joined(programs, "\\{AppCorvane}");
         CreateFolderTree(group.c_str());
-        // A restart follows the common-controls update: no window then.
-        if (!Context.UpdateCommonControls)
+        // A restart follows the common-controls update: no window then;
+        // nor in a silent run, which shows none at all.
+        if (!Context.UpdateCommonControls && !Context.Silent)
             ShellOpenFolder(nullptr, "open", group.c_str(), nullptr, nullptr, SW_SHOWNOACTIVATE);
     }
 
@@ -160,9 +161,12 @@ void CreateShortcuts()
     // the clean-up know of it.
     for (const Shortcut& s : shortcuts) {
         // An existing link is kept aside until the run has succeeded.
-        if (PrepareFileForWriting(Context.Journal, s.link.c_str()) &&
-            FAILED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(), workingFolder.c_str())))
+        bool prepared = PrepareFileForWriting(Context.Journal, s.link.c_str());
+        bool saved = prepared && SUCCEEDED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(),
+                                                           workingFolder.c_str()));
+        if (prepared && !saved)
             PutBackFile(Context.Journal, s.link.c_str());
+        LogEvent("link %s %s to %s", s.link.c_str(), saved ? "leads" : "could NOT be saved, it was", s.target.c_str());
         Context.InstalledFiles.Add(s.link.c_str());
     }
 }

@@ -49,8 +49,10 @@ bool MoveAside(RunJournal& journal, const char* path)
         }
         const char* fields[] = {path, aside};
         AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, true);
-        if (MoveFileExA(path, aside, 0))
+        if (MoveFileExA(path, aside, 0)) {
+            TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
             return true;
+        }
         // Somebody took the aside name: try the next one. Anything else
         // (in use, access denied) is the caller's to report.
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
@@ -92,6 +94,29 @@ void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const c
         AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, flushNow);
     }
     free(data);
+}
+
+// "HKLM\key [name] = data" for the observer: texts as they are, numbers
+// in decimal, anything else by its size.
+Text DescribeValue(HKEY root, const char* keyPath, const char* name, DWORD type, const void* data, DWORD size)
+{
+    Text text = RegistryValueName(root, keyPath, name);
+    text.Append(" = ");
+    char number[32];
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        Text value;
+        value.Assign(static_cast<const char*>(data), size);
+        text.Append(value.c_str());
+    } else if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD n;
+        memcpy(&n, data, sizeof n);
+        snprintf(number, sizeof number, "%lu (a number)", static_cast<unsigned long>(n));
+        text.Append(number);
+    } else {
+        snprintf(number, sizeof number, "(%lu bytes)", static_cast<unsigned long>(size));
+        text.Append(number);
+    }
+    return text;
 }
 
 bool KeyExists(HKEY root, const char* keyPath)
@@ -245,7 +270,11 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const char* fields[] = {folder};
     AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
-    return CreateDirectoryA(folder, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (CreateDirectoryA(folder, nullptr)) {
+        TellObserver(journal, "folder created:", folder);
+        return true;
+    }
+    return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly)
@@ -256,6 +285,7 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const char* fields[] = {path};
         AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
+        TellObserver(journal, "new file:", path);
         return true;
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -284,8 +314,10 @@ void PutBackFile(RunJournal& journal, const char* path)
             }
             MoveFileExA(r.Fields[1].c_str(), path, 0);
         }
-        if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE)
+        if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE) {
+            TellObserver(journal, "not written, the earlier state is back:", path);
             return;
+        }
     }
 }
 
@@ -305,6 +337,7 @@ void RecordTemporaryFile(RunJournal& journal, const char* path)
 {
     const char* fields[] = {path};
     AppendRecord(journal, RECORD_TEMPORARY, fields, 1, false);
+    TellObserver(journal, "temporary file:", path);
 }
 
 bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPath, const char* name, DWORD type,
@@ -340,6 +373,9 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
     RecordValueState(journal, key, letter, keyPath, name, true);
     LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
+    if (journal.Observer)
+        TellObserver(journal, result == ERROR_SUCCESS ? "registry value:" : "registry value NOT stored:",
+                     DescribeValue(root, keyPath, name, type, data, size).c_str());
     return result == ERROR_SUCCESS;
 }
 
@@ -365,7 +401,10 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
     }
     for (size_t i = 0; i < names.Count(); ++i)
         RecordValueState(journal, key, letter, keyPath, names.At(i), i + 1 == names.Count());
-    for (size_t i = 0; i < names.Count(); ++i)
+    for (size_t i = 0; i < names.Count(); ++i) {
         RegDeleteValueA(key, names.At(i));
+        if (journal.Observer)
+            TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, names.At(i)).c_str());
+    }
     RegCloseKey(key);
 }

@@ -230,9 +230,16 @@ void LoadGuards(RunJournal& journal, const TextList& records)
     }
 }
 
-// Undoes one record. False when the change could not be undone: also when
-// undoing it would go through a link below a guarded folder, which leaves
-// whatever is behind the link (and a moved file under its aside name).
+Text RegistryName(const ParsedRecord& r)
+{
+    return RegistryValueName(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(),
+                             r.Kind == RECORD_KEY ? nullptr : r.Fields[2].c_str());
+}
+
+// Undoes one record, telling the observer what it did. False when the
+// change could not be undone: also when undoing it would go through a link
+// below a guarded folder, which leaves whatever is behind the link (and a
+// moved file under its aside name).
 bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
 {
     if (!IsPlausible(r))
@@ -240,31 +247,53 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     const char* a = r.Fields[0].c_str();
     bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
                 r.Kind == RECORD_MOVED_FILE;
-    if (file && IsBehindLink(journal, a))
+    if (file && IsBehindLink(journal, a)) {
+        TellObserver(journal, "rollback: left, it lies behind a link:", a);
         return false;
+    }
     switch (r.Kind) {
     case RECORD_FOLDER:
         // Only an empty folder goes: whatever somebody else put there
         // keeps it, and its parents, in place.
-        if (!keepFolders)
-            RemoveDirectoryA(a);
+        if (!keepFolders && RemoveDirectoryA(a))
+            TellObserver(journal, "rollback: folder removed:", a);
         return true;
     case RECORD_NEW_FILE:
-    case RECORD_TEMPORARY:
-        return DeleteCreatedFile(a);
-    case RECORD_MOVED_FILE:
-        return RestoreMovedFile(a, r.Fields[1].c_str());
+    case RECORD_TEMPORARY: {
+        bool existed = GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
+        bool deleted = DeleteCreatedFile(a);
+        if (existed)
+            TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
+        return deleted;
+    }
+    case RECORD_MOVED_FILE: {
+        bool restored = RestoreMovedFile(a, r.Fields[1].c_str());
+        TellObserver(journal, restored ? "rollback: file put back:" : "rollback: file put back at the next restart:",
+                     a);
+        return restored;
+    }
     case RECORD_KEY: {
         // RegDeleteKey takes only a key without subkeys: one that somebody
         // else filled meanwhile stays.
         LONG result = RegDeleteKeyA(RootFromLetter(a), r.Fields[1].c_str());
+        if (result == ERROR_SUCCESS)
+            TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
         return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
     }
-    case RECORD_NEW_VALUE:
-        return DeleteValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
-    case RECORD_OLD_VALUE:
-        return RestoreValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str(), r.Fields[3].c_str(),
-                            r.Fields[4].c_str());
+    case RECORD_NEW_VALUE: {
+        bool deleted = DeleteValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
+        TellObserver(journal, deleted ? "rollback: registry value deleted:" : "rollback: registry value not deleted:",
+                     RegistryName(r).c_str());
+        return deleted;
+    }
+    case RECORD_OLD_VALUE: {
+        bool restored = RestoreValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str(),
+                                     r.Fields[3].c_str(), r.Fields[4].c_str());
+        TellObserver(journal,
+                     restored ? "rollback: registry value restored:" : "rollback: registry value not restored:",
+                     RegistryName(r).c_str());
+        return restored;
+    }
     }
     return true;
 }
@@ -336,7 +365,7 @@ HANDLE CreateRunLock(const char* nameSpace, const char* productName)
 } // namespace
 
 RunJournal::RunJournal()
-    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0)
+    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0), Observer(nullptr)
 {
     InitializeCriticalSection(&Guard);
 }
@@ -350,6 +379,33 @@ RunJournal::~RunJournal()
         ReleaseMutex(Lock);
         CloseHandle(Lock);
     }
+}
+
+void TellObserver(const RunJournal& journal, const char* text, const char* detail, const char* more)
+{
+    if (!journal.Observer)
+        return;
+    Text event(text);
+    const char* parts[] = {detail, more};
+    for (const char* part : parts) {
+        if (!part)
+            continue;
+        event.Append(' ');
+        event.Append(part);
+    }
+    journal.Observer(event.c_str());
+}
+
+Text RegistryValueName(HKEY root, const char* key, const char* name)
+{
+    Text text(root == HKEY_CURRENT_USER ? "HKCU\\" : "HKLM\\");
+    text.Append(key);
+    if (name) {
+        text.Append(" [");
+        text.Append(name);
+        text.Append("]");
+    }
+    return text;
 }
 
 HKEY RootFromLetter(const char* letter)
@@ -500,6 +556,8 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     ParsedRecord r;
     TextList kept;
     LoadGuards(journal, journal.Records);
+    if (JournalHasRunChanges(journal) || (!keepFolders && journal.Records.Count() > 0))
+        TellObserver(journal, "rollback: undoing the changes of the run, last first");
     for (size_t i = journal.Records.Count(); i-- > 0;) {
         const char* record = journal.Records.At(i);
         if (!ParseRecord(record, r))
@@ -525,6 +583,7 @@ void JournalCommit(RunJournal& journal)
     // Once this record is on the disk the run counts as done: a recovery
     // finishes the tidying below instead of undoing the run.
     AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
+    TellObserver(journal, "run committed: the files kept aside for a rollback are deleted");
     TidyCommitted(journal, journal.Records);
     journal.Records.Clear();
     RewriteJournalFile(journal);

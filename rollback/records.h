@@ -55,6 +55,15 @@ bool ParseRecord(const char* line, ParsedRecord& out);
 // made.
 PSECURITY_DESCRIPTOR NewAdminOnlyDescriptor();
 
+// Tells the journal's observer, when there is one, of an event: the text
+// followed by up to two details (paths, names), each after a blank.
+void TellObserver(const RunJournal& journal, const char* text, const char* detail = nullptr,
+                  const char* more = nullptr);
+
+// "HKLM\key [name]" (HKCU for the user's root; no brackets for a null
+// name), as the observer is told of a registry key or value.
+Text RegistryValueName(HKEY root, const char* key, const char* name);
+
 // Registry roots by their letter in a record, and back.
 HKEY RootFromLetter(const char* letter);
 const char* LetterFromRoot(HKEY root);

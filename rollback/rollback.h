@@ -36,6 +36,10 @@ struct RunJournal {
     // Records may come from a worker thread that a cancel left finishing
     // while the interface thread goes on: one at a time.
     CRITICAL_SECTION Guard;
+    // Told in a line of text of every change as it is made, undone or
+    // committed (the setup's log); null when nobody listens. Called from
+    // whichever thread makes the change.
+    void (*Observer)(const char* event);
 };
 
 // ---------------------------------------------------------------------------

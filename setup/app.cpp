@@ -127,7 +127,9 @@ const char* SkipProgramName(const char* commandLine)
 void ParseRepairSwitch(const char* arguments)
 {
     Context.RepairMode = 0;
-    const char* found = strstr(arguments, "/r");
+    // An upper-case "/R" counts where the command line's parser hands over
+    // the text from the switch on.
+    const char* found = arguments[0] == '/' && arguments[1] == 'R' ? arguments : strstr(arguments, "/r");
     if (!found)
         return;
     // The switch and the one character after it are skipped; nothing else
@@ -192,13 +194,40 @@ bool AppStart(const char* arguments)
 
     Context.InstanceHandle = GetModuleHandleA(nullptr);
 
-    ParseRepairSwitch(arguments ? arguments : "");
+    // The switches come first: a command line that cannot be followed
+    // changes nothing, and the log hears of everything after it.
+    if (!arguments)
+        arguments = "";
+    CommandLineSwitches switches;
+    bool understood = ParseCommandLine(arguments, switches);
+    Context.Silent = switches.Silent;
+    if (!switches.LogPath.empty() && OpenRunLog(switches.LogPath.c_str()))
+        Context.Journal.Observer = LogJournalEvent;
+    LogRunStart(arguments);
+    if (!understood || switches.Help) {
+        RefuseCommandLine(understood ? nullptr : switches.Problem.c_str());
+        return false;
+    }
+    if (switches.Repair) {
+        ParseRepairSwitch(switches.Repair);
+        // With the dialogs a folder that holds no installation leads to an
+        // ordinary installation, as it always did; nobody is there to see
+        // that without them.
+        if (!Context.RepairMode && Context.Silent) {
+            LogEvent("nothing to repair: %s holds no UnInstall.ini", Context.RepairDir.c_str());
+            RefuseCommandLine(switches.Repair);
+            return false;
+        }
+    }
+    Context.GivenFolder = switches.Folder;
     RegisterCommonControls();
 
     // A damaged download changes nothing: not even the recovery of an
     // earlier run.
     if (!CheckPayload()) {
-        MessageBoxFromString(nullptr, LocalizedId(IDS_SETUP_DAMAGED), MB_OK | MB_ICONHAND);
+        LogEvent("this setup program is damaged: a payload resource failed its check");
+        if (!Context.Silent)
+            MessageBoxFromString(nullptr, LocalizedId(IDS_SETUP_DAMAGED), MB_OK | MB_ICONHAND);
         Context.ExitCode = EXIT_FAILED;
         return false;
     }
@@ -206,11 +235,20 @@ bool AppStart(const char* arguments)
         return false;
 
     BuildMainWindowObject();
+    if (!Context.GivenFolder.empty())
+        Context.TargetDir = Context.GivenFolder;
     HWND frame = CreateMainWindow();
-    if (!frame)
+    if (!frame) {
+        LogEvent("the main window could not be created");
+        Context.ExitCode = EXIT_FAILED;
         return false;
-    ShowWindow(frame, SW_SHOW);
-    UpdateWindow(frame);
+    }
+    // A silent run shows no window at all, not even the frame's button on
+    // the task bar.
+    if (!Context.Silent) {
+        ShowWindow(frame, SW_SHOW);
+        UpdateWindow(frame);
+    }
     return true;
 }
 
@@ -219,13 +257,20 @@ bool StartInstallSession()
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
     Text product = LoadStringAsText(IDS_PRODUCT_NAME);
     if (JournalStartSession(Context.Journal, product.c_str(), &recovered) == JOURNAL_BUSY) {
-        MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
+        LogEvent("another setup or the uninstaller of %s is running: nothing was changed", product.c_str());
+        if (!Context.Silent)
+            MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
         Context.ExitCode = EXIT_ALREADY_RUNNING;
         return false;
     }
     // A run that had succeeded was only tidied up: nothing to tell.
-    if (recovered == JOURNAL_ROLLED_BACK)
-        MessageBoxExpanded(nullptr, LocalizedId(IDS_RUN_RECOVERED), MB_OK | MB_ICONINFORMATION);
+    if (recovered == JOURNAL_ROLLED_BACK) {
+        LogEvent("an unfinished earlier run was found and undone");
+        if (!Context.Silent)
+            MessageBoxExpanded(nullptr, LocalizedId(IDS_RUN_RECOVERED), MB_OK | MB_ICONINFORMATION);
+    } else if (recovered == JOURNAL_COMPLETED) {
+        LogEvent("an earlier run that had succeeded was tidied up");
+    }
     return true;
 }
 
@@ -249,5 +294,7 @@ int AppExit()
     // failed before the window existed, say) is undone first.
     JournalEndSession(Context.Journal);
     CoUninitialize();
+    LogExitCode(Context.ExitCode);
+    CloseRunLog();
     return Context.ExitCode;
 }

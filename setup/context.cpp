@@ -9,17 +9,21 @@ InstallerContext Context;
 InstallerContext::InstallerContext()
     : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
       RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), LicenceAccepted(0),
-      UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), CurrentFile(), CurrentDir(), TextBuffer(),
-      LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0), StagingThread(nullptr),
-      ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(), ExtractionJob(),
-      CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ScreenDpiY(0),
-      DialogFont(nullptr), BoldFont(nullptr), TitleFont(nullptr)
+      UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), RunLog(nullptr), CurrentFile(),
+      CurrentDir(), TextBuffer(), LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
+      StagingThread(nullptr), ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(),
+      ExtractionJob(), CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1),
+      ScreenDpiY(0), DialogFont(nullptr), BoldFont(nullptr), TitleFont(nullptr)
 {
     InitializeCriticalSection(&CurrentLock);
+    InitializeCriticalSection(&LogLock);
 }
 
 InstallerContext::~InstallerContext()
 {
+    if (RunLog)
+        CloseHandle(RunLog);
+    DeleteCriticalSection(&LogLock);
     DeleteCriticalSection(&CurrentLock);
 }
 

@@ -11,7 +11,7 @@
 
 // ---------------------------------------------------------------------------
 // String-resource IDs. 1, 900-999, 5000-5008 and 7004 are the same in every
-// language; 8000-8010 are loaded through LocalizedId.
+// language; 8000-8016 are loaded through LocalizedId.
 enum StringId {
     IDS_MAIN_TITLE = 1,
     IDS_EXTRA_PATH_FIRST = 900,
@@ -41,6 +41,8 @@ enum StringId {
     IDS_SETUP_DAMAGED = 8012,     // a payload resource failed its check
     IDS_RUN_RECOVERED = 8013,     // an unfinished earlier run was undone or completed
     IDS_ALREADY_RUNNING = 8014,   // another setup of the product is running
+    IDS_USAGE = 8015,             // the switches and exit codes, shown by /?
+    IDS_INVALID_COMMAND_LINE = 8016, // a switch not understood, followed by the usage
 };
 
 // Exit codes of setup.exe: those of Windows Installer, which deployment
@@ -50,6 +52,8 @@ enum SetupExitCode {
     EXIT_CANCELLED = 1602,
     EXIT_FAILED = 1603,        // the run failed and was rolled back, or the setup is damaged
     EXIT_ALREADY_RUNNING = 1618,
+    EXIT_INVALID_COMMAND_LINE = 1639, // nothing was changed
+    EXIT_RESTART_NEEDED = 3010,       // installed; the common-controls update takes effect after a restart
 };
 
 // Frame resource of the main window (title string, icon, menu, accelerators).
@@ -107,6 +111,15 @@ struct InstallerContext {
     int32_t CleanupRequired;
     // What the process returns: one of SetupExitCode.
     int32_t ExitCode;
+    // /S: no window at all; every question gets the safe answer (abort
+    // and roll back) and the end neither launches nor restarts anything.
+    int32_t Silent;
+    // /D=: the destination given on the command line, in its full form;
+    // empty when none was given.
+    Text GivenFolder;
+    // /LOG=: the run's log, open for appending; null when there is none.
+    HANDLE RunLog;
+    CRITICAL_SECTION LogLock;
     // Every change of this session, recorded before it is made, so that a
     // cancelled, failed or killed run gives back the machine it found.
     RunJournal Journal;
@@ -199,11 +212,55 @@ bool StartInstallSession();
 // length and checksum. False when one is missing or damaged.
 bool CheckPayload();
 
-// Repair switch: finds "/r" in the arguments (program name excluded) and
-// sets RepairDir and RepairMode as the start step does.
+// Repair switch: finds "/r" in the arguments (program name excluded), or
+// an upper-case "/R" at their very start, and sets RepairDir and
+// RepairMode as the start step does.
 void ParseRepairSwitch(const char* arguments);
 // Skips the program name at the start of a command line.
 const char* SkipProgramName(const char* commandLine);
+
+// ---------------------------------------------------------------------------
+// Command line and run log: what administrators and deployment tools use
+// (command_line.cpp, run_log.cpp).
+
+// The switches of a command line, in any order and any letter case:
+//   /S          silent run
+//   /LOG=file   the run's log; quoted when the name holds blanks:
+//               /LOG="C:\My Logs\setup.log"
+//   /?          the usage
+//   /D=folder   the destination: the rest of the line, blanks included,
+//               unquoted; it must be a full path
+//   /r folder   repair: the rest of the line, as ParseRepairSwitch takes it
+struct CommandLineSwitches {
+    CommandLineSwitches() : Silent(false), Help(false), Repair(nullptr) {}
+    bool Silent;
+    bool Help;
+    Text LogPath;
+    Text Folder;        // /D=, in its full form
+    const char* Repair; // where "/r" starts within the parsed arguments; null without it
+    Text Problem;       // the switch that was not understood, as written
+};
+// False when a switch is unknown or malformed; Problem then names it.
+bool ParseCommandLine(const char* arguments, CommandLineSwitches& out);
+// Ends a start with a command line that cannot be followed: the usage
+// (after the message 8016 and the problem, when there is one) in a
+// message box unless the run is silent, the log told, ExitCode 1639.
+void RefuseCommandLine(const char* problem);
+
+// Opens path for appending, creating it when missing. A log that cannot be
+// opened or written never stops the run: it is simply not there.
+bool OpenRunLog(const char* path);
+void CloseRunLog();
+// One line of the log: the local date and time, then the text made from
+// format (printf rules, cut at 1,000 characters). Any thread.
+void LogEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The first lines: program, product and version, switches, language, user
+// and whether the run has administrator rights.
+void LogRunStart(const char* arguments);
+// The journal's observer: every change recorded, undone or committed.
+void LogJournalEvent(const char* event);
+// The last line: the exit code and what it means.
+void LogExitCode(int code);
 
 // Loads string id (no language offset) into buffer; empty when missing.
 void LoadStringText(int id, char* buffer, int size);

@@ -9,16 +9,18 @@
 
 #include "setup/text.h"
 
-// Exit codes of UnInstall.exe, for administrators running it with /S.
+// Exit codes of UnInstall.exe, for administrators running it with /S:
+// those of the setup program (and of Windows Installer) where the meaning
+// is the same, so that deployment tools read both alike.
 enum UninstallExitCode {
-    UNINSTALL_DONE = 0,              // removed, or the repair was started
-    UNINSTALL_FILES_LEFT = 1,        // removed, but some listed files are still there
-    UNINSTALL_SETTINGS_MISSING = 2,  // "UnInstall.ini" missing or damaged: nothing removed
-    UNINSTALL_LIST_MISSING = 3,      // the "\Files" list is missing: nothing removed
-    UNINSTALL_CANCELLED = 4,         // the user chose not to remove anything
-    UNINSTALL_REPAIR_FAILED = 5,     // the setup program could not be started
-    UNINSTALL_OTHER_FOLDER = 6,      // the product is registered in another folder: nothing removed
-    UNINSTALL_SETUP_RUNNING = 7,     // a setup of the product is running: nothing removed
+    UNINSTALL_DONE = 0,                // removed, or the repair was started
+    UNINSTALL_FILES_LEFT = 1,          // removed, but some listed files are still there
+    UNINSTALL_CANCELLED = 1602,        // the user chose not to remove anything
+    UNINSTALL_SETTINGS_MISSING = 1603, // "UnInstall.ini" missing or damaged: nothing removed
+    UNINSTALL_LIST_MISSING = 1603,     // the "\Files" list is missing: nothing removed
+    UNINSTALL_REPAIR_FAILED = 1603,    // the setup program could not be started
+    UNINSTALL_OTHER_FOLDER = 1603,     // the product is registered in another folder: nothing removed
+    UNINSTALL_SETUP_RUNNING = 1618,    // a setup of the product is running: nothing removed
 };
 
 // ---------------------------------------------------------------------------

@@ -183,7 +183,7 @@ LRESULT CMainFrame::OnCreate(HWND window)
     // pages it owns.
     MoveWindow(window, -1000, -1000, 1, 1, FALSE);
     Context.RichEditModule = LoadSystemLibrary("RICHED32.DLL");
-    PostMessageA(window, Context.RepairMode ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
+    PostMessageA(window, Context.RepairMode || Context.Silent ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
     return 0;
 }
 
@@ -259,7 +259,13 @@ void CMainFrame::OnPage(HWND window, UINT message)
         // result" could bounce between two broken pages for ever, so the
         // wizard ends instead.
         MessageBeep(MB_ICONHAND);
-    } else if (result != PAGE_CANCEL || message == WM_PAGE_ERROR || message == WM_PAGE_INTERRUPTED) {
+        Context.ExitCode = EXIT_FAILED;
+    } else if (result == PAGE_CANCEL && message != WM_PAGE_ERROR && message != WM_PAGE_INTERRUPTED) {
+        // Cancel confirmed on a page before the run, or after a failed run
+        // the user went back from: whatever came before, the user gave up.
+        Context.ExitCode = EXIT_CANCELLED;
+        LogEvent("cancelled by the user on a page of the wizard");
+    } else {
         switch (message) {
         case WM_PAGE_WELCOME:
             next = WM_PAGE_LICENCE;
@@ -290,6 +296,13 @@ void CMainFrame::OnPage(HWND window, UINT message)
 
 void CMainFrame::OnInstallPage(HWND window)
 {
+    // A silent run comes here first: it does what the destination page
+    // would have done, and ends when that is not possible.
+    if (Context.Silent && !Context.RepairMode && Context.InstallPhase == 0 && !PrepareDestinationWithoutPages()) {
+        Context.ExitCode = EXIT_FAILED;
+        PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+        return;
+    }
     if (Context.RepairMode && Context.InstallPhase == 0) {
         // A repair run skips the destination page, so it prepares what
         // that page would have: the progress total and the folder, once:
@@ -313,7 +326,15 @@ void CMainFrame::OnInstallPage(HWND window)
     }
 
     INT_PTR result = OpenPage(window, IDD_INSTALL, Pages.Install);
-    if (result == PAGE_NEXT) {
+    if (result == PAGE_NEXT)
+        Context.ExitCode = Context.UpdateCommonControls ? EXIT_RESTART_NEEDED : EXIT_INSTALLED;
+    else
+        Context.ExitCode = result == PAGE_CANCEL && Context.UserCancelled ? EXIT_CANCELLED : EXIT_FAILED;
+    if (Context.Silent) {
+        // No closing page, no launch and no restart: the exit code says
+        // how it went, the log why.
+        PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+    } else if (result == PAGE_NEXT) {
         PostMessageA(window, WM_PAGE_FINISH, 0, 0);
     } else if (result == PAGE_CANCEL && Context.UserCancelled) {
         MessageBeep(MB_OK);

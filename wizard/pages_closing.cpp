@@ -54,6 +54,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         ExpandItemText(page, IDC_HEADING);
         ExpandItemText(page, IDC_BODY);
         ExpandItemText(page, IDC_DETAIL);
+        ExpandItemText(page, IDC_LIST_NAME);
         if (Context.UpdateCommonControls) {
             // The restart note is shown as it stands, braces and all.
             Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));

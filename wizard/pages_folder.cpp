@@ -95,13 +95,30 @@ void OnBrowse(HWND page)
     Context.TargetDir.Assign(folder);
 }
 
+void SetProgressTotal()
+{
+    long total = LoadStringNumber(IDS_PROGRESS_EXTRA) + CabinetSize("MAIN") + CabinetSize("ARCHIVIST");
+    Context.ProgressTotal = static_cast<int32_t>(total);
+}
+
+// Free and required kilobytes on the volume of TargetDir; sets
+// LowDiskSpace when the free space falls short.
+void MeasureSpace(int32_t* freeKilobytes, int32_t* requiredKilobytes)
+{
+    char folder[260];
+    CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
+    *freeKilobytes = GetFreeKilobytes(folder);
+    *requiredKilobytes = static_cast<int32_t>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024);
+    Context.LowDiskSpace = *freeKilobytes < *requiredKilobytes ? 1 : 0;
+}
+
 void OnDestinationNext(HWND page)
 {
     StoreFolderEdit(page);
     // One absolute folder is stored, registered and shown: the page stays
     // until the user gives one.
     Text full;
-    if (!IsTypedAsFullPath(Context.TargetDir.c_str()) || !MakeFullFolderPath(Context.TargetDir.c_str(), full)) {
+    if (!MakeDestinationFolder(Context.TargetDir.c_str(), full)) {
         MessageBoxExpanded(page, LocalizedId(IDS_FULL_PATH_NEEDED), MB_OK | MB_ICONEXCLAMATION);
         SetFocus(GetDlgItem(page, IDC_FOLDER_EDIT));
         return;
@@ -115,19 +132,13 @@ void OnDestinationNext(HWND page)
         Context.UpdateCommonControls = 1;
     }
 
-    long total = LoadStringNumber(IDS_PROGRESS_EXTRA) + CabinetSize("MAIN") + CabinetSize("ARCHIVIST");
-    Context.ProgressTotal = static_cast<int32_t>(total);
-
-    char folder[260];
-    CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
-    int32_t freeKilobytes = GetFreeKilobytes(folder);
-    int32_t requiredKilobytes = static_cast<int32_t>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024);
-    if (freeKilobytes < requiredKilobytes) {
-        Context.LowDiskSpace = 1;
+    SetProgressTotal();
+    int32_t freeKilobytes, requiredKilobytes;
+    MeasureSpace(&freeKilobytes, &requiredKilobytes);
+    if (Context.LowDiskSpace) {
         EndDialog(page, PAGE_NEXT);
         return;
     }
-    Context.LowDiskSpace = 0;
     if (!CreateFolderTree(Context.TargetDir.c_str())) {
         ReportFolderNotCreated(page);
         return;
@@ -137,6 +148,42 @@ void OnDestinationNext(HWND page)
 }
 
 } // namespace
+
+bool MakeDestinationFolder(const char* typed, Text& out)
+{
+    return IsTypedAsFullPath(typed) && MakeFullFolderPath(typed, out);
+}
+
+bool PrepareDestinationWithoutPages()
+{
+    Text full;
+    if (!MakeDestinationFolder(Context.TargetDir.c_str(), full)) {
+        LogEvent("the destination %s is not a full path", Context.TargetDir.c_str());
+        return false;
+    }
+    Context.TargetDir = full;
+    // Nobody is asked: the update is the only way the product runs, and
+    // whoever started the run restarts the computer when it suits them.
+    if (!ComctlIsCurrent()) {
+        LogEvent("the common controls are older than version 4.72: they are updated, a restart is needed");
+        Context.UpdateCommonControls = 1;
+    }
+    SetProgressTotal();
+    int32_t freeKilobytes, requiredKilobytes;
+    MeasureSpace(&freeKilobytes, &requiredKilobytes);
+    // Installing anyway is the user's choice to make, never a silent one.
+    if (Context.LowDiskSpace) {
+        LogEvent("not enough free space for %s: %ld KB free, %ld KB needed; nothing was installed",
+                 Context.TargetDir.c_str(), static_cast<long>(freeKilobytes), static_cast<long>(requiredKilobytes));
+        return false;
+    }
+    if (!CreateFolderTree(Context.TargetDir.c_str())) {
+        LogEvent("the folder %s could not be created", Context.TargetDir.c_str());
+        return false;
+    }
+    EndWithBackslash();
+    return true;
+}
 
 bool MakeFullFolderPath(const char* folder, Text& out)
 {

@@ -61,6 +61,7 @@ enum ControlId {
     IDC_BODY = 1026,
     IDC_DETAIL = 1039,
     IDC_CLOSING = 1040,
+    IDC_LIST_NAME = 1041, // the finish page's name of the product in the list of installed programs
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
@@ -143,5 +144,14 @@ INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
 // a volume root, a folder longer than 255 characters or one that Windows
 // would not keep as written.
 bool MakeFullFolderPath(const char* folder, Text& out);
+// A destination as the user or the command line gives it: it must name its
+// drive or share ("C:\..." or "\\server\share\...") and have a full form
+// (MakeFullFolderPath), which goes into out.
+bool MakeDestinationFolder(const char* typed, Text& out);
+// What Next on the destination page does, for a run without pages: the
+// common-controls update taken when it is due (the restart is left to
+// whoever started the run), the progress total, the space check and the
+// folder. False, with the reason in the log, when the run cannot go on.
+bool PrepareDestinationWithoutPages();
 int CreateFolderTree(const char* path);
 int CreateParentFolders(const char* filePath);

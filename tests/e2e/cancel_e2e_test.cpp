@@ -98,7 +98,7 @@ protected:
         HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", 60000);
         ASSERT_NE(nullptr, interrupted) << "interrupted page";
         Click(interrupted, IDOK);
-        EXPECT_EQ(0, setup.Wait(120000));
+        EXPECT_EQ(1602, setup.Wait(120000));
 
         EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
         EXPECT_TRUE(Exists(parent_ + "\\other.txt"));
@@ -165,6 +165,31 @@ TEST_F(CancelE2e, CancelDuringExtraction)
         Sleep(10);
     ASSERT_GE(ListFiles(target_).size(), 20u) << "extraction did not start";
     CancelAndQuit(setup, page, true);
+}
+
+// A silent run asked to close (as a deployment tool or a log-off closes
+// it) while it extracts has nobody to ask: it cancels, undoes its run and
+// returns 1602, and the log says so.
+TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun)
+{
+    std::string log = root_ + "\\silent.log";
+    Process setup(setup_, "/S /LOG=\"" + log + "\" /D=" + target_);
+    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, 120000)) << "extraction did not start";
+    HWND frame = FindWindowWhere([&](HWND w) {
+        char name[32] = "";
+        GetClassNameA(w, name, sizeof name);
+        return ProcessOf(w) == setup.Id() && std::string(name) == "CMainFrame";
+    });
+    ASSERT_NE(nullptr, frame) << "the hidden frame window";
+    EXPECT_FALSE(IsWindowVisible(frame));
+    PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(1602, setup.Wait(120000));
+    EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
+    EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));
+    EXPECT_EQ(stagedBefore_, StagedFiles()) << "staged cabinets left in the temporary folder";
+    std::string text = ReadFile(log);
+    for (const char* line : {"installation run cancelled", "rollback: file deleted: ", "exit code 1602"})
+        EXPECT_NE(std::string::npos, text.find(line)) << line;
 }
 
 // A repair cancelled while it replaces the files: the installation comes

@@ -85,6 +85,46 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM parameter)
 
 } // namespace
 
+namespace {
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<std::pair<const std::function<bool(HWND)>*, HWND>*>(parameter);
+    if (!(*search->first)(window))
+        return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+} // namespace
+
+HWND FindWindowWhere(const std::function<bool(HWND)>& match)
+{
+    std::pair<const std::function<bool(HWND)>*, HWND> search(&match, nullptr);
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
+DWORD ProcessOf(HWND window)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return owner;
+}
+
+long RunUnseen(const std::string& program, const std::string& arguments, bool* shown)
+{
+    *shown = false;
+    Process process(program, arguments);
+    long code = -1;
+    WaitUntil([&] {
+        *shown = *shown || FindWindowWhere([&](HWND w) { return ProcessOf(w) == process.Id() && IsWindowVisible(w); });
+        code = process.Wait(0);
+        return code != -1;
+    }, 600000);
+    return code;
+}
+
 std::vector<HWND> Dialogs(DWORD processId)
 {
     DialogSearch search = {processId, {}};
@@ -464,6 +504,22 @@ bool ReadRegString(HKEY root, const std::string& key, const std::string& value, 
     buffer[size] = '\0';
     data = buffer;
     return true;
+}
+
+bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return false;
+    DWORD number = 0, size = sizeof number, type = 0;
+    LONG rc = RegQueryValueExA(k, value.empty() ? nullptr : value.c_str(), nullptr, &type,
+                               reinterpret_cast<BYTE*>(&number), &size);
+    RegCloseKey(k);
+    if (rc == ERROR_SUCCESS && type == REG_DWORD && size == sizeof number) {
+        data = std::to_string(number);
+        return true;
+    }
+    return ReadRegString(root, key, value, data);
 }
 
 bool KeyExists(HKEY root, const std::string& key)

@@ -30,6 +30,16 @@ private:
     PROCESS_INFORMATION info_ = {};
 };
 
+// The first top-level window, hidden ones included, for which match
+// holds; null when there is none.
+HWND FindWindowWhere(const std::function<bool(HWND)>& match);
+// The process a window belongs to.
+DWORD ProcessOf(HWND window);
+// Runs program with arguments to its end, watching all the while that none
+// of its windows becomes visible (*shown); the exit code, or -1 when it
+// does not end within ten minutes.
+long RunUnseen(const std::string& program, const std::string& arguments, bool* shown);
+
 // The visible dialog windows of a process (top-level, class #32770).
 std::vector<HWND> Dialogs(DWORD processId);
 // The first visible dialog of the process that has control id (0: any)
@@ -99,6 +109,8 @@ std::string JournalFile(const std::string& productName);
 
 // Registry.
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);
+// A text value as it is, a number in decimal.
+bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data);
 bool KeyExists(HKEY root, const std::string& key);
 void DeleteKeyTree(HKEY root, const std::string& key);
 

@@ -30,6 +30,8 @@ const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
 const char kMakerFolders[] = "SOFTWARE\\Corvane\\folders";
+// The silent install goes where a deployment tool would put it.
+const char kSilentParent[] = "C:\\Program Files\\Corvane Test";
 
 std::string SpecialFolder(int csidl)
 {
@@ -105,6 +107,7 @@ protected:
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteKeyTree(HKEY_CURRENT_USER, kMakerFolders);
         RemoveTree(programs_);
+        RemoveTree(kSilentParent);
     }
 
 
@@ -129,6 +132,8 @@ protected:
         EXPECT_EQ(0, setup.Wait(30000));
         CloseLaunchedWindows();
     }
+
+    void ExpectDemoInstalled(const std::string& target, const std::string& kept);
 
     // What a run may change: the installation and Start-menu folders and
     // the product's registry entries.
@@ -160,6 +165,95 @@ std::string LinkTarget(const std::string& link)
     return target;
 }
 
+// Every file of the product in target, byte for byte with its date; the
+// sibling product's files (kept: one of them that was there before and
+// stays as it was); the uninstaller and its settings; every registry value
+// with its exact data; the "\Files" list; the links.
+void InstallE2e::ExpectDemoInstalled(const std::string& target, const std::string& kept)
+{
+    std::vector<std::string> expected = ListFiles(demoMain_);
+    std::vector<std::string> siblingFiles = ListFiles(demoArchivist_);
+    std::vector<std::string> withUninstaller = expected;
+    withUninstaller.push_back("UnInstall.exe");
+    withUninstaller.push_back("UnInstall.ini");
+    std::sort(withUninstaller.begin(), withUninstaller.end());
+    EXPECT_EQ(withUninstaller, ListFiles(target));
+    for (const std::string& f : expected) {
+        EXPECT_EQ(ReadFile(demoMain_ + "\\" + f), ReadFile(target + "\\" + f)) << f;
+        EXPECT_LE(SecondsApart(LastWrite(demoMain_ + "\\" + f), LastWrite(target + "\\" + f)), 2) << f;
+    }
+    for (const std::string& f : siblingFiles) {
+        if (archivist_ + "\\" + f == kept)
+            EXPECT_EQ("the user's own copy", ReadFile(kept));
+        else
+            EXPECT_EQ(ReadFile(demoArchivist_ + "\\" + f), ReadFile(archivist_ + "\\" + f)) << f;
+    }
+
+    // The uninstaller and its settings, keys in order.
+    EXPECT_GT(ReadFile(target + "\\UnInstall.exe").size(), 1000u);
+    std::string ini = ReadFile(target + "\\UnInstall.ini");
+    size_t args = ini.find("args=\"Corvane GlyphForge\" \"GlyphForge.exe\"");
+    size_t repair = ini.find("repair=");
+    EXPECT_EQ(0u, ini.find("[uninstall]"));
+    EXPECT_NE(std::string::npos, args);
+    EXPECT_NE(std::string::npos, repair);
+    EXPECT_LT(args, repair);
+    EXPECT_NE(std::string::npos, ini.find("setup"));
+
+    // Registry entries with their exact data, the uninstall entry whole as
+    // Programs and Features and deployment tools read it.
+    std::string uninstall = "\"" + target + "\\UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"";
+    unsigned long long bytes = 0;
+    for (const std::string& f : ListFiles(target))
+        bytes += ReadFile(target + "\\" + f).size();
+    const struct {
+        const char* key;
+        const char* name;
+        std::string data;
+    } values[] = {
+        {kProductKey, "InstallDir", target + "\\"},
+        {kAppPathKey, "", target + "\\GlyphForge.exe"},
+        {kAppPathKey, "Path", target},
+        {kUninstallKey, "DisplayName", "GlyphForge"},
+        {kUninstallKey, "UninstallString", uninstall},
+        {kUninstallKey, "QuietUninstallString", uninstall + " /S"},
+        {kUninstallKey, "ModifyPath", uninstall},
+        {kUninstallKey, "DisplayIcon", target + "\\GlyphForge.exe"},
+        {kUninstallKey, "DisplayVersion", "1.0"},
+        {kUninstallKey, "Publisher", "Corvane Software"},
+        {kUninstallKey, "URLInfoAbout", "http://www.corvane.com/"},
+        {kUninstallKey, "InstallLocation", target},
+        {kUninstallKey, "EstimatedSize", std::to_string((bytes + 1023) / 1024)},
+        {kUninstallKey, "NoRepair", "1"},
+    };
+    for (const auto& v : values) {
+        std::string value;
+        EXPECT_TRUE(ReadRegValue(HKEY_LOCAL_MACHINE, v.key, v.name, value)) << v.name;
+        EXPECT_EQ(v.data, value) << v.name;
+    }
+
+    // The "\Files" list: every extracted file in cabinet order (product,
+    // then the sibling product's new files), then the three links.
+    std::vector<std::string> files = FilesList();
+    size_t newSiblingFiles = siblingFiles.size() - (kept.empty() ? 0 : 1);
+    ASSERT_EQ(expected.size() + newSiblingFiles + 3, files.size());
+    std::map<std::string, int> listed;
+    for (size_t i = 0; i < expected.size(); ++i)
+        ++listed[files[i]];
+    for (const std::string& f : expected)
+        EXPECT_EQ(1, listed[target + "\\" + f]) << f;
+    for (size_t i = expected.size(); i < expected.size() + newSiblingFiles; ++i)
+        EXPECT_EQ(0u, files[i].find(archivist_ + "\\")) << files[i];
+    std::vector<std::string> links(files.end() - 3, files.end());
+    EXPECT_EQ((std::vector<std::string>{programs_ + "\\GlyphForge.lnk", programs_ + "\\GlyphForge Help.lnk",
+                                        programs_ + "\\Uninstall GlyphForge.lnk"}),
+              links);
+    for (const std::string& link : links) {
+        EXPECT_TRUE(Exists(link)) << link;
+    }
+    EXPECT_EQ(target + "\\GlyphForge.exe", LinkTarget(programs_ + "\\GlyphForge.lnk"));
+}
+
 TEST_F(InstallE2e, FullInstallOfTheDemo)
 {
     // A file of the sibling product that is already there stays as it is.
@@ -176,68 +270,9 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     WalkToInstall(setup, target_);
     HWND finish = WaitForFinish(setup);
     ASSERT_NE(nullptr, finish) << "finish page";
-
-    // Every file of the product, byte for byte, with its date.
-    std::vector<std::string> expected = ListFiles(demoMain_);
-    std::vector<std::string> installed = ListFiles(target_);
-    std::vector<std::string> withUninstaller = expected;
-    withUninstaller.push_back("UnInstall.exe");
-    withUninstaller.push_back("UnInstall.ini");
-    std::sort(withUninstaller.begin(), withUninstaller.end());
-    EXPECT_EQ(withUninstaller, installed);
-    for (const std::string& f : expected) {
-        EXPECT_EQ(ReadFile(demoMain_ + "\\" + f), ReadFile(target_ + "\\" + f)) << f;
-        EXPECT_LE(SecondsApart(LastWrite(demoMain_ + "\\" + f), LastWrite(target_ + "\\" + f)), 2) << f;
-    }
-    for (const std::string& f : siblingFiles) {
-        if (archivist_ + "\\" + f == kept)
-            EXPECT_EQ("the user's own copy", ReadFile(kept));
-        else
-            EXPECT_EQ(ReadFile(demoArchivist_ + "\\" + f), ReadFile(archivist_ + "\\" + f)) << f;
-    }
-
-    // The uninstaller and its settings, keys in order.
-    EXPECT_GT(ReadFile(target_ + "\\UnInstall.exe").size(), 1000u);
-    std::string ini = ReadFile(target_ + "\\UnInstall.ini");
-    size_t args = ini.find("args=\"Corvane GlyphForge\" \"GlyphForge.exe\"");
-    size_t repair = ini.find("repair=");
-    EXPECT_EQ(0u, ini.find("[uninstall]"));
-    EXPECT_NE(std::string::npos, args);
-    EXPECT_NE(std::string::npos, repair);
-    EXPECT_LT(args, repair);
-    EXPECT_NE(std::string::npos, ini.find("setup"));
-
-    // Registry entries with their exact data.
-    std::string value;
-    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", value));
-    EXPECT_EQ(target_ + "\\", value);
-    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kAppPathKey, "", value));
-    EXPECT_EQ(target_ + "\\GlyphForge.exe", value);
-    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kAppPathKey, "Path", value));
-    EXPECT_EQ(target_, value);
-    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName", value));
-    EXPECT_EQ("GlyphForge", value);
-    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
-    EXPECT_EQ("\"" + target_ + "\\UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"", value);
-
-    // The "\Files" list: every extracted file in cabinet order (product,
-    // then the sibling product's new files), then the three links.
-    std::vector<std::string> files = FilesList();
-    size_t newSiblingFiles = siblingFiles.size() - 1;
-    ASSERT_EQ(expected.size() + newSiblingFiles + 3, files.size());
-    std::map<std::string, int> listed;
-    for (size_t i = 0; i < expected.size(); ++i)
-        ++listed[files[i]];
-    for (const std::string& f : expected)
-        EXPECT_EQ(1, listed[target_ + "\\" + f]) << f;
-    for (size_t i = expected.size(); i < expected.size() + newSiblingFiles; ++i)
-        EXPECT_EQ(0u, files[i].find(archivist_ + "\\")) << files[i];
-    std::vector<std::string> links(files.end() - 3, files.end());
-    EXPECT_EQ((std::vector<std::string>{programs_ + "\\GlyphForge.lnk", programs_ + "\\GlyphForge Help.lnk",
-                                        programs_ + "\\Uninstall GlyphForge.lnk"}),
-              links);
-    for (const std::string& link : links)
-        EXPECT_TRUE(Exists(link)) << link;
+    // The name it tells the user to look for is the one the list shows.
+    EXPECT_EQ("2 - A list with all installed programs opens. Select GlyphForge.", ItemText(finish, 1041));
+    ExpectDemoInstalled(target_, kept);
 
     // Finish launches the product.
     Click(finish, IDOK);
@@ -248,6 +283,103 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
         Sleep(40);
     }
     EXPECT_NE(nullptr, product) << "the installed program was not started";
+}
+
+// The deployment tool's way, never showing a window: a silent install with
+// a log into the folder given (the same installation as through the
+// wizard), a silent repair, then the uninstall entry's quiet command.
+TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
+{
+    const std::string target = std::string(kSilentParent) + "\\GlyphForge";
+    const std::string log = root_ + "\\setup.log";
+    bool shown = false;
+    EXPECT_EQ(0, RunUnseen(setup_, "/S /LOG=\"" + log + "\" /D=" + target, &shown));
+    ExpectDemoInstalled(target, "");
+    std::string text = ReadFile(log);
+    std::vector<std::string> lines = {"switches: /S /LOG=\"" + log + "\" /D=" + target,
+                                      "link " + programs_ + "\\GlyphForge.lnk leads to ", "exit code 0: installed"};
+    for (const std::string& f : ListFiles(target))
+        lines.push_back("new file: " + target + "\\" + f);
+    for (const std::string& line : lines)
+        EXPECT_NE(std::string::npos, text.find(line)) << line;
+
+    std::string readme = target + "\\ReadMe.txt";
+    std::string original = ReadFile(readme);
+    ASSERT_TRUE(DeleteFileA(readme.c_str()));
+    EXPECT_EQ(0, RunUnseen(setup_, "/s /r " + target, &shown));
+    EXPECT_EQ(original, ReadFile(readme));
+    EXPECT_FALSE(shown) << "a window was shown";
+    EXPECT_EQ(nullptr, FindTopLevel("GlyphForge (demo)")) << "a silent run launches nothing";
+
+    std::string quiet;
+    ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", quiet));
+    size_t programEnd = quiet.find("\" ");
+    ASSERT_NE(std::string::npos, programEnd);
+    Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
+    EXPECT_EQ(0, uninstall.Wait(60000));
+    EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target); }, kPageWait)) << "the product folder stays";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+}
+
+// What cannot be followed changes nothing: another run of the setup in
+// progress (1618), switches not understood or a destination that is not
+// a full path (1639, with the usage when someone is there to read it), a
+// volume too small for a silent run (1603); the log says why.
+TEST_F(InstallE2e, RefusedRunsChangeNothing)
+{
+    const std::string log = "/S /LOG=\"" + root_ + "\\refused.log\"";
+    State before = Now();
+    std::vector<std::string> smallVolume = ListFiles("S:\\");
+    Process first(setup_, "");
+    HWND welcome = WaitForDialog(first.Id(), 1010, "", kPageWait);
+    ASSERT_NE(nullptr, welcome) << "the first setup's welcome page";
+    const struct {
+        std::string arguments;
+        long code;
+        const char* logged; // null: a message box with the usage comes first
+    } cases[] = {
+        {log + " /D=" + target_, 1618, "another setup or the uninstaller of Corvane GlyphForge is running"},
+        {"/X", 1639, nullptr},
+        {"/?", 1639, nullptr},
+        {"/D=Apps\\Tool", 1639, nullptr},
+        {log + " /X", 1639, "invalid command line: /X"},
+        {log + " /D=", 1639, "invalid command line: /D="},
+        {log + " /D=Apps\\Tool", 1639, "invalid command line: /D=Apps\\Tool"},
+        {log + " /r " + root_, 1639, "nothing to repair: "},
+        {log + " /D=S:\\GlyphForge", 1603, "not enough free space for S:\\GlyphForge"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        if (c.code == 1603 && !FolderExists("S:\\"))
+            continue;
+        DeleteFileA((root_ + "\\refused.log").c_str());
+        Process setup(setup_, c.arguments);
+        if (!c.logged) {
+            HWND box = WaitForDialog(setup.Id(), 0xFFFF, "", kPageWait);
+            ASSERT_NE(nullptr, box) << "no message";
+            std::string text = ItemText(box, 0xFFFF);
+            EXPECT_NE(std::string::npos, text.find("/LOG=file")) << text;
+            EXPECT_NE(std::string::npos, text.find(c.arguments == "/?" ? "" : c.arguments)) << text;
+            Click(box, IDOK);
+        }
+        EXPECT_EQ(c.code, setup.Wait(kInstallWait));
+        if (c.logged) {
+            std::string text = ReadFile(root_ + "\\refused.log");
+            EXPECT_NE(std::string::npos, text.find(c.logged)) << text;
+            EXPECT_NE(std::string::npos, text.find("exit code " + std::to_string(c.code))) << text;
+        }
+        EXPECT_EQ("", Differences(before, Now()));
+        if (c.code == 1618) {
+            // The run lock goes with the first setup.
+            Click(welcome, IDCANCEL);
+            HWND confirm = WaitForOwnedDialog(welcome, kPageWait);
+            ASSERT_NE(nullptr, confirm);
+            Click(confirm, 2);
+            EXPECT_EQ(1602, first.Wait(kPageWait));
+        }
+    }
+    EXPECT_EQ(smallVolume, ListFiles("S:\\"));
+    EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
 }
 
 TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
@@ -304,7 +436,8 @@ TEST_F(InstallE2e, CopyErrorRetryAndIgnore)
         HeldFile held(target_ + "\\ReadMe.txt");
         ASSERT_TRUE(held.Held());
 
-        Process setup(setup_, "");
+        std::string log = root_ + "\\copy error.log";
+        Process setup(setup_, "/log=\"" + log + "\"");
         WalkToInstall(setup, target_);
         HWND error = WaitForDialog(setup.Id(), 1003, "ERROR : File copy", kInstallWait);
         ASSERT_NE(nullptr, error) << "copy-error dialog";
@@ -329,6 +462,13 @@ TEST_F(InstallE2e, CopyErrorRetryAndIgnore)
         }
         Click(finish, IDOK);
         EXPECT_EQ(0, setup.Wait(30000));
+        // The log of a run with the wizard names the file and the answer.
+        std::string text = ReadFile(log);
+        for (std::string line : {"cannot write " + target_ + "\\ReadMe.txt (Windows error",
+                                 std::string("answer: ") + (answer == IDRETRY ? "Retry" : "Ignore"),
+                                 std::string("exit code 0: installed")})
+            EXPECT_NE(std::string::npos, text.find(line)) << line;
+        DeleteFileA(log.c_str());
         CloseLaunchedWindows();
         Clean();
         RemoveTree(target_);
@@ -387,7 +527,7 @@ TEST_F(InstallE2e, ReinstallAbortedInACopyErrorGivesBackTheInstallation)
     HWND errorPage = WaitForDialog(setup.Id(), 1001, "Error during installation", kPageWait);
     ASSERT_NE(nullptr, errorPage) << "error page";
     Click(errorPage, IDOK);
-    setup.Wait(60000);
+    EXPECT_EQ(1603, setup.Wait(60000));
     CloseHandle(held);
     EXPECT_EQ("", Differences(before, Now()));
     EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
@@ -427,7 +567,7 @@ TEST_F(InstallE2e, CancelWhileACopyErrorIsUpWritesNothingMoreAndLeavesNothing)
         EXPECT_EQ("", Differences(atCancel, Now())) << "written after the cancel";
         Click(destination, IDOK);
     }
-    EXPECT_NE(-1, setup.Wait(60000)) << "the setup does not end";
+    EXPECT_EQ(1602, setup.Wait(60000)) << "the setup does not end as cancelled";
     EXPECT_EQ("", Differences(before, Now()));
     held.Release();
     EXPECT_EQ("in use", ReadFile(target_ + "\\ReadMe.txt"));
@@ -532,7 +672,7 @@ TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
     }
     ASSERT_NE(nullptr, errorPage) << "error page";
     Click(errorPage, IDOK);
-    EXPECT_EQ(0, setup.Wait(60000));
+    EXPECT_EQ(1603, setup.Wait(60000));
     EXPECT_EQ(before, ListFiles("S:\\"));
     EXPECT_FALSE(FolderExists("S:\\GlyphForge"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));

@@ -115,7 +115,7 @@ protected:
         HWND confirm = Confirmation(setup);
         ASSERT_NE(nullptr, confirm) << "no exit confirmation";
         Click(confirm, 2);
-        EXPECT_EQ(0, setup.Wait(kPageWait)) << "the program did not end after Exit Install";
+        EXPECT_EQ(1602, setup.Wait(kPageWait)) << "the program did not end after Exit Install as cancelled";
     }
 
     // Welcome to destination, licence accepted.
@@ -289,7 +289,7 @@ TEST_F(WizardE2e, CancelOnEveryPageResumesOrExits)
             continue;
         }
         Click(confirm, 2);
-        EXPECT_EQ(0, setup.Wait(kPageWait));
+        EXPECT_EQ(1602, setup.Wait(kPageWait));
     }
 }
 
@@ -472,7 +472,7 @@ TEST(WizardLanguage, PagesFollowTheUsersLanguage)
     HWND confirm = WaitForDialog(setup.Id(), 0, e->confirmTitle, kPageWait);
     ASSERT_NE(nullptr, confirm);
     Click(confirm, 2);
-    EXPECT_EQ(0, setup.Wait(kPageWait));
+    EXPECT_EQ(1602, setup.Wait(kPageWait));
 }
 
 } // namespace

@@ -157,6 +157,23 @@ HWND WalkToDestination(Process& setup, bool shots)
     return Wait(setup, 1014);
 }
 
+// The installation opens the Start-menu folder "Corvane" in a window of
+// its own, which comes up about when the finish page does and may cover
+// it: once it is there it is closed, so that the picture shows the page.
+void CloseStartMenuFolderWindow(Process& setup)
+{
+    HWND folder = nullptr;
+    WaitUntil([&] {
+        folder = FindWindowWhere(
+            [&](HWND w) { return ProcessOf(w) != setup.Id() && IsWindowVisible(w) && Text(w) == "Corvane"; });
+        return folder != nullptr;
+    }, kWait);
+    if (!folder)
+        return;
+    PostMessageA(folder, WM_CLOSE, 0, 0);
+    WaitGone(folder, kWait);
+}
+
 // Tells the screenshot script that the walk is over.
 int Finish(int status)
 {
@@ -272,6 +289,7 @@ int main(int argc, char** argv)
     // The finish page of a run that went through.
     HWND finish = Wait(setup, 1020, kInstallWait);
     if (finish) {
+        CloseStartMenuFolderWindow(setup);
         SaveWindow(finish, "finish");
         Next(finish);
         setup.Wait(kWait);
@@ -286,6 +304,7 @@ int main(int argc, char** argv)
     Process repair(setupExe, "/r " + target);
     HWND repaired = WaitForDialog(repair.Id(), 1020, "", kInstallWait);
     if (repaired) {
+        CloseStartMenuFolderWindow(repair);
         SaveWindow(repaired, "repair-finished");
         Next(repaired);
         repair.Wait(kWait);

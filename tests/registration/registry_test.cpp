@@ -99,8 +99,20 @@ TEST_F(Registration, RegisterProductWritesEveryEntryWithExactData)
         EXPECT_EQ(t + "GlyphForge.exe", Stored(kAppPathKey, ""));
         EXPECT_EQ(c.path, Stored(kAppPathKey, "Path"));
         EXPECT_EQ("GlyphForge", Stored(kUninstallKey, "DisplayName"));
-        EXPECT_EQ("\"" + t + "UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"",
-                  Stored(kUninstallKey, "UninstallString"));
+        std::string command = "\"" + t + "UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"";
+        EXPECT_EQ(command, Stored(kUninstallKey, "UninstallString"));
+        // What Programs and Features and deployment tools read.
+        EXPECT_EQ(t + "GlyphForge.exe", Stored(kUninstallKey, "DisplayIcon"));
+        EXPECT_EQ("1.0", Stored(kUninstallKey, "DisplayVersion"));
+        EXPECT_EQ("Corvane Software", Stored(kUninstallKey, "Publisher"));
+        EXPECT_EQ("http://www.corvane.com/", Stored(kUninstallKey, "URLInfoAbout"));
+        EXPECT_EQ(c.path, Stored(kUninstallKey, "InstallLocation"));
+        EXPECT_EQ(command + " /S", Stored(kUninstallKey, "QuietUninstallString"));
+        EXPECT_EQ(command, Stored(kUninstallKey, "ModifyPath"));
+        StoredValue noRepair;
+        ASSERT_TRUE(ReadStoredValue(HKEY_LOCAL_MACHINE, kUninstallKey, "NoRepair", &noRepair));
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), noRepair.type);
+        EXPECT_EQ(4u, noRepair.size);
         const char* names[] = {"File0000", "File0001", "File0002", "File0003", "File0004", "File0005"};
         for (size_t i = 0; i < 6; ++i)
             EXPECT_EQ(Context.InstalledFiles.At(i), Stored(kFilesKey, names[i]));

@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "rollback/records.h"
 #include "tests/common/files.h"
@@ -162,13 +163,18 @@ protected:
     std::string root_, app_;
 };
 
+std::vector<std::string> Heard;
+void Listen(const char* event) { Heard.push_back(event); }
+
 TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
 {
     auto files = Snapshot(root_);
     auto values = RegistrySnapshot(kKey);
     auto list = RegistrySnapshot((std::string(kKey) + "\\Files").c_str());
+    Heard.clear();
     {
         RunJournal journal;
+        journal.Observer = Listen;
         JournalRecovery recovered;
         ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
         ChangeEverything(journal);
@@ -182,6 +188,26 @@ TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
     EXPECT_EQ(list, RegistrySnapshot((std::string(kKey) + "\\Files").c_str()));
     EXPECT_FALSE(KeyExists(std::string(kKey) + "\\New"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str())) << "no journal left";
+
+    // The observer (the setup's log) heard of each change and each undoing.
+    std::string key = std::string("HKLM\\") + kKey;
+    std::string expected[] = {
+        "folder created: " + app_ + "\\Fonts",
+        "file moved aside until the run succeeds: " + app_ + "\\app.exe " + app_ + "\\~RB",
+        "new file: " + app_ + "\\Fonts\\Serif\\a.cvf",
+        "registry value deleted: " + key + "\\Files [File0001]",
+        "registry value: " + key + " [InstallDir] = C:\\New\\",
+        "rollback: registry key deleted: " + key + "\\New\\Deep",
+        "rollback: registry value restored: " + key + " [InstallDir]",
+        "rollback: file deleted: " + app_ + "\\Fonts\\Serif\\a.cvf",
+        "rollback: file put back: " + app_ + "\\app.exe",
+        "rollback: folder removed: " + app_ + "\\Fonts",
+    };
+    size_t next = 0;
+    for (const std::string& event : Heard)
+        if (next < sizeof expected / sizeof expected[0] && event.compare(0, expected[next].size(), expected[next]) == 0)
+            ++next;
+    ASSERT_EQ(sizeof expected / sizeof expected[0], next) << "not heard, or out of order: " << expected[next];
 }
 
 TEST_F(Rollback, CommitKeepsTheRunAndRemovesWhatWasMovedAside)

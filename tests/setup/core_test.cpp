@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <string.h>
 #include <string>
 
 #include "setup/setup.h"
@@ -68,7 +69,7 @@ TEST_F(CoreTest, RepairSwitchSkipsOneCharacterAndKeepsTheRest)
         {"/r", ""},
         {"/r ", ""},
         {"-x /r D:\\X", "D:\\X"},
-        {"/R C:\\Apps", ""},
+        {"/R C:\\Apps", "C:\\Apps"}, // the switches are read in any letter case
     };
     for (auto& c : cases) {
         ResetInstallerContext();
@@ -96,6 +97,76 @@ TEST_F(CoreTest, RepairModeOnlyWhenTheFolderHoldsTheSettingsFile)
     EXPECT_EQ(0, Context.RepairMode);
     ParseRepairSwitch(("/r \"" + withFile + "\"").c_str());
     EXPECT_EQ(0, Context.RepairMode);
+}
+
+// Every switch in any order and letter case; /D= and /r take the rest of
+// the line; anything else is refused with the text that was not understood.
+TEST_F(CoreTest, CommandLineSwitches)
+{
+    struct {
+        const char* arguments;
+        bool silent, help;
+        const char* log;
+        const char* folder;
+        const char* repair;  // the text handed to the repair switch
+        const char* problem; // empty: understood
+    } cases[] = {
+        {"  /s   /LOG=C:\\x.log ", true, false, "C:\\x.log", "", nullptr, ""},
+        {"/log=\"C:\\My Logs\\a.log\" /?", false, true, "C:\\My Logs\\a.log", "", nullptr, ""},
+        {"/S /D=C:\\Program Files\\Corvane Test\\GlyphForge", true, false, "",
+         "C:\\Program Files\\Corvane Test\\GlyphForge", nullptr, ""},
+        {"/d=c:\\Apps\\..\\Tool\\  ", false, false, "", "c:\\Tool", nullptr, ""},
+        {"/S /r C:\\My Apps\\x /S", true, false, "", "", "/r C:\\My Apps\\x /S", ""},
+        {"/R:C:\\x", false, false, "", "", "/R:C:\\x", ""},
+        {"/S /SILENT", true, false, "", "", nullptr, "/SILENT"},
+        {"/S/D=C:\\x", false, false, "", "", nullptr, "/S/D=C:\\x"},
+        {"-x /r D:\\X", false, false, "", "", nullptr, "-x"},
+        {"/rC:\\Apps", false, false, "", "", nullptr, "/rC:\\Apps"},
+        {"/S /D=   ", true, false, "", "", nullptr, "/D="},
+        {"/D=Apps\\Tool", false, false, "", "", nullptr, "/D=Apps\\Tool"},
+        {"/D=S:Tool", false, false, "", "", nullptr, "/D=S:Tool"},
+        {"/D=\"C:\\Apps\"", false, false, "", "", nullptr, "/D=\"C:\\Apps\""},
+        {"/LOG=", false, false, "", "", nullptr, "/LOG="},
+        {"/LOG=\"C:\\a.log\"x /S", false, false, "", "", nullptr, "/LOG=\"C:\\a.log\"x /S"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        CommandLineSwitches switches;
+        EXPECT_EQ(c.problem[0] == '\0', ParseCommandLine(c.arguments, switches));
+        EXPECT_EQ(c.silent, switches.Silent);
+        EXPECT_EQ(c.help, switches.Help);
+        EXPECT_STREQ(c.log, switches.LogPath.c_str());
+        EXPECT_STREQ(c.folder, switches.Folder.c_str());
+        EXPECT_STREQ(c.repair, switches.Repair);
+        EXPECT_STREQ(c.problem, switches.Problem.c_str());
+    }
+}
+
+// One line per event with its time, appended; a log that cannot be opened
+// is none, and nothing fails for it.
+TEST_F(CoreTest, RunLogAppendsTimedLines)
+{
+    TempFolder folder;
+    std::string path = folder.WriteFile("setup.log", "an earlier run\r\n");
+    EXPECT_FALSE(OpenRunLog(folder.Path().c_str()));
+    LogEvent("nowhere");
+    ASSERT_TRUE(OpenRunLog(path.c_str()));
+    LogEvent("file %s", "C:\\a.txt");
+    LogEvent("two\nlines");
+    LogExitCode(EXIT_CANCELLED);
+    CloseRunLog();
+    LogEvent("after the end");
+    std::string log = TempFolder::ReadFile(path);
+    const char* lines[] = {"file C:\\a.txt", "two lines", "exit code 1602: cancelled, the changes were undone"};
+    size_t at = strlen("an earlier run\r\n");
+    for (const char* line : lines) {
+        // "YYYY-MM-DD hh:mm:ss.mmm  text\r\n"
+        ASSERT_GT(log.size(), at + 25) << log;
+        EXPECT_EQ("-:.", log.substr(at + 4, 1) + log[at + 13] + log[at + 19]);
+        EXPECT_EQ(std::string(line) + "\r\n", log.substr(at + 25, strlen(line) + 2));
+        at += 25 + strlen(line) + 2;
+    }
+    EXPECT_EQ(at, log.size()) << log;
 }
 
 TEST_F(CoreTest, SkipProgramNameHandlesQuotes)

@@ -268,7 +268,7 @@ TEST_F(Installation, RepairIsNotOfferedWhenTheSetupIsGone)
     Sleep(300);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 0));
     Click(choice, IDCANCEL);
-    EXPECT_EQ(4u, WaitForExit());
+    EXPECT_EQ(1602u, WaitForExit());
     ExpectNothingRemoved();
 }
 
@@ -359,7 +359,7 @@ TEST_F(Installation, SpeaksTheUsersLanguage)
     EXPECT_EQ(expected->remove, ItemText(choice, IDC_REMOVE));
     EXPECT_NE(std::string::npos, ItemText(choice, IDC_CHOICE_TEXT).find(expected->question));
     Click(choice, IDCANCEL);
-    EXPECT_EQ(4u, WaitForExit());
+    EXPECT_EQ(1602u, WaitForExit());
     ExpectNothingRemoved();
 }
 

@@ -287,7 +287,7 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
         EXPECT_NE(std::string::npos, text.find(settings)) << text;
         EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
         Click(message, IDOK);
-        EXPECT_EQ(2, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(30000));
     }
     ExpectNothingRemoved();
 
@@ -301,11 +301,11 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
         EXPECT_NE(std::string::npos, text.find("Corvane GlyphForge is missing from the registry")) << text;
         EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
         Click(message, IDOK);
-        EXPECT_EQ(3, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(30000));
     }
     {
         Process uninstall(uninstaller_, "/S");
-        EXPECT_EQ(3, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(30000));
     }
     ExpectNothingRemoved();
 }
@@ -322,7 +322,7 @@ TEST_F(SetupLifecycle, UninstallerOfAnOlderFolderLeavesTheNewerInstallation)
     auto state = [&] { return Snapshot({older, target_, group_}, {kProductKey, kAppPathKey, kUninstallKey}); };
     State before = state();
     Process stale(older + "\\UnInstall.exe", "/S");
-    EXPECT_EQ(6, stale.Wait(60000));
+    EXPECT_EQ(1603, stale.Wait(60000));
     EXPECT_EQ("", Differences(before, state()));
 }
 

@@ -1,0 +1,134 @@
+// The run's log (/LOG=file): one line per event, each with the local date
+// and time, appended to a plain-text file that administrators read after
+// an unattended run. Writing it is never a reason to stop: a log that
+// cannot be opened or written is simply not there.
+#include "setup/setup.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// A line's text is cut here; paths and registry data are far shorter.
+const int kMaxLine = 1000;
+
+const char* LanguageName()
+{
+    switch (Context.LanguageCode) {
+    case LANGUAGE_FRENCH:
+        return "French";
+    case LANGUAGE_DUTCH:
+        return "Dutch";
+    default:
+        return "English";
+    }
+}
+
+// True when the process runs with the Administrators group in its token:
+// elevated on systems that split an administrator's token.
+bool HasAdministratorRights()
+{
+    char administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
+const char* ExitCodeMeaning(int code)
+{
+    switch (code) {
+    case EXIT_INSTALLED:
+        return "installed";
+    case EXIT_RESTART_NEEDED:
+        return "installed, a restart is needed";
+    case EXIT_CANCELLED:
+        return "cancelled, the changes were undone";
+    case EXIT_FAILED:
+        return "failed, the changes were undone";
+    case EXIT_ALREADY_RUNNING:
+        return "another setup of the product is running, nothing was changed";
+    case EXIT_INVALID_COMMAND_LINE:
+        return "invalid command line, nothing was changed";
+    default:
+        return "unknown";
+    }
+}
+
+} // namespace
+
+bool OpenRunLog(const char* path)
+{
+    CloseRunLog();
+    // Appended to, never emptied: an earlier run's lines stay. Others may
+    // read it meanwhile, and a second run of the setup may add its lines.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    EnterCriticalSection(&Context.LogLock);
+    Context.RunLog = file;
+    LeaveCriticalSection(&Context.LogLock);
+    return true;
+}
+
+void CloseRunLog()
+{
+    EnterCriticalSection(&Context.LogLock);
+    if (Context.RunLog)
+        CloseHandle(Context.RunLog);
+    Context.RunLog = nullptr;
+    LeaveCriticalSection(&Context.LogLock);
+}
+
+void LogEvent(const char* format, ...)
+{
+    if (!Context.RunLog)
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char line[kMaxLine + 64];
+    int n = snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u  ", now.wYear, now.wMonth, now.wDay,
+                     now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    if (n < 0)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    int m = vsnprintf(line + n, kMaxLine, format, arguments);
+    va_end(arguments);
+    if (m < 0)
+        return;
+    // A line never breaks in two: line breaks within the text (a message
+    // of the string table, say) become blanks.
+    size_t length = strlen(line);
+    for (size_t i = static_cast<size_t>(n); i < length; ++i)
+        if (line[i] == '\r' || line[i] == '\n')
+            line[i] = ' ';
+    AppendBounded(line, sizeof line, "\r\n");
+    // Writes from the interface and extraction threads do not interleave.
+    EnterCriticalSection(&Context.LogLock);
+    if (Context.RunLog) {
+        DWORD written = 0;
+        WriteFile(Context.RunLog, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+    }
+    LeaveCriticalSection(&Context.LogLock);
+}
+
+void LogRunStart(const char* arguments)
+{
+    LogEvent("setup started: %s", Context.ModulePath);
+    LogEvent("product: %s %s (%s)", LoadStringAsText(IDS_PRODUCT_NAME).c_str(),
+             LoadStringAsText(IDS_PRODUCT_VERSION).c_str(), LoadStringAsText(IDS_PUBLISHER).c_str());
+    LogEvent("switches: %s", arguments[0] ? arguments : "(none)");
+    LogEvent("language: %s", LanguageName());
+    char user[256] = "";
+    DWORD size = sizeof user;
+    if (!GetUserNameA(user, &size))
+        CopyBounded(user, sizeof user, "(unknown)");
+    LogEvent("user: %s, administrator rights: %s", user, HasAdministratorRights() ? "yes" : "no");
+}
+
+void LogJournalEvent(const char* event) { LogEvent("%s", event); }
+
+void LogExitCode(int code) { LogEvent("exit code %d: %s", code, ExitCodeMeaning(code)); }
