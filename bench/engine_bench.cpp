@@ -68,6 +68,9 @@ double Median(std::vector<double> v)
 bool RunEngine(const std::string& target, const std::string& archivist, double* staging)
 {
     double t0 = Now();
+    // With a journal on disk the run stages into its private folder.
+    if (!Context.Journal.ProductName.empty())
+        MakeWorkFolder();
     StagingJobRecord& stagingJob = Context.StagingJob;
     stagingJob = StagingJobRecord();
     stagingJob.ModuleHandle = Context.InstanceHandle;
@@ -81,6 +84,7 @@ bool RunEngine(const std::string& target, const std::string& archivist, double* 
     Context.ArchivistDir = archivist.c_str();
     Context.InstalledFiles.Clear();
     ExtractionThreadProc(&extraction);
+    ReleaseStagedCabinets();
     JournalCommit(Context.Journal);
     if (stagingJob.Status != 0 || extraction.Status != 0) {
         fprintf(stderr, "engine failed: staging %d, extraction %d\n", static_cast<int>(stagingJob.Status),
@@ -147,6 +151,7 @@ int main(int argc, char** argv)
 
         // A fresh installation whose journal stays in memory.
         Context.Journal.ProductName.Clear();
+        Context.WorkFolder.Clear();
         t0 = Now();
         if (!RunEngine(target, archivist, &staging))
             return 1;

@@ -38,6 +38,14 @@ long WorkerGatePasses();
 // copy-error dialog is answered, its pause gate opened) and waits for it
 // to end. Nothing may be cleaned up or started again while a worker lives.
 void StopAndJoinWorkers();
+// Closes the staged cabinets, which deletes them; for a run whose workers
+// have ended.
+void ReleaseStagedCabinets();
+// Makes the run's private working folder (Context.WorkFolder) below the
+// product's administrators-only folder, recorded so that the end of the
+// run removes it; left empty (the temporary folder is used) when there is
+// no such folder.
+void MakeWorkFolder();
 // Answers a copy-error dialog that is up on the extraction thread, as a
 // confirmed cancel does.
 void AnswerCopyErrorDialog();

@@ -27,7 +27,19 @@ HWND volatile CopyErrorWindow = nullptr;
 // The seven callbacks map one to one onto the run-time library.
 void* AllocCallback(uint32_t size) { return malloc(size); }
 void FreeCallback(void* memory) { free(memory); }
-intptr_t OpenCallback(char* path, int flags, int mode) { return _open(path, flags, mode); }
+// The decoder only reads. The staged cabinets are held open for writing
+// and deletion by the run itself, so a reader shares both.
+intptr_t OpenCallback(char* path, int flags, int)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, (flags & _O_SEQUENTIAL) ? FILE_FLAG_SEQUENTIAL_SCAN : 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int handle = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (handle == -1)
+        CloseHandle(file);
+    return handle;
+}
 uint32_t ReadCallback(intptr_t handle, void* buffer, uint32_t count)
 {
     return static_cast<uint32_t>(_read(static_cast<int>(handle), buffer, count));

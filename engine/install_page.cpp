@@ -83,17 +83,26 @@ void EndRun(HWND page, INT_PTR result)
 
 void RunComctlUpdate()
 {
+    // A private folder of its own: the run's first one went with the
+    // commit. Both the folder and the package are deleted at the end of the
+    // process if they are still there then.
+    MakeWorkFolder();
     char package[MAX_PATH];
     if (!UnpackComctlUpdate(package))
         return;
-    // Deleted at the end of the process if it is still there then.
     RecordTemporaryFile(Context.Journal, package);
-    // Quoted: the temporary folder may hold blanks.
+    // Held open until it has been started: nobody writes, renames or
+    // deletes it in between.
+    HANDLE held = CreateFileA(package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Quoted: the folder may hold blanks.
     char command[MAX_PATH + 32];
     CopyBounded(command, sizeof command, "\"");
     AppendBounded(command, sizeof command, package);
     AppendBounded(command, sizeof command, "\" /r:n /q:a");
-    WinExec(command, SW_HIDE);
+    if (held != INVALID_HANDLE_VALUE) {
+        WinExec(command, SW_HIDE);
+        CloseHandle(held);
+    }
     // While the package runs its file cannot be deleted: that is how its
     // end is noticed, for at most ten seconds.
     for (int i = 0; i < 20; ++i) {
@@ -207,6 +216,7 @@ BOOL OnInitDialog(HWND page)
     // earlier worker, then undoes the earlier run (its staged cabinets
     // included); the folders the session made stay for this run.
     StopAndJoinWorkers();
+    ReleaseStagedCabinets();
     JournalRollBack(Context.Journal, true);
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
@@ -215,6 +225,7 @@ BOOL OnInitDialog(HWND page)
     Context.ArchivistDir.Clear();
     SetCurrentFileAndDir("", "");
     BlockShutdown(page, true);
+    MakeWorkFolder();
 
     LogRunFolders();
     Context.UserCancelled = 0;
@@ -292,6 +303,27 @@ void StopAndJoinWorkers()
 }
 
 bool InstallRunIsWriting() { return Writing; }
+
+void ReleaseStagedCabinets()
+{
+    HANDLE* files[] = {&Context.StagingJob.MainCabFile, &Context.StagingJob.ArchivistCabFile};
+    for (HANDLE* file : files) {
+        if (*file && *file != INVALID_HANDLE_VALUE)
+            CloseHandle(*file);
+        *file = nullptr;
+    }
+}
+
+void MakeWorkFolder()
+{
+    Context.WorkFolder.Clear();
+    char product[MAX_PATH], folder[MAX_PATH];
+    if (!GetProductAdminFolder(Context.Journal.ProductName.c_str(), product, sizeof product) ||
+        !CreateRandomAdminFolder(product, "run-", folder, sizeof folder))
+        return;
+    RecordCreatedFolder(Context.Journal, folder);
+    Context.WorkFolder = folder;
+}
 
 unsigned ProgressPercent(uint32_t pos, uint32_t max)
 {

@@ -1,6 +1,9 @@
 // The staging thread: copies the payload cabinets "MAIN" and "ARCHIVIST"
 // out of the program's resources into temporary files, because the
-// cabinet decoder reads cabinets only through file handles.
+// cabinet decoder reads cabinets only through file handles. The files go
+// into the run's private working folder and stay open, readable but
+// neither writable, renamable nor deletable by anybody else, until the run
+// no longer needs them; closing them deletes them.
 #include "engine/engine.h"
 
 namespace {
@@ -25,9 +28,10 @@ enum StagingStatus {
 };
 
 // Copies one "CAB" resource into a new temporary file whose path is left
-// in path (260 bytes). After a cancel the file is still created, empty or
-// short. tempFolder is empty when the temporary folder was unusable.
-int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder, char* path)
+// in path (260 bytes) and whose open handle is left in *held. After a
+// cancel the file is still created, empty or short. tempFolder is empty
+// when the temporary folder was unusable.
+int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder, char* path, HANDLE* held)
 {
     HRSRC found = FindResourceA(job->ModuleHandle, name, "CAB");
     if (!found)
@@ -50,7 +54,8 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         if (GetTempFileNameA(tempFolder, "tmp", unique, path) == 0)
             break;
         RecordTemporaryFile(Context.Journal, path);
-        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             break;
     }
@@ -58,6 +63,7 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         path[0] = '\0';
         return STAGING_NOT_CREATED;
     }
+    *held = file;
 
     for (;;) {
         WaitAtWorkerGate();
@@ -67,15 +73,12 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         // A short write (a full disk) is as much a failure as an error:
         // the decoder would otherwise meet a truncated cabinet.
         DWORD written = 0;
-        if (!WriteFile(file, source, chunk, &written, nullptr) || written != chunk) {
-            CloseHandle(file);
+        if (!WriteFile(file, source, chunk, &written, nullptr) || written != chunk)
             return STAGING_WRITE_FAILED;
-        }
         source += chunk;
         remaining -= chunk;
         job->Done += static_cast<int32_t>(chunk);
     }
-    CloseHandle(file);
     return STAGING_DONE;
 }
 
@@ -89,15 +92,23 @@ DWORD WINAPI StagingThreadProc(LPVOID parameter)
     job->MainCabTemp[0] = '\0';
     job->ArchivistCabTemp[0] = '\0';
 
+    // The run's private folder; the temporary folder only when the run has
+    // none (the setup not run as an administrator, say).
     char tempFolder[TempFolderRoom];
-    DWORD folderLength = GetTempPathA(TempFolderRoom, tempFolder);
+    DWORD folderLength = 0;
+    if (!Context.WorkFolder.empty()) {
+        if (CopyBounded(tempFolder, TempFolderRoom, Context.WorkFolder.c_str()))
+            folderLength = static_cast<DWORD>(Context.WorkFolder.length());
+    } else {
+        folderLength = GetTempPathA(TempFolderRoom, tempFolder);
+    }
     if (folderLength == 0 || folderLength >= TempFolderRoom)
         tempFolder[0] = '\0';
     job->Done = 0;
 
-    int status = StageCabinet(job, "MAIN", tempFolder, job->MainCabTemp);
+    int status = StageCabinet(job, "MAIN", tempFolder, job->MainCabTemp, &job->MainCabFile);
     if (status == STAGING_DONE)
-        status = StageCabinet(job, "ARCHIVIST", tempFolder, job->ArchivistCabTemp);
+        status = StageCabinet(job, "ARCHIVIST", tempFolder, job->ArchivistCabTemp, &job->ArchivistCabFile);
     job->Status = status;
     return static_cast<DWORD>(status);
 }

@@ -63,6 +63,7 @@ void CleanupAfterFailure()
     // Nothing is undone while a worker could still write: a cancelled one
     // is stopped and waited for.
     StopAndJoinWorkers();
+    ReleaseStagedCabinets();
 
     if (!Context.MainCabTempPath.empty())
         DeleteExistingFile(Context.MainCabTempPath.c_str());

@@ -84,11 +84,20 @@ int ComctlIsCurrent()
 
 int UnpackComctlUpdate(char* outPath)
 {
-    // A temporary folder longer than the 150 characters GetTempPathA is
-    // allowed is not written at all: refuse it rather than use garbage.
+    // The run's private folder when it has one, where nobody else can swap
+    // the package before it runs elevated. A temporary folder longer than
+    // the 150 characters GetTempPathA is allowed is not written at all:
+    // refuse it rather than use garbage.
     char folder[260];
     folder[0] = '\0';
-    DWORD length = GetTempPathA(150, folder);
+    DWORD length = 0;
+    bool privateFolder = !Context.WorkFolder.empty();
+    if (privateFolder) {
+        if (CopyBounded(folder, 150, Context.WorkFolder.c_str()))
+            length = static_cast<DWORD>(strlen(folder));
+    } else {
+        length = GetTempPathA(150, folder);
+    }
     if (length == 0 || length >= 150)
         return 0;
 
@@ -107,8 +116,12 @@ int UnpackComctlUpdate(char* outPath)
     length = static_cast<DWORD>(strlen(folder));
     if (length && folder[length - 1] == '\\')
         folder[length - 1] = '\0';
+    // In the private folder the package gets a name of its own as well.
     char path[260];
-    wsprintfA(path, "%s\\40comupd.exe", folder);
+    if (privateFolder)
+        wsprintfA(path, "%s\\40comupd-%08lX.exe", folder, static_cast<unsigned long>(RandomNumber()));
+    else
+        wsprintfA(path, "%s\\40comupd.exe", folder);
     if (!UnpackContainer(data, size, path)) {
         DeleteFileA(path);
         return 0;

@@ -176,12 +176,9 @@ bool CreateAdminOnlyFolder(const char* folder)
 namespace {
 
 // "<common application data>\Corvane Setup" into path; false when the
-// system does not name a plain folder for it or productName is no plain
-// name.
-bool MakerAdminFolder(const char* productName, char* path, size_t size)
+// system does not name a plain folder for it.
+bool MakerAdminFolder(char* path, size_t size)
 {
-    if (!IsPlainName(productName))
-        return false;
     // The shell is asked once per process: it is slow to ask.
     static char common[MAX_PATH] = "";
     if (!common[0]) {
@@ -200,10 +197,32 @@ bool MakerAdminFolder(const char* productName, char* path, size_t size)
 
 } // namespace
 
+bool GetMakerAdminFolder(char* folder, size_t size)
+{
+    char path[MAX_PATH];
+    return MakerAdminFolder(path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
+}
+
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size)
+{
+    // A parent anybody could write would let a folder of ours be swapped.
+    if (!IsAdminOnly(parent))
+        return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (CreateAdminOnlyFolder(path))
+            return CopyBounded(folder, size, path);
+    }
+    return false;
+}
+
 bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
 {
     char path[MAX_PATH];
-    if (!MakerAdminFolder(productName, path, sizeof path) || !CreateAdminOnlyFolder(path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path) || !CreateAdminOnlyFolder(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName) ||
         !CreateAdminOnlyFolder(path))
@@ -214,7 +233,7 @@ bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
 bool FindProductAdminFolder(const char* productName, char* folder, size_t size)
 {
     char path[MAX_PATH];
-    if (!MakerAdminFolder(productName, path, sizeof path) || !IsAdminOnly(path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path) || !IsAdminOnly(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName))
         return false;
@@ -228,7 +247,7 @@ bool FindProductAdminFolder(const char* productName, char* folder, size_t size)
 void RemoveEmptyProductAdminFolder(const char* productName)
 {
     char path[MAX_PATH];
-    if (!MakerAdminFolder(productName, path, sizeof path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path))
         return;
     char product[MAX_PATH];
     if (CopyBounded(product, sizeof product, path) && AppendBounded(product, sizeof product, "\\") &&

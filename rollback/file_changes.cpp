@@ -261,6 +261,12 @@ DWORD RandomNumber()
     return counter.LowPart ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
 }
 
+void RecordCreatedFolder(RunJournal& journal, const char* folder)
+{
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+}
+
 bool RecordedCreateFolder(RunJournal& journal, const char* folder)
 {
     if (RefuseLink(journal, folder))

@@ -100,6 +100,9 @@ bool IsBehindLink(RunJournal& journal, const char* path);
 // ---------------------------------------------------------------------------
 // Changes, each recorded before it is made.
 
+// Records a folder the run has just made itself (one whose name could not
+// be known before), so that the end of the run removes it.
+void RecordCreatedFolder(RunJournal& journal, const char* folder);
 // Creates one folder (its parent must exist). Already there: true, nothing
 // recorded.
 bool RecordedCreateFolder(RunJournal& journal, const char* folder);
@@ -136,6 +139,12 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
 // else any right; an existing folder whose descriptor says otherwise is
 // given that descriptor. False when no such folder can be had.
 bool GetProductAdminFolder(const char* productName, char* folder, size_t size);
+// "<common application data>\Corvane Setup" itself, made as above.
+bool GetMakerAdminFolder(char* folder, size_t size);
+// Makes a new administrators-only folder below parent (itself
+// administrators-only) under a name nobody can guess: prefix and eight
+// random hexadecimal digits. False when none could be made.
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size);
 // The same folder when it is there and administrators-only, without
 // making it. False otherwise.
 bool FindProductAdminFolder(const char* productName, char* folder, size_t size);

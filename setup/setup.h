@@ -77,6 +77,11 @@ struct StagingJobRecord {
     volatile int32_t Status; // 0 done, 1 missing, 2 not loaded, 3 not locked, 4 not created, 5 write failed
     volatile int32_t Total;
     volatile int32_t Done;
+    // The staged cabinets stay open from their creation until the run no
+    // longer needs them (nobody can write, rename or delete them
+    // meanwhile), and go when they are closed.
+    HANDLE MainCabFile;
+    HANDLE ArchivistCabFile;
 };
 
 struct ExtractionJobRecord {
@@ -151,6 +156,10 @@ struct InstallerContext {
     Text MainCabTempPath;
     Text ArchivistCabTempPath;
     Text ExtractTargetDir;
+    // The run's private working folder (administrators only, a name
+    // nobody can guess) for the staged cabinets and the update package;
+    // empty: the temporary folder.
+    Text WorkFolder;
     Text ArchivistDir;
     Text ExtractDir;
     int32_t CurrentFileSize;

@@ -6,6 +6,7 @@
 // moments, give back the installation they ran over.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <shlobj.h>
 
 #include <functional>
@@ -30,11 +31,16 @@ const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Pa
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera Atlas";
 const char kGroup[] = "\\Tessera Maps";
 
+// The staged cabinets of a run: in the run's private folder, or in the
+// temporary folder where a run without one would put them.
 std::vector<std::string> StagedFiles()
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     std::vector<std::string> staged;
+    for (const std::string& name : ListFiles(SetupFolder(kProduct)))
+        if (name.compare(0, 4, "run-") == 0)
+            staged.push_back(name);
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((std::string(temp) + "tmp*.tmp").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
@@ -94,6 +100,7 @@ protected:
             EXPECT_FALSE(present.empty()) << "expected to be extracting";
         else
             EXPECT_TRUE(present.empty()) << "expected to be staging, found " << present.size() << " files";
+        ExpectStagedCabinetsOutOfReach();
         Click(question, IDYES);
         HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", 60000);
         ASSERT_NE(nullptr, interrupted) << "interrupted page";
@@ -105,6 +112,44 @@ protected:
         EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));
         EXPECT_FALSE(Exists(archivist_ + "\\shared\\b.dat"));
         EXPECT_EQ(stagedBefore_, StagedFiles()) << "staged cabinets left in the temporary folder";
+    }
+
+    // The staged cabinets lie in a private folder that only administrators
+    // (SYSTEM, the Administrators group, the installing administrator's
+    // own account) may open, and while the run needs them nobody else can
+    // write, rename or delete them.
+    static void ExpectStagedCabinetsOutOfReach()
+    {
+        std::string folder = SetupFolder(kProduct);
+        std::vector<std::string> staged;
+        for (const std::string& name : ListFiles(folder))
+            if (name.compare(0, 4, "run-") == 0)
+                staged.push_back(folder + "\\" + name);
+        ASSERT_FALSE(staged.empty()) << "no staged cabinet";
+        for (const std::string& path : staged) {
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            EXPECT_EQ(INVALID_HANDLE_VALUE, h) << "opened for writing: " << path;
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+            EXPECT_FALSE(MoveFileA(path.c_str(), (path + ".swapped").c_str())) << "renamed: " << path;
+            EXPECT_FALSE(DeleteFileA(path.c_str())) << "deleted: " << path;
+        }
+        std::string runFolder = staged[0].substr(0, staged[0].rfind('\\'));
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+                  GetNamedSecurityInfoA(runFolder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                        &dacl, nullptr, &descriptor));
+        ASSERT_NE(nullptr, dacl);
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            GetAce(dacl, i, reinterpret_cast<void**>(&ace));
+            PSID sid = &ace->SidStart;
+            for (WELL_KNOWN_SID_TYPE other : {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid})
+                EXPECT_FALSE(IsWellKnownSid(sid, other)) << "the run's folder grants rights to " << other;
+        }
+        LocalFree(descriptor);
     }
 
     // Installs the large product through the wizard, ends the launched

@@ -481,12 +481,14 @@ std::string Differences(const State& before, const State& after)
     return out;
 }
 
-std::string JournalFile(const std::string& productName)
+std::string SetupFolder(const std::string& productName)
 {
     char common[MAX_PATH] = "";
     SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
-    return std::string(common) + "\\Corvane Setup\\" + productName + "\\setup.journal";
+    return std::string(common) + "\\Corvane Setup\\" + productName;
 }
+
+std::string JournalFile(const std::string& productName) { return SetupFolder(productName) + "\\setup.journal"; }
 
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)
 {

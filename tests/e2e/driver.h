@@ -104,6 +104,10 @@ using State = std::map<std::string, std::string>;
 State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys);
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
+// The product's folder of the setup under the common application data
+// (administrators only): the journal of a run, its private working folders
+// ("run-..."), the copy kept for repairs.
+std::string SetupFolder(const std::string& productName);
 // The journal a run of the product keeps while it runs.
 std::string JournalFile(const std::string& productName);
 

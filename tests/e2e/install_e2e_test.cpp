@@ -634,6 +634,7 @@ TEST_F(InstallE2e, DamagedSetupSaysSoAndChangesNothing)
     program[at + cabinet.size() / 2] ^= 0x20;
     std::string damaged = root_ + "\\damaged setup.exe";
     ASSERT_TRUE(WriteFile(damaged, program));
+    State before = Snapshot({SetupFolder("Corvane GlyphForge")}, {});
 
     Process setup(damaged, "");
     HWND box = WaitForDialog(setup.Id(), 0xFFFF, "", kPageWait);
@@ -644,7 +645,7 @@ TEST_F(InstallE2e, DamagedSetupSaysSoAndChangesNothing)
     EXPECT_EQ(1603, setup.Wait(30000));
     EXPECT_FALSE(FolderExists(programs_));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
-    EXPECT_FALSE(FolderExists(JournalFile("Corvane GlyphForge").substr(0, JournalFile("Corvane GlyphForge").rfind('\\'))));
+    EXPECT_EQ("", Differences(before, Snapshot({SetupFolder("Corvane GlyphForge")}, {})));
 }
 
 TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)

@@ -17,8 +17,10 @@ inline bool PathExists(const std::string& path)
 inline std::string ReadWholeFile(const std::string& path, bool* found = nullptr)
 {
     std::string data;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+    // Shares everything: a staged cabinet is held open for writing and
+    // deletion by the run.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (found)
         *found = h != INVALID_HANDLE_VALUE;
     if (h == INVALID_HANDLE_VALUE)

@@ -151,8 +151,7 @@ TEST_F(PayloadTest, StagingCopiesTheRealCabinets)
     EXPECT_EQ(ReadWholeFile(job.MainCabTemp), main);
     EXPECT_EQ(ReadWholeFile(job.ArchivistCabTemp), archivist);
     EXPECT_EQ(static_cast<size_t>(job.Done), main.size() + archivist.size());
-    DeleteFileA(job.MainCabTemp);
-    DeleteFileA(job.ArchivistCabTemp);
+    ReleaseStagedCabinets();
 }
 
 } // namespace

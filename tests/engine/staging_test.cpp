@@ -34,8 +34,7 @@ protected:
         PauseWorkers(false);
         if (module_)
             FreeLibrary(module_);
-        DeleteFileA(Context.StagingJob.MainCabTemp);
-        DeleteFileA(Context.StagingJob.ArchivistCabTemp);
+        ReleaseStagedCabinets();
         delete temp_;
         delete tmp_;
     }
@@ -104,8 +103,7 @@ TEST_F(StagingTest, CopiesBothCabinetsByteForByteInChunksOf32767)
         EXPECT_EQ(BaseName(job.MainCabTemp).compare(0, 3, "tmp"), 0) << job.MainCabTemp;
         EXPECT_EQ(std::string(job.ArchivistCabTemp).find(scratch_.Path()), 0u) << job.ArchivistCabTemp;
 
-        DeleteFileA(job.MainCabTemp);
-        DeleteFileA(job.ArchivistCabTemp);
+        ReleaseStagedCabinets();
         FreeLibrary(module_);
         module_ = nullptr;
     }
@@ -148,7 +146,7 @@ TEST_F(StagingTest, FailuresEndWithTheirStatusAndNoStalePath)
             EXPECT_STREQ(job.MainCabTemp, "");
             EXPECT_EQ(job.Done, 0);
         }
-        DeleteFileA(job.MainCabTemp);
+        ReleaseStagedCabinets();
         if (module_) {
             FreeLibrary(module_);
             module_ = nullptr;
@@ -203,8 +201,7 @@ TEST_F(StagingTest, CancelLeavesShortFirstCopyAndEmptySecond)
             EXPECT_EQ(staged.size(), 0u);
         EXPECT_TRUE(archivistFound);
         EXPECT_EQ(archivist.size(), 0u);
-        DeleteFileA(job.MainCabTemp);
-        DeleteFileA(job.ArchivistCabTemp);
+        ReleaseStagedCabinets();
     }
 }
 
