@@ -184,6 +184,14 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     EXPECT_EQ("GlyphForge", value);
     EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", value));
     EXPECT_EQ("\"" + target_ + "\\UnInstall.exe\" \"Corvane GlyphForge\" \"GlyphForge.exe\"", value);
+    // A 32-bit setup on 64-bit Windows writes into the 32-bit view
+    // (WOW6432Node), where its 32-bit uninstaller and product look too.
+    if (RunsUnderWow64()) {
+        for (const char* key : {kProductKey, kUninstallKey}) {
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY)) << key;
+            EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+        }
+    }
 
     // The "\Files" list: every extracted file in cabinet order (product,
     // then the sibling product's new files), then the three links.
