@@ -22,6 +22,9 @@ rm -f "$job/job.log"
 
 # The overlay of -snapshot goes to TMPDIR; keep it beside the job.
 export TMPDIR="$job"
+# SMAP is off because this qemu's emulation faults the iret of a 32-bit
+# program when it is on (the kernel reports a supervisor read from user
+# mode and kills every 32-bit Wine process).
 timeout --kill-after=15 "$limit" qemu-system-x86_64 \
     -accel tcg -cpu max,smap=off -smp 2 -m 3072 \
     -display none -monitor none -nic none -no-reboot \
