@@ -191,6 +191,7 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY)) << key;
             EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
         }
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\Corvane\\Corvane GlyphForge", KEY_WOW64_64KEY));
     }
 
     // The "\Files" list: every extracted file in cabinet order (product,
