@@ -226,7 +226,7 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
 
 TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     std::vector<std::string> before = FilesList();
     ASSERT_FALSE(before.empty());
     std::string readme = target_ + "\\ReadMe.txt";
