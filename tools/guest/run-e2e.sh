@@ -36,4 +36,9 @@ echo "guest32: boot to power-off $(( $(date +%s) - start )) s"
 if [ -f "$job/results/timings" ]; then
     awk '{ printf "guest32: %s %s %.1f s\n", $1, $2, $3 / 1000 }' "$job/results/timings"
 fi
+for rc in "$job"/results/*.rc; do
+    [ -f "$rc" ] || continue
+    name=${rc##*/}
+    echo "guest32: ${name%.rc} exit $(cat "$rc")"
+done
 exit $status
