@@ -9,7 +9,8 @@ ROOT=$PWD
 PACKAGES=(cmake ninja-build g++ make python3 git
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev
           googletest libbenchmark-dev clang libclang-rt-14-dev
-          wine wine64 gcab osslsigncode openssl xvfb xauth x11-utils imagemagick fonts-wine)
+          wine wine64 gcab osslsigncode openssl xvfb xauth x11-utils imagemagick fonts-wine
+          qemu-system-x86 debootstrap)
 
 install_packages() {
     local missing=()
@@ -44,6 +45,13 @@ cmd_test() {
     ctest --preset native
     echo "== Windows tests under Wine"
     ctest --preset win64
+    # The shipped 32-bit programs, in a qemu guest (tools/guest).
+    echo "== 32-bit programs in the guest"
+    if command -v qemu-system-x86_64 >/dev/null; then
+        ctest --preset win32
+    else
+        echo "skipped: no qemu-system-x86_64 on this machine"
+    fi
 }
 
 cmd_run() {

@@ -8,7 +8,9 @@ export WINEPREFIX="$prefix"
 export HOME="$prefix.home"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEARCH=win64
+# The 32-bit guest suite runs these with its own loader and prefix kind.
+export WINEARCH="${WINE_RUN_ARCH:-win64}"
+loader="${WINE_RUN_LOADER:-/usr/lib/wine/wine64}"
 case "$action" in
 setup)
     wineserver -k 2>/dev/null || true
@@ -16,16 +18,16 @@ setup)
     mkdir -p "$HOME"
     # Every Wine process is detached from the caller's output, or CTest would
     # wait for the pipe that the persistent server keeps open.
-    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
-    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    "$loader" wineboot -i </dev/null >/dev/null 2>&1
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     # The desktop process started by wineboot has no driver until it ends.
     wineserver -w </dev/null >/dev/null 2>&1
     wineserver -p </dev/null >/dev/null 2>&1
     # Start the prefix's services (services.exe, winedevice, plugplay, the
     # desktop) now, with no output attached: started later by a test, they
     # would inherit its output pipe and keep CTest waiting for ever.
-    /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1
-    /usr/lib/wine/wine64 rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+    "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+    "$loader" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
     echo "wine prefix ready: $prefix"
     ;;
 stop)

@@ -524,13 +524,19 @@ bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, s
     return ReadRegString(root, key, value, data);
 }
 
-bool KeyExists(HKEY root, const std::string& key)
+bool KeyExists(HKEY root, const std::string& key, REGSAM view)
 {
     HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &k) != ERROR_SUCCESS)
         return false;
     RegCloseKey(k);
     return true;
+}
+
+bool RunsUnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
 void DeleteKeyTree(HKEY root, const std::string& key)

@@ -115,7 +115,11 @@ std::string JournalFile(const std::string& productName);
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);
 // A text value as it is, a number in decimal.
 bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data);
-bool KeyExists(HKEY root, const std::string& key);
+// view: 0 for the program's own registry view, or KEY_WOW64_32KEY /
+// KEY_WOW64_64KEY for one of the two views of 64-bit Windows.
+bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
+// True for a 32-bit program on 64-bit Windows (or a 64-bit Wine prefix).
+bool RunsUnderWow64();
 void DeleteKeyTree(HKEY root, const std::string& key);
 
 } // namespace e2e

@@ -232,6 +232,16 @@ void InstallE2e::ExpectDemoInstalled(const std::string& target, const std::strin
         EXPECT_EQ(v.data, value) << v.name;
     }
 
+    // A 32-bit setup on 64-bit Windows writes into the 32-bit view
+    // (WOW6432Node), where its 32-bit uninstaller and product look too.
+    if (RunsUnderWow64()) {
+        for (const char* key : {kProductKey, kUninstallKey}) {
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY)) << key;
+            EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+        }
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\Corvane\\Corvane GlyphForge", KEY_WOW64_64KEY));
+    }
+
     // The "\Files" list: every extracted file in cabinet order (product,
     // then the sibling product's new files), then the three links.
     std::vector<std::string> files = FilesList();
@@ -384,7 +394,7 @@ TEST_F(InstallE2e, RefusedRunsChangeNothing)
 
 TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     std::vector<std::string> before = FilesList();
     ASSERT_FALSE(before.empty());
     std::string readme = target_ + "\\ReadMe.txt";

@@ -195,7 +195,7 @@ protected:
 
 TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     std::string userFile = target_ + "\\My Glyphs.gfg";
     ASSERT_TRUE(WriteFile(userFile, "the user's work"));
     SetFileAttributesA(listed_[0].c_str(), FILE_ATTRIBUTE_READONLY);
@@ -215,7 +215,7 @@ TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
 
 TEST_F(SetupLifecycle, UninstallThroughItsDialogsAsTheStartMenuStartsIt)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     Process uninstall(uninstaller_, "");
     ASSERT_TRUE(uninstall.Started());
     HWND choice = WaitForDialog(uninstall.Id(), IDC_REMOVE, "Corvane GlyphForge", kPageWait);
@@ -239,7 +239,7 @@ TEST_F(SetupLifecycle, UninstallThroughItsDialogsAsTheStartMenuStartsIt)
 
 TEST_F(SetupLifecycle, RepairFromTheUninstallerRestoresADeletedFile)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     std::string program = target_ + "\\GlyphForge.exe";
     std::string original = ReadFile(program);
     ASSERT_FALSE(original.empty());
@@ -275,7 +275,7 @@ TEST_F(SetupLifecycle, RepairFromTheUninstallerRestoresADeletedFile)
 
 TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
 {
-    InstallDemo();
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
     std::string settings = target_ + "\\UnInstall.ini";
     std::string saved = settings + ".saved";
     ASSERT_TRUE(MoveFileA(settings.c_str(), saved.c_str()));

@@ -1,0 +1,83 @@
+#!/bin/bash
+# Builds the Debian 12 guest in which the shipped 32-bit setup.exe runs
+# under test: a minimal amd64 system with its kernel and initrd, Wine with
+# its 32-bit half (wine32:i386) and an init that runs one job from a 9p
+# share and powers off. The result lives in OUTDIR (build/guest):
+#   root.img  ext4 image of the root file system (sparse)
+#   vmlinuz, initrd.img
+#   recipe.sha  hash of the recipe that made them
+# An existing image whose recipe hash matches is reused as it is.
+#   build-image.sh OUTDIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+out=${1:?usage: build-image.sh OUTDIR}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+# Everything that decides the image's content is part of the recipe.
+GUEST_PACKAGES="linux-image-amd64 initramfs-tools kmod wine wine64 fonts-wine"
+GUEST_PACKAGES_I386="wine32:i386"
+IMAGE_SIZE=6G
+recipe=$(cat "$here/build-image.sh" "$here/guest-init" | sha256sum | cut -d' ' -f1)
+
+if [ -f "$out/recipe.sha" ] && [ "$(cat "$out/recipe.sha")" = "$recipe" ] &&
+   [ -f "$out/root.img" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]; then
+    echo "guest image: reusing $out (recipe $recipe)"
+    exit 0
+fi
+
+# The Debian mirror that apt already uses here.
+mirror=$(sed -n 's/^URIs:[[:space:]]*\(http[^[:space:]]*\/debian\)\/*[[:space:]]*$/\1/p' \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null | head -n1)
+if [ -z "$mirror" ]; then
+    mirror=$(sed -n 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\(http[^[:space:]]*\/debian\)\/\?[[:space:]]\+bookworm[[:space:]].*/\2/p' \
+        /etc/apt/sources.list 2>/dev/null | head -n1)
+fi
+mirror=${mirror:-http://deb.debian.org/debian}
+
+started=$(date +%s)
+root="$out/rootfs"
+cleanup() {
+    for m in proc sys dev/pts dev; do
+        mountpoint -q "$root/$m" 2>/dev/null && umount -l "$root/$m" || true
+    done
+}
+trap cleanup EXIT
+cleanup
+rm -rf "$root" "$out/root.img" "$out/vmlinuz" "$out/initrd.img" "$out/recipe.sha"
+
+echo "guest image: debootstrap from $mirror"
+debootstrap --variant=minbase --arch=amd64 --include="$(echo $GUEST_PACKAGES | tr ' ' ,)" \
+    bookworm "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+    { tail -n 30 "$out/debootstrap.log"; exit 1; }
+
+# The 32-bit half of Wine comes from the i386 architecture of the guest
+# (never of the host, which cannot run 32-bit code).
+mount -t proc proc "$root/proc"
+mount --bind /dev "$root/dev"
+echo "deb $mirror bookworm main" >"$root/etc/apt/sources.list"
+chroot "$root" dpkg --add-architecture i386
+chroot "$root" apt-get update -qq >"$out/apt.log" 2>&1 || { tail -n 30 "$out/apt.log"; exit 1; }
+DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get install -y -qq --no-install-recommends \
+    $GUEST_PACKAGES_I386 >>"$out/apt.log" 2>&1 || { tail -n 30 "$out/apt.log"; exit 1; }
+chroot "$root" apt-get clean
+cleanup
+
+# No login of any kind and no network: the kernel starts guest-init, which
+# runs the job of the share and powers off.
+install -m 755 "$here/guest-init" "$root/sbin/guest-init"
+sed -i 's/^root:[^:]*:/root:*:/' "$root/etc/shadow"
+mkdir -p "$root/mnt/job" "$root/mnt/build"
+echo guest32 >"$root/etc/hostname"
+printf '127.0.0.1 localhost\n127.0.1.1 guest32\n' >"$root/etc/hosts"
+rm -rf "$root/var/lib/apt/lists/"* "$root/usr/share/doc/"* "$root/usr/share/man/"* "$root/var/cache/apt/"*.bin
+
+kernel=$(ls "$root"/boot/vmlinuz-* | sort -V | tail -n1)
+cp "$kernel" "$out/vmlinuz"
+cp "$root/boot/initrd.img-${kernel##*/vmlinuz-}" "$out/initrd.img"
+chmod 644 "$out/vmlinuz" "$out/initrd.img"
+
+mkfs.ext4 -q -F -L guest32 -d "$root" "$out/root.img" "$IMAGE_SIZE"
+rm -rf "$root"
+echo "$recipe" >"$out/recipe.sha"
+echo "guest image: built in $(( $(date +%s) - started )) s ($(du -sh --apparent-size "$out/root.img" | cut -f1) image, $(du -sh "$out/root.img" | cut -f1) used)"

@@ -1,0 +1,51 @@
+#!/bin/bash
+# The job that the guest runs (as job.sh of its share): the end-to-end
+# programs of the 32-bit build against the shipped setup.exe, first in a
+# 32-bit Wine prefix, then in a 64-bit one where the 32-bit programs run
+# under WOW64. Reads from the share:
+#   build.path   the host's build tree (shared as /mnt/build)
+#   prefixes     the prefix kinds to run, e.g. "win32 win64"
+#   suite.txt    one program a line: NAME GTEST_FILTER PROGRAM
+# and writes results/KIND-NAME.log and .rc (the program's exit code) and
+# results/timings (milliseconds of each step).
+set -u
+job=/mnt/job
+results=$job/results
+mkdir -p "$results"
+ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# The programs and the payload they compare against are copied to the
+# guest's own disk, at the path they have on the host, so that the paths
+# compiled into the test programs hold here too. They do not run from the
+# share itself: Wine loads a 32-bit program from a 9p mount without the
+# page cache (cache=none, the default) wrongly, and it crashes or shows
+# empty dialogs; the same bytes from the disk run normally.
+build=$(cat "$job/build.path")
+start=$(ms)
+mkdir -p "$build"
+(cd /mnt/build && find . -type f \( -name '*.exe' -o -path './resources/payload/*' \) -print0 |
+    xargs -0 cp -p --parents -t "$build")
+echo "copy - $(( $(ms) - start ))" >>"$results/timings"
+
+# The wizard speaks the language of the user's locale.
+export LANG=C.UTF-8
+export WINE_RUN_LOADER=/usr/bin/wine
+# A crashing program ends instead of waiting in the debugger.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+for kind in $(cat "$job/prefixes"); do
+    export WINE_RUN_ARCH=$kind
+    prefix=/root/prefix-$kind
+    start=$(ms)
+    sh "$job/wine-prefix.sh" setup "$prefix" >"$results/$kind-prefix.log" 2>&1
+    echo "$kind wineboot $(( $(ms) - start ))" >>"$results/timings"
+    while read -r name filter program; do
+        [ -n "$name" ] || continue
+        start=$(ms)
+        timeout -k 10 900 sh "$job/wine-run.sh" "$prefix" "$program" --gtest_filter="$filter" \
+            >"$results/$kind-$name.log" 2>&1
+        echo $? >"$results/$kind-$name.rc"
+        echo "$kind $name $(( $(ms) - start ))" >>"$results/timings"
+    done <"$job/suite.txt"
+    sh "$job/wine-prefix.sh" stop "$prefix" >/dev/null 2>&1
+    wineserver -w 2>/dev/null
+done
