@@ -95,6 +95,32 @@ void RegisterUninstallDetails(const char* uninstallKey, const char* command)
 // first. False when the place cannot be freed.
 bool FreeForWriting(const Text& path) { return PrepareFileForWriting(Context.Journal, path.c_str()); }
 
+// Keeps a copy of this setup program for later repairs where only
+// administrators can change it (the product's folder under the common
+// application data, as Windows Installer keeps its packages), and returns
+// its path: the uninstaller, which runs elevated, starts nothing else. A
+// repair started from that copy keeps it as it is. Empty when no copy
+// could be kept.
+Text KeepRepairCopy()
+{
+    char folder[MAX_PATH], self[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (n == 0 || n >= sizeof self ||
+        !GetProductAdminFolder(Context.Journal.ProductName.c_str(), folder, sizeof folder))
+        return Text();
+    Text copy(folder);
+    copy.Append("\\setup.exe");
+    if (lstrcmpiA(self, copy.c_str()) == 0)
+        return copy;
+    if (!FreeForWriting(copy))
+        return Text();
+    if (!CopyFileA(self, copy.c_str(), TRUE)) {
+        PutBackFile(Context.Journal, copy.c_str());
+        return Text();
+    }
+    return copy;
+}
+
 } // namespace
 
 bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data)
@@ -196,8 +222,9 @@ void WriteUninstaller()
     if (!FreeForWriting(settingsPath))
         return;
     Text arguments = Expanded(kUninstallArguments);
+    Text repair = KeepRepairCopy();
     WritePrivateProfileStringA("uninstall", "args", arguments.c_str(), settingsPath.c_str());
-    WritePrivateProfileStringA("uninstall", "repair", Context.ModulePath, settingsPath.c_str());
+    WritePrivateProfileStringA("uninstall", "repair", repair.c_str(), settingsPath.c_str());
     // The sibling product's folder of this installation, which the
     // uninstaller leaves alone, whoever runs it later.
     WritePrivateProfileStringA("uninstall", "archivist", Context.ArchivistDir.c_str(), settingsPath.c_str());

@@ -10,7 +10,8 @@
 
 #include "wizard/wizard.h"
 
-ShellOpenFunction ShellOpenFolder = ShellExecuteA;
+// Explorer on the Start-menu folder runs as the signed-in user.
+ShellOpenFunction ShellOpenFolder = OpenAsDesktopUser;
 
 namespace {
 

@@ -284,6 +284,17 @@ int MessageBoxFromString(HWND owner, int id, UINT style);
 // The same with the text's template macros expanded.
 int MessageBoxExpanded(HWND owner, int id, UINT style);
 
+// Starts file (a program, a folder, a web address) through the desktop's
+// own shell, so that it runs as the signed-in user with ordinary rights,
+// never with the setup's administrator token. False when the desktop's
+// shell cannot be reached (no shell window, as under a service or Wine):
+// the caller then starts it itself.
+bool StartAsDesktopUser(const char* file, const char* parameters, const char* verb, int show);
+// ShellExecuteA's form of the same, falling back to ShellExecuteA itself;
+// the log says which way it went.
+HINSTANCE WINAPI OpenAsDesktopUser(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                   INT show);
+
 // Opens a DLL from the system folder only, never from the program's own
 // folder or the current directory.
 HMODULE LoadSystemLibrary(const char* name);

@@ -277,6 +277,10 @@ int RemoveProduct(Session& session, const TextList& files)
     Text settingsFile(session.Settings.Folder);
     settingsFile.Append("UnInstall.ini");
     DeleteOneFile(settingsFile.c_str());
+    // The copy of the setup kept for repairs goes with the product.
+    Text repairCopy = KeptRepairCopy(session.Settings.ProductName.c_str());
+    if (!repairCopy.empty())
+        DeleteOneFile(repairCopy.c_str());
     SetCursor(cursor);
 
     Text kept;
@@ -310,15 +314,15 @@ int Run(const char* arguments)
     session.OwnProgram = own;
     Text folder = FolderOf(own);
 
-    // Names from the command line (the uninstall entry's) take precedence;
-    // the Start-menu link gives none, and then "args" names the product.
+    // The product is the one its own settings file names ("args"); names
+    // on the command line (the uninstall entry gives them, the Start-menu
+    // link none) must be the same, or this elevated program would be
+    // turned against another product of the maker.
     bool haveSettings = ReadUninstallSettings(folder.c_str(), session.Settings);
-    if (!command.ProductName.empty() && IsPlainName(command.ProductName.c_str()) &&
-        IsPlainName(command.ExeName.c_str())) {
-        session.Settings.ProductName = command.ProductName;
-        session.Settings.ExeName = command.ExeName;
-    }
     session.Settings.Folder = folder;
+    bool otherProduct = haveSettings && !command.ProductName.empty() &&
+                        (lstrcmpiA(command.ProductName.c_str(), session.Settings.ProductName.c_str()) != 0 ||
+                         lstrcmpiA(command.ExeName.c_str(), session.Settings.ExeName.c_str()) != 0);
     session.Caption = session.Settings.ProductName.empty() ? LoadUninstallText(IDS_GENERIC_CAPTION)
                                                              : ProductText(IDS_UNINSTALL_CAPTION, session);
     if (!haveSettings) {
@@ -328,6 +332,13 @@ int Run(const char* arguments)
         ReplaceField(text, "{File}", settingsFile.c_str());
         ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
         return UNINSTALL_SETTINGS_MISSING;
+    }
+
+    if (otherProduct) {
+        Text text = ProductText(IDS_OTHER_PRODUCT, session);
+        ReplaceField(text, "{Other}", command.ProductName.c_str());
+        ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
+        return UNINSTALL_OTHER_PRODUCT;
     }
 
     TextList files;
@@ -363,6 +374,12 @@ int Run(const char* arguments)
                                          MAKEINTRESOURCEA(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
                                          ChoiceProc, reinterpret_cast<LPARAM>(&session));
         if (choice == IDC_REPAIR) {
+            // Only the copy the setup kept where nobody but administrators
+            // can change it is started with this program's rights.
+            if (!IsKeptRepairCopy(session.Settings.ProductName.c_str(), session.Settings.RepairProgram.c_str())) {
+                ShowText(session, nullptr, ProductText(IDS_REPAIR_REFUSED, session), MB_OK | MB_ICONERROR);
+                return UNINSTALL_REPAIR_FAILED;
+            }
             // The setup takes the run lock itself.
             JournalEndSession(session.Journal);
             if (StartRepair(session))

@@ -324,6 +324,27 @@ bool IsRemovablePath(const char* path)
     return IsPlainFullPath(path);
 }
 
+Text KeptRepairCopy(const char* productName)
+{
+    char folder[MAX_PATH];
+    Text copy;
+    if (FindProductAdminFolder(productName, folder, sizeof folder)) {
+        copy = folder;
+        copy.Append("\\setup.exe");
+    }
+    return copy;
+}
+
+bool IsKeptRepairCopy(const char* productName, const char* program)
+{
+    Text kept = KeptRepairCopy(productName);
+    if (kept.empty() || !program || lstrcmpiA(kept.c_str(), program) != 0)
+        return false;
+    DWORD attributes = GetFileAttributesA(kept.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
 bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir)
 {
     installDir.Clear();

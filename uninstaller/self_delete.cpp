@@ -1,9 +1,12 @@
 // Removal of the uninstaller's own file. Windows keeps a running program's
 // file open, so the uninstaller cannot delete itself: it leaves a copy of
-// itself in the temporary folder, started with "/finish", which waits for
-// the uninstaller to end, deletes its file and the folder it leaves empty,
-// and has its own file deleted at the next restart.
+// itself in a private folder (administrators only, a name nobody can
+// guess), started with "/finish", which waits for the uninstaller to end,
+// deletes its file and the folder it leaves empty, and has its own file
+// and folder deleted at the next restart.
 #include "uninstaller/uninstaller.h"
+
+#include "rollback/rollback.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,32 +40,63 @@ bool IsUninstallerPath(const char* path)
     return name && lstrcmpiA(name + 1, "UnInstall.exe") == 0;
 }
 
+// True when process (a handle the uninstaller handed down) runs the
+// program at path: "/finish" deletes the file of the uninstaller that
+// started it and nothing else, whatever a command line says.
+bool ProcessRunsProgram(HANDLE process, const char* path)
+{
+    typedef BOOL(WINAPI * QueryImageName)(HANDLE, DWORD, LPSTR, PDWORD);
+    QueryImageName query = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+    char image[MAX_PATH];
+    DWORD size = sizeof image;
+    return query && query(process, 0, image, &size) && lstrcmpiA(image, path) == 0;
+}
+
+// A new private folder for the copy; false when there is none to be had,
+// and the temporary folder is used as before.
+bool MakeCopyFolder(char* folder, size_t size)
+{
+    char maker[MAX_PATH];
+    return GetMakerAdminFolder(maker, sizeof maker) && CreateRandomAdminFolder(maker, "remove-", folder, size);
+}
+
 } // namespace
 
 bool StartSelfRemoval(const char* ownProgram)
 {
+    // The copy runs elevated: where a standard user could write, the user
+    // could swap it before it starts.
     char temp[MAX_PATH];
-    DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp)
-        return false;
-    // GetTempFileNameA reserves a unique name; the copy takes that name
-    // with ".exe" after it, and the reservation goes again.
-    char reserved[MAX_PATH];
-    if (!GetTempFileNameA(temp, "uns", 0, reserved))
-        return false;
     char copy[MAX_PATH];
-    bool fits = CopyBounded(copy, sizeof copy, reserved) && AppendBounded(copy, sizeof copy, ".exe");
-    if (!fits || !CopyFileA(ownProgram, copy, FALSE)) {
+    if (MakeCopyFolder(temp, sizeof temp)) {
+        if (!CopyBounded(copy, sizeof copy, temp) || !AppendBounded(copy, sizeof copy, "\\UnInstall.exe") ||
+            !CopyFileA(ownProgram, copy, TRUE)) {
+            RemoveDirectoryA(temp);
+            return false;
+        }
+    } else {
+        DWORD n = GetTempPathA(sizeof temp, temp);
+        if (n == 0 || n >= sizeof temp)
+            return false;
+        // GetTempFileNameA reserves a unique name; the copy takes that name
+        // with ".exe" after it, and the reservation goes again.
+        char reserved[MAX_PATH];
+        if (!GetTempFileNameA(temp, "uns", 0, reserved))
+            return false;
+        bool fits = CopyBounded(copy, sizeof copy, reserved) && AppendBounded(copy, sizeof copy, ".exe");
+        if (!fits || !CopyFileA(ownProgram, copy, FALSE)) {
+            DeleteFileA(reserved);
+            return false;
+        }
         DeleteFileA(reserved);
-        return false;
     }
-    DeleteFileA(reserved);
 
     // The copy waits on a handle of this process that it inherits, so it
     // cannot mistake another process that later gets the same id.
     HANDLE self = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE,
-                         0)) {
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                         SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
         DeleteFileA(copy);
         return false;
     }
@@ -85,8 +119,8 @@ bool StartSelfRemoval(const char* ownProgram)
         ZeroMemory(&startup, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process;
-        // The temporary folder as its current folder: the copy must not
-        // hold the product's folder open while it removes it.
+        // Its own folder as its current folder: the copy must not hold the
+        // product's folder open while it removes it.
         started = CreateProcessA(copy, commandLine, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process) !=
                   FALSE;
         if (started) {
@@ -103,14 +137,18 @@ bool StartSelfRemoval(const char* ownProgram)
 
 bool FinishSelfRemoval(const char* handleText, const char* programPath)
 {
+    // Only the file of the uninstaller that handed down its own process
+    // handle: without one, or for any other path, nothing is deleted.
     HANDLE original = nullptr;
+    bool own = false;
     if (ParseHandle(handleText, &original)) {
+        own = ProcessRunsProgram(original, programPath);
         WaitForSingleObject(original, kWaitForEndMs);
         CloseHandle(original);
     }
 
     bool gone = false;
-    if (IsUninstallerPath(programPath)) {
+    if (own && IsUninstallerPath(programPath)) {
         for (int i = 0; i < kDeleteTries && !gone; ++i) {
             gone = DeleteOneFile(programPath) == ERROR_SUCCESS;
             if (!gone)
@@ -130,7 +168,15 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath)
     // cleaned of it at the next restart.
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (n > 0 && n < sizeof self)
+    if (n > 0 && n < sizeof self) {
         MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        // Its private folder goes after it (a folder is removed at the
+        // restart when it is empty by then).
+        char folder[MAX_PATH];
+        CopyBounded(folder, sizeof folder, FolderOf(self).c_str());
+        StripTrailingBackslash(folder);
+        if (strstr(folder, "\\remove-"))
+            MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     return gone;
 }

@@ -21,6 +21,7 @@ enum UninstallExitCode {
     UNINSTALL_REPAIR_FAILED = 1603,    // the setup program could not be started
     UNINSTALL_OTHER_FOLDER = 1603,     // the product is registered in another folder: nothing removed
     UNINSTALL_SETUP_RUNNING = 1618,    // a setup of the product is running: nothing removed
+    UNINSTALL_OTHER_PRODUCT = 1603,    // the command line names another product: nothing removed
 };
 
 // ---------------------------------------------------------------------------
@@ -78,6 +79,14 @@ bool IsRemovablePath(const char* path);
 // uninstaller belongs to is the one registered. installDir receives the
 // registered folder, empty when there is none.
 bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir);
+
+// The copy of the setup program kept for repairs: "setup.exe" in the
+// product's administrators-only folder under the common application data.
+// Empty when that folder is not there or not administrators-only.
+Text KeptRepairCopy(const char* productName);
+// True when program is that copy and it exists: the only program Repair
+// starts.
+bool IsKeptRepairCopy(const char* productName, const char* program);
 
 // True when path is folder itself or lies below it (case-insensitive).
 bool IsUnderFolder(const char* path, const char* folder);

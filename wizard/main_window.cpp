@@ -59,6 +59,15 @@ void LaunchProduct()
         EndHooks.Launch(command.c_str());
         return;
     }
+    // As the signed-in user: the program must not inherit the setup's
+    // administrator rights. Without the desktop's shell, as before.
+    Text program(command.c_str() + 1);
+    program.Truncate(program.length() - 1);
+    if (StartAsDesktopUser(program.c_str(), nullptr, "open", SW_SHOW)) {
+        LogEvent("product started as the signed-in user, through the desktop's shell");
+        return;
+    }
+    LogEvent("product started by the setup itself: the desktop's shell cannot be reached");
     WinExec(command.c_str(), SW_SHOW);
 }
 

@@ -39,7 +39,8 @@ INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool 
 
 } // namespace
 
-WebsiteOpenFunction OpenWebsite = ShellExecuteA;
+// As the signed-in user: a browser must not run with the setup's rights.
+WebsiteOpenFunction OpenWebsite = OpenAsDesktopUser;
 
 const char* WebsiteAddress()
 {

@@ -73,6 +73,8 @@ std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD page
 // confirmation); null on time-out.
 HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds);
 
+// The process that started processId; 0 when it is not known.
+DWORD ParentProcessOf(DWORD processId);
 // Ends the processes that a program started and left running (the product
 // it launched, the Explorer window on the Start-menu folder): a process
 // that outlives a test would keep its output open.

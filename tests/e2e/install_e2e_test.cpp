@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/files.h"
 #include "tests/e2e/driver.h"
 
 #if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE)
@@ -130,6 +131,8 @@ protected:
         ASSERT_NE(nullptr, finish) << "finish page";
         Click(finish, IDOK);
         EXPECT_EQ(0, setup.Wait(30000));
+        // The product starts through the desktop's shell, a moment later.
+        WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, 10000);
         CloseLaunchedWindows();
     }
 
@@ -284,15 +287,16 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     EXPECT_EQ("2 - A list with all installed programs opens. Select GlyphForge.", ItemText(finish, 1041));
     ExpectDemoInstalled(target_, kept);
 
-    // Finish launches the product.
+    // Finish launches the product, through the desktop's shell: it is no
+    // child of the elevated setup.
     Click(finish, IDOK);
     EXPECT_EQ(0, setup.Wait(30000));
     HWND product = nullptr;
-    for (int i = 0; i < 250 && !product; ++i) {
-        product = FindTopLevel("GlyphForge (demo)");
-        Sleep(40);
-    }
-    EXPECT_NE(nullptr, product) << "the installed program was not started";
+    EXPECT_TRUE(WaitUntil([&] { return (product = FindTopLevel("GlyphForge (demo)")) != nullptr; }, 10000))
+        << "the installed program was not started";
+    DWORD productProcess = 0;
+    GetWindowThreadProcessId(product, &productProcess);
+    EXPECT_NE(setup.Id(), ParentProcessOf(productProcess)) << "started with the setup's rights";
 }
 
 // The deployment tool's way, never showing a window: a silent install with
@@ -402,7 +406,8 @@ TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
     ASSERT_FALSE(original.empty());
     ASSERT_TRUE(DeleteFileA(readme.c_str()));
 
-    Process repair(setup_, "/r " + target_);
+    std::string log = root_ + "\\repair.log";
+    Process repair(setup_, "/LOG=\"" + log + "\" /r " + target_);
     ASSERT_TRUE(repair.Started());
     HWND finish = WaitForFinish(repair, "Repair Successfully Completed");
     ASSERT_NE(nullptr, finish) << "repair-finished page";
@@ -411,8 +416,9 @@ TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
     Click(finish, IDOK);
     EXPECT_EQ(0, repair.Wait(30000));
     EXPECT_EQ(before, FilesList());
-    Sleep(1500);
-    EXPECT_EQ(nullptr, FindTopLevel("GlyphForge (demo)")) << "a repair launches nothing";
+    std::string text = ReadFile(log);
+    EXPECT_NE(std::string::npos, text.find("exit code 0"));
+    EXPECT_EQ(std::string::npos, text.find("product started")) << "a repair launches nothing";
 }
 
 // A file held open without sharing cannot be replaced: the copy-error
@@ -656,6 +662,67 @@ TEST_F(InstallE2e, DamagedSetupSaysSoAndChangesNothing)
     EXPECT_FALSE(FolderExists(programs_));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
     EXPECT_EQ("", Differences(before, Snapshot({SetupFolder("Corvane GlyphForge")}, {})));
+}
+
+// The installation's Fonts folder replaced by a link to a folder outside
+// it, as a user who can write there could do: the elevated uninstaller and
+// a reinstall (undone, or finished without those files) report every entry
+// behind the link and touch none of what is there.
+TEST_F(InstallE2e, NothingGoesThroughALinkBelowTheInstallation)
+{
+    std::string fonts = target_ + "\\Fonts";
+    std::string elsewhere = root_ + "\\Elsewhere";
+    auto placeLink = [&] {
+        testfiles::RemoveTree(elsewhere);
+        ASSERT_TRUE(MoveFileA(fonts.c_str(), elsewhere.c_str()));
+        for (const std::string& f : ListFiles(elsewhere))
+            ASSERT_TRUE(WriteFile(elsewhere + "\\" + f, "not the product's: " + f));
+        ASSERT_TRUE(testfiles::MakeUnixLink(elsewhere, fonts));
+    };
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
+    ASSERT_NO_FATAL_FAILURE(placeLink());
+    State behind = Snapshot({elsewhere}, {});
+    size_t linked = ListFiles(elsewhere).size();
+    ASSERT_GT(linked, 0u);
+
+    std::string command;
+    ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", command));
+    std::string uninstaller = target_ + "\\UnInstall.exe";
+    Process uninstall(uninstaller, command.substr(uninstaller.size() + 3));
+    EXPECT_EQ(1, uninstall.Wait(60000)) << "the entries behind the link are reported as left";
+    EXPECT_EQ("", Differences(behind, Snapshot({elsewhere}, {})));
+    testfiles::RemoveLink(fonts);
+    Clean();
+
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
+    ASSERT_NO_FATAL_FAILURE(placeLink());
+    behind = Snapshot({elsewhere}, {});
+    for (int answer : {IDCANCEL, IDIGNORE}) {
+        SCOPED_TRACE(answer == IDCANCEL ? "abort: undone" : "ignore: finished without them");
+        Process setup(setup_, "");
+        WalkToInstall(setup, target_);
+        size_t asked = 0;
+        HWND end = nullptr;
+        ASSERT_TRUE(WaitUntil([&] {
+            for (HWND dialog : Dialogs(setup.Id())) {
+                if (HasItem(dialog, 1003) && IsWindowEnabled(GetDlgItem(dialog, answer))) {
+                    Click(dialog, answer);
+                    WaitGone(dialog, kPageWait);
+                    ++asked;
+                } else if (HasItem(dialog, 1008) && (Text(dialog).find("Completed") != std::string::npos ||
+                                                     Text(dialog).find("Error") != std::string::npos)) {
+                    end = dialog;
+                }
+            }
+            return end != nullptr;
+        }, kInstallWait));
+        EXPECT_EQ(answer == IDCANCEL ? 1u : linked, asked);
+        Click(end, IDOK);
+        setup.Wait(30000);
+        CloseLaunchedWindows();
+        EXPECT_EQ("", Differences(behind, Snapshot({elsewhere}, {})));
+    }
+    testfiles::RemoveLink(fonts);
 }
 
 TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)

@@ -173,7 +173,9 @@ std::string ExpectedUninstallerBytes()
 }
 
 // The settings file is written only beside a program that could be
-// unpacked; no "UNINSTALL" resource writes neither file.
+// unpacked; no "UNINSTALL" resource writes neither file. The repair
+// program it names is a copy of the running setup kept where only
+// administrators can change it.
 TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
 {
     HMODULE damaged = LoadLibraryExA((ProgramFolder() + "registration_test_resources.dll").c_str(), nullptr,
@@ -188,6 +190,10 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         {"no UNINSTALL resource", GetModuleHandleA("kernel32.dll"), false},
         {"damaged container", damaged, false},
     };
+    char kept[MAX_PATH];
+    ASSERT_TRUE(GetProductAdminFolder("Corvane GlyphForge", kept, sizeof kept));
+    std::string copy = std::string(kept) + "\\setup.exe";
+    Context.Journal.ProductName = "Corvane GlyphForge";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
@@ -203,12 +209,20 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         if (c.written) {
             EXPECT_EQ(ExpectedUninstallerBytes(), program);
             EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
-                      "repair=C:\\Setup Files\\setup.exe\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n",
+                      "repair=" + copy + "\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n",
                       settings);
+            std::string self;
+            ReadWholeFile(ProgramFolder() + "registration_tests.exe", &self);
+            std::string cached;
+            EXPECT_TRUE(ReadWholeFile(copy, &cached));
+            EXPECT_TRUE(cached == self) << "the copy is the running program";
+            JournalCommit(Context.Journal);
         }
     }
     Context.InstanceHandle = nullptr;
     FreeLibrary(damaged);
+    DeleteFileA(copy.c_str());
+    RemoveEmptyProductAdminFolder("Corvane GlyphForge");
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "rollback/rollback.h"
 #include "tests/e2e/driver.h"
 #include "tests/uninstaller/uninstall_test_support.h"
 #include "uninstaller/resource_ids.h"
@@ -100,8 +101,11 @@ protected:
 
         uninstaller = product + "UnInstall.exe";
         ASSERT_TRUE(CopyFileA(e2e::FromUnixPath(UNINSTALLER_PATH).c_str(), uninstaller.c_str(), FALSE));
-        setupProgram = root + "Setup\\setup.exe";
-        MakeFolders(root + "Setup\\");
+        // The setup program a repair starts is the copy kept where only
+        // administrators can change it; this test program plays it.
+        char kept[MAX_PATH];
+        ASSERT_TRUE(GetProductAdminFolder(kProduct, kept, sizeof kept));
+        setupProgram = std::string(kept) + "\\setup.exe";
         ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), setupProgram.c_str(), FALSE));
         settings = product + "UnInstall.ini";
         std::string args = std::string("\"") + kProduct + "\" \"" + kExe + "\"";
@@ -122,6 +126,8 @@ protected:
         DeleteTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
         RemoveTree(group.substr(0, group.size() - 1));
+        DeleteFileA(setupProgram.c_str());
+        RemoveEmptyProductAdminFolder(kProduct);
         archivistSetting.reset();
     }
 
@@ -236,9 +242,28 @@ protected:
 
 TEST_F(Installation, RepairStartsTheRecordedSetupWithTheFolder)
 {
-    ASSERT_TRUE(DeleteFileA(installed[0].c_str()));
+    // A "repair" edited to point anywhere but the kept copy is refused with
+    // a message, and nothing is started.
+    std::string elsewhere = root + "setup.exe";
+    ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), elsewhere.c_str(), FALSE));
+    WritePrivateProfileStringA("uninstall", "repair", elsewhere.c_str(), settings.c_str());
     Start("");
     HWND choice = WaitForDialog(IDC_REPAIR);
+    ASSERT_TRUE(choice);
+    Click(choice, IDC_REPAIR);
+    HWND refusal = WaitForDialog(kMessageTextId);
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(std::string::npos, ItemText(refusal, kMessageTextId).find("cannot be repaired"));
+    Click(refusal, IDOK);
+    EXPECT_EQ(1603u, WaitForExit());
+    EXPECT_FALSE(Exists(product + kRepairRecord));
+    CloseHandle(process.hProcess);
+    process = PROCESS_INFORMATION();
+    WritePrivateProfileStringA("uninstall", "repair", setupProgram.c_str(), settings.c_str());
+
+    ASSERT_TRUE(DeleteFileA(installed[0].c_str()));
+    Start("");
+    choice = WaitForDialog(IDC_REPAIR);
     ASSERT_TRUE(choice);
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(choice, IDC_REPAIR)));
     Click(choice, IDC_REPAIR);

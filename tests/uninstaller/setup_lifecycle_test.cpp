@@ -199,6 +199,10 @@ TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
     std::string userFile = target_ + "\\My Glyphs.gfg";
     ASSERT_TRUE(WriteFile(userFile, "the user's work"));
     SetFileAttributesA(listed_[0].c_str(), FILE_ATTRIBUTE_READONLY);
+    // The copy of the setup kept for repairs, named in the settings file.
+    std::string kept = SetupFolder("Corvane GlyphForge") + "\\setup.exe";
+    EXPECT_EQ(ReadFile(setup_), ReadFile(kept));
+    EXPECT_NE(std::string::npos, ReadFile(target_ + "\\UnInstall.ini").find("repair=" + kept));
 
     // Exactly the command Windows' list of installed programs runs, with /S.
     std::string command;
@@ -211,6 +215,7 @@ TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
 
     ExpectRemoved();
     EXPECT_EQ("the user's work", ReadFile(userFile));
+    EXPECT_FALSE(Exists(kept)) << "the copy kept for repairs goes with the product";
 }
 
 TEST_F(SetupLifecycle, UninstallThroughItsDialogsAsTheStartMenuStartsIt)
@@ -306,6 +311,28 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
     {
         Process uninstall(uninstaller_, "/S");
         EXPECT_EQ(1603, uninstall.Wait(30000));
+    }
+    ExpectNothingRemoved();
+}
+
+// The elevated uninstaller cannot be turned against anything but its own
+// product: other names on its command line, or "/finish" with a path that
+// is not the file of an uninstaller that handed down its own process.
+TEST_F(SetupLifecycle, ForeignNamesOrPathsRemoveNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallDemo());
+    {
+        Process uninstall(uninstaller_, "\"Corvane Neighbour\" \"neighbour.exe\" /S");
+        EXPECT_EQ(1603, uninstall.Wait(30000));
+    }
+    ExpectNothingRemoved();
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kNeighbourKey));
+    std::string foreign = maker_ + "\\Neighbour\\UnInstall.exe";
+    ASSERT_TRUE(WriteFile(foreign, "another product's uninstaller"));
+    for (const char* handle : {"1234", "4"}) {
+        Process finish(uninstaller_, std::string("/finish ") + handle + " \"" + foreign + "\"");
+        finish.Wait(30000);
+        EXPECT_TRUE(Exists(foreign)) << handle;
     }
     ExpectNothingRemoved();
 }
