@@ -128,22 +128,6 @@ bool KeyExists(HKEY root, const char* keyPath)
     return true;
 }
 
-bool IsVolumeRoot(const char* path)
-{
-    size_t n = strlen(path);
-    if (n <= 3)
-        return true;
-    if (path[0] == '\\' && path[1] == '\\') {
-        // \\server\share with at most a trailing backslash after it.
-        const char* server = strchr(path + 2, '\\');
-        if (!server)
-            return true;
-        const char* share = strchr(server + 1, '\\');
-        return !share || share[1] == '\0';
-    }
-    return false;
-}
-
 // The length of root (without a trailing backslash) when path lies below
 // it, else 0.
 size_t BelowFolder(const char* path, const char* root)
@@ -166,6 +150,22 @@ bool RefuseLink(RunJournal& journal, const char* path)
 }
 
 } // namespace
+
+bool IsVolumeRoot(const char* path)
+{
+    size_t n = strlen(path);
+    if (n <= 3)
+        return true;
+    if (path[0] == '\\' && path[1] == '\\') {
+        // \\server\share with at most a trailing backslash after it.
+        const char* server = strchr(path + 2, '\\');
+        if (!server)
+            return true;
+        const char* share = strchr(server + 1, '\\');
+        return !share || share[1] == '\0';
+    }
+    return false;
+}
 
 bool CrossesLinkBelow(const char* path, const char* root)
 {

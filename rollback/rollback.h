@@ -163,6 +163,9 @@ bool CreateAdminOnlyFolder(const char* folder);
 // nothing to anybody else.
 bool IsAdminOnly(const char* path);
 
+// True for the root of a volume: "C:\", anything of three characters or
+// fewer, "\\server\share" with at most a trailing backslash.
+bool IsVolumeRoot(const char* path);
 // A full path on a drive ("C:\...") or a share ("\\server\share\..."),
 // shorter than MAX_PATH, without wildcards, stream names, empty parts, "."
 // or ".." parts, parts that end in a dot or a blank (which Windows would

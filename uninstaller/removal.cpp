@@ -56,22 +56,6 @@ bool PrefixEqualNoCase(const char* a, const char* b, size_t n)
                           static_cast<int>(n)) == CSTR_EQUAL;
 }
 
-bool IsVolumeRoot(const char* path)
-{
-    size_t n = strlen(path);
-    if (n <= 3)
-        return true;
-    if (path[0] == '\\' && path[1] == '\\') {
-        // \\server\share with at most a trailing backslash after it.
-        const char* server = strchr(path + 2, '\\');
-        if (!server)
-            return true;
-        const char* share = strchr(server + 1, '\\');
-        return !share || share[1] == '\0';
-    }
-    return false;
-}
-
 // Reads one REG_SZ value into buffer (size bytes); false when it is
 // missing, not a string or does not fit.
 bool ReadStringValue(HKEY root, const char* subkey, const char* name, char* buffer, DWORD size)

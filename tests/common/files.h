@@ -74,6 +74,28 @@ inline void RemoveLink(const std::string& link)
         WaitForAttributes(link, [](DWORD a) { return a == INVALID_FILE_ATTRIBUTES; });
 }
 
+// Calls visit(path, entry) for every entry below folder, parents before
+// their contents; a folder is gone into unless visit returns false for
+// it. Links are visited, never gone into.
+template <typename Visit> void WalkTree(const std::string& folder, Visit visit)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = folder + "\\" + name;
+        bool into = visit(path, found);
+        if (into && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            WalkTree(path, visit);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+}
+
 // Removes folder and everything below it, read-only files included; a
 // link below it is removed itself, never followed.
 inline void RemoveTree(const std::string& folder)

@@ -354,32 +354,14 @@ bool FolderExists(const std::string& path)
 
 void RemoveTree(const std::string& folder) { testfiles::RemoveTree(folder); }
 
-namespace {
-
-void ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>& out)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListInto(folder + "\\" + name, prefix + name + "\\", out);
-        else
-            out.push_back(prefix + name);
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
-}
-
-} // namespace
-
 std::vector<std::string> ListFiles(const std::string& folder)
 {
     std::vector<std::string> out;
-    ListInto(folder, "", out);
+    testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            out.push_back(path.substr(folder.size() + 1));
+        return true;
+    });
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -425,26 +407,17 @@ std::string Digest(const std::string& data)
 
 void SnapshotFolder(const std::string& folder, State& state)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = folder + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             state[path + "\\"] = "folder";
-            SnapshotFolder(path, state);
-            continue;
+            return true;
         }
         char info[64];
-        snprintf(info, sizeof info, " attributes %lx time %lx%08lx", found.dwFileAttributes,
-                 found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime);
+        snprintf(info, sizeof info, " attributes %lx time %lx%08lx", entry.dwFileAttributes,
+                 entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime);
         state[path] = Digest(ReadFile(path)) + info;
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
+        return true;
+    });
 }
 
 void SnapshotKey(const std::string& key, State& state)

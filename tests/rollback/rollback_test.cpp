@@ -22,28 +22,18 @@ const char kProduct[] = "Rollback Test Product";
 const char kKey[] = "SOFTWARE\\Corvane Rollback Test";
 
 // Every file below folder: content, attributes and write time.
-std::map<std::string, std::string> Snapshot(const std::string& folder, const std::string& prefix = "")
+std::map<std::string, std::string> Snapshot(const std::string& folder)
 {
     std::map<std::string, std::string> result;
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return result;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        std::string path = folder + "\\" + name;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            result[prefix + name + "\\"] = "folder";
-            for (auto& entry : Snapshot(path, prefix + name + "\\"))
-                result.insert(entry);
-        } else {
-            result[prefix + name] = testfiles::ReadFile(path) + "|" + std::to_string(found.dwFileAttributes) + "|" +
-                                    std::to_string(found.ftLastWriteTime.dwLowDateTime);
-        }
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
+    testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
+        std::string name = path.substr(folder.size() + 1);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            result[name + "\\"] = "folder";
+        else
+            result[name] = testfiles::ReadFile(path) + "|" + std::to_string(entry.dwFileAttributes) + "|" +
+                           std::to_string(entry.ftLastWriteTime.dwLowDateTime);
+        return true;
+    });
     return result;
 }
 
@@ -183,7 +173,7 @@ TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
         EXPECT_EQ(0, JournalRollBack(journal, false));
         JournalEndSession(journal);
     }
-    EXPECT_EQ(files, Snapshot(root_ + "")) << "files, attributes and times";
+    EXPECT_EQ(files, Snapshot(root_)) << "files, attributes and times";
     EXPECT_EQ(values, RegistrySnapshot(kKey));
     EXPECT_EQ(list, RegistrySnapshot((std::string(kKey) + "\\Files").c_str()));
     EXPECT_FALSE(KeyExists(std::string(kKey) + "\\New"));
