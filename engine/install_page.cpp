@@ -125,8 +125,10 @@ void FinishSuccessfulRun(HWND page)
     RegisterProduct();
     WriteUninstaller();
     RegisterInstalledSize();
-    // The product is complete: what the run replaced can go. The update
-    // package runs afterwards and cannot be undone anyway.
+    // The product is complete: what the run replaced can go, and so can the
+    // staged cabinets. The update package runs afterwards and cannot be
+    // undone anyway.
+    ReleaseStagedCabinets();
     JournalCommit(Context.Journal);
     SetActiveWindow(page);
     if (Context.UpdateCommonControls)

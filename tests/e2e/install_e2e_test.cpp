@@ -286,6 +286,19 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     // The name it tells the user to look for is the one the list shows.
     EXPECT_EQ("2 - A list with all installed programs opens. Select GlyphForge.", ItemText(finish, 1041));
     ExpectDemoInstalled(target_, kept);
+    // The run's private folder and journal are gone; the copy kept for
+    // repairs stays.
+    WIN32_FIND_DATAA found;
+    HANDLE left = FindFirstFileA((SetupFolder("Corvane GlyphForge") + "\\*").c_str(), &found);
+    std::vector<std::string> names;
+    if (left != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(found.cFileName);
+        while (FindNextFileA(left, &found));
+        FindClose(left);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{".", "..", "setup.exe"}), names);
 
     // Finish launches the product, through the desktop's shell: it is no
     // child of the elevated setup.
