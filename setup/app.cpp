@@ -187,8 +187,7 @@ bool AppStart(const char* arguments)
         n = 0;
     path[n] = '\0';
     // At most 250 characters are kept. A longer path is not kept at all:
-    // cut, it would name another program, and it is recorded as the
-    // repair program.
+    // cut, it would name another program.
     if (n <= 250)
         CopyBounded(Context.ModulePath, sizeof Context.ModulePath, path);
 
