@@ -4,28 +4,12 @@
 // it changes anything, so that a download cut short or altered is refused
 // at once instead of halfway through an installation.
 #include "cab/cab.h"
+#include "cab/cab_layout.h"
 
 namespace {
 
-const uint32_t kHeaderSize = 36;
-const uint32_t kFileEntrySize = 16;
-const uint32_t kBlockSize = 32768;
 const uint32_t kMaxName = 256;
 const uint32_t kMaxFolders = 256;
-
-const uint16_t kFlagPrevious = 0x0001;
-const uint16_t kFlagNext = 0x0002;
-const uint16_t kFlagReserve = 0x0004;
-
-const uint16_t kMethodNone = 0;
-const uint16_t kMethodMszip = 1;
-
-uint16_t Get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
-uint32_t Get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 // Room for count bytes at offset inside an image of size bytes, computed so
 // that nothing can wrap.
@@ -53,7 +37,7 @@ CabCheckResult CheckFolderBlocks(const uint8_t* image, uint32_t size, uint32_t s
         // cabinet never has one.
         if (unpacked == 0 || unpacked > kBlockSize || stored == 0)
             return CAB_CHECK_BAD_BLOCK;
-        if (method == kMethodNone && stored != unpacked)
+        if (method == kMethodStored && stored != unpacked)
             return CAB_CHECK_BAD_BLOCK;
         if (method == kMethodMszip && (stored < 2 || data[0] != 'C' || data[1] != 'K'))
             return CAB_CHECK_BAD_BLOCK;
@@ -95,7 +79,7 @@ CabCheckResult CabCheckImage(const uint8_t* image, uint32_t size)
 {
     if (!image || size < kHeaderSize)
         return CAB_CHECK_TRUNCATED;
-    if (image[0] != 'M' || image[1] != 'S' || image[2] != 'C' || image[3] != 'F' || Get16(image + 24) != 0x0103)
+    if (!HasSignature(image) || Get16(image + 24) != kCabinetVersion)
         return CAB_CHECK_NOT_A_CABINET;
     // The cabinet states its own length: a download cut short or padded
     // differs from it.
@@ -117,7 +101,7 @@ CabCheckResult CabCheckImage(const uint8_t* image, uint32_t size)
     }
     uint32_t folderCount = Get16(image + 26);
     uint32_t fileCount = Get16(image + 28);
-    uint32_t folderEntrySize = 8 + folderReserve;
+    uint32_t folderEntrySize = kFolderEntrySize + folderReserve;
     if (!Fits(at, uint64_t(folderCount) * folderEntrySize, size))
         return CAB_CHECK_TRUNCATED;
 
@@ -130,10 +114,10 @@ CabCheckResult CabCheckImage(const uint8_t* image, uint32_t size)
     for (uint32_t f = 0; f < folderCount; ++f, at += folderEntrySize) {
         const uint8_t* entry = image + at;
         uint16_t method = Get16(entry + 6) & 0x000F;
-        if (method != kMethodNone && method != kMethodMszip)
+        if (method != kMethodStored && method != kMethodMszip)
             return CAB_CHECK_BAD_TABLE;
         CabCheckResult r =
-            CheckFolderBlocks(image, size, Get32(entry), Get16(entry + 4), method, 8 + dataReserve, &length[f]);
+            CheckFolderBlocks(image, size, Get32(entry), Get16(entry + 4), method, kDataHeaderSize + dataReserve, &length[f]);
         if (r != CAB_CHECK_OK)
             return r;
     }

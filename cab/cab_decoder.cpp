@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "cab/cab_layout.h"
 #include "cab/mszip.h"
 
 namespace {
@@ -16,15 +17,8 @@ const int32_t kNoFolder = 0xFFFF;
 // Not yet learnt. A header reserve may itself be 0xFFFF bytes long, so the
 // marker lies outside every size a cabinet can declare.
 const int32_t kUnknownSize = -1;
-const uint32_t kHeaderSize = 36;
-const uint32_t kFileEntrySize = 16;
-const uint32_t kBlockSize = 32768;
 const uint32_t kNameBufferSize = 257;  // 256 bytes read plus a terminator
 const intptr_t kNoHandle = -1;
-
-const uint16_t kFlagPrevious = 0x0001;
-const uint16_t kFlagNext = 0x0002;
-const uint16_t kFlagReserve = 0x0004;
 
 const uint16_t kFolderContinuedFromPrevious = 0xFFFD;
 const uint16_t kFolderContinuedToNext = 0xFFFE;
@@ -92,27 +86,12 @@ struct CabDecoder {
 
 namespace {
 
-uint16_t Get16(const uint8_t* p)
-{
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 uint16_t HeaderVersion(const uint8_t* h) { return Get16(h + 24); }
 uint16_t HeaderFolderCount(const uint8_t* h) { return Get16(h + 26); }
 uint16_t HeaderFileCount(const uint8_t* h) { return Get16(h + 28); }
 uint16_t HeaderFlags(const uint8_t* h) { return Get16(h + 30); }
 uint16_t HeaderSetId(const uint8_t* h) { return Get16(h + 32); }
 uint16_t HeaderIndex(const uint8_t* h) { return Get16(h + 34); }
-
-bool HasSignature(const uint8_t* h)
-{
-    return h[0] == 'M' && h[1] == 'S' && h[2] == 'C' && h[3] == 'F';
-}
 
 // Bounded copy into a buffer of size bytes; false (and nothing copied) when
 // the text and its terminator do not fit.
@@ -203,7 +182,7 @@ bool OpenCabinet(CabDecoder* d, const char* name, bool expectIndex, uint16_t set
     uint8_t header[kHeaderSize];
     if (!ReadExact(d, d->cabinetHandle, header, kHeaderSize) || !HasSignature(header))
         return Fail(d, CAB_ERR_NOT_A_CABINET);
-    if (HeaderVersion(header) != 0x0103) return Fail(d, CAB_ERR_UNKNOWN_VERSION, HeaderVersion(header));
+    if (HeaderVersion(header) != kCabinetVersion) return Fail(d, CAB_ERR_UNKNOWN_VERSION, HeaderVersion(header));
     if (expectIndex && (HeaderSetId(header) != setId || HeaderIndex(header) != index))
         return Fail(d, CAB_ERR_WRONG_CABINET);
     memcpy(d->header, header, kHeaderSize);
@@ -635,7 +614,7 @@ bool CabDecoderIsCabinet(CabDecoder* d, intptr_t file, CabCabinetInfo* info)
 {
     uint8_t header[kHeaderSize];
     if (!ReadExact(d, file, header, kHeaderSize) || !HasSignature(header)) return false;
-    if (HeaderVersion(header) != 0x0103) return Fail(d, CAB_ERR_UNKNOWN_VERSION, HeaderVersion(header));
+    if (HeaderVersion(header) != kCabinetVersion) return Fail(d, CAB_ERR_UNKNOWN_VERSION, HeaderVersion(header));
     uint16_t flags = HeaderFlags(header);
     info->cabinetSize = int32_t(Get32(header + 8));
     info->folderCount = HeaderFolderCount(header);

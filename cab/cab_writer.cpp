@@ -15,14 +15,10 @@
 #include <zlib.h>
 
 #include "cab/cab.h"
+#include "cab/cab_layout.h"
 
 namespace {
 
-const uint32_t kHeaderSize = 36;
-const uint32_t kFolderEntrySize = 8;
-const uint32_t kFileEntrySize = 16;
-const uint32_t kDataHeaderSize = 8;
-const uint16_t kMethodMszip = 1;
 // Blocks compressed per thread and batch: enough to keep the threads busy
 // for a while, little enough to keep the memory small (about 1 MB a thread).
 const uint32_t kBlocksPerThread = 16;
