@@ -15,6 +15,11 @@ namespace mksetup {
 
 typedef std::vector<uint8_t> Bytes;
 
+// Little-endian fields of the images mksetup reads (the setup program's PE
+// file and its resources); the caller has checked that they lie inside.
+inline uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
+inline uint32_t Get32(const Bytes& b, size_t at) { return uint32_t(Get16(b, at)) | (uint32_t(Get16(b, at + 2)) << 16); }
+
 // ---------------------------------------------------------------------------
 // Mistakes. Each is one line: where (file and line of the description, or
 // the command line), what is wrong and how to mend it.

@@ -21,11 +21,6 @@ const int kResourceDirectory = 2;
 const uint32_t kSubdirectoryFlag = 0x80000000;
 const uint32_t kNameFlag = 0x80000000;
 
-uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
-uint32_t Get32(const Bytes& b, size_t at)
-{
-    return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
-}
 void Set16(Bytes* b, size_t at, uint32_t v)
 {
     (*b)[at] = uint8_t(v);

@@ -12,8 +12,6 @@ namespace mksetup {
 
 namespace {
 
-uint16_t Get16(const Bytes& b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
-uint32_t Get32(const Bytes& b, size_t at) { return uint32_t(Get16(b, at)) | (uint32_t(Get16(b, at + 2)) << 16); }
 void Put16(Bytes* b, uint32_t v)
 {
     b->push_back(uint8_t(v));
