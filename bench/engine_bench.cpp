@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "rollback/rollback.h"
 #include "registration/registration.h"
 #include "tests/common/files.h"
 
@@ -69,7 +70,7 @@ bool RunEngine(const std::string& target, const std::string& archivist, double* 
 {
     double t0 = Now();
     // With a journal on disk the run stages into its private folder.
-    if (!Context.Journal.ProductName.empty())
+    if (!SessionJournal.ProductName.empty())
         MakeWorkFolder();
     StagingJobRecord& stagingJob = Context.StagingJob;
     stagingJob = StagingJobRecord();
@@ -85,7 +86,7 @@ bool RunEngine(const std::string& target, const std::string& archivist, double* 
     Context.InstalledFiles.Clear();
     ExtractionThreadProc(&extraction);
     ReleaseStagedCabinets();
-    JournalCommit(Context.Journal);
+    JournalCommit(SessionJournal);
     if (stagingJob.Status != 0 || extraction.Status != 0) {
         fprintf(stderr, "engine failed: staging %d, extraction %d\n", static_cast<int>(stagingJob.Status),
                 static_cast<int>(extraction.Status));
@@ -133,7 +134,7 @@ int main(int argc, char** argv)
 
         // A fresh installation, its journal on disk as in a real run.
         JournalRecovery recovered;
-        JournalStartSession(Context.Journal, kBenchProduct, &recovered);
+        JournalStartSession(SessionJournal, kBenchProduct, &recovered);
         double staging = 0;
         t0 = Now();
         if (!RunEngine(target, archivist, &staging))
@@ -145,12 +146,12 @@ int main(int argc, char** argv)
         if (!RunEngine(target, archivist, &staging))
             return 1;
         reinstall.push_back(Now() - t0);
-        JournalEndSession(Context.Journal);
+        JournalEndSession(SessionJournal);
         RemoveTree(work + "\\engine");
         RemoveTree(work + "\\archivist");
 
         // A fresh installation whose journal stays in memory.
-        Context.Journal.ProductName.Clear();
+        SessionJournal.ProductName.Clear();
         Context.WorkFolder.Clear();
         t0 = Now();
         if (!RunEngine(target, archivist, &staging))

@@ -1,5 +1,9 @@
-// Payload and installation engine: the install page, the staging thread,
-// the compressed container and the extraction thread with its callbacks.
+// Payload and installation engine: the staging thread, the extraction
+// thread with its callbacks, the check of the payload before the first
+// page, the workers' pause gate and end, and the clean-up at the end of
+// the process. No window of its own: the install page (wizard/) starts
+// the workers and gives them the question they ask. Uses the core, the
+// cabinet formats and the rollback unit.
 #pragma once
 
 #include <windows.h>
@@ -7,13 +11,14 @@
 
 #include "setup/setup.h"
 
+// Checks every payload resource whole before anything is changed: each
+// "CAB" cabinet's tables and block checksums, each "CVZB" container's
+// length and checksum. False when one is missing or damaged.
+bool CheckPayload();
+
 // Staging thread: copies the "MAIN" and "ARCHIVIST" cabinet resources into
 // temporary files. Its parameter is a StagingJobRecord.
 DWORD WINAPI StagingThreadProc(LPVOID job);
-
-// Writes the content of a "CVZB" container to path. 1 on success, 0 on any
-// failure (no output file is left behind then).
-int UnpackContainer(const void* data, uint32_t size, const char* path);
 
 // Pause gate of the worker threads. While the install page asks whether
 // to cancel it closes the gate; the running worker stops at its next
@@ -46,25 +51,16 @@ void ReleaseStagedCabinets();
 // run removes it; left empty (the temporary folder is used) when there is
 // no such folder.
 void MakeWorkFolder();
-// Answers a copy-error dialog that is up on the extraction thread, as a
-// confirmed cancel does.
-void AnswerCopyErrorDialog();
-// True while the run writes files or registers the product: a log-off or
-// shutdown is refused then.
-bool InstallRunIsWriting();
 
 // The cabinet decoder's notification callback of the extraction thread.
 struct CabNotification;
 intptr_t ExtractionNotify(int kind, CabNotification* notification);
 
 // Extraction thread: decodes both staged cabinets. Its parameter is an
-// ExtractionJobRecord.
+// ExtractionJobRecord, whose question it asks about a file it cannot write.
 DWORD WINAPI ExtractionThreadProc(LPVOID job);
 
-// Sets the progress bar of the install page from ProgressPos/ProgressMax.
-void ShowProgress(HWND page);
-// The percentage that ShowProgress shows.
-unsigned ProgressPercent(uint32_t pos, uint32_t max);
-
-// The install page (template 104).
-INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
+// Clean-up at the end of the process: staged cabinets always, and every
+// change of the session that was not committed (a cancelled or failed
+// run) undone through the journal.
+void CleanupAfterFailure();

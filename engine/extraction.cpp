@@ -1,11 +1,10 @@
 // The extraction thread: runs the cabinet decoder over both staged cabinets
 // and turns every entry into an installed file (folders created, file
-// recorded, date, time and attributes applied), asking the user through the
-// copy-error dialog when a file cannot be created.
+// recorded, date, time and attributes applied), asking whoever started it
+// (the install page's copy-error dialog) when a file cannot be created.
 #include "engine/engine.h"
 #include "cab/cab.h"
-#include "registration/registration.h"
-#include "wizard/wizard.h"
+#include "rollback/rollback.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,10 +19,17 @@ ExtractionJobRecord* ActiveJob = nullptr;
 // The file being written now, named by the log when a write fails. The
 // extraction thread's own.
 char WritingPath[MAX_PATH];
-// The copy-error dialog while it is up, so that a confirmed cancel on the
-// install page can answer it.
-HWND volatile CopyErrorWindow = nullptr;
 
+// Retry (IDRETRY), Ignore (IDIGNORE) or Abort (IDCANCEL) for a file that
+// cannot be written, as whoever started the worker answers it; nobody to
+// ask is an Abort, so that the run fails rather than skipping files unseen.
+int AskAboutCopyError()
+{
+    if (ActiveJob && ActiveJob->AskCopyError)
+        return ActiveJob->AskCopyError();
+    LogEvent("answer: Abort (nobody to ask)");
+    return IDCANCEL;
+}
 // The seven callbacks map one to one onto the run-time library.
 void* AllocCallback(uint32_t size) { return malloc(size); }
 void FreeCallback(void* memory) { free(memory); }
@@ -83,70 +89,6 @@ void SplitPath(const char* path, Text& folder, Text& file)
     }
 }
 
-INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    switch (message) {
-    case WM_INITDIALOG: {
-        // Published before UserCancelled is read, while the page sets
-        // UserCancelled before it reads this: one of the two always sees
-        // the other, so a cancel never misses the dialog.
-        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), dialog);
-        if (InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 0, 0)) {
-            EndDialog(dialog, IDCANCEL);
-            return TRUE;
-        }
-        SendDlgItemMessageA(dialog, IDC_COPY_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
-        SendDlgItemMessageA(dialog, IDC_HEADER_LINE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
-        const int expanded[] = {IDC_COPY_FILE, IDC_HEADER_LINE, IDC_COPY_HINT};
-        for (int id : expanded) {
-            HWND item = GetDlgItem(dialog, id);
-            if (!item)
-                continue;
-            char buffer[301];
-            buffer[0] = '\0';
-            GetWindowTextA(item, buffer, sizeof buffer);
-            Text t(buffer);
-            ExpandMacros(t);
-            SetWindowTextA(item, t.c_str());
-        }
-        // The pages are centred; so is this dialog, which has no owner.
-        CenterOnWorkArea(dialog);
-        SetForegroundWindow(dialog);
-        SetFocus(GetDlgItem(dialog, IDRETRY));
-        return FALSE;
-    }
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDRETRY:
-        case IDCANCEL:
-        case IDIGNORE:
-            EndDialog(dialog, LOWORD(wParam));
-            return TRUE;
-        }
-        return FALSE;
-    case WM_DESTROY:
-        InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), nullptr);
-        return FALSE;
-    }
-    return FALSE;
-}
-
-// Retry (4), Abort (2) or Ignore (5). A dialog that cannot be shown counts
-// as Abort, so that the run fails rather than skipping files unseen; so
-// does a silent run, which has nobody to ask. The answer goes to the log.
-int CopyErrorDialog()
-{
-    INT_PTR result = Context.Silent ? IDCANCEL
-                                    : DialogBoxParamA(Context.InstanceHandle,
-                                                      MAKEINTRESOURCEA(LocalizedId(IDD_COPY_ERROR)), nullptr,
-                                                      CopyErrorProc, 0);
-    if (result != IDRETRY && result != IDIGNORE)
-        result = IDCANCEL;
-    LogEvent("answer: %s%s", result == IDRETRY ? "Retry" : result == IDIGNORE ? "Ignore" : "Abort",
-             Context.Silent ? " (a silent run stops at the first file it cannot write)" : "");
-    return static_cast<int>(result);
-}
-
 // Builds ExtractDir + name into path (MAX_PATH bytes); false when it does
 // not fit, so that it is never cut into another file's name.
 bool BuildDestination(const char* name, char* path)
@@ -164,20 +106,20 @@ void DeleteHelpCompanion(const char* path)
     char companion[MAX_PATH];
     CopyBounded(companion, sizeof companion, path);
     memcpy(companion + n - 3, "gid", 3);
-    MoveFileAsideForDeletion(Context.Journal, companion);
+    MoveFileAsideForDeletion(SessionJournal, companion);
 }
 
 // Creates the destination file, the existing one moved aside first. A
 // read-only file is not replaced: the user is asked, as for a file in use.
 int CreateDestinationFile(const char* path)
 {
-    if (!PrepareFileForWriting(Context.Journal, path, false))
+    if (!PrepareFileForWriting(SessionJournal, path, false))
         return -1;
     int handle = _open(path, kOpenForOutput, kOutputMode);
     if (handle == -1) {
         // The reason is the open's, not the put-back's.
         DWORD error = GetLastError();
-        PutBackFile(Context.Journal, path);
+        PutBackFile(SessionJournal, path);
         SetLastError(error);
     }
     return handle;
@@ -259,9 +201,7 @@ intptr_t OnCopyFile(CabNotification* n)
             LogEvent("cannot write %s (Windows error %lu)", path, static_cast<unsigned long>(error));
         else
             LogEvent("refused %s: the name leaves the destination folder or is too long", n->text1);
-        if (!Context.Silent)
-            MessageBeep(MB_ICONHAND);
-        int answer = CopyErrorDialog();
+        int answer = AskAboutCopyError();
         if (Context.UserCancelled)
             return 0;
         if (answer == IDRETRY)
@@ -341,14 +281,6 @@ int32_t ExtractCabinet(const char* cabinetPath)
 }
 
 } // namespace
-
-void AnswerCopyErrorDialog()
-{
-    HWND dialog = static_cast<HWND>(
-        InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), nullptr, nullptr));
-    if (dialog)
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-}
 
 intptr_t ExtractionNotify(int kind, CabNotification* n)
 {

@@ -4,7 +4,7 @@
 // damaged one ends the run with nothing written.
 #include "engine/engine.h"
 #include "cab/cab.h"
-#include "engine/container_format.h"
+#include "cab/container_format.h"
 
 #include <stdlib.h>
 

@@ -5,6 +5,7 @@
 // neither writable, renamable nor deletable by anybody else, until the run
 // no longer needs them; closing them deletes them.
 #include "engine/engine.h"
+#include "rollback/rollback.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         UINT unique = (RandomNumber() & 0xFFFF) | 1;
         if (GetTempFileNameA(tempFolder, "tmp", unique, path) == 0)
             break;
-        RecordTemporaryFile(Context.Journal, path);
+        RecordTemporaryFile(SessionJournal, path);
         file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)

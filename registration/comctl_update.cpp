@@ -2,7 +2,7 @@
 // it is recent enough (4.72), and the update package written out of the
 // "40COMUPD" container into the temporary folder.
 #include "registration/registration.h"
-#include "engine/engine.h"
+#include "rollback/rollback.h"
 
 #include <stdlib.h>
 #include <string.h>

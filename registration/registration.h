@@ -1,20 +1,11 @@
 // System registration: registry entries and the uninstaller, shortcuts and
-// Start-menu entries, the common-controls update, and the clean-up at the end.
+// Start-menu entries, and the common-controls update. Uses the core and
+// the rollback unit (every change is recorded); no engine, no window.
 #pragma once
 
 #include <windows.h>
 
 #include "setup/setup.h"
-
-// Clean-up at the end of the process: staged cabinets always, and every
-// change of the session that was not committed (a cancelled or failed
-// run) undone through the journal.
-void CleanupAfterFailure();
-int RemoveFileAndEmptyFolders(const char* path);
-// Removes folder and each parent that becomes empty, never a drive root.
-void RemoveEmptyFolders(const char* folder);
-// Deletes an existing file that is not a folder, read-only or not.
-BOOL DeleteExistingFile(const char* path);
 
 // Registry entries and uninstaller files, written after a successful
 // extraction (and after the shortcuts, so that the link files are listed).
@@ -47,9 +38,9 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char
 // it ("C:\Tools\App\" gives "C:\Tools\App", "C:\" stays "C:\"): the links'
 // working folder and the application path's "Path".
 Text FolderWithoutBackslash(const char* folder);
-// How CreateShortcuts opens the group folder in Explorer; ShellExecuteA
-// unless a test puts a recorder in its place.
-typedef HINSTANCE(WINAPI* ShellOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+// How CreateShortcuts opens the group folder in Explorer: ShellExecuteA
+// until the program's start puts the desktop shell's way here (or a test
+// a recorder).
 extern ShellOpenFunction ShellOpenFolder;
 
 // Common-controls update. ReadComctlVersion fills ComctlVersion on its

@@ -3,7 +3,7 @@
 // installed programs, and the uninstaller with its settings file.
 #include "registration/registration.h"
 
-#include "engine/engine.h"
+#include "rollback/rollback.h"
 
 #include <string.h>
 
@@ -55,13 +55,13 @@ void FileValueName(char* name, size_t size, unsigned long counter)
 // is recorded first, so that a rollback restores it.
 void SetRecordedString(const char* subkey, const char* valueName, const char* data)
 {
-    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
+    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
                              static_cast<DWORD>(lstrlenA(data)));
 }
 
 void SetRecordedNumber(const char* subkey, const char* valueName, DWORD number)
 {
-    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_DWORD, &number,
+    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_DWORD, &number,
                              sizeof number);
 }
 
@@ -93,7 +93,7 @@ void RegisterUninstallDetails(const char* uninstallKey, const char* command)
 
 // Writes a new file through the journal: an existing one is moved aside
 // first. False when the place cannot be freed.
-bool FreeForWriting(const Text& path) { return PrepareFileForWriting(Context.Journal, path.c_str()); }
+bool FreeForWriting(const Text& path) { return PrepareFileForWriting(SessionJournal, path.c_str()); }
 
 // Keeps a copy of this setup program for later repairs where only
 // administrators can change it (the product's folder under the common
@@ -106,7 +106,7 @@ Text KeepRepairCopy()
     char folder[MAX_PATH], self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self ||
-        !GetProductAdminFolder(Context.Journal.ProductName.c_str(), folder, sizeof folder))
+        !GetProductAdminFolder(SessionJournal.ProductName.c_str(), folder, sizeof folder))
         return Text();
     Text copy(folder);
     copy.Append("\\setup.exe");
@@ -115,7 +115,7 @@ Text KeepRepairCopy()
     if (!FreeForWriting(copy))
         return Text();
     if (!CopyFileA(self, copy.c_str(), TRUE)) {
-        PutBackFile(Context.Journal, copy.c_str());
+        PutBackFile(SessionJournal, copy.c_str());
         return Text();
     }
     return copy;
@@ -149,7 +149,7 @@ void RegisterProduct()
     if (!Context.RepairMode) {
         Text filesKey(productKey);
         filesKey.Append("\\Files");
-        RecordedDeleteRegistryValues(Context.Journal, HKEY_LOCAL_MACHINE, filesKey.c_str(), "");
+        RecordedDeleteRegistryValues(SessionJournal, HKEY_LOCAL_MACHINE, filesKey.c_str(), "");
         for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i) {
             char name[32];
             FileValueName(name, sizeof name, static_cast<unsigned long>(i));
@@ -187,7 +187,7 @@ void RegisterInstalledSize()
             bytes += FileSize(path);
     }
     DWORD kilobytes = static_cast<DWORD>((bytes + 1023) / 1024);
-    RecordedSetRegistryValue(Context.Journal, HKEY_LOCAL_MACHINE, Expanded(kUninstallKey).c_str(), "EstimatedSize",
+    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, Expanded(kUninstallKey).c_str(), "EstimatedSize",
                              REG_DWORD, &kilobytes, sizeof kilobytes);
 }
 
@@ -211,7 +211,7 @@ void WriteUninstaller()
         if (!FreeForWriting(programPath))
             return;
         if (!UnpackContainer(data, size, programPath.c_str())) {
-            PutBackFile(Context.Journal, programPath.c_str());
+            PutBackFile(SessionJournal, programPath.c_str());
             return;
         }
     }

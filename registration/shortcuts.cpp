@@ -8,10 +8,11 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "wizard/wizard.h"
+#include "rollback/rollback.h"
 
-// Explorer on the Start-menu folder runs as the signed-in user.
-ShellOpenFunction ShellOpenFolder = OpenAsDesktopUser;
+// Explorer on the Start-menu folder runs as the signed-in user, once the
+// program's start has given the way.
+ShellOpenFunction ShellOpenFolder = ShellExecuteA;
 
 namespace {
 
@@ -124,7 +125,7 @@ void CreateShortcuts()
     if (havePrograms) {
         // The user's own Programs folder: a link placed in it is not
         // followed by the links' writes.
-        JournalGuardFolder(Context.Journal, programs);
+        JournalGuardFolder(SessionJournal, programs);
         group = Joined(programs, "\\{AppCorvane}");
         CreateFolderTree(group.c_str());
         // A restart follows the common-controls update: no window then;
@@ -162,11 +163,11 @@ void CreateShortcuts()
     // the clean-up know of it.
     for (const Shortcut& s : shortcuts) {
         // An existing link is kept aside until the run has succeeded.
-        bool prepared = PrepareFileForWriting(Context.Journal, s.link.c_str());
+        bool prepared = PrepareFileForWriting(SessionJournal, s.link.c_str());
         bool saved = prepared && SUCCEEDED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(),
                                                            workingFolder.c_str()));
         if (prepared && !saved)
-            PutBackFile(Context.Journal, s.link.c_str());
+            PutBackFile(SessionJournal, s.link.c_str());
         LogEvent("link %s %s to %s", s.link.c_str(), saved ? "leads" : "could NOT be saved, it was", s.target.c_str());
         Context.InstalledFiles.Add(s.link.c_str());
     }

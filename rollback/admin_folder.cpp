@@ -3,7 +3,8 @@
 // else any right, and checked by reading the descriptor back. An elevated
 // program keeps here what it will act on later (the journal of a run), so
 // that a standard user can neither forge nor swap it.
-#include "rollback/records.h"
+#include "rollback/admin_folder.h"
+#include "rollback/rollback.h"
 
 #include <aclapi.h>
 #include <sddl.h>

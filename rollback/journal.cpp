@@ -1,36 +1,24 @@
 // The journal of a session: its records in memory and on disk, the run
-// lock that keeps two runs of one product apart, the rollback and commit
-// that act on the records, and the recovery of a run that never ended.
-#include "rollback/records.h"
+// lock that keeps two runs of one product apart, the folders guarded
+// against links, and every change of a run, recorded before it is made:
+// folders created, files created or moved aside within their folder,
+// temporary files, registry keys and values. Moving aside is a rename, not
+// a copy: fast, byte-identical with its attributes and times, and possible
+// for a file in use when the folder allows it.
+#include "rollback/journal.h"
+#include "rollback/admin_folder.h"
+#include "rollback/file_changes.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 const char kJournalName[] = "setup.journal";
-const char kJournalHeader[] = "CORVANE SETUP JOURNAL 1";
-// A journal holds a few records per installed file; anything larger than
-// this was not written by a run of ours and is not read.
-const DWORD kMaxJournalSize = 64u * 1024 * 1024;
-// Moved-aside files carry this prefix; a recovery acts on no other name.
-const char kAsidePrefix[] = "~RB";
-
-bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
-int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
-
-void AppendEscaped(Text& line, const char* field)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(field); *c; ++c) {
-        if (*c < 0x20 || *c >= 0x7F || *c == '%') {
-            char escaped[4] = {'%', kHex[*c >> 4], kHex[*c & 15], '\0'};
-            line.Append(escaped);
-        } else {
-            line.Append(static_cast<char>(*c));
-        }
-    }
-}
+// The registry value data of a V record is written as hex; larger values
+// are not ours.
+const DWORD kMaxRecordedValue = 64 * 1024;
 
 bool WriteAll(HANDLE file, const char* data, size_t size)
 {
@@ -41,40 +29,6 @@ bool WriteAll(HANDLE file, const char* data, size_t size)
 bool WriteLine(HANDLE file, const char* line)
 {
     return WriteAll(file, line, strlen(line)) && WriteAll(file, "\n", 1);
-}
-
-// "<the product's administrators-only folder>\setup.journal". The folder
-// is made only for writing; a journal is read only from a folder that is
-// there and administrators-only.
-bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size)
-{
-    char folder[MAX_PATH];
-    bool found = makeFolder ? GetProductAdminFolder(productName, folder, sizeof folder)
-                            : FindProductAdminFolder(productName, folder, sizeof folder);
-    return found && CopyBounded(path, size, folder) && AppendBounded(path, size, "\\") &&
-           AppendBounded(path, size, kJournalName);
-}
-
-// Writes the header and every record held in memory over the file's
-// content. An empty journal is no file at all.
-void RewriteJournalFile(RunJournal& journal)
-{
-    if (journal.File == INVALID_HANDLE_VALUE)
-        return;
-    if (journal.Records.Count() == 0) {
-        CloseHandle(journal.File);
-        journal.File = INVALID_HANDLE_VALUE;
-        char path[MAX_PATH];
-        if (JournalPath(journal.ProductName.c_str(), false, path, sizeof path))
-            DeleteFileA(path);
-        return;
-    }
-    SetFilePointer(journal.File, 0, nullptr, FILE_BEGIN);
-    SetEndOfFile(journal.File);
-    WriteLine(journal.File, kJournalHeader);
-    for (size_t i = 0; i < journal.Records.Count(); ++i)
-        WriteLine(journal.File, journal.Records.At(i));
-    FlushFileBuffers(journal.File);
 }
 
 // Opens the journal file on the first record of a session. Without a
@@ -106,246 +60,108 @@ bool OpenJournalFile(RunJournal& journal)
     return true;
 }
 
-// Deletes a file the run created, read-only or not. A file still in use
-// is left to the next restart. False when it is still there.
-bool DeleteCreatedFile(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return true;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
-        return true;
-    MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return false;
-}
-
-// Puts a moved file back in its place. Nothing to do when the aside name
-// is gone (the rename never happened, or it was put back already).
-bool RestoreMovedFile(const char* path, const char* aside)
-{
-    if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES)
-        return true;
-    DeleteCreatedFile(path);
-    if (MoveFileExA(aside, path, 0))
-        return true;
-    // The new file is still held: the original comes back at the restart
-    // and stays safe under its aside name until then.
-    MoveFileExA(aside, path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
-    return false;
-}
-
-bool RestoreValue(HKEY root, const char* key, const char* name, const char* typeText, const char* hex)
-{
-    size_t n = strlen(hex);
-    if (n % 2 != 0)
-        return false;
-    unsigned char* data = static_cast<unsigned char*>(malloc(n / 2 + 1));
-    if (!data)
-        return false;
-    for (size_t i = 0; i < n / 2; ++i) {
-        if (!IsHexDigit(hex[2 * i]) || !IsHexDigit(hex[2 * i + 1])) {
-            free(data);
-            return false;
-        }
-        data[i] = static_cast<unsigned char>(HexValue(hex[2 * i]) * 16 + HexValue(hex[2 * i + 1]));
-    }
-    HKEY k;
-    bool ok = false;
-    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) == ERROR_SUCCESS) {
-        ok = RegSetValueExA(k, name, 0, strtoul(typeText, nullptr, 10), data, static_cast<DWORD>(n / 2)) ==
-             ERROR_SUCCESS;
-        RegCloseKey(k);
-    }
-    free(data);
-    return ok;
-}
-
-bool DeleteValue(HKEY root, const char* key, const char* name)
-{
-    HKEY k;
-    LONG r = RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &k);
-    if (r == ERROR_FILE_NOT_FOUND)
-        return true;
-    if (r != ERROR_SUCCESS)
-        return false;
-    r = RegDeleteValueA(k, name);
-    RegCloseKey(k);
-    return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
-}
-
-bool IsAsideOf(const char* path, const char* aside)
+// "<folder>\~RB<run><n>.tmp" beside path: the run's aside names are
+// unique within it and unlikely to meet anything else's. False when it
+// does not fit a path.
+bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t size)
 {
     const char* slash = strrchr(path, '\\');
-    const char* asideSlash = strrchr(aside, '\\');
-    if (!slash || !asideSlash || slash - path != asideSlash - aside)
+    if (!slash)
         return false;
-    return _strnicmp(path, aside, static_cast<size_t>(slash - path)) == 0 &&
-           strncmp(asideSlash + 1, kAsidePrefix, sizeof kAsidePrefix - 1) == 0;
+    if (journal.RunId == 0)
+        journal.RunId = RandomNumber() | 1;
+    char name[40];
+    snprintf(name, sizeof name, "%s%08lX%04lX.tmp", kAsidePrefix, static_cast<unsigned long>(journal.RunId),
+             journal.Asides++);
+    size_t folderLength = static_cast<size_t>(slash - path) + 1;
+    if (folderLength >= size)
+        return false;
+    memcpy(aside, path, folderLength);
+    aside[folderLength] = '\0';
+    return AppendBounded(aside, size, name);
 }
 
-// A record read back from a journal is acted on only when it is one our
-// runs write: full plain paths, moved files beside their original under
-// our aside name, registry keys under SOFTWARE.
-bool IsPlausible(const ParsedRecord& r)
+// Records and performs the rename of an existing file to an aside name.
+// The record is on the disk before the rename: after a power cut the
+// file is found again under its aside name.
+bool MoveAside(RunJournal& journal, const char* path)
 {
-    switch (r.Kind) {
-    case RECORD_FOLDER:
-    case RECORD_NEW_FILE:
-    case RECORD_TEMPORARY:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
-    case RECORD_MOVED_FILE:
-        return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
-               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
-    case RECORD_KEY:
-    case RECORD_NEW_VALUE:
-    case RECORD_OLD_VALUE: {
-        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
-        return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
-               _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
-    }
-    case RECORD_GUARDED:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
-    case RECORD_COMMITTED:
-        return r.Count == 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        char aside[MAX_PATH];
+        if (!MakeAsideName(journal, path, aside, sizeof aside)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return false;
+        }
+        const char* fields[] = {path, aside};
+        AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, true);
+        if (MoveFileExA(path, aside, 0)) {
+            TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
+            return true;
+        }
+        // Somebody took the aside name: try the next one. Anything else
+        // (in use, access denied) is the caller's to report.
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
     }
     return false;
 }
 
-// The guarded folders among records, known before any record is undone.
-void LoadGuards(RunJournal& journal, const TextList& records)
+// Records the present state of one value: its old data (V, flushed when
+// asked) or its absence (A).
+void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name,
+                      bool flushNow)
 {
-    ParsedRecord r;
-    for (size_t i = 0; i < records.Count(); ++i) {
-        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausible(r))
-            continue;
-        bool known = false;
-        for (size_t k = 0; k < journal.Guarded.Count() && !known; ++k)
-            known = lstrcmpiA(journal.Guarded.At(k), r.Fields[0].c_str()) == 0;
-        if (!known)
-            journal.Guarded.Add(r.Fields[0].c_str());
+    DWORD type = 0, size = 0;
+    LONG result = key ? RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) : ERROR_FILE_NOT_FOUND;
+    if (result != ERROR_SUCCESS || size > kMaxRecordedValue) {
+        const char* fields[] = {letter, keyPath, name};
+        AppendRecord(journal, RECORD_NEW_VALUE, fields, 3, false);
+        return;
     }
-}
-
-Text RegistryName(const ParsedRecord& r)
-{
-    return RegistryValueName(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(),
-                             r.Kind == RECORD_KEY ? nullptr : r.Fields[2].c_str());
-}
-
-// Undoes one record, telling the observer what it did. False when the
-// change could not be undone: also when undoing it would go through a link
-// below a guarded folder, which leaves whatever is behind the link (and a
-// moved file under its aside name).
-bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
-{
-    if (!IsPlausible(r))
-        return true;
-    const char* a = r.Fields[0].c_str();
-    bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
-                r.Kind == RECORD_MOVED_FILE;
-    if (file && IsBehindLink(journal, a)) {
-        TellObserver(journal, "rollback: left, it lies behind a link:", a);
-        return false;
-    }
-    switch (r.Kind) {
-    case RECORD_FOLDER:
-        // Only an empty folder goes: whatever somebody else put there
-        // keeps it, and its parents, in place.
-        if (!keepFolders && RemoveDirectoryA(a))
-            TellObserver(journal, "rollback: folder removed:", a);
-        return true;
-    case RECORD_NEW_FILE:
-    case RECORD_TEMPORARY: {
-        bool existed = GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
-        bool deleted = DeleteCreatedFile(a);
-        if (existed)
-            TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
-        return deleted;
-    }
-    case RECORD_MOVED_FILE: {
-        bool restored = RestoreMovedFile(a, r.Fields[1].c_str());
-        TellObserver(journal, restored ? "rollback: file put back:" : "rollback: file put back at the next restart:",
-                     a);
-        return restored;
-    }
-    case RECORD_KEY: {
-        // RegDeleteKey takes only a key without subkeys: one that somebody
-        // else filled meanwhile stays.
-        LONG result = RegDeleteKeyA(RootFromLetter(a), r.Fields[1].c_str());
-        if (result == ERROR_SUCCESS)
-            TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
-        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
-    }
-    case RECORD_NEW_VALUE: {
-        bool deleted = DeleteValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
-        TellObserver(journal, deleted ? "rollback: registry value deleted:" : "rollback: registry value not deleted:",
-                     RegistryName(r).c_str());
-        return deleted;
-    }
-    case RECORD_OLD_VALUE: {
-        bool restored = RestoreValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str(),
-                                     r.Fields[3].c_str(), r.Fields[4].c_str());
-        TellObserver(journal,
-                     restored ? "rollback: registry value restored:" : "rollback: registry value not restored:",
-                     RegistryName(r).c_str());
-        return restored;
-    }
-    }
-    return true;
-}
-
-// Finishes a committed run: what was moved aside or written temporarily
-// goes, and so does every folder the session made that stayed empty;
-// nothing behind a link below a guarded folder.
-void TidyCommitted(RunJournal& journal, const TextList& records)
-{
-    LoadGuards(journal, records);
-    ParsedRecord r;
-    for (size_t i = 0; i < records.Count(); ++i) {
-        if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
-            continue;
-        const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
-                           : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
-                                                        : nullptr;
-        if (gone && !IsBehindLink(journal, gone))
-            DeleteCreatedFile(gone);
-    }
-    for (size_t i = records.Count(); i-- > 0;)
-        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r) &&
-            !IsBehindLink(journal, r.Fields[0].c_str()))
-            RemoveDirectoryA(r.Fields[0].c_str());
-}
-
-// Reads the journal file of an earlier run into records; false when it is
-// not one of ours.
-bool ReadJournalFile(HANDLE file, TextList& records)
-{
-    DWORD size = GetFileSize(file, nullptr);
-    if (size == INVALID_FILE_SIZE || size > kMaxJournalSize)
-        return false;
-    char* data = static_cast<char*>(malloc(size + 1));
+    unsigned char* data = static_cast<unsigned char*>(malloc(size + 1));
     if (!data)
-        return false;
-    DWORD got = 0;
-    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size;
-    data[ok ? size : 0] = '\0';
-    size_t headerLength = strlen(kJournalHeader);
-    ok = ok && strncmp(data, kJournalHeader, headerLength) == 0 && data[headerLength] == '\n';
-    if (ok) {
-        // Only whole lines: a last line without its newline was torn by
-        // the end of the run that wrote it.
-        char* line = data + headerLength + 1;
-        for (char* end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
-            *end = '\0';
-            records.Add(line);
-        }
+        return;
+    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS) {
+        char typeText[16];
+        snprintf(typeText, sizeof typeText, "%lu", static_cast<unsigned long>(type));
+        Text hex;
+        AppendHex(hex, data, size);
+        const char* fields[] = {letter, keyPath, name, typeText, hex.c_str()};
+        AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, flushNow);
     }
     free(data);
-    return ok;
+}
+
+// "HKLM\key [name] = data" for the observer: texts as they are, numbers
+// in decimal, anything else by its size.
+Text DescribeValue(HKEY root, const char* keyPath, const char* name, DWORD type, const void* data, DWORD size)
+{
+    Text text = RegistryValueName(root, keyPath, name);
+    text.Append(" = ");
+    char number[32];
+    if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        Text value;
+        value.Assign(static_cast<const char*>(data), size);
+        text.Append(value.c_str());
+    } else if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD n;
+        memcpy(&n, data, sizeof n);
+        snprintf(number, sizeof number, "%lu (a number)", static_cast<unsigned long>(n));
+        text.Append(number);
+    } else {
+        snprintf(number, sizeof number, "(%lu bytes)", static_cast<unsigned long>(size));
+        text.Append(number);
+    }
+    return text;
+}
+
+// Refuses a change that would go through a link below a guarded folder.
+bool RefuseLink(RunJournal& journal, const char* path)
+{
+    if (!IsBehindLink(journal, path))
+        return false;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return true;
 }
 
 HANDLE CreateRunLock(const char* nameSpace, const char* productName)
@@ -364,6 +180,8 @@ HANDLE CreateRunLock(const char* nameSpace, const char* productName)
 
 } // namespace
 
+RunJournal SessionJournal;
+
 RunJournal::RunJournal()
     : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0), Observer(nullptr)
 {
@@ -381,6 +199,62 @@ RunJournal::~RunJournal()
     }
 }
 
+bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size)
+{
+    char folder[MAX_PATH];
+    bool found = makeFolder ? GetProductAdminFolder(productName, folder, sizeof folder)
+                            : FindProductAdminFolder(productName, folder, sizeof folder);
+    return found && CopyBounded(path, size, folder) && AppendBounded(path, size, "\\") &&
+           AppendBounded(path, size, kJournalName);
+}
+
+void RewriteJournalFile(RunJournal& journal)
+{
+    if (journal.File == INVALID_HANDLE_VALUE)
+        return;
+    if (journal.Records.Count() == 0) {
+        CloseHandle(journal.File);
+        journal.File = INVALID_HANDLE_VALUE;
+        char path[MAX_PATH];
+        if (JournalPath(journal.ProductName.c_str(), false, path, sizeof path))
+            DeleteFileA(path);
+        return;
+    }
+    SetFilePointer(journal.File, 0, nullptr, FILE_BEGIN);
+    SetEndOfFile(journal.File);
+    WriteLine(journal.File, kJournalHeader);
+    for (size_t i = 0; i < journal.Records.Count(); ++i)
+        WriteLine(journal.File, journal.Records.At(i));
+    FlushFileBuffers(journal.File);
+}
+
+bool TakeRunLock(RunJournal& journal, const char* productName)
+{
+    // The lock is a named mutex: it goes with the process, however that
+    // ends, and a lock left by a killed run is simply taken over. Without
+    // the right to a global name the session's own has to do.
+    journal.Lock = CreateRunLock("Global\\", productName);
+    if (!journal.Lock)
+        journal.Lock = CreateRunLock("Local\\", productName);
+    if (!journal.Lock)
+        return true;
+    DWORD wait = WaitForSingleObject(journal.Lock, 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        return true;
+    CloseHandle(journal.Lock);
+    journal.Lock = nullptr;
+    return false;
+}
+
+void ReleaseRunLock(RunJournal& journal)
+{
+    if (!journal.Lock)
+        return;
+    ReleaseMutex(journal.Lock);
+    CloseHandle(journal.Lock);
+    journal.Lock = nullptr;
+}
+
 void TellObserver(const RunJournal& journal, const char* text, const char* detail, const char* more)
 {
     if (!journal.Observer)
@@ -396,44 +270,9 @@ void TellObserver(const RunJournal& journal, const char* text, const char* detai
     journal.Observer(event.c_str());
 }
 
-Text RegistryValueName(HKEY root, const char* key, const char* name)
-{
-    Text text(root == HKEY_CURRENT_USER ? "HKCU\\" : "HKLM\\");
-    text.Append(key);
-    if (name) {
-        text.Append(" [");
-        text.Append(name);
-        text.Append("]");
-    }
-    return text;
-}
-
-HKEY RootFromLetter(const char* letter)
-{
-    if (strcmp(letter, "M") == 0)
-        return HKEY_LOCAL_MACHINE;
-    if (strcmp(letter, "U") == 0)
-        return HKEY_CURRENT_USER;
-    return nullptr;
-}
-
-const char* LetterFromRoot(HKEY root)
-{
-    if (root == HKEY_LOCAL_MACHINE)
-        return "M";
-    if (root == HKEY_CURRENT_USER)
-        return "U";
-    return nullptr;
-}
-
 bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int count, bool flushNow)
 {
-    Text line;
-    line.Append(kind);
-    for (int i = 0; i < count; ++i) {
-        line.Append('\t');
-        AppendEscaped(line, fields[i]);
-    }
+    Text line = FormatRecord(kind, fields, count);
     EnterCriticalSection(&journal.Guard);
     bool added = journal.Records.Add(line.c_str());
     // The file keeps up with memory; a write that fails leaves the run
@@ -445,103 +284,6 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
     return added;
 }
 
-bool ParseRecord(const char* line, ParsedRecord& out)
-{
-    out.Count = 0;
-    out.Kind = line[0];
-    if (out.Kind == '\0' || (line[1] != '\0' && line[1] != '\t'))
-        return false;
-    const char* p = line + 1;
-    while (*p == '\t') {
-        if (out.Count == kMaxRecordFields)
-            return false;
-        Text& field = out.Fields[out.Count++];
-        field.Clear();
-        for (++p; *p && *p != '\t'; ++p) {
-            if (*p == '%') {
-                if (!IsHexDigit(p[1]) || !IsHexDigit(p[2]))
-                    return false;
-                field.Append(static_cast<char>(HexValue(p[1]) * 16 + HexValue(p[2])));
-                p += 2;
-            } else {
-                field.Append(*p);
-            }
-        }
-    }
-    return *p == '\0';
-}
-
-JournalStart JournalStartSession(RunJournal& journal, const char* productName, JournalRecovery* recovered)
-{
-    *recovered = JOURNAL_NOTHING_FOUND;
-    journal.ProductName = productName;
-
-    // The lock is a named mutex: it goes with the process, however that
-    // ends, and a lock left by a killed run is simply taken over. Without
-    // the right to a global name the session's own has to do.
-    journal.Lock = CreateRunLock("Global\\", productName);
-    if (!journal.Lock)
-        journal.Lock = CreateRunLock("Local\\", productName);
-    if (journal.Lock) {
-        DWORD wait = WaitForSingleObject(journal.Lock, 0);
-        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-            CloseHandle(journal.Lock);
-            journal.Lock = nullptr;
-            return JOURNAL_BUSY;
-        }
-    }
-
-    char path[MAX_PATH];
-    if (!JournalPath(productName, false, path, sizeof path))
-        return JOURNAL_STARTED;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return JOURNAL_STARTED;
-    // A journal that is not administrators-only was put there by somebody
-    // else before the folder was ours: it is deleted unread.
-    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || !IsAdminOnly(path)) {
-        DeleteFileA(path);
-        return JOURNAL_STARTED;
-    }
-    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return JOURNAL_STARTED;
-    TextList records;
-    bool ours = ReadJournalFile(file, records);
-    CloseHandle(file);
-    if (ours && records.Count() > 0) {
-        bool committed = false;
-        for (size_t i = 0; i < records.Count(); ++i)
-            committed = committed || records.At(i)[0] == RECORD_COMMITTED;
-        if (committed) {
-            TidyCommitted(journal, records);
-            *recovered = JOURNAL_COMPLETED;
-        } else {
-            for (size_t i = 0; i < records.Count(); ++i)
-                journal.Records.Add(records.At(i));
-            JournalRollBack(journal, false);
-            *recovered = JOURNAL_ROLLED_BACK;
-        }
-    }
-    journal.Records.Clear();
-    DeleteFileA(path);
-    return JOURNAL_STARTED;
-}
-
-void JournalEndSession(RunJournal& journal)
-{
-    // Rolling back empties the journal, and an empty journal is no file;
-    // nor is an empty folder for it kept.
-    JournalRollBack(journal, false);
-    if (!journal.ProductName.empty())
-        RemoveEmptyProductAdminFolder(journal.ProductName.c_str());
-    if (journal.Lock) {
-        ReleaseMutex(journal.Lock);
-        CloseHandle(journal.Lock);
-        journal.Lock = nullptr;
-    }
-}
-
 bool JournalHasRunChanges(const RunJournal& journal)
 {
     for (size_t i = 0; i < journal.Records.Count(); ++i)
@@ -550,41 +292,176 @@ bool JournalHasRunChanges(const RunJournal& journal)
     return false;
 }
 
-int JournalRollBack(RunJournal& journal, bool keepFolders)
+void JournalGuardFolder(RunJournal& journal, const char* folder)
 {
-    int failures = 0;
-    ParsedRecord r;
-    TextList kept;
-    LoadGuards(journal, journal.Records);
-    if (JournalHasRunChanges(journal) || (!keepFolders && journal.Records.Count() > 0))
-        TellObserver(journal, "rollback: undoing the changes of the run, last first");
-    for (size_t i = journal.Records.Count(); i-- > 0;) {
-        const char* record = journal.Records.At(i);
-        if (!ParseRecord(record, r))
-            continue;
-        if (!UndoRecord(journal, r, keepFolders))
-            ++failures;
-    }
-    // The session's folders, and the guards over them, outlive the run.
-    if (keepFolders) {
-        for (size_t i = 0; i < journal.Records.Count(); ++i)
-            if (journal.Records.At(i)[0] == RECORD_FOLDER || journal.Records.At(i)[0] == RECORD_GUARDED)
-                kept.Add(journal.Records.At(i));
-    }
-    journal.Records.Clear();
-    for (size_t i = 0; i < kept.Count(); ++i)
-        journal.Records.Add(kept.At(i));
-    RewriteJournalFile(journal);
-    return failures;
+    for (size_t i = 0; i < journal.Guarded.Count(); ++i)
+        if (lstrcmpiA(journal.Guarded.At(i), folder) == 0)
+            return;
+    journal.Guarded.Add(folder);
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_GUARDED, fields, 1, false);
 }
 
-void JournalCommit(RunJournal& journal)
+bool IsBehindLink(RunJournal& journal, const char* path)
 {
-    // Once this record is on the disk the run counts as done: a recovery
-    // finishes the tidying below instead of undoing the run.
-    AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
-    TellObserver(journal, "run committed: the files kept aside for a rollback are deleted");
-    TidyCommitted(journal, journal.Records);
-    journal.Records.Clear();
-    RewriteJournalFile(journal);
+    // Every part is looked at each time: a link may be put in place while
+    // the run goes on, or between the run and its undoing.
+    for (size_t i = 0; i < journal.Guarded.Count(); ++i)
+        if (CrossesLinkBelow(path, journal.Guarded.At(i)))
+            return true;
+    return false;
+}
+
+void RecordCreatedFolder(RunJournal& journal, const char* folder)
+{
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+}
+
+bool RecordedCreateFolder(RunJournal& journal, const char* folder)
+{
+    if (RefuseLink(journal, folder))
+        return false;
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+    if (CreateDirectoryA(folder, nullptr)) {
+        TellObserver(journal, "folder created:", folder);
+        return true;
+    }
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly)
+{
+    if (RefuseLink(journal, path))
+        return false;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const char* fields[] = {path};
+        AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
+        TellObserver(journal, "new file:", path);
+        return true;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && !replaceReadOnly) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return MoveAside(journal, path);
+}
+
+void PutBackFile(RunJournal& journal, const char* path)
+{
+    ParsedRecord r;
+    for (size_t i = journal.Records.Count(); i-- > 0;) {
+        if (!ParseRecord(journal.Records.At(i), r) || r.Count < 1 || lstrcmpiA(r.Fields[0].c_str(), path) != 0)
+            continue;
+        if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesA(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Whatever the failed write left goes; the original returns.
+            DWORD attributes = GetFileAttributesA(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path);
+            }
+            MoveFileExA(r.Fields[1].c_str(), path, 0);
+        }
+        if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE) {
+            TellObserver(journal, "not written, the earlier state is back:", path);
+            return;
+        }
+    }
+}
+
+bool MoveFileAsideForDeletion(RunJournal& journal, const char* path)
+{
+    if (RefuseLink(journal, path))
+        return false;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    return MoveAside(journal, path);
+}
+
+void RecordTemporaryFile(RunJournal& journal, const char* path)
+{
+    const char* fields[] = {path};
+    AppendRecord(journal, RECORD_TEMPORARY, fields, 1, false);
+    TellObserver(journal, "temporary file:", path);
+}
+
+bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPath, const char* name, DWORD type,
+                              const void* data, DWORD size)
+{
+    const char* letter = LetterFromRoot(root);
+    char prefix[MAX_PATH];
+    if (!letter || !CopyBounded(prefix, sizeof prefix, keyPath))
+        return false;
+    // The key's missing levels, outermost first: a rollback deletes them
+    // innermost first. Most values go into a key that is there already.
+    if (!KeyExists(root, keyPath)) {
+        bool missing = false;
+        size_t length = strlen(prefix);
+        for (size_t i = 1; i <= length; ++i) {
+            if (prefix[i] != '\\' && prefix[i] != '\0')
+                continue;
+            char saved = prefix[i];
+            prefix[i] = '\0';
+            if (missing || !KeyExists(root, prefix)) {
+                missing = true;
+                const char* fields[] = {letter, prefix};
+                AppendRecord(journal, RECORD_KEY, fields, 2, false);
+            }
+            prefix[i] = saved;
+        }
+    }
+
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RecordValueState(journal, key, letter, keyPath, name, true);
+    LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    if (journal.Observer)
+        TellObserver(journal, result == ERROR_SUCCESS ? "registry value:" : "registry value NOT stored:",
+                     DescribeValue(root, keyPath, name, type, data, size).c_str());
+    return result == ERROR_SUCCESS;
+}
+
+void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* keyPath, const char* prefix)
+{
+    const char* letter = LetterFromRoot(root);
+    HKEY key;
+    if (!letter || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    // Names first: deleting while enumerating would skip values.
+    TextList names;
+    size_t prefixLength = strlen(prefix);
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD length = sizeof name;
+        LONG result = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA)
+            continue; // a name longer than any of ours
+        if (result != ERROR_SUCCESS)
+            break;
+        if (_strnicmp(name, prefix, prefixLength) == 0)
+            names.Add(name);
+    }
+    for (size_t i = 0; i < names.Count(); ++i)
+        RecordValueState(journal, key, letter, keyPath, names.At(i), i + 1 == names.Count());
+    for (size_t i = 0; i < names.Count(); ++i) {
+        RegDeleteValueA(key, names.At(i));
+        if (journal.Observer)
+            TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, names.At(i)).c_str());
+    }
+    RegCloseKey(key);
 }

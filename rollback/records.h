@@ -1,6 +1,6 @@
-// The journal's record format, shared by the two halves of the rollback
-// unit: the changes (file_changes.cpp) write records, the journal
-// (journal.cpp) keeps them on disk, reads them back and undoes them.
+// The journal's record format (records.cpp), for the rollback unit's own
+// files: the journal writes records, its rollback and recovery read them
+// back. Text only; nothing here touches the machine.
 //
 // One record per line: a kind letter, then fields separated by tabs, each
 // field with '%', control characters and bytes from 0x7F up written as %XX
@@ -16,7 +16,9 @@
 //   C                                 the run succeeded
 #pragma once
 
-#include "rollback/rollback.h"
+#include <windows.h>
+
+#include "setup/text.h"
 
 enum {
     RECORD_FOLDER = 'D',
@@ -32,14 +34,13 @@ enum {
 
 // Most fields a record has (V: root, key, name, type, data).
 const int kMaxRecordFields = 5;
+// The first line of every journal file.
+const char kJournalHeader[] = "CORVANE SETUP JOURNAL 1";
+// Moved-aside files carry this prefix; a recovery acts on no other name.
+const char kAsidePrefix[] = "~RB";
 
-// Appends one record with its fields, to memory and to the journal file
-// (created in the product's administrators-only folder on the first
-// record). flushNow puts it on the disk before the caller makes the change
-// it announces: done for changes that would lose something if the record
-// were missing after a power cut (a file moved aside, a value replaced).
-bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int count, bool flushNow);
-
+// One record's line: the kind, then each field escaped after a tab.
+Text FormatRecord(char kind, const char* const* fields, int count);
 // A record split into its kind and unescaped fields; false for a line that
 // is not a well-formed record (a torn last line, say).
 struct ParsedRecord {
@@ -48,22 +49,13 @@ struct ParsedRecord {
     Text Fields[kMaxRecordFields];
 };
 bool ParseRecord(const char* line, ParsedRecord& out);
-
-// A new security descriptor that gives Administrators and SYSTEM full
-// control and nobody else any right (owner Administrators), for
-// SECURITY_ATTRIBUTES; release it with LocalFree. Null when it cannot be
-// made.
-PSECURITY_DESCRIPTOR NewAdminOnlyDescriptor();
-
-// Tells the journal's observer, when there is one, of an event: the text
-// followed by up to two details (paths, names), each after a blank.
-void TellObserver(const RunJournal& journal, const char* text, const char* detail = nullptr,
-                  const char* more = nullptr);
-
+// Registry data as hexadecimal digits, and back: size bytes from exactly
+// 2 * size digits, false for anything else.
+void AppendHex(Text& text, const unsigned char* data, DWORD size);
+bool DecodeHex(const char* hex, unsigned char* data, size_t size);
 // "HKLM\key [name]" (HKCU for the user's root; no brackets for a null
 // name), as the observer is told of a registry key or value.
 Text RegistryValueName(HKEY root, const char* key, const char* name);
-
 // Registry roots by their letter in a record, and back.
 HKEY RootFromLetter(const char* letter);
 const char* LetterFromRoot(HKEY root);

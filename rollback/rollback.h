@@ -10,11 +10,16 @@
 // is also kept as a file in a folder that only administrators can write,
 // so that a run that never ended (killed, power cut, log-off) is undone the
 // next time the setup program or the uninstaller of the product starts.
-// Both programs link this unit; it uses no installer context.
+// Both programs link this unit. It stands on the core's texts and path
+// rules only, never on the installer context, and inside it the journal
+// (journal.cpp, recovery.cpp) uses the changes (file_changes.cpp) and the
+// administrators-only folders (admin_folder.cpp), never the other way
+// round.
 #pragma once
 
 #include <windows.h>
 
+#include "setup/paths.h"
 #include "setup/text.h"
 
 // The record of one session of a product's setup program: its changes in
@@ -41,6 +46,11 @@ struct RunJournal {
     // whichever thread makes the change.
     void (*Observer)(const char* event);
 };
+
+// The journal of this program's own session: the setup program and the
+// uninstaller each run one session at a time, and every change the setup
+// makes goes through this one.
+extern RunJournal SessionJournal;
 
 // ---------------------------------------------------------------------------
 // The session.
@@ -130,6 +140,14 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, c
 // for an empty prefix), each recorded so that a rollback restores it.
 void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
 
+// The folders of a path that are missing, made from the top down, each
+// recorded in SessionJournal before it is made. 1 when the whole path is
+// a folder now; 0 when a part cannot be made, is a file, or the path does
+// not fit 259 characters or holds wildcards.
+int CreateFolderTree(const char* path);
+// The same for the folder of a file's path.
+int CreateParentFolders(const char* filePath);
+
 // ---------------------------------------------------------------------------
 // Places.
 
@@ -162,16 +180,3 @@ bool CreateAdminOnlyFolder(const char* folder);
 // account while it runs as an administrator, and its access list grants
 // nothing to anybody else.
 bool IsAdminOnly(const char* path);
-
-// True for the root of a volume: "C:\", anything of three characters or
-// fewer, "\\server\share" with at most a trailing backslash.
-bool IsVolumeRoot(const char* path);
-// A full path on a drive ("C:\...") or a share ("\\server\share\..."),
-// shorter than MAX_PATH, without wildcards, stream names, empty parts, "."
-// or ".." parts, parts that end in a dot or a blank (which Windows would
-// drop, reaching another name), and not the root of a volume.
-bool IsPlainFullPath(const char* path);
-
-// Random bits for names nobody can guess; falls back to the clock and the
-// process id when the system's generator is missing.
-DWORD RandomNumber();

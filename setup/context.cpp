@@ -1,8 +1,5 @@
-// The installer context, the language rules and the file probe.
+// The installer context and the language rules.
 #include "setup/setup.h"
-
-#include <new>
-#include <string.h>
 
 InstallerContext Context;
 
@@ -25,20 +22,6 @@ InstallerContext::~InstallerContext()
         CloseHandle(RunLog);
     DeleteCriticalSection(&LogLock);
     DeleteCriticalSection(&CurrentLock);
-}
-
-void ResetInstallerContext()
-{
-    HFONT fonts[] = {Context.DialogFont, Context.BoldFont, Context.TitleFont};
-    for (HFONT f : fonts)
-        if (f)
-            DeleteObject(f);
-    // A test's changes are the test's to clean up: the journal is left
-    // without undoing anything, and no file of it stays behind.
-    Context.Journal.Records.Clear();
-    JournalEndSession(Context.Journal);
-    Context.~InstallerContext();
-    new (&Context) InstallerContext();
 }
 
 void SetCurrentFileAndDir(const char* file, const char* dir)
@@ -87,14 +70,4 @@ int32_t LanguageCodeFromLangId(LANGID langId)
     default:
         return LANGUAGE_ENGLISH;
     }
-}
-
-bool FileExists(const char* path)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(h);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }

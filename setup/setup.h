@@ -1,12 +1,16 @@
 // Setup core: the installer context that every part of the program shares,
-// the language choice, the string-resource IDs, the template macros and the
-// thin application layer (start, exit, message boxes from string IDs).
+// the language choice, the string-resource IDs, the template macros, and
+// the services every page and step uses: strings and message boxes, the
+// page fonts, system libraries loaded safely, the log's writer and the
+// unpacking of a container. Above the cabinet formats (cab/) and below
+// everything else: nothing here calls the rollback unit, the engine, the
+// registration, the wizard or the program's start.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
-#include "rollback/rollback.h"
+#include "setup/paths.h"
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -90,6 +94,13 @@ struct ExtractionJobRecord {
     volatile int32_t Status; // 0 done, 1 no decoder, 2 not opened, 3 not a cabinet, 4 copy failed, 5 not destroyed
     volatile int32_t Total;
     volatile int32_t Done;
+    // How the worker asks what to do about a file it cannot write: Retry
+    // (IDRETRY), Ignore (IDIGNORE) or Abort (IDCANCEL), on the worker's
+    // own thread; and how a confirmed cancel answers that question while
+    // it is up. Given by whoever starts the worker (the install page puts
+    // its copy-error dialog here); without them every such file aborts.
+    int (*AskCopyError)();
+    void (*AnswerCopyError)();
 };
 
 // The process-wide installer context. Every field starts at zero or empty
@@ -125,9 +136,6 @@ struct InstallerContext {
     // /LOG=: the run's log, open for appending; null when there is none.
     HANDLE RunLog;
     CRITICAL_SECTION LogLock;
-    // Every change of this session, recorded before it is made, so that a
-    // cancelled, failed or killed run gives back the machine it found.
-    RunJournal Journal;
 
     // Texts shown by the interface.
     Text HeaderTitle;
@@ -179,10 +187,6 @@ struct InstallerContext {
 
 extern InstallerContext Context;
 
-// Puts the context back to its start-of-process state (fonts are deleted,
-// lists emptied). For tests, and for nothing else.
-void ResetInstallerContext();
-
 // The extraction thread's hand-over of the current file and folder.
 void SetCurrentFileAndDir(const char* file, const char* dir);
 void GetCurrentFileAndDir(char* file, size_t fileSize, char* dir, size_t dirSize);
@@ -193,83 +197,8 @@ int LocalizedId(int id);
 const char* LanguageSuffix();
 int32_t LanguageCodeFromLangId(LANGID langId);
 
-// True when the path names an existing entry that is not a folder.
-bool FileExists(const char* path);
-
 // ---------------------------------------------------------------------------
-// Application layer.
-
-// Construction of the application object: screen resolution, language,
-// fonts. Runs before AppStart.
-void AppConstruct();
-// The start step: COM, module path, repair switch, the payload check, the
-// recovery of an unfinished earlier run, main window. False ends the
-// process without a page (ExitCode says why).
-bool AppStart(const char* commandLine);
-// The exit step; returns the process exit code.
-int AppExit();
-// Runs the message loop until the main window is gone.
-int AppRun();
-
-// Takes the product's run lock and finishes what an earlier run left in
-// its journal, telling the user in one sentence. False (with a message and
-// ExitCode) when another setup of the product is running.
-bool StartInstallSession();
-
-// Checks every payload resource whole before anything is changed: each
-// "CAB" cabinet's tables and block checksums, each "CVZB" container's
-// length and checksum. False when one is missing or damaged.
-bool CheckPayload();
-
-// Repair switch: finds "/r" in the arguments (program name excluded), or
-// an upper-case "/R" at their very start, and sets RepairDir and
-// RepairMode as the start step does.
-void ParseRepairSwitch(const char* arguments);
-// Skips the program name at the start of a command line.
-const char* SkipProgramName(const char* commandLine);
-
-// ---------------------------------------------------------------------------
-// Command line and run log: what administrators and deployment tools use
-// (command_line.cpp, run_log.cpp).
-
-// The switches of a command line, in any order and any letter case:
-//   /S          silent run
-//   /LOG=file   the run's log; quoted when the name holds blanks:
-//               /LOG="C:\My Logs\setup.log"
-//   /?          the usage
-//   /D=folder   the destination: the rest of the line, blanks included,
-//               unquoted; it must be a full path
-//   /r folder   repair: the rest of the line, as ParseRepairSwitch takes it
-struct CommandLineSwitches {
-    CommandLineSwitches() : Silent(false), Help(false), Repair(nullptr) {}
-    bool Silent;
-    bool Help;
-    Text LogPath;
-    Text Folder;        // /D=, in its full form
-    const char* Repair; // where "/r" starts within the parsed arguments; null without it
-    Text Problem;       // the switch that was not understood, as written
-};
-// False when a switch is unknown or malformed; Problem then names it.
-bool ParseCommandLine(const char* arguments, CommandLineSwitches& out);
-// Ends a start with a command line that cannot be followed: the usage
-// (after the message 8016 and the problem, when there is one) in a
-// message box unless the run is silent, the log told, ExitCode 1639.
-void RefuseCommandLine(const char* problem);
-
-// Opens path for appending, creating it when missing. A log that cannot be
-// opened or written never stops the run: it is simply not there.
-bool OpenRunLog(const char* path);
-void CloseRunLog();
-// One line of the log: the local date and time, then the text made from
-// format (printf rules, cut at 1,000 characters). Any thread.
-void LogEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// The first lines: program, product and version, switches, language, user
-// and whether the run has administrator rights.
-void LogRunStart(const char* arguments);
-// The journal's observer: every change recorded, undone or committed.
-void LogJournalEvent(const char* event);
-// The last line: the exit code and what it means.
-void LogExitCode(int code);
+// Strings and message boxes (strings.cpp).
 
 // Loads string id (no language offset) into buffer; empty when missing.
 void LoadStringText(int id, char* buffer, int size);
@@ -284,16 +213,20 @@ int MessageBoxFromString(HWND owner, int id, UINT style);
 // The same with the text's template macros expanded.
 int MessageBoxExpanded(HWND owner, int id, UINT style);
 
-// Starts file (a program, a folder, a web address) through the desktop's
-// own shell, so that it runs as the signed-in user with ordinary rights,
-// never with the setup's administrator token. False when the desktop's
-// shell cannot be reached (no shell window, as under a service or Wine):
-// the caller then starts it itself.
-bool StartAsDesktopUser(const char* file, const char* parameters, const char* verb, int show);
-// ShellExecuteA's form of the same, falling back to ShellExecuteA itself;
-// the log says which way it went.
-HINSTANCE WINAPI OpenAsDesktopUser(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                                   INT show);
+// ---------------------------------------------------------------------------
+// The page fonts (fonts.cpp).
+
+// DialogFont, BoldFont and TitleFont for ScreenDpiY: Tahoma when the
+// system has it, else MS Sans Serif.
+void CreatePageFonts();
+
+// ---------------------------------------------------------------------------
+// System libraries (system_libraries.cpp).
+
+// How the program opens a folder or a web address, or starts a program:
+// ShellExecuteA's form. The program's start puts the desktop shell's way
+// (as the signed-in user) wherever one of these is kept.
+typedef HINSTANCE(WINAPI* ShellOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
 // Opens a DLL from the system folder only, never from the program's own
 // folder or the current directory.
@@ -304,6 +237,27 @@ void RegisterCommonControls();
 // Takes the program's folder and the current directory out of the DLL
 // search path. Called first thing at start.
 void HardenDllSearchPath();
+
+// ---------------------------------------------------------------------------
+// The run's log (run_log.cpp): what administrators read after an
+// unattended run.
+
+// Opens path for appending, creating it when missing. A log that cannot be
+// opened or written never stops the run: it is simply not there.
+bool OpenRunLog(const char* path);
+void CloseRunLog();
+// One line of the log: the local date and time, then the text made from
+// format (printf rules, cut at 1,000 characters). Any thread.
+void LogEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The journal's observer: every change recorded, undone or committed.
+void LogJournalEvent(const char* event);
+
+// ---------------------------------------------------------------------------
+// Containers (container.cpp).
+
+// Writes the content of a "CVZB" container to path. 1 on success, 0 on any
+// failure (no output file is left behind then).
+int UnpackContainer(const void* data, uint32_t size, const char* path);
 
 // ---------------------------------------------------------------------------
 // Template macros.

@@ -3,7 +3,8 @@
 // launch of the installed product.
 #include "wizard/wizard.h"
 #include "engine/engine.h"
-#include "registration/registration.h"
+
+#include <shellapi.h>
 
 namespace {
 
@@ -59,19 +60,17 @@ void LaunchProduct()
         EndHooks.Launch(command.c_str());
         return;
     }
-    // As the signed-in user: the program must not inherit the setup's
-    // administrator rights. Without the desktop's shell, as before.
+    // As the signed-in user, once the program's start has given the way:
+    // the program must not inherit the setup's administrator rights.
     Text program(command.c_str() + 1);
     program.Truncate(program.length() - 1);
-    if (StartAsDesktopUser(program.c_str(), nullptr, "open", SW_SHOW)) {
-        LogEvent("product started as the signed-in user, through the desktop's shell");
-        return;
-    }
-    LogEvent("product started by the setup itself: the desktop's shell cannot be reached");
-    WinExec(command.c_str(), SW_SHOW);
+    LogEvent("the product is started: %s", program.c_str());
+    StartProduct(nullptr, "open", program.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 } // namespace
+
+ShellOpenFunction StartProduct = ShellExecuteA;
 
 PageProcedures Pages = {WelcomePageProc, LicencePageProc,  InformationPageProc, DestinationPageProc, DiskSpacePageProc,
                         InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc};

@@ -27,7 +27,8 @@ void ShowRtfResource(HWND page, const char* baseName);
 // The maker's web site: the French address for LanguageCode 2, the
 // general one otherwise.
 const char* WebsiteAddress();
-// How the finish page opens the web site; ShellExecuteA unless a test puts
-// a recorder in its place.
-typedef HINSTANCE(WINAPI* WebsiteOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+// How the finish page opens the web site: ShellExecuteA until the
+// program's start puts the desktop shell's way here (or a test a
+// recorder).
+typedef ShellOpenFunction WebsiteOpenFunction;
 extern WebsiteOpenFunction OpenWebsite;

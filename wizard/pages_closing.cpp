@@ -39,8 +39,9 @@ INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool 
 
 } // namespace
 
-// As the signed-in user: a browser must not run with the setup's rights.
-WebsiteOpenFunction OpenWebsite = OpenAsDesktopUser;
+// As the signed-in user once the program's start has given the way: a
+// browser must not run with the setup's rights.
+WebsiteOpenFunction OpenWebsite = ShellExecuteA;
 
 const char* WebsiteAddress()
 {

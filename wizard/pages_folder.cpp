@@ -1,7 +1,8 @@
-// The destination-folder page with its folder browser, the insufficient
-// disk-space page, and the folder creation that the whole program uses.
+// The destination-folder page with its folder browser, and the
+// insufficient disk-space page.
 #include "wizard/wizard.h"
 #include "registration/registration.h"
+#include "rollback/rollback.h"
 
 #include <shlobj.h>
 #include <string.h>
@@ -23,17 +24,6 @@ void StoreFolderEdit(HWND page)
 void ReportFolderNotCreated(HWND page)
 {
     MessageBoxExpanded(page, LocalizedId(IDS_FOLDER_NOT_CREATED), MB_OK | MB_ICONHAND);
-}
-
-// A folder as typed is taken only when it names its drive or share: a
-// relative one would land wherever the setup was started from (usually
-// Downloads), and "D:Tool" in drive D's current folder.
-bool IsTypedAsFullPath(const char* folder)
-{
-    bool drive = ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z')) &&
-                 folder[1] == ':' && folder[2] == '\\';
-    bool share = folder[0] == '\\' && folder[1] == '\\';
-    return drive || share;
 }
 
 void EndWithBackslash()
@@ -149,11 +139,6 @@ void OnDestinationNext(HWND page)
 
 } // namespace
 
-bool MakeDestinationFolder(const char* typed, Text& out)
-{
-    return IsTypedAsFullPath(typed) && MakeFullFolderPath(typed, out);
-}
-
 bool PrepareDestinationWithoutPages()
 {
     Text full;
@@ -183,89 +168,6 @@ bool PrepareDestinationWithoutPages()
     }
     EndWithBackslash();
     return true;
-}
-
-bool MakeFullFolderPath(const char* folder, Text& out)
-{
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(folder, sizeof full, full, nullptr);
-    if (n == 0 || n >= sizeof full)
-        return false;
-    size_t length = strlen(full);
-    if (length > 3 && full[length - 1] == '\\')
-        full[length - 1] = '\0';
-    // The edit and TargetDir hold 255 characters, and a folder part that
-    // ends in a dot or blank would be dropped by Windows further on.
-    if (strlen(full) > static_cast<size_t>(kFolderEditLimit) || !IsPlainFullPath(full))
-        return false;
-    return out.Assign(full);
-}
-
-int CreateFolderTree(const char* path)
-{
-    char copy[260];
-    if (strlen(path) <= 2)
-        return 0;
-    // A path that does not fit is refused: cut, it would name another folder.
-    if (!CopyBounded(copy, sizeof copy, path))
-        return 0;
-    // Wildcards would let the look-up find some other entry and take the
-    // folder for existing; no folder name can hold them anyway.
-    if (strpbrk(copy, "*?"))
-        return 0;
-    size_t length = strlen(copy);
-    if (copy[length - 1] == '\\')
-        copy[--length] = '\0';
-
-    // The deepest part that exists is found going up, then what is missing
-    // is made going down: a folder that is there already costs one look,
-    // not one per part of its path. The first two characters (a drive)
-    // are never a folder of their own.
-    size_t existing = 0;
-    for (size_t i = length; i > 2; --i) {
-        if (copy[i] != '\\' && copy[i] != '\0')
-            continue;
-        char saved = copy[i];
-        copy[i] = '\0';
-        DWORD attributes = GetFileAttributesA(copy);
-        copy[i] = saved;
-        if (attributes == INVALID_FILE_ATTRIBUTES)
-            continue;
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            return 0; // an existing file blocks the path
-        existing = i;
-        break;
-    }
-    for (size_t i = existing + 1; i <= length; ++i) {
-        if ((copy[i] != '\\' && copy[i] != '\0') || i <= 2)
-            continue;
-        char saved = copy[i];
-        copy[i] = '\0';
-        // Recorded, so that a run that does not end well removes the
-        // folders it made, and only those.
-        bool made = RecordedCreateFolder(Context.Journal, copy);
-        copy[i] = saved;
-        if (!made)
-            return 0;
-    }
-    return 1;
-}
-
-int CreateParentFolders(const char* filePath)
-{
-    char copy[260];
-    if (!CopyBounded(copy, sizeof copy, filePath))
-        return 0;
-    size_t length = strlen(copy);
-    // Down to the second character only: a backslash in the first place
-    // alone leaves no folder to create.
-    for (size_t i = length; i-- > 1;) {
-        if (copy[i] == '\\') {
-            copy[i] = '\0';
-            return CreateFolderTree(copy);
-        }
-    }
-    return 0;
 }
 
 INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)

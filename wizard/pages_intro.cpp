@@ -2,7 +2,6 @@
 // information, with the display of an RTF resource in a rich-edit control.
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
-#include "registration/registration.h"
 
 #include <richedit.h>
 #include <string.h>

@@ -1,5 +1,8 @@
 // Wizard user interface: the off-screen main window with its page messages
-// and sequencer, the services every page uses, and the page procedures.
+// and sequencer, the services every page uses, and the page procedures,
+// the install page among them. Calls down into the engine, the
+// registration, the rollback unit and the core; only the program's start
+// (app/) is above it.
 #pragma once
 
 #include <windows.h>
@@ -103,6 +106,9 @@ extern WizardEndHooks EndHooks;
 
 // The command line that starts the installed product: its path, quoted.
 Text ProductLaunchCommand();
+// How the end of the wizard starts the installed product: ShellExecuteA
+// until the program's start puts the desktop shell's way here.
+extern ShellOpenFunction StartProduct;
 
 // ---------------------------------------------------------------------------
 // Page services.
@@ -135,23 +141,28 @@ INT_PTR CALLBACK DiskSpacePageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK ErrorPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
-// The install page lives with the engine (engine/engine.h).
 INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
 
-// Folder helpers used by the pages, the extraction and the shortcuts.
-// The full form of a folder (GetFullPathNameA: "." and ".." resolved,
-// trailing blanks and dots gone) without its trailing backslash. False for
-// a volume root, a folder longer than 255 characters or one that Windows
-// would not keep as written.
-bool MakeFullFolderPath(const char* folder, Text& out);
-// A destination as the user or the command line gives it: it must name its
-// drive or share ("C:\..." or "\\server\share\...") and have a full form
-// (MakeFullFolderPath), which goes into out.
-bool MakeDestinationFolder(const char* typed, Text& out);
+// ---------------------------------------------------------------------------
+// The install page's run (install_page.cpp, copy_error.cpp).
+
+// True while the run writes files or registers the product: a log-off or
+// shutdown is refused then.
+bool InstallRunIsWriting();
+// Sets the progress bar of the install page from ProgressPos/ProgressMax.
+void ShowProgress(HWND page);
+// The percentage that ShowProgress shows.
+unsigned ProgressPercent(uint32_t pos, uint32_t max);
+// The extraction's question about a file it cannot write: the copy-error
+// dialog (Retry, Ignore or Abort), on the extraction thread; Abort in a
+// silent run. The answer goes to the log.
+int CopyErrorDialog();
+// Answers a copy-error dialog that is up on the extraction thread, as a
+// confirmed cancel does.
+void AnswerCopyErrorDialog();
+
 // What Next on the destination page does, for a run without pages: the
 // common-controls update taken when it is due (the restart is left to
 // whoever started the run), the progress total, the space check and the
 // folder. False, with the reason in the log, when the run cannot go on.
 bool PrepareDestinationWithoutPages();
-int CreateFolderTree(const char* path);
-int CreateParentFolders(const char* filePath);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "app/app.h"
 #include "tests/setup/temp_folder.h"
 #include "wizard/wizard.h"
 
@@ -120,6 +121,9 @@ protected:
         job.Status = -1;
         job.Done = 100;
         job.Total = 1000000;
+        // Asked as the install page asks: through the copy-error dialog.
+        job.AskCopyError = CopyErrorDialog;
+        job.AnswerCopyError = AnswerCopyErrorDialog;
         HANDLE thread = CreateThread(nullptr, 0, ExtractionThreadProc, &job, 0, nullptr);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 60000));
         CloseHandle(thread);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "app/app.h"
 #include "registration/registration.h"
 #include "tests/setup/temp_folder.h"
 #include "wizard/wizard.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "app/app.h"
 #include "tests/engine/engine_test_files.h"
 
 using namespace enginetest;

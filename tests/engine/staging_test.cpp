@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "app/app.h"
 #include "tests/engine/engine_test_files.h"
 
 using namespace enginetest;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "registration/registration.h"
+#include "rollback/rollback.h"
+#include "app/app.h"
 #include "test_support.h"
 
 namespace {
@@ -193,7 +195,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
     char kept[MAX_PATH];
     ASSERT_TRUE(GetProductAdminFolder("Corvane GlyphForge", kept, sizeof kept));
     std::string copy = std::string(kept) + "\\setup.exe";
-    Context.Journal.ProductName = "Corvane GlyphForge";
+    SessionJournal.ProductName = "Corvane GlyphForge";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
@@ -216,7 +218,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
             std::string cached;
             EXPECT_TRUE(ReadWholeFile(copy, &cached));
             EXPECT_TRUE(cached == self) << "the copy is the running program";
-            JournalCommit(Context.Journal);
+            JournalCommit(SessionJournal);
         }
     }
     Context.InstanceHandle = nullptr;

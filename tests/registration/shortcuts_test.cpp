@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include "registration/registration.h"
+#include "app/app.h"
 #include "test_support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "rollback/records.h"
+#include "rollback/journal.h"
 #include "tests/common/files.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "setup/setup.h"
+#include "app/app.h"
 #include "tests/setup/temp_folder.h"
 
 namespace {

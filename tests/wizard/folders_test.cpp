@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/wizard/wizard_test_support.h"
-#include "wizard/wizard.h"
+#include "rollback/rollback.h"
 
 namespace {
 

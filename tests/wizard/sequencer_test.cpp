@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "wizard/wizard.h"
+#include "app/app.h"
 
 namespace {
 

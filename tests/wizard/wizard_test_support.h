@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/common/files.h"
+#include "app/app.h"
 
 #include "setup/setup.h"
 

@@ -12,7 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/container_format.h"
+#include "cab/container_format.h"
 
 namespace {
 

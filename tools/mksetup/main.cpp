@@ -28,7 +28,7 @@
 #endif
 
 #include "cab/cab_writer.h"
-#include "engine/container_format.h"
+#include "cab/container_format.h"
 
 using namespace mksetup;
 

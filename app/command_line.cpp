@@ -2,8 +2,7 @@
 // silent run, destination, log, repair and the usage, read from the
 // command line before anything is changed; and the refusal of a command
 // line that cannot be followed.
-#include "setup/setup.h"
-#include "wizard/wizard.h"
+#include "app/app.h"
 
 #include <string.h>
 

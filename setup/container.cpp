@@ -1,7 +1,7 @@
 // UnpackContainer: writes the file carried in a "CVZB" resource (the
 // uninstaller, the common-controls update package) to disk.
-#include "engine/container_format.h"
-#include "engine/engine.h"
+#include "setup/setup.h"
+#include "cab/container_format.h"
 
 #include <stdlib.h>
 

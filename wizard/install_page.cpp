@@ -2,9 +2,10 @@
 // polls them on a 50 ms timer, shows the progress and the file being
 // copied, lets the user cancel, and registers the product once every file
 // is in place.
+#include "wizard/wizard.h"
 #include "engine/engine.h"
 #include "registration/registration.h"
-#include "wizard/wizard.h"
+#include "rollback/rollback.h"
 
 #include <commctrl.h>
 
@@ -90,7 +91,7 @@ void RunComctlUpdate()
     char package[MAX_PATH];
     if (!UnpackComctlUpdate(package))
         return;
-    RecordTemporaryFile(Context.Journal, package);
+    RecordTemporaryFile(SessionJournal, package);
     // Held open until it has been started: nobody writes, renames or
     // deletes it in between.
     HANDLE held = CreateFileA(package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -129,7 +130,7 @@ void FinishSuccessfulRun(HWND page)
     // staged cabinets. The update package runs afterwards and cannot be
     // undone anyway.
     ReleaseStagedCabinets();
-    JournalCommit(Context.Journal);
+    JournalCommit(SessionJournal);
     SetActiveWindow(page);
     if (Context.UpdateCommonControls)
         RunComctlUpdate();
@@ -145,6 +146,8 @@ void StartExtraction(HWND page)
     job.Total = Context.ProgressTotal;
     job.Done = Context.StagingJob.Done;
     job.Status = 0;
+    job.AskCopyError = CopyErrorDialog;
+    job.AnswerCopyError = AnswerCopyErrorDialog;
     Context.ExtractionThread = StartWorker(ExtractionThreadProc, &job);
     if (!Context.ExtractionThread)
         EndRun(page, PAGE_CANCEL);
@@ -170,8 +173,8 @@ void OnTimer(HWND page)
         Context.ArchivistDir = GetArchivistDir();
         // Below the folders the run writes into, nothing goes through a
         // link that somebody placed there.
-        JournalGuardFolder(Context.Journal, Context.ExtractTargetDir.c_str());
-        JournalGuardFolder(Context.Journal, Context.ArchivistDir.c_str());
+        JournalGuardFolder(SessionJournal, Context.ExtractTargetDir.c_str());
+        JournalGuardFolder(SessionJournal, Context.ArchivistDir.c_str());
         CloseHandle(Context.StagingThread);
         Context.StagingThread = nullptr;
         if (Context.UserCancelled || Context.StagingJob.Status != 0) {
@@ -219,7 +222,7 @@ BOOL OnInitDialog(HWND page)
     // included); the folders the session made stay for this run.
     StopAndJoinWorkers();
     ReleaseStagedCabinets();
-    JournalRollBack(Context.Journal, true);
+    JournalRollBack(SessionJournal, true);
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
     Context.InstalledFiles.Clear();
@@ -279,53 +282,9 @@ void OnCancel(HWND page)
         EndRun(page, PAGE_CANCEL);
 }
 
-// Joins one worker thread.
-void JoinWorker(HANDLE& thread)
-{
-    if (!thread)
-        return;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    thread = nullptr;
-}
-
 } // namespace
 
-void StopAndJoinWorkers()
-{
-    if (!Context.StagingThread && !Context.ExtractionThread)
-        return;
-    // A worker that lives on belongs to a cancelled run (or to a program
-    // that is ending): it skips whatever is left and ends.
-    InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);
-    PauseWorkers(false);
-    AnswerCopyErrorDialog();
-    JoinWorker(Context.StagingThread);
-    JoinWorker(Context.ExtractionThread);
-}
-
 bool InstallRunIsWriting() { return Writing; }
-
-void ReleaseStagedCabinets()
-{
-    HANDLE* files[] = {&Context.StagingJob.MainCabFile, &Context.StagingJob.ArchivistCabFile};
-    for (HANDLE* file : files) {
-        if (*file && *file != INVALID_HANDLE_VALUE)
-            CloseHandle(*file);
-        *file = nullptr;
-    }
-}
-
-void MakeWorkFolder()
-{
-    Context.WorkFolder.Clear();
-    char product[MAX_PATH], folder[MAX_PATH];
-    if (!GetProductAdminFolder(Context.Journal.ProductName.c_str(), product, sizeof product) ||
-        !CreateRandomAdminFolder(product, "run-", folder, sizeof folder))
-        return;
-    RecordCreatedFolder(Context.Journal, folder);
-    Context.WorkFolder = folder;
-}
 
 unsigned ProgressPercent(uint32_t pos, uint32_t max)
 {

@@ -1,110 +1,17 @@
-// The application layer: construction of the application object, the start
-// and exit steps, the message loop, string resources and message boxes, and
-// the loading of system libraries by their system path.
-#include "setup/setup.h"
+// The application object's construction, the start and exit steps and the
+// message loop: what the program does before its first page and after its
+// last. The start also gives the lower floors the desktop shell's way of
+// starting things as the signed-in user.
+#include "app/app.h"
+#include "engine/engine.h"
+#include "registration/registration.h"
+#include "rollback/rollback.h"
+#include "wizard/pages.h"
 #include "wizard/wizard.h"
 
+#include <new>
 #include <objbase.h>
-#include <shlobj.h>
 #include <string.h>
-
-namespace {
-
-HFONT CreatePageFont(const char* face, int points, int weight)
-{
-    return CreateFontA(MulDiv(-points, Context.ScreenDpiY, 72), 0, 0, 0, weight, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0,
-                       face);
-}
-
-} // namespace
-
-void HardenDllSearchPath()
-{
-    // Neither the program's own folder (a downloads folder, say) nor the
-    // current directory may supply a DLL.
-    typedef BOOL(WINAPI * SetDefaultDirs)(DWORD);
-    typedef BOOL(WINAPI * SetDllDir)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return;
-    SetDefaultDirs setDefault =
-        reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault)
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDir setDir = reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
-    if (setDir)
-        setDir("");
-}
-
-HMODULE LoadSystemLibrary(const char* name)
-{
-    char path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(path, sizeof path);
-    if (n == 0 || n >= sizeof path)
-        return nullptr;
-    if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, name))
-        return nullptr;
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
-void RegisterCommonControls()
-{
-    // The progress bar's class lives in COMCTL32, loaded from the system
-    // folder and kept for the life of the process.
-    static HMODULE comctl = nullptr;
-    if (comctl)
-        return;
-    comctl = LoadSystemLibrary("comctl32.dll");
-    if (!comctl)
-        return;
-    struct CommonControlsInit {
-        DWORD size;
-        DWORD classes;
-    } init = {sizeof(CommonControlsInit), 0x00000020 /* ICC_PROGRESS_CLASS */};
-    typedef BOOL(WINAPI * InitEx)(const void*);
-    InitEx initEx = reinterpret_cast<InitEx>(reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
-    if (initEx)
-        initEx(&init);
-}
-
-void LoadStringText(int id, char* buffer, int size)
-{
-    if (size <= 0)
-        return;
-    buffer[0] = '\0';
-    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleA(nullptr);
-    if (LoadStringA(module, static_cast<UINT>(id), buffer, size) <= 0)
-        buffer[0] = '\0';
-}
-
-Text LoadStringAsText(int id)
-{
-    char buffer[1024];
-    LoadStringText(id, buffer, sizeof buffer);
-    return Text(buffer);
-}
-
-long LoadStringNumber(int id)
-{
-    char buffer[64];
-    LoadStringText(id, buffer, sizeof buffer);
-    return ParseDecimal(buffer);
-}
-
-int MessageBoxFromString(HWND owner, int id, UINT style)
-{
-    Text text = LoadStringAsText(id);
-    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), style | MB_SETFOREGROUND);
-}
-
-int MessageBoxExpanded(HWND owner, int id, UINT style)
-{
-    Text text = LoadStringAsText(id);
-    ExpandMacros(text);
-    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    return MessageBoxA(owner, text.c_str(), caption.c_str(), style | MB_SETFOREGROUND);
-}
 
 const char* SkipProgramName(const char* commandLine)
 {
@@ -155,26 +62,7 @@ void AppConstruct()
     ReleaseDC(desktop, dc);
 
     Context.LanguageCode = LanguageCodeFromLangId(GetUserDefaultLangID());
-
-    char fonts[MAX_PATH];
-    fonts[0] = '\0';
-    LPITEMIDLIST list = nullptr;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_FONTS, &list)) && list) {
-        if (!SHGetPathFromIDListA(list, fonts))
-            fonts[0] = '\0';
-        CoTaskMemFree(list);
-    }
-    char probe[MAX_PATH + 16];
-    CopyBounded(probe, sizeof probe, fonts);
-    size_t n = strlen(probe);
-    if (n == 0 || probe[n - 1] != '\\')
-        AppendBounded(probe, sizeof probe, "\\");
-    AppendBounded(probe, sizeof probe, "Tahoma.ttf");
-    const char* face = FileExists(probe) ? "Tahoma" : "MS Sans Serif";
-
-    Context.DialogFont = CreatePageFont(face, 8, FW_NORMAL);
-    Context.BoldFont = CreatePageFont(face, 8, FW_BOLD);
-    Context.TitleFont = CreatePageFont(face, 16, FW_NORMAL);
+    CreatePageFonts();
 }
 
 bool AppStart(const char* arguments)
@@ -201,7 +89,7 @@ bool AppStart(const char* arguments)
     bool understood = ParseCommandLine(arguments, switches);
     Context.Silent = switches.Silent;
     if (!switches.LogPath.empty() && OpenRunLog(switches.LogPath.c_str()))
-        Context.Journal.Observer = LogJournalEvent;
+        SessionJournal.Observer = LogJournalEvent;
     LogRunStart(arguments);
     if (!understood || switches.Help) {
         RefuseCommandLine(understood ? nullptr : switches.Problem.c_str());
@@ -220,6 +108,12 @@ bool AppStart(const char* arguments)
     }
     Context.GivenFolder = switches.Folder;
     RegisterCommonControls();
+    // The web site, the Start-menu folder and the product after Finish
+    // open as the signed-in user: never with the setup's administrator
+    // rights.
+    OpenWebsite = OpenAsDesktopUser;
+    ShellOpenFolder = OpenAsDesktopUser;
+    StartProduct = OpenAsDesktopUser;
 
     // A damaged download changes nothing: not even the recovery of an
     // earlier run.
@@ -255,7 +149,7 @@ bool StartInstallSession()
 {
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
     Text product = LoadStringAsText(IDS_PRODUCT_NAME);
-    if (JournalStartSession(Context.Journal, product.c_str(), &recovered) == JOURNAL_BUSY) {
+    if (JournalStartSession(SessionJournal, product.c_str(), &recovered) == JOURNAL_BUSY) {
         LogEvent("another setup or the uninstaller of %s is running: nothing was changed", product.c_str());
         if (!Context.Silent)
             MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
@@ -291,9 +185,25 @@ int AppExit()
 {
     // The session leaves no journal: whatever is still recorded (a run that
     // failed before the window existed, say) is undone first.
-    JournalEndSession(Context.Journal);
+    JournalEndSession(SessionJournal);
     CoUninitialize();
     LogExitCode(Context.ExitCode);
     CloseRunLog();
     return Context.ExitCode;
+}
+
+void ResetInstallerContext()
+{
+    HFONT fonts[] = {Context.DialogFont, Context.BoldFont, Context.TitleFont};
+    for (HFONT f : fonts)
+        if (f)
+            DeleteObject(f);
+    // A test's changes are the test's to clean up: the journal is left
+    // without undoing anything, and no file of it stays behind.
+    SessionJournal.Records.Clear();
+    JournalEndSession(SessionJournal);
+    SessionJournal.~RunJournal();
+    new (&SessionJournal) RunJournal();
+    Context.~InstallerContext();
+    new (&Context) InstallerContext();
 }

@@ -6,8 +6,10 @@
 
 #include <string>
 
-#include "registration/registration.h"
-#include "tests/registration/test_support.h"
+#include "app/app.h"
+#include "engine/engine.h"
+#include "rollback/rollback.h"
+#include "tests/setup/temp_folder.h"
 
 namespace {
 
@@ -16,7 +18,7 @@ protected:
     void SetUp() override
     {
         ResetInstallerContext();
-        root_ = folder_.Path().substr(0, folder_.Path().size() - 1);
+        root_ = folder_.Path();
         mainCab_ = Write("main.cab", "staged");
         archivistCab_ = Write("archivist.cab", "staged");
         Context.MainCabTempPath = mainCab_.c_str();
@@ -27,11 +29,11 @@ protected:
         Write("Programs\\other.txt", "another program");
         target_ = root_ + "\\Programs\\Product\\";
         for (const char* folder : {"", "Samples", "Samples\\Deep", "Kept"})
-            ASSERT_TRUE(RecordedCreateFolder(Context.Journal, (target_ + folder).c_str()));
+            ASSERT_TRUE(RecordedCreateFolder(SessionJournal, (target_ + folder).c_str()));
         for (const char* f : {"a.exe", "Samples\\b.txt", "Samples\\Deep\\c.txt", "Kept\\d.txt"}) {
             std::string path = target_ + f;
-            ASSERT_TRUE(PrepareFileForWriting(Context.Journal, path.c_str()));
-            WriteWholeFile(path, "installed");
+            ASSERT_TRUE(PrepareFileForWriting(SessionJournal, path.c_str()));
+            testfiles::WriteFile(path, "installed");
             Context.InstalledFiles.Add(path.c_str());
         }
         SetFileAttributesA((target_ + "Samples\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
@@ -44,7 +46,7 @@ protected:
     std::string Write(const std::string& relative, const std::string& data)
     {
         std::string path = root_ + "\\" + relative;
-        WriteWholeFile(path, data);
+        testfiles::WriteFile(path, data);
         return path;
     }
     bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -55,7 +57,7 @@ protected:
 
 TEST_F(Cleanup, SuccessfulRunOnlyLosesTheStagedCabinets)
 {
-    JournalCommit(Context.Journal);
+    JournalCommit(SessionJournal);
     CleanupAfterFailure();
     EXPECT_FALSE(Exists(mainCab_));
     EXPECT_FALSE(Exists(archivistCab_));
@@ -85,8 +87,8 @@ TEST_F(Cleanup, OnlyFoldersTheRunMadeGoAndOnlyWhenEmpty)
     std::string chosen = root_ + "\\Empty\\Videos";
     CreateDirectoryA((root_ + "\\Empty").c_str(), nullptr);
     CreateDirectoryA(chosen.c_str(), nullptr);
-    ASSERT_TRUE(PrepareFileForWriting(Context.Journal, (chosen + "\\x.exe").c_str()));
-    WriteWholeFile(chosen + "\\x.exe", "installed");
+    ASSERT_TRUE(PrepareFileForWriting(SessionJournal, (chosen + "\\x.exe").c_str()));
+    testfiles::WriteFile(chosen + "\\x.exe", "installed");
     CleanupAfterFailure();
     EXPECT_FALSE(Exists(target_));
     EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
@@ -97,16 +99,16 @@ TEST_F(Cleanup, OnlyFoldersTheRunMadeGoAndOnlyWhenEmpty)
 TEST_F(Cleanup, CancelDuringStagingRemovesTheStagedFilesAndTheEmptyDestination)
 {
     // Staging never handed its paths over, and extraction never began.
-    Context.Journal.Records.Clear();
+    SessionJournal.Records.Clear();
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
-    RecordTemporaryFile(Context.Journal, mainCab_.c_str());
-    RecordTemporaryFile(Context.Journal, archivistCab_.c_str());
+    RecordTemporaryFile(SessionJournal, mainCab_.c_str());
+    RecordTemporaryFile(SessionJournal, archivistCab_.c_str());
     Context.InstalledFiles.Clear();
     Context.ExtractTargetDir.Clear();
     TempFolder::RemoveTree(target_);
     std::string fresh = root_ + "\\Programs\\Fresh\\";
-    ASSERT_TRUE(RecordedCreateFolder(Context.Journal, fresh.c_str()));
+    ASSERT_TRUE(RecordedCreateFolder(SessionJournal, fresh.c_str()));
     Context.TargetDir = fresh.c_str();
     Context.CleanupRequired = 1;
     CleanupAfterFailure();
@@ -114,17 +116,6 @@ TEST_F(Cleanup, CancelDuringStagingRemovesTheStagedFilesAndTheEmptyDestination)
     EXPECT_FALSE(Exists(archivistCab_));
     EXPECT_FALSE(Exists(fresh));
     EXPECT_TRUE(Exists(root_ + "\\Programs\\other.txt"));
-}
-
-TEST_F(Cleanup, RemovalStopsAtTheDriveRoot)
-{
-    // Walking up never removes or even tries a drive root.
-    char cwd[MAX_PATH];
-    GetCurrentDirectoryA(sizeof cwd, cwd);
-    EXPECT_EQ(1, RemoveFileAndEmptyFolders("C:\\no-such-file.txt"));
-    EXPECT_TRUE(Exists("C:\\"));
-    EXPECT_TRUE(Exists("C:\\windows"));
-    SetCurrentDirectoryA(cwd);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Entry point of setup.exe.
-#include "setup/setup.h"
+#include "app/app.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int)
 {

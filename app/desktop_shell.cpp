@@ -3,7 +3,7 @@
 // that the installed program, the web site and the Start-menu folder open
 // with the user's ordinary rights, and after an over-the-shoulder
 // elevation in the user's own account, not the administrator's.
-#include "setup/setup.h"
+#include "app/app.h"
 
 #include <exdisp.h>
 #include <objbase.h>

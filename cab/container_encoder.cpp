@@ -1,7 +1,7 @@
 // The packing side of the compressed single-file container, for the
 // maker's tools (cvzb, mksetup). A file of its own so that zlib's deflate
 // never reaches the setup program, which only unpacks.
-#include "engine/container_format.h"
+#include "cab/container_format.h"
 
 #include <stdlib.h>
 #include <zlib.h>

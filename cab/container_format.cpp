@@ -1,6 +1,6 @@
 // The compressed single-file container: header checks and one-shot zlib
 // decoding, shared by the setup program and the cvzb tool.
-#include "engine/container_format.h"
+#include "cab/container_format.h"
 
 #include <stdlib.h>
 #include <zlib.h>

@@ -1,0 +1,95 @@
+// The program's start and end: the application object, the start and exit
+// steps and the message loop, the command line administrators and
+// deployment tools use, the run's first and last lines in the log, and the
+// desktop's shell that starts things as the signed-in user. The top floor:
+// it uses every floor below (the wizard, the engine, the registration, the
+// rollback unit, the core) and nothing uses it but the entry point and
+// the tests.
+#pragma once
+
+#include <windows.h>
+
+#include "setup/setup.h"
+
+// ---------------------------------------------------------------------------
+// Start and end (app.cpp).
+
+// Construction of the application object: screen resolution, language,
+// fonts. Runs before AppStart.
+void AppConstruct();
+// The start step: COM, module path, repair switch, the payload check, the
+// recovery of an unfinished earlier run, main window. False ends the
+// process without a page (ExitCode says why).
+bool AppStart(const char* commandLine);
+// The exit step; returns the process exit code.
+int AppExit();
+// Runs the message loop until the main window is gone.
+int AppRun();
+
+// Takes the product's run lock and finishes what an earlier run left in
+// its journal, telling the user in one sentence. False (with a message and
+// ExitCode) when another setup of the product is running.
+bool StartInstallSession();
+
+// Repair switch: finds "/r" in the arguments (program name excluded), or
+// an upper-case "/R" at their very start, and sets RepairDir and
+// RepairMode as the start step does.
+void ParseRepairSwitch(const char* arguments);
+// Skips the program name at the start of a command line.
+const char* SkipProgramName(const char* commandLine);
+
+// Puts the process back to its start-of-program state: the installer
+// context (fonts deleted, lists emptied) and the session's journal (left
+// without undoing anything, no file of it kept). For tests, and for
+// nothing else.
+void ResetInstallerContext();
+
+// ---------------------------------------------------------------------------
+// The command line (command_line.cpp).
+
+// The switches of a command line, in any order and any letter case:
+//   /S          silent run
+//   /LOG=file   the run's log; quoted when the name holds blanks:
+//               /LOG="C:\My Logs\setup.log"
+//   /?          the usage
+//   /D=folder   the destination: the rest of the line, blanks included,
+//               unquoted; it must be a full path
+//   /r folder   repair: the rest of the line, as ParseRepairSwitch takes it
+struct CommandLineSwitches {
+    CommandLineSwitches() : Silent(false), Help(false), Repair(nullptr) {}
+    bool Silent;
+    bool Help;
+    Text LogPath;
+    Text Folder;        // /D=, in its full form
+    const char* Repair; // where "/r" starts within the parsed arguments; null without it
+    Text Problem;       // the switch that was not understood, as written
+};
+// False when a switch is unknown or malformed; Problem then names it.
+bool ParseCommandLine(const char* arguments, CommandLineSwitches& out);
+// Ends a start with a command line that cannot be followed: the usage
+// (after the message 8016 and the problem, when there is one) in a
+// message box unless the run is silent, the log told, ExitCode 1639.
+void RefuseCommandLine(const char* problem);
+
+// ---------------------------------------------------------------------------
+// The run's first and last lines in the log (run_report.cpp).
+
+// The first lines: program, product and version, switches, language, user
+// and whether the run has administrator rights.
+void LogRunStart(const char* arguments);
+// The last line: the exit code and what it means.
+void LogExitCode(int code);
+
+// ---------------------------------------------------------------------------
+// The desktop's shell (desktop_shell.cpp).
+
+// Starts file (a program, a folder, a web address) through the desktop's
+// own shell, so that it runs as the signed-in user with ordinary rights,
+// never with the setup's administrator token. False when the desktop's
+// shell cannot be reached (no shell window, as under a service or Wine):
+// the caller then starts it itself.
+bool StartAsDesktopUser(const char* file, const char* parameters, const char* verb, int show);
+// ShellExecuteA's form of the same, falling back to ShellExecuteA itself;
+// the log says which way it went.
+HINSTANCE WINAPI OpenAsDesktopUser(HWND window, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                   INT show);

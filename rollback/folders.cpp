@@ -1,0 +1,71 @@
+// The folders a run makes for its files, each one recorded in the
+// session's journal before it is made, so that a run that does not end
+// well removes the folders it made, and only those.
+#include "rollback/rollback.h"
+
+#include <string.h>
+
+int CreateFolderTree(const char* path)
+{
+    char copy[260];
+    if (strlen(path) <= 2)
+        return 0;
+    // A path that does not fit is refused: cut, it would name another folder.
+    if (!CopyBounded(copy, sizeof copy, path))
+        return 0;
+    // Wildcards would let the look-up find some other entry and take the
+    // folder for existing; no folder name can hold them anyway.
+    if (strpbrk(copy, "*?"))
+        return 0;
+    size_t length = strlen(copy);
+    if (copy[length - 1] == '\\')
+        copy[--length] = '\0';
+
+    // The deepest part that exists is found going up, then what is missing
+    // is made going down: a folder that is there already costs one look,
+    // not one per part of its path. The first two characters (a drive)
+    // are never a folder of their own.
+    size_t existing = 0;
+    for (size_t i = length; i > 2; --i) {
+        if (copy[i] != '\\' && copy[i] != '\0')
+            continue;
+        char saved = copy[i];
+        copy[i] = '\0';
+        DWORD attributes = GetFileAttributesA(copy);
+        copy[i] = saved;
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return 0; // an existing file blocks the path
+        existing = i;
+        break;
+    }
+    for (size_t i = existing + 1; i <= length; ++i) {
+        if ((copy[i] != '\\' && copy[i] != '\0') || i <= 2)
+            continue;
+        char saved = copy[i];
+        copy[i] = '\0';
+        bool made = RecordedCreateFolder(SessionJournal, copy);
+        copy[i] = saved;
+        if (!made)
+            return 0;
+    }
+    return 1;
+}
+
+int CreateParentFolders(const char* filePath)
+{
+    char copy[260];
+    if (!CopyBounded(copy, sizeof copy, filePath))
+        return 0;
+    size_t length = strlen(copy);
+    // Down to the second character only: a backslash in the first place
+    // alone leaves no folder to create.
+    for (size_t i = length; i-- > 1;) {
+        if (copy[i] == '\\') {
+            copy[i] = '\0';
+            return CreateFolderTree(copy);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,30 @@
+// What the journal's keeping (journal.cpp) offers to its rollback and
+// recovery (recovery.cpp): the records appended and rewritten, the
+// journal's file, the run lock and the observer. For the rollback unit's
+// own files.
+#pragma once
+
+#include "rollback/records.h"
+#include "rollback/rollback.h"
+
+// Appends one record with its fields, to memory and to the journal file
+// (created in the product's administrators-only folder on the first
+// record). flushNow puts it on the disk before the caller makes the change
+// it announces: done for changes that would lose something if the record
+// were missing after a power cut (a file moved aside, a value replaced).
+bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int count, bool flushNow);
+// Writes the header and every record held in memory over the file's
+// content. An empty journal is no file at all.
+void RewriteJournalFile(RunJournal& journal);
+// "<the product's administrators-only folder>\setup.journal". The folder
+// is made only for writing; a journal is read only from a folder that is
+// there and administrators-only.
+bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size);
+// Takes the product's run lock for the session; false when another
+// session of the product holds it.
+bool TakeRunLock(RunJournal& journal, const char* productName);
+void ReleaseRunLock(RunJournal& journal);
+// Tells the journal's observer, when there is one, of an event: the text
+// followed by up to two details (paths, names), each after a blank.
+void TellObserver(const RunJournal& journal, const char* text, const char* detail = nullptr,
+                  const char* more = nullptr);

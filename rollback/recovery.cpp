@@ -1,0 +1,298 @@
+// Acting on the journal's records: the rollback of a run, last change
+// first; the commit of a run that succeeded; and, at the start of a
+// session, the recovery of whatever an earlier run of the product left in
+// its journal file (undone when it never ended, tidied when it had
+// succeeded).
+#include "rollback/journal.h"
+#include "rollback/file_changes.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// A journal holds a few records per installed file; anything larger than
+// this was not written by a run of ours and is not read.
+const DWORD kMaxJournalSize = 64u * 1024 * 1024;
+
+bool IsAsideOf(const char* path, const char* aside)
+{
+    const char* slash = strrchr(path, '\\');
+    const char* asideSlash = strrchr(aside, '\\');
+    if (!slash || !asideSlash || slash - path != asideSlash - aside)
+        return false;
+    return _strnicmp(path, aside, static_cast<size_t>(slash - path)) == 0 &&
+           strncmp(asideSlash + 1, kAsidePrefix, strlen(kAsidePrefix)) == 0;
+}
+
+// A record read back from a journal is acted on only when it is one our
+// runs write: full plain paths, moved files beside their original under
+// our aside name, registry keys under SOFTWARE.
+bool IsPlausible(const ParsedRecord& r)
+{
+    switch (r.Kind) {
+    case RECORD_FOLDER:
+    case RECORD_NEW_FILE:
+    case RECORD_TEMPORARY:
+        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
+    case RECORD_MOVED_FILE:
+        return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
+               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
+    case RECORD_KEY:
+    case RECORD_NEW_VALUE:
+    case RECORD_OLD_VALUE: {
+        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
+        return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
+               _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
+    }
+    case RECORD_GUARDED:
+        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
+    case RECORD_COMMITTED:
+        return r.Count == 0;
+    }
+    return false;
+}
+
+// The guarded folders among records, known before any record is undone.
+void LoadGuards(RunJournal& journal, const TextList& records)
+{
+    ParsedRecord r;
+    for (size_t i = 0; i < records.Count(); ++i) {
+        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausible(r))
+            continue;
+        bool known = false;
+        for (size_t k = 0; k < journal.Guarded.Count() && !known; ++k)
+            known = lstrcmpiA(journal.Guarded.At(k), r.Fields[0].c_str()) == 0;
+        if (!known)
+            journal.Guarded.Add(r.Fields[0].c_str());
+    }
+}
+
+Text RegistryName(const ParsedRecord& r)
+{
+    return RegistryValueName(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(),
+                             r.Kind == RECORD_KEY ? nullptr : r.Fields[2].c_str());
+}
+
+// A V record's earlier data, written back.
+bool RestoreRecordedValue(const ParsedRecord& r)
+{
+    const char* hex = r.Fields[4].c_str();
+    size_t n = strlen(hex);
+    if (n % 2 != 0)
+        return false;
+    unsigned char* data = static_cast<unsigned char*>(malloc(n / 2 + 1));
+    if (!data)
+        return false;
+    bool ok = DecodeHex(hex, data, n / 2) &&
+              RestoreRegistryValue(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(), r.Fields[2].c_str(),
+                                   strtoul(r.Fields[3].c_str(), nullptr, 10), data, static_cast<DWORD>(n / 2));
+    free(data);
+    return ok;
+}
+
+// Undoes one record, telling the observer what it did. False when the
+// change could not be undone: also when undoing it would go through a link
+// below a guarded folder, which leaves whatever is behind the link (and a
+// moved file under its aside name).
+bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
+{
+    if (!IsPlausible(r))
+        return true;
+    const char* a = r.Fields[0].c_str();
+    bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
+                r.Kind == RECORD_MOVED_FILE;
+    if (file && IsBehindLink(journal, a)) {
+        TellObserver(journal, "rollback: left, it lies behind a link:", a);
+        return false;
+    }
+    switch (r.Kind) {
+    case RECORD_FOLDER:
+        // Only an empty folder goes: whatever somebody else put there
+        // keeps it, and its parents, in place.
+        if (!keepFolders && RemoveDirectoryA(a))
+            TellObserver(journal, "rollback: folder removed:", a);
+        return true;
+    case RECORD_NEW_FILE:
+    case RECORD_TEMPORARY: {
+        bool existed = GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
+        bool deleted = DeleteCreatedFile(a);
+        if (existed)
+            TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
+        return deleted;
+    }
+    case RECORD_MOVED_FILE: {
+        bool restored = RestoreMovedFile(a, r.Fields[1].c_str());
+        TellObserver(journal, restored ? "rollback: file put back:" : "rollback: file put back at the next restart:",
+                     a);
+        return restored;
+    }
+    case RECORD_KEY: {
+        // RegDeleteKey takes only a key without subkeys: one that somebody
+        // else filled meanwhile stays.
+        LONG result = RegDeleteKeyA(RootFromLetter(a), r.Fields[1].c_str());
+        if (result == ERROR_SUCCESS)
+            TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
+        return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
+    }
+    case RECORD_NEW_VALUE: {
+        bool deleted = DeleteRegistryValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
+        TellObserver(journal, deleted ? "rollback: registry value deleted:" : "rollback: registry value not deleted:",
+                     RegistryName(r).c_str());
+        return deleted;
+    }
+    case RECORD_OLD_VALUE: {
+        bool restored = RestoreRecordedValue(r);
+        TellObserver(journal,
+                     restored ? "rollback: registry value restored:" : "rollback: registry value not restored:",
+                     RegistryName(r).c_str());
+        return restored;
+    }
+    }
+    return true;
+}
+
+// Finishes a committed run: what was moved aside or written temporarily
+// goes, and so does every folder the session made that stayed empty;
+// nothing behind a link below a guarded folder.
+void TidyCommitted(RunJournal& journal, const TextList& records)
+{
+    LoadGuards(journal, records);
+    ParsedRecord r;
+    for (size_t i = 0; i < records.Count(); ++i) {
+        if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
+            continue;
+        const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
+                           : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
+                                                        : nullptr;
+        if (gone && !IsBehindLink(journal, gone))
+            DeleteCreatedFile(gone);
+    }
+    for (size_t i = records.Count(); i-- > 0;)
+        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r) &&
+            !IsBehindLink(journal, r.Fields[0].c_str()))
+            RemoveDirectoryA(r.Fields[0].c_str());
+}
+
+// Reads the journal file of an earlier run into records; false when it is
+// not one of ours.
+bool ReadJournalFile(HANDLE file, TextList& records)
+{
+    DWORD size = GetFileSize(file, nullptr);
+    if (size == INVALID_FILE_SIZE || size > kMaxJournalSize)
+        return false;
+    char* data = static_cast<char*>(malloc(size + 1));
+    if (!data)
+        return false;
+    DWORD got = 0;
+    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size;
+    data[ok ? size : 0] = '\0';
+    size_t headerLength = strlen(kJournalHeader);
+    ok = ok && strncmp(data, kJournalHeader, headerLength) == 0 && data[headerLength] == '\n';
+    if (ok) {
+        // Only whole lines: a last line without its newline was torn by
+        // the end of the run that wrote it.
+        char* line = data + headerLength + 1;
+        for (char* end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
+            *end = '\0';
+            records.Add(line);
+        }
+    }
+    free(data);
+    return ok;
+}
+
+} // namespace
+
+JournalStart JournalStartSession(RunJournal& journal, const char* productName, JournalRecovery* recovered)
+{
+    *recovered = JOURNAL_NOTHING_FOUND;
+    journal.ProductName = productName;
+    if (!TakeRunLock(journal, productName))
+        return JOURNAL_BUSY;
+
+    char path[MAX_PATH];
+    if (!JournalPath(productName, false, path, sizeof path))
+        return JOURNAL_STARTED;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return JOURNAL_STARTED;
+    // A journal that is not administrators-only was put there by somebody
+    // else before the folder was ours: it is deleted unread.
+    if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || !IsAdminOnly(path)) {
+        DeleteFileA(path);
+        return JOURNAL_STARTED;
+    }
+    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return JOURNAL_STARTED;
+    TextList records;
+    bool ours = ReadJournalFile(file, records);
+    CloseHandle(file);
+    if (ours && records.Count() > 0) {
+        bool committed = false;
+        for (size_t i = 0; i < records.Count(); ++i)
+            committed = committed || records.At(i)[0] == RECORD_COMMITTED;
+        if (committed) {
+            TidyCommitted(journal, records);
+            *recovered = JOURNAL_COMPLETED;
+        } else {
+            for (size_t i = 0; i < records.Count(); ++i)
+                journal.Records.Add(records.At(i));
+            JournalRollBack(journal, false);
+            *recovered = JOURNAL_ROLLED_BACK;
+        }
+    }
+    journal.Records.Clear();
+    DeleteFileA(path);
+    return JOURNAL_STARTED;
+}
+
+void JournalEndSession(RunJournal& journal)
+{
+    // Rolling back empties the journal, and an empty journal is no file;
+    // nor is an empty folder for it kept.
+    JournalRollBack(journal, false);
+    if (!journal.ProductName.empty())
+        RemoveEmptyProductAdminFolder(journal.ProductName.c_str());
+    ReleaseRunLock(journal);
+}
+
+int JournalRollBack(RunJournal& journal, bool keepFolders)
+{
+    int failures = 0;
+    ParsedRecord r;
+    TextList kept;
+    LoadGuards(journal, journal.Records);
+    if (JournalHasRunChanges(journal) || (!keepFolders && journal.Records.Count() > 0))
+        TellObserver(journal, "rollback: undoing the changes of the run, last first");
+    for (size_t i = journal.Records.Count(); i-- > 0;) {
+        const char* record = journal.Records.At(i);
+        if (!ParseRecord(record, r))
+            continue;
+        if (!UndoRecord(journal, r, keepFolders))
+            ++failures;
+    }
+    // The session's folders, and the guards over them, outlive the run.
+    if (keepFolders) {
+        for (size_t i = 0; i < journal.Records.Count(); ++i)
+            if (journal.Records.At(i)[0] == RECORD_FOLDER || journal.Records.At(i)[0] == RECORD_GUARDED)
+                kept.Add(journal.Records.At(i));
+    }
+    journal.Records.Clear();
+    for (size_t i = 0; i < kept.Count(); ++i)
+        journal.Records.Add(kept.At(i));
+    RewriteJournalFile(journal);
+    return failures;
+}
+
+void JournalCommit(RunJournal& journal)
+{
+    // Once this record is on the disk the run counts as done: a recovery
+    // finishes the tidying below instead of undoing the run.
+    AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
+    TellObserver(journal, "run committed: the files kept aside for a rollback are deleted");
+    TidyCommitted(journal, journal.Records);
+    journal.Records.Clear();
+    RewriteJournalFile(journal);
+}
