@@ -270,8 +270,10 @@ TEST_F(Installation, RepairStartsTheRecordedSetupWithTheFolder)
     EXPECT_EQ(0u, WaitForExit());
 
     // The setup takes everything after "/r " as the folder: unquoted.
+    // The started program writes the record a moment later: waited for
+    // until it holds its line, not merely until the file is there.
     std::string record = product + kRepairRecord;
-    for (int i = 0; i < 100 && !Exists(record); ++i)
+    for (int i = 0; i < 300 && ReadText(record).empty(); ++i)
         Sleep(100);
     EXPECT_EQ("\"" + setupProgram + "\" /r " + product, ReadText(record));
     for (size_t i = 1; i < installed.size(); ++i)
