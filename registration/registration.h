@@ -9,9 +9,6 @@
 
 // Registry entries and uninstaller files, written after a successful
 // extraction (and after the shortcuts, so that the link files are listed).
-// Stores one REG_SZ value (length without the NUL) under root\subkey,
-// creating the key when needed. True when the value was stored.
-bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data);
 // The product key with "InstallDir" and the "\Files" list (not in repair
 // mode), the application path entry and the uninstall entry with its
 // icon, version, publisher, web address, folder, quiet command, "Change"

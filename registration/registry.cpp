@@ -51,8 +51,9 @@ void FileValueName(char* name, size_t size, unsigned long counter)
     AppendBounded(name, size, reversed);
 }
 
-// SetRegistryString through the run's journal: the value's earlier state
-// is recorded first, so that a rollback restores it.
+// One text value through the run's journal: the value's earlier state is
+// recorded first, so that a rollback restores it. The stored length is the
+// text without its terminating NUL.
 void SetRecordedString(const char* subkey, const char* valueName, const char* data)
 {
     RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
@@ -122,19 +123,6 @@ Text KeepRepairCopy()
 }
 
 } // namespace
-
-bool SetRegistryString(HKEY root, const char* subkey, const char* valueName, const char* data)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    // The stored length is the text without its terminating NUL.
-    LONG result = RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                                 static_cast<DWORD>(lstrlenA(data)));
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS;
-}
 
 void RegisterProduct()
 {

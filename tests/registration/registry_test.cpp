@@ -55,25 +55,6 @@ protected:
     }
 };
 
-TEST_F(Registration, SetRegistryStringStoresTextWithoutItsNul)
-{
-    const struct {
-        HKEY root;
-        const char* data;
-        bool stored;
-    } cases[] = {
-        {HKEY_LOCAL_MACHINE, "C:\\Tools\\App\\", true},
-        {HKEY_LOCAL_MACHINE, "", true},
-        {nullptr, "no root, no key", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.stored, SetRegistryString(c.root, kFilesKey, "Probe", c.data)) << c.data;
-        if (c.stored) {
-            EXPECT_EQ(std::string(c.data), Stored(kFilesKey, "Probe")); // byte count = text length
-        }
-    }
-}
-
 // Every value of a first installation, for folders that the rules treat
 // differently: a drive root keeps its backslash in "Path", a blank needs
 // the uninstaller's path quoted, braces in a folder are not macros.
@@ -128,8 +109,8 @@ TEST_F(Registration, RegisterProductWritesEveryEntryWithExactData)
 TEST_F(Registration, ExistingListIsReplacedWholeAndRepairLeavesIt)
 {
     for (const char* name : {"File0000", "File0001", "File0002", "File0003"})
-        SetRegistryString(HKEY_LOCAL_MACHINE, kFilesKey, name, "old");
-    SetRegistryString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", "D:\\Old\\");
+        StoreText(HKEY_LOCAL_MACHINE, kFilesKey, name, "old");
+    StoreText(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", "D:\\Old\\");
 
     const struct {
         int repair;

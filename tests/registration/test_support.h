@@ -85,6 +85,16 @@ inline bool ReadStoredValue(HKEY root, const std::string& key, const char* name,
     return true;
 }
 
+// Stores a text value as an earlier installation left it, creating the key.
+inline void StoreText(HKEY root, const std::string& key, const char* name, const std::string& text)
+{
+    HKEY k;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size()));
+    RegCloseKey(k);
+}
+
 inline std::string ListAsString(const TextList& list)
 {
     std::string all;
