@@ -3,6 +3,11 @@
 // and the four CabDecoder operations. The decoder reads Microsoft Cabinet
 // archives (version 1.3, stored and MSZIP folders) and does no memory or file
 // work of its own: everything goes through the client's callbacks.
+//
+// cab/ is the ground floor: the payload's formats (this decoder with its
+// MSZIP method, the payload check, the cabinet writer of the maker's tools
+// and the "CVZB" container), plain C++ and zlib with no platform call,
+// using nothing of the program above it.
 #ifndef CAB_CAB_H
 #define CAB_CAB_H
 

@@ -3,6 +3,10 @@
 // folders they leave empty, the product's registry entries, and the removal
 // of the uninstaller's own file once it has ended. The dialogs live in
 // main.cpp; everything here runs the same with or without them.
+//
+// The uninstaller stands beside the setup program's top floor: it uses the
+// rollback unit (its run lock and recovery) and the core's texts and path
+// rules, never the installer context, the engine or the wizard.
 #pragma once
 
 #include <windows.h>

@@ -3,6 +3,8 @@
 // product's strings and texts into a copy of the payload-free setup
 // program. The parts: the description and its checks, the product's files,
 // the PE image and its resources, the resources of the setup program.
+// A maker's tool beside the program: it uses the cabinet writer and the
+// container format (cab/) and nothing else of the setup's code.
 #pragma once
 
 #include <stdint.h>
