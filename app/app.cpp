@@ -124,12 +124,16 @@ bool AppStart(const char* arguments)
         Context.ExitCode = EXIT_FAILED;
         return false;
     }
-    if (!StartInstallSession())
+    if (!StartInstallSession() || !AcceptEarlierInstallation())
         return false;
 
+    // The destination offered is the one given, else the folder of the
+    // installation this run replaces, else the product's default.
     BuildMainWindowObject();
     if (!Context.GivenFolder.empty())
         Context.TargetDir = Context.GivenFolder;
+    else if (!Context.EarlierDir.empty())
+        Context.TargetDir = Context.EarlierDir;
     HWND frame = CreateMainWindow();
     if (!frame) {
         LogEvent("the main window could not be created");
@@ -148,8 +152,9 @@ bool AppStart(const char* arguments)
 bool StartInstallSession()
 {
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
+    Text maker = LoadStringAsText(IDS_MAKER);
     Text product = LoadStringAsText(IDS_PRODUCT_NAME);
-    if (JournalStartSession(SessionJournal, product.c_str(), &recovered) == JOURNAL_BUSY) {
+    if (JournalStartSession(SessionJournal, maker.c_str(), product.c_str(), &recovered) == JOURNAL_BUSY) {
         LogEvent("another setup or the uninstaller of %s is running: nothing was changed", product.c_str());
         if (!Context.Silent)
             MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
@@ -165,6 +170,52 @@ bool StartInstallSession()
         LogEvent("an earlier run that had succeeded was tidied up");
     }
     return true;
+}
+
+bool AcceptEarlierInstallation()
+{
+    FindEarlierInstallation();
+    Text version = LoadStringAsText(IDS_PRODUCT_VERSION);
+    const char* earlier = Context.EarlierVersion.empty() ? "(not recorded)" : Context.EarlierVersion.c_str();
+    RunKind kind = ClassifyRun();
+    switch (kind) {
+    case RUN_FIRST_INSTALL:
+        LogEvent("the product is not installed yet: a first installation of version %s", version.c_str());
+        return true;
+    case RUN_REINSTALL:
+        LogEvent("version %s is installed in %s: this run reinstalls it", earlier, Context.EarlierDir.c_str());
+        return true;
+    case RUN_UPGRADE:
+        LogEvent("version %s is installed in %s: this run upgrades it to version %s", earlier,
+                 Context.EarlierDir.c_str(), version.c_str());
+        return true;
+    case RUN_DOWNGRADE:
+        break;
+    }
+    LogEvent("the newer version %s is installed in %s: this setup's version %s is older", earlier,
+             Context.EarlierDir.c_str(), version.c_str());
+    // Nobody replaces a newer version unasked: a silent run is refused, as
+    // Windows Installer refuses it, and the wizard asks first (No is the
+    // default).
+    if (!Context.Silent) {
+        Text question = LoadStringAsText(LocalizedId(IDS_DOWNGRADE_QUESTION));
+        // The two versions first: the macros know neither.
+        ReplaceField(question, "{Installed}", earlier);
+        ReplaceField(question, "{Version}", version.c_str());
+        ExpandMacros(question);
+        Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+        if (MessageBoxA(nullptr, question.c_str(), caption.c_str(),
+                        MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION | MB_SETFOREGROUND) == IDYES) {
+            LogEvent("the older version replaces the newer one, as the user chose");
+            return true;
+        }
+        LogEvent("the user keeps the newer version: nothing was changed");
+        Context.ExitCode = EXIT_CANCELLED;
+        return false;
+    }
+    LogEvent("a silent run does not replace a newer version: nothing was changed");
+    Context.ExitCode = EXIT_NEWER_INSTALLED;
+    return false;
 }
 
 int AppRun()

@@ -31,6 +31,13 @@ int AppRun();
 // ExitCode) when another setup of the product is running.
 bool StartInstallSession();
 
+// Finds an installation of the product and tells the log whether this run
+// installs it for the first time, reinstalls the same version, upgrades or
+// downgrades it. Replacing a newer version is asked first (No is the
+// default, and gives ExitCode 1602) and refused in a silent run (1638);
+// false then, with nothing changed.
+bool AcceptEarlierInstallation();
+
 // Repair switch: finds "/r" in the arguments (program name excluded), or
 // an upper-case "/R" at their very start, and sets RepairDir and
 // RepairMode as the start step does.

@@ -40,6 +40,8 @@ const char* ExitCodeMeaning(int code)
         return "failed, the changes were undone";
     case EXIT_ALREADY_RUNNING:
         return "another setup of the product is running, nothing was changed";
+    case EXIT_NEWER_INSTALLED:
+        return "a newer version of the product is installed, nothing was changed";
     case EXIT_INVALID_COMMAND_LINE:
         return "invalid command line, nothing was changed";
     default:

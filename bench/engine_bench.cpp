@@ -21,6 +21,7 @@
 
 namespace {
 
+const char kBenchMaker[] = "Engine Bench";
 const char kBenchProduct[] = "Engine Bench Product";
 
 double Now()
@@ -134,7 +135,7 @@ int main(int argc, char** argv)
 
         // A fresh installation, its journal on disk as in a real run.
         JournalRecovery recovered;
-        JournalStartSession(SessionJournal, kBenchProduct, &recovered);
+        JournalStartSession(SessionJournal, kBenchMaker, kBenchProduct, &recovered);
         double staging = 0;
         t0 = Now();
         if (!RunEngine(target, archivist, &staging))

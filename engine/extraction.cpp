@@ -158,6 +158,11 @@ intptr_t OnCopyFile(CabNotification* n)
     if (!fits)
         CopyBounded(path, sizeof path, n->text1);
 
+    // Carried by this version, whatever becomes of it below: an earlier
+    // version's file of that name is not one the upgrade removes.
+    if (fits && safe)
+        Context.CarriedFiles.Add(path);
+
     Text folder, file;
     SplitPath(fits ? path : n->text1, folder, file);
     SetCurrentFileAndDir(file.c_str(), fits ? folder.c_str() : Context.ExtractDir.c_str());
@@ -304,6 +309,10 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
     ActiveJob = job;
     KnownFolder[0] = '\0';
     for (int pass = 0; pass < 2; ++pass) {
+        // A product without a sibling has no folder for the second cabinet
+        // (which is empty then).
+        if (pass == 1 && Context.ArchivistDir.empty())
+            break;
         Context.ExtractingArchivist = pass;
         Context.ExtractDir = pass == 0 ? Context.ExtractTargetDir : Context.ArchivistDir;
         int32_t status = ExtractCabinet(pass == 0 ? job->MainCabPath : job->ArchivistCabPath);

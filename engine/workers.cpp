@@ -47,7 +47,8 @@ void MakeWorkFolder()
 {
     Context.WorkFolder.Clear();
     char product[MAX_PATH], folder[MAX_PATH];
-    if (!GetProductAdminFolder(SessionJournal.ProductName.c_str(), product, sizeof product) ||
+    if (!GetProductAdminFolder(SessionJournal.MakerName.c_str(), SessionJournal.ProductName.c_str(), product,
+                               sizeof product) ||
         !CreateRandomAdminFolder(product, "run-", folder, sizeof folder))
         return;
     RecordCreatedFolder(SessionJournal, folder);

@@ -22,6 +22,22 @@ void WriteUninstaller();
 // settings file. After WriteUninstaller.
 void RegisterInstalledSize();
 
+// An earlier installation of the product (earlier_installation.cpp).
+// Fills EarlierDir and EarlierVersion from the product key: an
+// installation is there when its "InstallDir" names an existing folder.
+void FindEarlierInstallation();
+enum RunKind { RUN_FIRST_INSTALL, RUN_REINSTALL, RUN_UPGRADE, RUN_DOWNGRADE };
+// This setup's version against the earlier installation's, compared part
+// by part as numbers.
+RunKind ClassifyRun();
+// After the extraction, before RegisterProduct replaces the list: every
+// file the earlier "\Files" list names below the earlier folder (and every
+// link of it in the Start menu) that this run does not carry again is
+// moved aside for the commit to delete; a product that moves to another
+// folder also leaves the earlier folder's uninstaller behind. The folders
+// this empties go at the commit. Nothing in repair mode.
+void RemoveDroppedFiles();
+
 // Shortcuts: the maker's Start-menu folder, the extra paths 900+ and the
 // application, help and uninstall links, every link path appended to
 // InstalledFiles whether or not it was saved.

@@ -9,7 +9,6 @@
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Corvane\\{ProductName}";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\{ExeName}";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{ProductName}";
 // The uninstaller's arguments: product name and program file name.
@@ -107,7 +106,8 @@ Text KeepRepairCopy()
     char folder[MAX_PATH], self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self ||
-        !GetProductAdminFolder(SessionJournal.ProductName.c_str(), folder, sizeof folder))
+        !GetProductAdminFolder(SessionJournal.MakerName.c_str(), SessionJournal.ProductName.c_str(), folder,
+                               sizeof folder))
         return Text();
     Text copy(folder);
     copy.Append("\\setup.exe");
@@ -128,8 +128,11 @@ void RegisterProduct()
 {
     // No write is examined: a value that cannot be stored is skipped and
     // the next one is tried.
-    Text productKey = Expanded(kProductKey);
+    Text productKey = ProductKeyPath();
     SetRecordedString(productKey.c_str(), "InstallDir", Context.TargetDir.c_str());
+    // The version now installed: what the next setup of the product
+    // compares its own with.
+    SetRecordedString(productKey.c_str(), "Version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str());
 
     // A repair keeps the list of the first installation as it is. Any
     // other run replaces it whole: values of an earlier, longer list would
@@ -214,8 +217,14 @@ void WriteUninstaller()
     WritePrivateProfileStringA("uninstall", "args", arguments.c_str(), settingsPath.c_str());
     WritePrivateProfileStringA("uninstall", "repair", repair.c_str(), settingsPath.c_str());
     // The sibling product's folder of this installation, which the
-    // uninstaller leaves alone, whoever runs it later.
+    // uninstaller leaves alone, whoever runs it later; the maker, whose
+    // registry key and setup folder the uninstaller looks in; the sibling's
+    // name (none for a product without one) and the version installed.
     WritePrivateProfileStringA("uninstall", "archivist", Context.ArchivistDir.c_str(), settingsPath.c_str());
+    WritePrivateProfileStringA("uninstall", "maker", LoadStringAsText(IDS_MAKER).c_str(), settingsPath.c_str());
+    WritePrivateProfileStringA("uninstall", "sibling", LoadStringAsText(IDS_SIBLING).c_str(), settingsPath.c_str());
+    WritePrivateProfileStringA("uninstall", "version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str(),
+                               settingsPath.c_str());
     // Windows may keep profile files in a cache; put this one on disk now,
     // before a restart can follow the installation.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());

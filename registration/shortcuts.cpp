@@ -65,6 +65,9 @@ void AddExtraPaths()
         if (path.empty())
             break;
         ExpandMacros(path);
+        // A file the product created meanwhile is not listed again, but it
+        // is still the product's: an upgrade does not take it away.
+        Context.CarriedFiles.Add(path.c_str());
         if (!FileExists(path.c_str()))
             Context.InstalledFiles.Add(path.c_str());
     }

@@ -17,7 +17,8 @@ namespace {
 // Owner Administrators; protected from inheritance; full control for
 // SYSTEM and Administrators, passed on to files and sub-folders.
 const char kAdminOnlySddl[] = "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const char kMakerFolder[] = "Corvane Setup";
+// The maker's folder is "<maker> Setup".
+const char kMakerFolderSuffix[] = " Setup";
 
 // True when sid is the account this program runs as, and that account is
 // an administrator here (an elevated token). Files an elevated program
@@ -176,9 +177,10 @@ bool CreateAdminOnlyFolder(const char* folder)
 
 namespace {
 
-// "<common application data>\Corvane Setup" into path; false when the
-// system does not name a plain folder for it.
-bool MakerAdminFolder(char* path, size_t size)
+// "<common application data>\<makerName> Setup" into path; false when the
+// system does not name a plain folder for it, or the maker's name is not a
+// plain name.
+bool MakerAdminFolder(const char* makerName, char* path, size_t size)
 {
     // The shell is asked once per process: it is slow to ask.
     static char common[MAX_PATH] = "";
@@ -193,15 +195,16 @@ bool MakerAdminFolder(char* path, size_t size)
             return false;
         }
     }
-    return CopyBounded(path, size, common) && AppendBounded(path, size, "\\") && AppendBounded(path, size, kMakerFolder);
+    return IsPlainName(makerName) && CopyBounded(path, size, common) && AppendBounded(path, size, "\\") &&
+           AppendBounded(path, size, makerName) && AppendBounded(path, size, kMakerFolderSuffix);
 }
 
 } // namespace
 
-bool GetMakerAdminFolder(char* folder, size_t size)
+bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size)
 {
     char path[MAX_PATH];
-    return MakerAdminFolder(path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
+    return MakerAdminFolder(makerName, path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
 }
 
 bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size)
@@ -220,10 +223,10 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
     return false;
 }
 
-bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
+bool GetProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size)
 {
     char path[MAX_PATH];
-    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path) || !CreateAdminOnlyFolder(path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path) || !CreateAdminOnlyFolder(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName) ||
         !CreateAdminOnlyFolder(path))
@@ -231,10 +234,10 @@ bool GetProductAdminFolder(const char* productName, char* folder, size_t size)
     return CopyBounded(folder, size, path);
 }
 
-bool FindProductAdminFolder(const char* productName, char* folder, size_t size)
+bool FindProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size)
 {
     char path[MAX_PATH];
-    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path) || !IsAdminOnly(path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path) || !IsAdminOnly(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName))
         return false;
@@ -245,10 +248,10 @@ bool FindProductAdminFolder(const char* productName, char* folder, size_t size)
     return CopyBounded(folder, size, path);
 }
 
-void RemoveEmptyProductAdminFolder(const char* productName)
+void RemoveEmptyProductAdminFolder(const char* makerName, const char* productName)
 {
     char path[MAX_PATH];
-    if (!IsPlainName(productName) || !MakerAdminFolder(path, sizeof path))
+    if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path))
         return;
     char product[MAX_PATH];
     if (CopyBounded(product, sizeof product, path) && AppendBounded(product, sizeof product, "\\") &&

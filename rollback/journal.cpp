@@ -41,7 +41,7 @@ bool OpenJournalFile(RunJournal& journal)
     if (journal.FileRefused || journal.ProductName.empty())
         return false;
     char path[MAX_PATH];
-    if (!JournalPath(journal.ProductName.c_str(), true, path, sizeof path)) {
+    if (!JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), true, path, sizeof path)) {
         journal.FileRefused = true;
         return false;
     }
@@ -56,6 +56,7 @@ bool OpenJournalFile(RunJournal& journal)
         journal.FileRefused = true;
         return false;
     }
+    TellObserver(journal, "the run's journal:", path);
     RewriteJournalFile(journal);
     return true;
 }
@@ -164,12 +165,14 @@ bool RefuseLink(RunJournal& journal, const char* path)
     return true;
 }
 
-HANDLE CreateRunLock(const char* nameSpace, const char* productName)
+// "<namespace><maker> Setup <product>": one lock per product of a maker.
+HANDLE CreateRunLock(const char* nameSpace, const char* makerName, const char* productName)
 {
     char name[MAX_PATH];
     CopyBounded(name, sizeof name, nameSpace);
-    AppendBounded(name, sizeof name, "Corvane Setup ");
     size_t start = strlen(name);
+    AppendBounded(name, sizeof name, makerName);
+    AppendBounded(name, sizeof name, " Setup ");
     AppendBounded(name, sizeof name, productName);
     // A backslash would name another namespace.
     for (char* c = name + start; *c; ++c)
@@ -199,11 +202,11 @@ RunJournal::~RunJournal()
     }
 }
 
-bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size)
+bool JournalPath(const char* makerName, const char* productName, bool makeFolder, char* path, size_t size)
 {
     char folder[MAX_PATH];
-    bool found = makeFolder ? GetProductAdminFolder(productName, folder, sizeof folder)
-                            : FindProductAdminFolder(productName, folder, sizeof folder);
+    bool found = makeFolder ? GetProductAdminFolder(makerName, productName, folder, sizeof folder)
+                            : FindProductAdminFolder(makerName, productName, folder, sizeof folder);
     return found && CopyBounded(path, size, folder) && AppendBounded(path, size, "\\") &&
            AppendBounded(path, size, kJournalName);
 }
@@ -216,26 +219,50 @@ void RewriteJournalFile(RunJournal& journal)
         CloseHandle(journal.File);
         journal.File = INVALID_HANDLE_VALUE;
         char path[MAX_PATH];
-        if (JournalPath(journal.ProductName.c_str(), false, path, sizeof path))
+        if (JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), false, path, sizeof path))
             DeleteFileA(path);
         return;
     }
     SetFilePointer(journal.File, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(journal.File);
-    WriteLine(journal.File, kJournalHeader);
+    WriteLine(journal.File, JournalHeader(journal.MakerName.c_str()).c_str());
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         WriteLine(journal.File, journal.Records.At(i));
     FlushFileBuffers(journal.File);
 }
 
-bool TakeRunLock(RunJournal& journal, const char* productName)
+Text JournalHeader(const char* makerName)
+{
+    Text header(makerName);
+    header.Append(" SETUP JOURNAL 1");
+    char upper[MAX_PATH];
+    CopyBounded(upper, sizeof upper, header.c_str());
+    for (char* c = upper; *c; ++c)
+        if (*c >= 'a' && *c <= 'z')
+            *c = static_cast<char>(*c - 'a' + 'A');
+    return Text(upper);
+}
+
+bool TakeRunLock(RunJournal& journal)
 {
     // The lock is a named mutex: it goes with the process, however that
     // ends, and a lock left by a killed run is simply taken over. Without
     // the right to a global name the session's own has to do.
-    journal.Lock = CreateRunLock("Global\\", productName);
-    if (!journal.Lock)
-        journal.Lock = CreateRunLock("Local\\", productName);
+    const char* maker = journal.MakerName.c_str();
+    const char* product = journal.ProductName.c_str();
+    const char* space = "Global\\";
+    journal.Lock = CreateRunLock(space, maker, product);
+    if (!journal.Lock) {
+        space = "Local\\";
+        journal.Lock = CreateRunLock(space, maker, product);
+    }
+    if (journal.Observer) {
+        Text name(space);
+        name.Append(maker);
+        name.Append(" Setup ");
+        name.Append(product);
+        TellObserver(journal, "the product's run lock:", name.c_str());
+    }
     if (!journal.Lock)
         return true;
     DWORD wait = WaitForSingleObject(journal.Lock, 0);
@@ -395,6 +422,12 @@ void RecordTemporaryFile(RunJournal& journal, const char* path)
     const char* fields[] = {path};
     AppendRecord(journal, RECORD_TEMPORARY, fields, 1, false);
     TellObserver(journal, "temporary file:", path);
+}
+
+void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder)
+{
+    const char* fields[] = {folder};
+    AppendRecord(journal, RECORD_EMPTIED_FOLDER, fields, 1, false);
 }
 
 bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPath, const char* name, DWORD type,

@@ -19,10 +19,12 @@ void RewriteJournalFile(RunJournal& journal);
 // "<the product's administrators-only folder>\setup.journal". The folder
 // is made only for writing; a journal is read only from a folder that is
 // there and administrators-only.
-bool JournalPath(const char* productName, bool makeFolder, char* path, size_t size);
-// Takes the product's run lock for the session; false when another
-// session of the product holds it.
-bool TakeRunLock(RunJournal& journal, const char* productName);
+bool JournalPath(const char* makerName, const char* productName, bool makeFolder, char* path, size_t size);
+// The first line of the maker's journal files: "<MAKER> SETUP JOURNAL 1".
+Text JournalHeader(const char* makerName);
+// Takes the run lock of the journal's product for the session; false when
+// another session of the product holds it.
+bool TakeRunLock(RunJournal& journal);
 void ReleaseRunLock(RunJournal& journal);
 // Tells the journal's observer, when there is one, of an event: the text
 // followed by up to two details (paths, names), each after a blank.

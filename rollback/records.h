@@ -13,6 +13,7 @@
 //   A root key name                   registry value stored where there was none
 //   V root key name type hexdata      registry value replaced or deleted: its earlier state
 //   G folder                          folder guarded against links
+//   R folder                          folder the run may leave empty: removed at the commit when it is
 //   C                                 the run succeeded
 #pragma once
 
@@ -29,13 +30,12 @@ enum {
     RECORD_NEW_VALUE = 'A',
     RECORD_OLD_VALUE = 'V',
     RECORD_GUARDED = 'G',
+    RECORD_EMPTIED_FOLDER = 'R',
     RECORD_COMMITTED = 'C',
 };
 
 // Most fields a record has (V: root, key, name, type, data).
 const int kMaxRecordFields = 5;
-// The first line of every journal file.
-const char kJournalHeader[] = "CORVANE SETUP JOURNAL 1";
 // Moved-aside files carry this prefix; a recovery acts on no other name.
 const char kAsidePrefix[] = "~RB";
 

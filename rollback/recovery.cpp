@@ -46,6 +46,7 @@ bool IsPlausible(const ParsedRecord& r)
                _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }
     case RECORD_GUARDED:
+    case RECORD_EMPTIED_FOLDER:
         return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
     case RECORD_COMMITTED:
         return r.Count == 0;
@@ -153,8 +154,9 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
 }
 
 // Finishes a committed run: what was moved aside or written temporarily
-// goes, and so does every folder the session made that stayed empty;
-// nothing behind a link below a guarded folder.
+// goes, and so does every folder the session made that stayed empty, and
+// every folder the run's deletions left empty; nothing behind a link below
+// a guarded folder.
 void TidyCommitted(RunJournal& journal, const TextList& records)
 {
     LoadGuards(journal, records);
@@ -169,14 +171,15 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
             DeleteCreatedFile(gone);
     }
     for (size_t i = records.Count(); i-- > 0;)
-        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r) &&
-            !IsBehindLink(journal, r.Fields[0].c_str()))
-            RemoveDirectoryA(r.Fields[0].c_str());
+        if (ParseRecord(records.At(i), r) && (r.Kind == RECORD_FOLDER || r.Kind == RECORD_EMPTIED_FOLDER) &&
+            IsPlausible(r) && !IsBehindLink(journal, r.Fields[0].c_str()) && RemoveDirectoryA(r.Fields[0].c_str()) &&
+            r.Kind == RECORD_EMPTIED_FOLDER)
+            TellObserver(journal, "folder left empty, removed:", r.Fields[0].c_str());
 }
 
 // Reads the journal file of an earlier run into records; false when it is
 // not one of ours.
-bool ReadJournalFile(HANDLE file, TextList& records)
+bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records)
 {
     DWORD size = GetFileSize(file, nullptr);
     if (size == INVALID_FILE_SIZE || size > kMaxJournalSize)
@@ -187,8 +190,9 @@ bool ReadJournalFile(HANDLE file, TextList& records)
     DWORD got = 0;
     bool ok = ReadFile(file, data, size, &got, nullptr) && got == size;
     data[ok ? size : 0] = '\0';
-    size_t headerLength = strlen(kJournalHeader);
-    ok = ok && strncmp(data, kJournalHeader, headerLength) == 0 && data[headerLength] == '\n';
+    Text header = JournalHeader(makerName);
+    size_t headerLength = header.length();
+    ok = ok && strncmp(data, header.c_str(), headerLength) == 0 && data[headerLength] == '\n';
     if (ok) {
         // Only whole lines: a last line without its newline was torn by
         // the end of the run that wrote it.
@@ -204,15 +208,17 @@ bool ReadJournalFile(HANDLE file, TextList& records)
 
 } // namespace
 
-JournalStart JournalStartSession(RunJournal& journal, const char* productName, JournalRecovery* recovered)
+JournalStart JournalStartSession(RunJournal& journal, const char* makerName, const char* productName,
+                                 JournalRecovery* recovered)
 {
     *recovered = JOURNAL_NOTHING_FOUND;
+    journal.MakerName = makerName;
     journal.ProductName = productName;
-    if (!TakeRunLock(journal, productName))
+    if (!TakeRunLock(journal))
         return JOURNAL_BUSY;
 
     char path[MAX_PATH];
-    if (!JournalPath(productName, false, path, sizeof path))
+    if (!JournalPath(makerName, productName, false, path, sizeof path))
         return JOURNAL_STARTED;
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -227,7 +233,7 @@ JournalStart JournalStartSession(RunJournal& journal, const char* productName, J
     if (file == INVALID_HANDLE_VALUE)
         return JOURNAL_STARTED;
     TextList records;
-    bool ours = ReadJournalFile(file, records);
+    bool ours = ReadJournalFile(file, makerName, records);
     CloseHandle(file);
     if (ours && records.Count() > 0) {
         bool committed = false;
@@ -254,7 +260,7 @@ void JournalEndSession(RunJournal& journal)
     // nor is an empty folder for it kept.
     JournalRollBack(journal, false);
     if (!journal.ProductName.empty())
-        RemoveEmptyProductAdminFolder(journal.ProductName.c_str());
+        RemoveEmptyProductAdminFolder(journal.MakerName.c_str(), journal.ProductName.c_str());
     ReleaseRunLock(journal);
 }
 

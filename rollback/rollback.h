@@ -30,6 +30,7 @@ struct RunJournal {
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
+    Text MakerName;       // names the maker's setup folder, the run lock and the journal's header
     Text ProductName;     // names the journal's folder; empty: memory only
     HANDLE Lock;          // the product's run lock, held for the whole session
     HANDLE File;          // the journal on disk, INVALID_HANDLE_VALUE until the first record
@@ -67,11 +68,12 @@ enum JournalStart {
     JOURNAL_BUSY,          // another setup program or uninstaller of the product is running
 };
 
-// Starts a session for productName: takes the product's run lock (held
-// until JournalEndSession) and finishes whatever an earlier run left in
-// the product's journal, reporting it in *recovered. The setup program
+// Starts a session for the maker's product: takes the product's run lock
+// (held until JournalEndSession) and finishes whatever an earlier run left
+// in the product's journal, reporting it in *recovered. The setup program
 // and the uninstaller call it before they change anything.
-JournalStart JournalStartSession(RunJournal& journal, const char* productName, JournalRecovery* recovered);
+JournalStart JournalStartSession(RunJournal& journal, const char* makerName, const char* productName,
+                                 JournalRecovery* recovered);
 // Ends the session: whatever is still recorded is rolled back, the journal
 // file is deleted and the run lock released.
 void JournalEndSession(RunJournal& journal);
@@ -131,6 +133,10 @@ void PutBackFile(RunJournal& journal, const char* path);
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path);
 // A temporary file of the run, deleted at the end either way.
 void RecordTemporaryFile(RunJournal& journal, const char* path);
+// A folder that the run's deletions may leave empty (an earlier version's
+// folder, say): removed at the run's commit when nothing is left in it,
+// never by a rollback, which brings its files back.
+void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder);
 
 // Stores a registry value, creating its key: the key's missing levels and
 // the value's earlier state are recorded first.
@@ -152,23 +158,23 @@ int CreateParentFolders(const char* filePath);
 // Places.
 
 // The product's folder for what only administrators may change:
-// "<common application data>\Corvane Setup\<productName>". Created with a
-// descriptor that gives Administrators and SYSTEM full control and nobody
-// else any right; an existing folder whose descriptor says otherwise is
-// given that descriptor. False when no such folder can be had.
-bool GetProductAdminFolder(const char* productName, char* folder, size_t size);
-// "<common application data>\Corvane Setup" itself, made as above.
-bool GetMakerAdminFolder(char* folder, size_t size);
+// "<common application data>\<makerName> Setup\<productName>". Created with
+// a descriptor that gives Administrators and SYSTEM full control and
+// nobody else any right; an existing folder whose descriptor says
+// otherwise is given that descriptor. False when no such folder can be had.
+bool GetProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size);
+// "<common application data>\<makerName> Setup" itself, made as above.
+bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size);
 // Makes a new administrators-only folder below parent (itself
 // administrators-only) under a name nobody can guess: prefix and eight
 // random hexadecimal digits. False when none could be made.
 bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size);
 // The same folder when it is there and administrators-only, without
 // making it. False otherwise.
-bool FindProductAdminFolder(const char* productName, char* folder, size_t size);
+bool FindProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size);
 // Removes the product's folder, and the maker's above it, when they are
 // empty: a session that leaves nothing there leaves no folder either.
-void RemoveEmptyProductAdminFolder(const char* productName);
+void RemoveEmptyProductAdminFolder(const char* makerName, const char* productName);
 // Creates folder (its parent must exist) with the administrators-only
 // descriptor. An existing folder that is not administrators-only was made
 // by somebody else: it is moved out of the way (renamed with

@@ -136,8 +136,7 @@ bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, c
 Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText)
 {
     char keyPath[260];
-    CopyBounded(keyPath, sizeof keyPath, "SOFTWARE\\Corvane\\");
-    AppendBounded(keyPath, sizeof keyPath, subKey);
+    CopyBounded(keyPath, sizeof keyPath, MakerKeyPath(subKey).c_str());
     char buffer[260];
     if (ReadRegistryString(HKEY_CURRENT_USER, keyPath, valueName, buffer))
         return Text(buffer);
@@ -146,6 +145,9 @@ Text ReadMakerSetting(const char* subKey, const char* valueName, const char* def
 
 Text GetArchivistDir()
 {
+    // A product without a sibling has no sibling's folder.
+    if (LoadStringAsText(IDS_SIBLING).empty())
+        return Text();
     Text v = ReadMakerSetting("folders", "ArchivistLocation", "");
     if (v.empty()) {
         char documents[MAX_PATH];
@@ -161,7 +163,7 @@ Text GetArchivistDir()
         v.Assign(documents);
         if (v.last() != '\\')
             v.Append('\\');
-        v.Append("Corvane Archivist");
+        v.Append(LoadStringAsText(IDS_SIBLING_FOLDER).c_str());
     }
     if (v.last() != '\\')
         v.Append('\\');

@@ -14,8 +14,8 @@
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
-// String-resource IDs. 1, 900-999, 5000-5008 and 7004 are the same in every
-// language; 8000-8016 are loaded through LocalizedId.
+// String-resource IDs. 1, 900-999, 5000-5011 and 7004 are the same in every
+// language; 8000-8018 are loaded through LocalizedId.
 enum StringId {
     IDS_MAIN_TITLE = 1,
     IDS_EXTRA_PATH_FIRST = 900,
@@ -29,6 +29,9 @@ enum StringId {
     IDS_PRODUCT_VERSION = 5006,   // "DisplayVersion" of the uninstall entry
     IDS_PUBLISHER = 5007,         // "Publisher" of the uninstall entry
     IDS_WEB_ADDRESS = 5008,       // "URLInfoAbout" of the uninstall entry
+    IDS_MAKER = 5009,             // the maker's registry key under SOFTWARE, and its setup folder's name
+    IDS_SIBLING = 5010,           // the sibling product's name; empty: the product has none
+    IDS_SIBLING_FOLDER = 5011,    // the sibling product's folder in the user's Documents
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,
@@ -47,6 +50,8 @@ enum StringId {
     IDS_ALREADY_RUNNING = 8014,   // another setup of the product is running
     IDS_USAGE = 8015,             // the switches and exit codes, shown by /?
     IDS_INVALID_COMMAND_LINE = 8016, // a switch not understood, followed by the usage
+    IDS_WEBSITE = 8017,           // the finish page's web address; empty: no web button
+    IDS_DOWNGRADE_QUESTION = 8018, // a newer version is installed: replace it with this older one?
 };
 
 // Exit codes of setup.exe: those of Windows Installer, which deployment
@@ -56,6 +61,7 @@ enum SetupExitCode {
     EXIT_CANCELLED = 1602,
     EXIT_FAILED = 1603,        // the run failed and was rolled back, or the setup is damaged
     EXIT_ALREADY_RUNNING = 1618,
+    EXIT_NEWER_INSTALLED = 1638,      // a newer version of the product is installed; nothing was changed
     EXIT_INVALID_COMMAND_LINE = 1639, // nothing was changed
     EXIT_RESTART_NEEDED = 3010,       // installed; the common-controls update takes effect after a restart
 };
@@ -164,6 +170,16 @@ struct InstallerContext {
     Text MainCabTempPath;
     Text ArchivistCabTempPath;
     Text ExtractTargetDir;
+    // An installation of the product found at start (its product key's
+    // "InstallDir" and "Version"): the folder the destination page offers
+    // and whose files the run replaces. Empty when there is none; the
+    // version is empty when that installation recorded none.
+    Text EarlierDir;
+    Text EarlierVersion;
+    // Every path the payload carries, written or not (a file skipped with
+    // Ignore, a sibling file already there): what an earlier version's
+    // files are held against.
+    TextList CarriedFiles;
     // The run's private working folder (administrators only, a name
     // nobody can guess) for the staged cabinets and the update package;
     // empty: the temporary folder.
@@ -260,11 +276,29 @@ void LogJournalEvent(const char* event);
 int UnpackContainer(const void* data, uint32_t size, const char* path);
 
 // ---------------------------------------------------------------------------
+// The product's identity (product.cpp): the maker's key and the product's,
+// and the order of versions.
+
+// "SOFTWARE\<Maker>\" followed by subKey: the maker's key, under which the
+// product key ("SOFTWARE\<Maker>\<ProductName>") and the maker's settings
+// ("folders") live.
+Text MakerKeyPath(const char* subKey);
+// "SOFTWARE\<Maker>\<ProductName>".
+Text ProductKeyPath();
+// Dotted versions compared part by part as numbers ("3.10" is newer than
+// "3.9"; a missing part counts as 0): below 0 when a is older than b, 0 the
+// same, above 0 newer. A part that is not a number counts as 0.
+int CompareVersions(const char* a, const char* b);
+
+// ---------------------------------------------------------------------------
 // Template macros.
 void ExpandMacros(Text& text);
 void ExpandItemText(HWND dialog, int id);
 bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, char* buffer);
 Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText);
+// The sibling product's folder, ending with a backslash: the maker's
+// "folders" setting, else the sibling's folder in the user's Documents.
+// Empty for a product without a sibling.
 Text GetArchivistDir();
 int32_t GetFreeKilobytes(const char* path);
 // Cuts a full path to the root of its volume: C:\ or \\server\share\.

@@ -152,3 +152,26 @@ void TextList::Clear()
     count_ = 0;
     capacity_ = 0;
 }
+
+void ReplaceField(Text& text, const char* field, const char* value)
+{
+    size_t fieldLength = strlen(field);
+    if (fieldLength == 0)
+        return;
+    Text result;
+    const char* p = text.c_str();
+    for (;;) {
+        const char* found = strstr(p, field);
+        if (!found) {
+            result.Append(p);
+            break;
+        }
+        for (const char* c = p; c < found; ++c)
+            result.Append(*c);
+        // The value is inserted as it is: a brace in a file name is not a
+        // field of its own.
+        result.Append(value);
+        p = found + fieldLength;
+    }
+    text = result;
+}

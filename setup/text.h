@@ -60,3 +60,7 @@ private:
     size_t count_;
     size_t capacity_;
 };
+
+// Replaces every occurrence of field ("{Name}", say) in text with value,
+// inserted as it is: a brace in a file name is not a field of its own.
+void ReplaceField(Text& text, const char* field, const char* value);

@@ -170,7 +170,7 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     if (n == 0 || n >= sizeof value - 2)
         return false;
     // The profile reader drops the quotes that enclose a whole value, so
-    // "\"Corvane GlyphForge\" \"GlyphForge.exe\"" comes back without its
+    // "\"Product Name\" \"Program.exe\"" comes back without its
     // first and last quote: put them back.
     Text arguments;
     if (value[0] != '"') {
@@ -182,6 +182,16 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     }
     if (!ParseNameArguments(arguments.c_str(), out.ProductName, out.ExeName))
         return false;
+    // The maker names the registry key and the setup folder of the product:
+    // without it the installation cannot be found.
+    n = GetPrivateProfileStringA("uninstall", "maker", "", value, sizeof value, path.c_str());
+    if (n == 0 || n >= sizeof value - 2 || !IsPlainName(value))
+        return false;
+    out.MakerName = value;
+    n = GetPrivateProfileStringA("uninstall", "sibling", "", value, sizeof value, path.c_str());
+    out.SiblingName = n < sizeof value - 2 && IsPlainName(value) ? value : "";
+    n = GetPrivateProfileStringA("uninstall", "version", "", value, sizeof value, path.c_str());
+    out.Version = n < sizeof value - 2 ? value : "";
 
     n = GetPrivateProfileStringA("uninstall", "repair", "", value, sizeof value, path.c_str());
     if (n >= MAX_PATH)
@@ -197,13 +207,21 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     return true;
 }
 
-bool ReadInstalledFileList(const char* productName, TextList& files)
+Text ProductKeyOf(const char* makerName, const char* productName)
+{
+    Text key("SOFTWARE\\");
+    key.Append(makerName);
+    key.Append('\\');
+    key.Append(productName);
+    return key;
+}
+
+bool ReadInstalledFileList(const char* makerName, const char* productName, TextList& files)
 {
     files.Clear();
-    if (!IsPlainName(productName))
+    if (!IsPlainName(makerName) || !IsPlainName(productName))
         return false;
-    Text keyPath(kMakerKey);
-    keyPath.Append(productName);
+    Text keyPath = ProductKeyOf(makerName, productName);
     keyPath.Append("\\Files");
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
@@ -269,20 +287,20 @@ bool IsRemovablePath(const char* path)
     return IsPlainFullPath(path);
 }
 
-Text KeptRepairCopy(const char* productName)
+Text KeptRepairCopy(const char* makerName, const char* productName)
 {
     char folder[MAX_PATH];
     Text copy;
-    if (FindProductAdminFolder(productName, folder, sizeof folder)) {
+    if (FindProductAdminFolder(makerName, productName, folder, sizeof folder)) {
         copy = folder;
         copy.Append("\\setup.exe");
     }
     return copy;
 }
 
-bool IsKeptRepairCopy(const char* productName, const char* program)
+bool IsKeptRepairCopy(const char* makerName, const char* productName, const char* program)
 {
-    Text kept = KeptRepairCopy(productName);
+    Text kept = KeptRepairCopy(makerName, productName);
     if (kept.empty() || !program || lstrcmpiA(kept.c_str(), program) != 0)
         return false;
     DWORD attributes = GetFileAttributesA(kept.c_str());
@@ -290,13 +308,13 @@ bool IsKeptRepairCopy(const char* productName, const char* program)
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
-bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir)
+bool IsRegisteredInstallation(const char* makerName, const char* productName, const char* folder,
+                              Text& installDir)
 {
     installDir.Clear();
-    if (!IsPlainName(productName))
+    if (!IsPlainName(makerName) || !IsPlainName(productName))
         return false;
-    Text key(kMakerKey);
-    key.Append(productName);
+    Text key = ProductKeyOf(makerName, productName);
     char value[MAX_PATH];
     if (!ReadStringValue(HKEY_LOCAL_MACHINE, key.c_str(), "InstallDir", value, sizeof value) || !value[0])
         return false;
@@ -320,12 +338,14 @@ bool IsUnderFolder(const char* path, const char* folder)
     return path[n] == '\0' || path[n] == '\\';
 }
 
-Text GetArchivistFolder()
+Text GetArchivistFolder(const char* makerName, const char* siblingFolder)
 {
     char location[MAX_PATH];
     Text folder;
-    if (ReadStringValue(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\folders", "ArchivistLocation", location,
-                        sizeof location) &&
+    Text settings("SOFTWARE\\");
+    settings.Append(makerName);
+    settings.Append("\\folders");
+    if (ReadStringValue(HKEY_CURRENT_USER, settings.c_str(), "ArchivistLocation", location, sizeof location) &&
         location[0]) {
         folder = location;
     } else {
@@ -342,7 +362,7 @@ Text GetArchivistFolder()
         folder = documents;
         if (folder.last() != '\\')
             folder.Append('\\');
-        folder.Append("Corvane Archivist");
+        folder.Append(siblingFolder);
     }
     if (folder.last() != '\\')
         folder.Append('\\');

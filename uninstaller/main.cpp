@@ -247,9 +247,15 @@ int RemoveProduct(Session& session, const TextList& files)
 {
     // The sibling product's folder as the installation knew it; an older
     // installation did not record it, and the setup's own rule applies.
-    Text archivist = session.Settings.ArchivistFolder.empty() ? GetArchivistFolder() : session.Settings.ArchivistFolder;
+    // A product without a sibling has no sibling's folder to leave alone.
+    const UninstallSettings& settings = session.Settings;
+    Text archivist;
+    if (!settings.SiblingName.empty())
+        archivist = settings.ArchivistFolder.empty()
+                        ? GetArchivistFolder(settings.MakerName.c_str(), settings.SiblingName.c_str())
+                        : settings.ArchivistFolder;
     TextList protectedFolders;
-    CollectProtectedFolders(protectedFolders);
+    CollectProtectedFolders(protectedFolders, archivist.c_str());
 
     // The installation folder and the Start menu's Programs folders are
     // where a user could have put a link for the elevated removal to go
@@ -263,7 +269,7 @@ int RemoveProduct(Session& session, const TextList& files)
     retries.Tries = 0;
     RemovalOptions options;
     options.Guarded = &guarded;
-    options.ArchivistFolder = archivist.c_str();
+    options.ArchivistFolder = archivist.empty() ? nullptr : archivist.c_str();
     options.OwnProgram = session.OwnProgram.c_str();
     options.ProtectedFolders = &protectedFolders;
     options.InUse = session.Silent ? RetryQuietly : AskAboutFileInUse;
@@ -272,13 +278,13 @@ int RemoveProduct(Session& session, const TextList& files)
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
     RemoveListedFiles(files, options, report);
-    RemoveProductRegistration(session.Settings.ProductName.c_str(), session.Settings.ExeName.c_str(),
-                              session.Settings.Folder.c_str());
+    RemoveProductRegistration(settings.MakerName.c_str(), settings.ProductName.c_str(), settings.ExeName.c_str(),
+                              settings.Folder.c_str());
     Text settingsFile(session.Settings.Folder);
     settingsFile.Append("UnInstall.ini");
     DeleteOneFile(settingsFile.c_str());
     // The copy of the setup kept for repairs goes with the product.
-    Text repairCopy = KeptRepairCopy(session.Settings.ProductName.c_str());
+    Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
     if (!repairCopy.empty())
         DeleteOneFile(repairCopy.c_str());
     SetCursor(cursor);
@@ -286,13 +292,14 @@ int RemoveProduct(Session& session, const TextList& files)
     Text kept;
     if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), session.OwnProgram.c_str()))
         kept = session.Settings.Folder;
-    Text summary = ComposeSummary(session.Settings.ProductName.c_str(), report, archivist.c_str(), kept.c_str());
+    Text summary = ComposeSummary(settings.ProductName.c_str(), report, settings.SiblingName.c_str(),
+                                  archivist.c_str(), kept.c_str());
     ShowText(session, nullptr, summary,
              report.LeftFiles.Count() ? MB_OK | MB_ICONWARNING : MB_OK | MB_ICONINFORMATION);
 
     // Last of all the program itself, once this process has ended; when no
     // copy can do that, the system does it at the next restart.
-    if (!StartSelfRemoval(session.OwnProgram.c_str()))
+    if (!StartSelfRemoval(settings.MakerName.c_str(), session.OwnProgram.c_str()))
         MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
 }
@@ -342,7 +349,7 @@ int Run(const char* arguments)
     }
 
     TextList files;
-    if (!ReadInstalledFileList(session.Settings.ProductName.c_str(), files)) {
+    if (!ReadInstalledFileList(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), files)) {
         ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
         return UNINSTALL_LIST_MISSING;
     }
@@ -350,7 +357,8 @@ int Run(const char* arguments)
     // Before anything is removed: no setup of the product may be running,
     // and one that never ended is undone first, as the setup itself does.
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
-    if (JournalStartSession(session.Journal, session.Settings.ProductName.c_str(), &recovered) == JOURNAL_BUSY) {
+    if (JournalStartSession(session.Journal, session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                            &recovered) == JOURNAL_BUSY) {
         ShowText(session, nullptr, ProductText(IDS_SETUP_RUNNING, session), MB_OK | MB_ICONEXCLAMATION);
         return UNINSTALL_SETUP_RUNNING;
     }
@@ -360,7 +368,8 @@ int Run(const char* arguments)
     // Only the registered installation is removed: an uninstaller left in
     // an older folder must not take the files of the newer one.
     Text installDir;
-    if (!IsRegisteredInstallation(session.Settings.ProductName.c_str(), folder.c_str(), installDir)) {
+    if (!IsRegisteredInstallation(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                                  folder.c_str(), installDir)) {
         Text text = ProductText(IDS_OTHER_INSTALLATION, session);
         ReplaceField(text, "{Folder}", installDir.c_str());
         ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
@@ -376,7 +385,8 @@ int Run(const char* arguments)
         if (choice == IDC_REPAIR) {
             // Only the copy the setup kept where nobody but administrators
             // can change it is started with this program's rights.
-            if (!IsKeptRepairCopy(session.Settings.ProductName.c_str(), session.Settings.RepairProgram.c_str())) {
+            if (!IsKeptRepairCopy(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                                  session.Settings.RepairProgram.c_str())) {
                 ShowText(session, nullptr, ProductText(IDS_REPAIR_REFUSED, session), MB_OK | MB_ICONERROR);
                 return UNINSTALL_REPAIR_FAILED;
             }

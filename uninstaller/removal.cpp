@@ -46,7 +46,7 @@ bool ContainsNoCase(const TextList& list, const char* text)
 
 } // namespace
 
-void CollectProtectedFolders(TextList& out)
+void CollectProtectedFolders(TextList& out, const char* archivistFolder)
 {
     out.Clear();
     static const int kStandardFolders[] = {
@@ -79,7 +79,7 @@ void CollectProtectedFolders(TextList& out)
     DWORD t = GetTempPathA(sizeof path, path);
     if (t > 0 && t < sizeof path)
         AddFolder(out, path);
-    AddFolder(out, GetArchivistFolder().c_str());
+    AddFolder(out, archivistFolder);
 }
 
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders)
@@ -220,15 +220,28 @@ bool DeleteRegistryTree(HKEY root, const char* subkey)
     return ok && RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
-void RemoveProductRegistration(const char* productName, const char* exeName, const char* installDir)
+void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
+                               const char* installDir)
 {
     // An empty or compound name would reach the maker's key itself or
     // another product's.
-    if (!IsPlainName(productName))
+    if (!IsPlainName(makerName) || !IsPlainName(productName))
         return;
-    Text productKey(kMakerKey);
-    productKey.Append(productName);
-    DeleteRegistryTree(HKEY_LOCAL_MACHINE, productKey.c_str());
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE, ProductKeyOf(makerName, productName).c_str());
+    // The maker's key goes with its last product: only when nothing at all
+    // is left in it (RegDeleteKey refuses a key with subkeys).
+    Text makerKey("SOFTWARE\\");
+    makerKey.Append(makerName);
+    HKEY key;
+    DWORD values = 1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr) != ERROR_SUCCESS)
+            values = 1;
+        RegCloseKey(key);
+        if (values == 0)
+            RegDeleteKeyA(HKEY_LOCAL_MACHINE, makerKey.c_str());
+    }
 
     Text uninstallKey(kUninstallKey);
     uninstallKey.Append(productName);

@@ -55,21 +55,22 @@ bool ProcessRunsProgram(HANDLE process, const char* path)
 
 // A new private folder for the copy; false when there is none to be had,
 // and the temporary folder is used as before.
-bool MakeCopyFolder(char* folder, size_t size)
+bool MakeCopyFolder(const char* makerName, char* folder, size_t size)
 {
     char maker[MAX_PATH];
-    return GetMakerAdminFolder(maker, sizeof maker) && CreateRandomAdminFolder(maker, "remove-", folder, size);
+    return GetMakerAdminFolder(makerName, maker, sizeof maker) &&
+           CreateRandomAdminFolder(maker, "remove-", folder, size);
 }
 
 } // namespace
 
-bool StartSelfRemoval(const char* ownProgram)
+bool StartSelfRemoval(const char* makerName, const char* ownProgram)
 {
     // The copy runs elevated: where a standard user could write, the user
     // could swap it before it starts.
     char temp[MAX_PATH];
     char copy[MAX_PATH];
-    if (MakeCopyFolder(temp, sizeof temp)) {
+    if (MakeCopyFolder(makerName, temp, sizeof temp)) {
         if (!CopyBounded(copy, sizeof copy, temp) || !AppendBounded(copy, sizeof copy, "\\UnInstall.exe") ||
             !CopyFileA(ownProgram, copy, TRUE)) {
             RemoveDirectoryA(temp);
@@ -156,7 +157,7 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath)
         }
         if (gone) {
             TextList protectedFolders;
-            CollectProtectedFolders(protectedFolders);
+            CollectProtectedFolders(protectedFolders, "");
             RemoveEmptyFolders(FolderOf(programPath).c_str(), protectedFolders);
         } else {
             // Still held (a virus scanner, say): the next restart takes it.

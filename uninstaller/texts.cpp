@@ -32,32 +32,8 @@ Text LoadUninstallText(int id)
     return Text(n > 0 ? buffer : "");
 }
 
-void ReplaceField(Text& text, const char* field, const char* value)
-{
-    size_t fieldLength = strlen(field);
-    if (fieldLength == 0)
-        return;
-    Text result;
-    const char* p = text.c_str();
-    for (;;) {
-        const char* found = strstr(p, field);
-        if (!found) {
-            result.Append(p);
-            break;
-        }
-        Text before;
-        before.Assign(p, static_cast<size_t>(found - p));
-        result.Append(before.c_str());
-        // The value is inserted as it is: a brace in a file name is not a
-        // field of its own.
-        result.Append(value);
-        p = found + fieldLength;
-    }
-    text = result;
-}
-
-Text ComposeSummary(const char* productName, const RemovalReport& report, const char* archivistFolder,
-                    const char* keptFolder)
+Text ComposeSummary(const char* productName, const RemovalReport& report, const char* siblingName,
+                    const char* archivistFolder, const char* keptFolder)
 {
     Text summary = LoadUninstallText(IDS_REMOVED);
     ReplaceField(summary, "{ProductName}", productName);
@@ -86,8 +62,10 @@ Text ComposeSummary(const char* productName, const RemovalReport& report, const 
         summary.Append("\n\n");
         summary.Append(kept.c_str());
     }
-    if (report.SiblingFiles.Count() > 0) {
+    // A product without a sibling lists none of its files.
+    if (report.SiblingFiles.Count() > 0 && siblingName && siblingName[0]) {
         Text sibling = LoadUninstallText(IDS_SIBLING_LEFT);
+        ReplaceField(sibling, "{Sibling}", siblingName);
         ReplaceField(sibling, "{Folder}", archivistFolder ? archivistFolder : "");
         summary.Append("\n\n");
         summary.Append(sibling.c_str());

@@ -61,16 +61,22 @@ struct UninstallSettings {
     Text ExeName;       // from "args"
     Text RepairProgram; // "repair": the setup program that made the installation
     Text ArchivistFolder; // "archivist": the sibling product's folder at install time; may be empty
+    Text MakerName;     // "maker": the maker's registry key and setup folder
+    Text SiblingName;   // "sibling": the sibling product's name; empty when the product has none
+    Text Version;       // "version": the version installed
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
-// "args" key is missing or damaged; "repair" and "archivist" may be empty.
+// "args" or "maker" key is missing or damaged; "repair", "archivist",
+// "sibling" and "version" may be empty.
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
 
 // ---------------------------------------------------------------------------
-// The list of installed files under HKLM "SOFTWARE\Corvane\<product>\Files".
+// The product key, "SOFTWARE\<maker>\<product>".
+Text ProductKeyOf(const char* makerName, const char* productName);
+// The list of installed files under HKLM "SOFTWARE\<maker>\<product>\Files".
 // Every value named "File" followed by digits is taken, in the order of its
 // number. False when the key is missing or holds no such value.
-bool ReadInstalledFileList(const char* productName, TextList& files);
+bool ReadInstalledFileList(const char* makerName, const char* productName, TextList& files);
 
 // A listed path the uninstaller may act on: a full path on a drive
 // ("C:\...") or a share ("\\server\share\..."), shorter than MAX_PATH,
@@ -82,30 +88,31 @@ bool IsRemovablePath(const char* path);
 // names compared without regard to case): the installation this
 // uninstaller belongs to is the one registered. installDir receives the
 // registered folder, empty when there is none.
-bool IsRegisteredInstallation(const char* productName, const char* folder, Text& installDir);
+bool IsRegisteredInstallation(const char* makerName, const char* productName, const char* folder,
+                              Text& installDir);
 
 // The copy of the setup program kept for repairs: "setup.exe" in the
 // product's administrators-only folder under the common application data.
 // Empty when that folder is not there or not administrators-only.
-Text KeptRepairCopy(const char* productName);
+Text KeptRepairCopy(const char* makerName, const char* productName);
 // True when program is that copy and it exists: the only program Repair
 // starts.
-bool IsKeptRepairCopy(const char* productName, const char* program);
+bool IsKeptRepairCopy(const char* makerName, const char* productName, const char* program);
 
 // True when path is folder itself or lies below it (case-insensitive).
 bool IsUnderFolder(const char* path, const char* folder);
 
 // The sibling product's folder as the setup computes it: HKCU
-// "SOFTWARE\Corvane\folders" "ArchivistLocation", else the user's
-// Documents folder + "Corvane Archivist", ending with a backslash.
-Text GetArchivistFolder();
+// "SOFTWARE\<maker>\folders" "ArchivistLocation", else the user's
+// Documents folder + siblingFolder, ending with a backslash.
+Text GetArchivistFolder(const char* makerName, const char* siblingFolder);
 
 // Folders no removal ever takes away even when empty: the system's and the
 // user's standard folders (Windows, Program Files, Common Files, Start
 // menu and Programs, Documents, Desktop, application data, the temporary
-// folder) and the sibling product's folder. Volume roots are refused
-// separately.
-void CollectProtectedFolders(TextList& out);
+// folder) and the sibling product's folder (archivistFolder, when there is
+// one). Volume roots are refused separately.
+void CollectProtectedFolders(TextList& out, const char* archivistFolder);
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders);
 
 // Removes folder and then each parent that is left empty, stopping at the
@@ -157,7 +164,8 @@ DWORD DeleteOneFile(const char* path);
 // the uninstall entry, and the application path entry when it still points
 // into installDir (another installation of the same program keeps its
 // own). The maker's key and its other products are left alone.
-void RemoveProductRegistration(const char* productName, const char* exeName, const char* installDir);
+void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
+                               const char* installDir);
 
 // Deletes a registry key with all its subkeys and values.
 bool DeleteRegistryTree(HKEY root, const char* subkey);
@@ -168,7 +176,7 @@ bool DeleteRegistryTree(HKEY root, const char* subkey);
 // the copy with "/finish"; the copy waits for this process to end, deletes
 // ownProgram, removes the folders that this leaves empty and has itself
 // deleted at the next restart. False when the copy could not be started.
-bool StartSelfRemoval(const char* ownProgram);
+bool StartSelfRemoval(const char* makerName, const char* ownProgram);
 
 // The copy's side: waits for the process behind handleText, deletes
 // programPath (only a file named "UnInstall.exe") and the emptied folders.
@@ -176,8 +184,6 @@ bool StartSelfRemoval(const char* ownProgram);
 bool FinishSelfRemoval(const char* handleText, const char* programPath);
 
 // Small helpers.
-// The maker's registry key under HKEY_LOCAL_MACHINE, with its backslash.
-const char kMakerKey[] = "SOFTWARE\\Corvane\\";
 // Reads one REG_SZ value into buffer (size bytes); false when it is
 // missing, not a string or does not fit.
 bool ReadStringValue(HKEY root, const char* subkey, const char* name, char* buffer, DWORD size);
@@ -199,12 +205,10 @@ int LanguageOffsetFromLangId(LANGID langId);
 extern int UninstallLanguageOffset;
 // String id of this program's table, with the language offset.
 Text LoadUninstallText(int id);
-// Replaces every "{Field}" in text with value.
-void ReplaceField(Text& text, const char* field, const char* value);
 // The closing message: removed, then the files that were left (at most
 // kListedFilesShown of them by name), the folder that was kept because it
 // still holds other files (keptFolder, may be empty) and the sibling
-// product's files left in place.
+// product's files left in place (siblingName's, in archivistFolder).
 const size_t kListedFilesShown = 12;
-Text ComposeSummary(const char* productName, const RemovalReport& report, const char* archivistFolder,
-                    const char* keptFolder);
+Text ComposeSummary(const char* productName, const RemovalReport& report, const char* siblingName,
+                    const char* archivistFolder, const char* keptFolder);

@@ -55,7 +55,9 @@ void LogRunFolders()
     LogEvent("%s into %s: %ld KB free on its volume, %ld KB needed", Context.RepairMode ? "repair" : "installation",
              folder, static_cast<long>(GetFreeKilobytes(folder)),
              static_cast<long>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024));
-    LogEvent("the sibling product's folder: %s", GetArchivistDir().c_str());
+    Text sibling = GetArchivistDir();
+    if (!sibling.empty())
+        LogEvent("the sibling product's folder: %s", sibling.c_str());
 }
 
 HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
@@ -123,6 +125,9 @@ void FinishSuccessfulRun(HWND page)
     Context.ProgressMax = static_cast<uint32_t>(Context.ExtractionJob.Total);
     ShowProgress(page);
     CreateShortcuts();
+    // Before the list is replaced: what an earlier version listed and this
+    // one no longer carries goes with the commit.
+    RemoveDroppedFiles();
     RegisterProduct();
     WriteUninstaller();
     RegisterInstalledSize();
@@ -174,7 +179,8 @@ void OnTimer(HWND page)
         // Below the folders the run writes into, nothing goes through a
         // link that somebody placed there.
         JournalGuardFolder(SessionJournal, Context.ExtractTargetDir.c_str());
-        JournalGuardFolder(SessionJournal, Context.ArchivistDir.c_str());
+        if (!Context.ArchivistDir.empty())
+            JournalGuardFolder(SessionJournal, Context.ArchivistDir.c_str());
         CloseHandle(Context.StagingThread);
         Context.StagingThread = nullptr;
         if (Context.UserCancelled || Context.StagingJob.Status != 0) {
@@ -226,6 +232,7 @@ BOOL OnInitDialog(HWND page)
     Context.MainCabTempPath.Clear();
     Context.ArchivistCabTempPath.Clear();
     Context.InstalledFiles.Clear();
+    Context.CarriedFiles.Clear();
     Context.ExtractTargetDir.Clear();
     Context.ArchivistDir.Clear();
     SetCurrentFileAndDir("", "");

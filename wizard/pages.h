@@ -24,9 +24,9 @@ int StreamRtfFile(HWND control, int format, const char* path);
 // into the control, and the file deleted again.
 void ShowRtfResource(HWND page, const char* baseName);
 
-// The maker's web site: the French address for LanguageCode 2, the
-// general one otherwise.
-const char* WebsiteAddress();
+// The maker's web site in the user's language, as the description gives
+// it; empty when the product has none.
+Text WebsiteAddress();
 // How the finish page opens the web site: ShellExecuteA until the
 // program's start puts the desktop shell's way here (or a test a
 // recorder).

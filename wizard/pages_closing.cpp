@@ -8,10 +8,6 @@
 
 namespace {
 
-// The maker's web site, in French for French-speaking users.
-const char kWebsiteFrench[] = "http://www.corvane.fr/";
-const char kWebsiteGeneral[] = "http://www.corvane.com/";
-
 INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool expandBody)
 {
     switch (message) {
@@ -43,10 +39,7 @@ INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool 
 // browser must not run with the setup's rights.
 WebsiteOpenFunction OpenWebsite = ShellExecuteA;
 
-const char* WebsiteAddress()
-{
-    return Context.LanguageCode == LANGUAGE_FRENCH ? kWebsiteFrench : kWebsiteGeneral;
-}
+Text WebsiteAddress() { return LoadStringAsText(LocalizedId(IDS_WEBSITE)); }
 
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -57,6 +50,9 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         ExpandItemText(page, IDC_BODY);
         ExpandItemText(page, IDC_DETAIL);
         ExpandItemText(page, IDC_LIST_NAME);
+        // A product without a web site has no button for it.
+        if (WebsiteAddress().empty())
+            ShowWindow(GetDlgItem(page, IDC_WEBSITE), SW_HIDE);
         if (Context.UpdateCommonControls) {
             // The restart note is shown as it stands, braces and all.
             Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
@@ -74,7 +70,8 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             EndDialog(page, PAGE_NEXT);
             return TRUE;
         case IDC_WEBSITE:
-            OpenWebsite(nullptr, "open", WebsiteAddress(), nullptr, nullptr, SW_SHOWNORMAL);
+            if (!WebsiteAddress().empty())
+                OpenWebsite(nullptr, "open", WebsiteAddress().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             return TRUE;
         }
         return FALSE;

@@ -26,7 +26,9 @@ namespace {
 // The large product of the tests: Tessera Atlas, whose program is a
 // stand-in that starts, notes its command line and ends.
 const char kProduct[] = "Tessera Atlas";
-const char kProductKey[] = "SOFTWARE\\Corvane\\Tessera Atlas";
+const char kProductKey[] = "SOFTWARE\\Tessera\\Tessera Atlas";
+// Its maker, the first word of its publisher.
+const char kMaker[] = "Tessera";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Atlas.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera Atlas";
 const char kGroup[] = "\\Tessera Maps";
@@ -38,7 +40,7 @@ std::vector<std::string> StagedFiles()
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     std::vector<std::string> staged;
-    for (const std::string& name : ListFiles(SetupFolder(kProduct)))
+    for (const std::string& name : ListFiles(SetupFolder(kProduct, kMaker)))
         if (name.compare(0, 4, "run-") == 0)
             staged.push_back(name);
     WIN32_FIND_DATAA found;
@@ -66,7 +68,7 @@ protected:
         target_ = parent_ + "\\Large Product\\";
         archivist_ = root_ + "\\Archivist";
         HKEY k;
-        RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\folders", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+        RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Tessera\\folders", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
                         nullptr);
         RegSetValueExA(k, "ArchivistLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(archivist_.c_str()),
                        static_cast<DWORD>(archivist_.size() + 1));
@@ -78,7 +80,7 @@ protected:
     void TearDown() override
     {
         CloseLaunchedWindows();
-        DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\folders");
+        DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE\\Tessera\\folders");
         for (const char* key : {kProductKey, kAppPathKey, kUninstallKey})
             DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
         char programs[MAX_PATH] = "";
@@ -120,7 +122,7 @@ protected:
     // write, rename or delete them.
     static void ExpectStagedCabinetsOutOfReach()
     {
-        std::string folder = SetupFolder(kProduct);
+        std::string folder = SetupFolder(kProduct, kMaker);
         std::vector<std::string> staged;
         for (const std::string& name : ListFiles(folder))
             if (name.compare(0, 4, "run-") == 0)
@@ -319,7 +321,7 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
         ASSERT_NE(nullptr, confirm);
         Click(confirm, 2);
         EXPECT_NE(-1, next.Wait(30000));
-        EXPECT_FALSE(Exists(JournalFile(kProduct)));
+        EXPECT_FALSE(Exists(JournalFile(kProduct, kMaker)));
     }
 }
 

@@ -469,14 +469,17 @@ std::string Differences(const State& before, const State& after)
     return out;
 }
 
-std::string SetupFolder(const std::string& productName)
+std::string SetupFolder(const std::string& productName, const std::string& maker)
 {
     char common[MAX_PATH] = "";
     SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
-    return std::string(common) + "\\Corvane Setup\\" + productName;
+    return std::string(common) + "\\" + maker + " Setup\\" + productName;
 }
 
-std::string JournalFile(const std::string& productName) { return SetupFolder(productName) + "\\setup.journal"; }
+std::string JournalFile(const std::string& productName, const std::string& maker)
+{
+    return SetupFolder(productName, maker) + "\\setup.journal";
+}
 
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)
 {

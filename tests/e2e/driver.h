@@ -107,11 +107,11 @@ State Snapshot(const std::vector<std::string>& folders, const std::vector<std::s
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
 // The product's folder of the setup under the common application data
-// (administrators only): the journal of a run, its private working folders
-// ("run-..."), the copy kept for repairs.
-std::string SetupFolder(const std::string& productName);
+// (administrators only), "<maker> Setup\<product>": the journal of a run,
+// its private working folders ("run-..."), the copy kept for repairs.
+std::string SetupFolder(const std::string& productName, const std::string& maker = "Corvane");
 // The journal a run of the product keeps while it runs.
-std::string JournalFile(const std::string& productName);
+std::string JournalFile(const std::string& productName, const std::string& maker = "Corvane");
 
 // Registry.
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);

@@ -2,9 +2,10 @@
 // driven through its wizard from outside: a full install of the demo, a
 // repair run, copy errors answered with Retry, Ignore and Abort, a
 // reinstall that fails and gives back the installation it ran over, the
-// destination folder's full form, a damaged setup program, and a second
+// destination folder's full form, a damaged setup program, a second
 // product made by mksetup from a description of its own, installed and
-// removed whole.
+// removed whole, and a second maker's product from one version to the
+// next.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -17,8 +18,8 @@
 #include "tests/common/files.h"
 #include "tests/e2e/driver.h"
 
-#if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE)
-#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR, DEMO_MAIN_CAB, LARGE_SETUP_EXE and LARGE_MAIN_DIR come from the build
+#if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE) || !defined(LEDGER_DIR)
+#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR, DEMO_MAIN_CAB, LARGE_SETUP_EXE, LARGE_MAIN_DIR and LEDGER_DIR come from the build
 #endif
 
 using namespace e2e;
@@ -779,7 +780,7 @@ TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
 // uninstall entry.
 TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
 {
-    const std::string product = "SOFTWARE\\Corvane\\Tessera Atlas";
+    const std::string product = "SOFTWARE\\Tessera\\Tessera Atlas";
     const std::string entry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessera Atlas";
     const std::string appPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Atlas.exe";
     const std::string group = SpecialFolder(CSIDL_PROGRAMS) + "\\Tessera Maps";
@@ -787,6 +788,14 @@ TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
     const std::string main = FromUnixPath(LARGE_MAIN_DIR);
     for (const std::string& key : {product, entry, appPath})
         DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    // Its sibling's folder is its own maker's setting, inside the test's
+    // folder.
+    const std::string folders = "SOFTWARE\\Tessera\\folders";
+    HKEY k;
+    RegCreateKeyExA(HKEY_CURRENT_USER, folders.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+    RegSetValueExA(k, "ArchivistLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(archivist_.c_str()),
+                   static_cast<DWORD>(archivist_.size() + 1));
+    RegCloseKey(k);
 
     Process setup(FromUnixPath(LARGE_SETUP_EXE), "");
     ASSERT_TRUE(setup.Started());
@@ -826,6 +835,221 @@ TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
     EXPECT_FALSE(FolderExists(group));
     for (const std::string& key : {product, entry, appPath})
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+    DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE\\Tessera");
+}
+
+// Halvorsen Ledger, a second maker's product (tests/e2e/make_maker_product.py):
+// its own names everywhere, and the life of a maker's versions: upgrades
+// that drop and add files, in place and into another folder, an upgrade
+// that fails, and a downgrade.
+class LedgerE2e : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = TempFolder("e2e ledger");
+        CreateDirectoryA(root_.c_str(), nullptr);
+        target_ = root_ + "\\Ledger";
+        group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        Clean();
+    }
+    void TearDown() override
+    {
+        Clean();
+        RemoveTree(root_);
+    }
+    void Clean()
+    {
+        for (const char* key : {kMakerKey, kEntry, kAppPath})
+            DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+        RemoveTree(group_);
+        RemoveTree(SetupFolder("Halvorsen Ledger", "Halvorsen"));
+    }
+    static std::string Setup(const char* version)
+    {
+        return FromUnixPath(std::string(LEDGER_DIR) + "/ledger-" + version + ".exe");
+    }
+    static std::string Main(const char* version)
+    {
+        return FromUnixPath(std::string(LEDGER_DIR) + "/" + version + "/main");
+    }
+    long Silent(const char* version, const std::string& arguments)
+    {
+        bool shown = false;
+        return RunUnseen(Setup(version), "/S /LOG=\"" + root_ + "\\setup.log\" " + arguments, &shown);
+    }
+    // Through the wizard: the destination page offers folder (an earlier
+    // installation's, when there is one), Next, Finish.
+    void Wizard(const char* version, const std::string& offered)
+    {
+        Process setup(Setup(version), "");
+        ASSERT_TRUE(setup.Started());
+        std::string error;
+        HWND destination = WalkToDestination(setup.Id(), kPageWait, &error);
+        ASSERT_NE(nullptr, destination) << error;
+        EXPECT_EQ(offered, ItemText(destination, 1014));
+        Click(destination, IDOK);
+        HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
+        ASSERT_NE(nullptr, finish) << "finish page";
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(finish, 1020))) << "a product without a web site has no web button";
+        Click(finish, IDOK);
+        EXPECT_EQ(0, setup.Wait(30000));
+        EndChildrenOf(setup.Id());
+    }
+    // The version's files in folder, byte for byte, with the uninstaller.
+    void ExpectVersion(const char* version, const std::string& folder, std::vector<std::string> users = {})
+    {
+        std::vector<std::string> expected = ListFiles(Main(version));
+        for (const char* f : {"UnInstall.exe", "UnInstall.ini"})
+            expected.push_back(f);
+        expected.insert(expected.end(), users.begin(), users.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(expected, ListFiles(folder));
+        for (const std::string& f : ListFiles(Main(version)))
+            EXPECT_EQ(ReadFile(Main(version) + "\\" + f), ReadFile(folder + "\\" + f)) << f;
+        std::string value;
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "Version", value));
+        EXPECT_EQ(version, value);
+        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kEntry, "DisplayVersion", value));
+        EXPECT_EQ(version, value);
+        EXPECT_NE(std::string::npos, ReadFile(folder + "\\UnInstall.ini").find(std::string("version=") + version));
+    }
+    // The uninstall entry's quiet command, to its end and its copy's.
+    void Uninstall(const std::string& folder)
+    {
+        std::string quiet;
+        ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kEntry, "QuietUninstallString", quiet));
+        size_t programEnd = quiet.find("\" ");
+        ASSERT_NE(std::string::npos, programEnd);
+        Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
+        EXPECT_EQ(0, uninstall.Wait(60000));
+        EXPECT_TRUE(WaitUntil([&] { return !Exists(folder + "\\UnInstall.exe"); }, kPageWait));
+    }
+    State Now(const std::string& folder) { return Snapshot({folder, group_}, {kMakerKey, kEntry, kAppPath}); }
+
+    static constexpr const char* kMakerKey = "SOFTWARE\\Halvorsen";
+    static constexpr const char* kProductKey = "SOFTWARE\\Halvorsen\\Halvorsen Ledger";
+    static constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger";
+    static constexpr const char* kAppPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe";
+    std::string root_, target_, group_;
+};
+
+// Nothing of the demo's maker: the keys, the setup folder, the run lock
+// and the journal are the product's maker's, named from its publisher; the
+// log names every folder, file, value and link the run made, and none says
+// Corvane. The uninstaller then takes every trace away, its maker's key
+// too.
+TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
+{
+    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    std::string log = ReadFile(root_ + "\\setup.log");
+    EXPECT_EQ(std::string::npos, log.find("Corvane")) << log;
+    EXPECT_EQ(std::string::npos, log.find("sibling")) << "no sibling, no sibling's folder";
+    for (const std::string& line : {std::string("the product's run lock: Global\\Halvorsen Setup Halvorsen Ledger"),
+                                    "the run's journal: " + JournalFile("Halvorsen Ledger", "Halvorsen"),
+                                    std::string("a first installation of version 1.0")})
+        EXPECT_NE(std::string::npos, log.find(line)) << line;
+    ExpectVersion("1.0", target_);
+    std::string ini = ReadFile(target_ + "\\UnInstall.ini");
+    EXPECT_NE(std::string::npos, ini.find("maker=Halvorsen")) << ini;
+    EXPECT_EQ(std::string::npos, ini.find("Corvane")) << ini;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Halvorsen Ledger"));
+    EXPECT_TRUE(Exists(group_ + "\\Halvorsen Ledger.lnk"));
+    EXPECT_TRUE(Exists(SetupFolder("Halvorsen Ledger", "Halvorsen") + "\\setup.exe")) << "the repair copy";
+    for (const auto& entry : Now(target_))
+        EXPECT_EQ(std::string::npos, (entry.first + " = " + entry.second).find("Corvane")) << entry.first;
+
+    Uninstall(target_);
+    EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target_); }, kPageWait)) << "the product's folder stays";
+    EXPECT_FALSE(FolderExists(group_));
+    EXPECT_FALSE(FolderExists(SetupFolder("Halvorsen Ledger", "Halvorsen")));
+    for (const char* key : {kMakerKey, kEntry, kAppPath})
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+}
+
+// 1.0 then 2.0 over it, silently and through the wizard (which offers the
+// installed folder): the three files 2.0 no longer carries go with the
+// folders they leave empty, the two new ones come, the user's own files
+// stay, and the entry says 2.0; the uninstaller then leaves only the
+// user's files.
+TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
+{
+    for (bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silent" : "wizard");
+        ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+        ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own"));
+        ASSERT_TRUE(WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
+        if (silent)
+            ASSERT_EQ(0, Silent("2.0", ""));
+        else
+            ASSERT_NO_FATAL_FAILURE(Wizard("2.0", target_ + "\\"));
+        ExpectVersion("2.0", target_, {"Data\\mine.dat", "notes.txt"});
+        EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
+        EXPECT_FALSE(FolderExists(target_ + "\\Data\\Old"));
+        if (silent) {
+            std::string log = ReadFile(root_ + "\\setup.log");
+            EXPECT_NE(std::string::npos, log.find("this run upgrades it to version 2.0")) << log;
+            EXPECT_NE(std::string::npos, log.find("removed " + target_ + "\\Data\\rates.dat")) << log;
+        }
+        Uninstall(target_);
+        std::vector<std::string> left = {"Data\\mine.dat", "notes.txt"};
+        EXPECT_EQ(left, ListFiles(target_));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+        RemoveTree(target_);
+    }
+}
+
+// A different folder chosen for the upgrade moves the product: the
+// earlier folder keeps only what the user made there.
+TEST_F(LedgerE2e, UpgradeIntoAnotherFolderLeavesOnlyTheUsersFiles)
+{
+    std::string other = root_ + "\\Ledger 2";
+    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    ASSERT_TRUE(WriteFile(target_ + "\\Reports\\mine.txt", "the user's own"));
+    ASSERT_EQ(0, Silent("2.0", "/D=" + other));
+    ExpectVersion("2.0", other);
+    std::vector<std::string> left = {"Reports\\mine.txt"};
+    EXPECT_EQ(left, ListFiles(target_));
+    EXPECT_FALSE(FolderExists(target_ + "\\Data"));
+    std::string value;
+    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", value));
+    EXPECT_EQ(other + "\\", value);
+}
+
+// An upgrade that fails (a file held open: a silent run aborts at the
+// copy error) gives back 1.0 byte for byte, its files that 2.0 drops
+// included, with its registry values.
+TEST_F(LedgerE2e, FailedUpgradeGivesBackTheEarlierVersion)
+{
+    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    State before = Now(target_);
+    HANDLE held = CreateFileA((target_ + "\\Docs\\Guide.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(1603, Silent("2.0", ""));
+    CloseHandle(held);
+    EXPECT_EQ("", Differences(before, Now(target_)));
+    EXPECT_FALSE(Exists(JournalFile("Halvorsen Ledger", "Halvorsen")));
+}
+
+// An older version over a newer one: the wizard asks first, and No (the
+// default) changes nothing; a silent run is refused with 1638.
+TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
+{
+    ASSERT_EQ(0, Silent("2.0", "/D=" + target_));
+    State before = Now(target_);
+    EXPECT_EQ(1638, Silent("1.0", ""));
+    EXPECT_NE(std::string::npos, ReadFile(root_ + "\\setup.log").find("exit code 1638"));
+    EXPECT_EQ("", Differences(before, Now(target_)));
+
+    Process setup(Setup("1.0"), "");
+    ASSERT_TRUE(setup.Started());
+    HWND question = WaitForDialog(setup.Id(), IDNO, "", kPageWait);
+    ASSERT_NE(nullptr, question) << "the downgrade question";
+    EXPECT_NE(std::string::npos, ItemText(question, 0xFFFF).find("Version 2.0 of Halvorsen Ledger is installed"))
+        << ItemText(question, 0xFFFF);
+    Click(question, IDNO);
+    EXPECT_EQ(1602, setup.Wait(30000));
+    EXPECT_EQ("", Differences(before, Now(target_)));
 }
 
 } // namespace

@@ -174,8 +174,9 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         {"damaged container", damaged, false},
     };
     char kept[MAX_PATH];
-    ASSERT_TRUE(GetProductAdminFolder("Corvane GlyphForge", kept, sizeof kept));
+    ASSERT_TRUE(GetProductAdminFolder("Corvane", "Corvane GlyphForge", kept, sizeof kept));
     std::string copy = std::string(kept) + "\\setup.exe";
+    SessionJournal.MakerName = "Corvane";
     SessionJournal.ProductName = "Corvane GlyphForge";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -192,7 +193,8 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         if (c.written) {
             EXPECT_EQ(ExpectedUninstallerBytes(), program);
             EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
-                      "repair=" + copy + "\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n",
+                      "repair=" + copy + "\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n"
+                      "maker=Corvane\r\nsibling=Corvane Archivist\r\nversion=1.0\r\n",
                       settings);
             std::string self;
             ReadWholeFile(ProgramFolder() + "registration_tests.exe", &self);
@@ -205,7 +207,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
     Context.InstanceHandle = nullptr;
     FreeLibrary(damaged);
     DeleteFileA(copy.c_str());
-    RemoveEmptyProductAdminFolder("Corvane GlyphForge");
+    RemoveEmptyProductAdminFolder("Corvane", "Corvane GlyphForge");
 }
 
 } // namespace

@@ -20,6 +20,8 @@ namespace {
 
 const char kProduct[] = "Rollback Test Product";
 const char kKey[] = "SOFTWARE\\Corvane Rollback Test";
+// The maker whose setup folder the journals are kept in.
+const char kMaker[] = "Rollback Test";
 
 // Every file below folder: content, attributes and write time.
 std::map<std::string, std::string> Snapshot(const std::string& folder)
@@ -92,7 +94,7 @@ void DeleteTree(const std::string& key)
 std::string JournalFile()
 {
     char folder[MAX_PATH];
-    return GetProductAdminFolder(kProduct, folder, sizeof folder) ? std::string(folder) + "\\setup.journal" : "";
+    return GetProductAdminFolder(kMaker, kProduct, folder, sizeof folder) ? std::string(folder) + "\\setup.journal" : "";
 }
 
 class Rollback : public ::testing::Test {
@@ -166,7 +168,7 @@ TEST_F(Rollback, RollBackGivesBackEveryFileValueAndFolderAsItWas)
         RunJournal journal;
         journal.Observer = Listen;
         JournalRecovery recovered;
-        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
         ChangeEverything(journal);
         EXPECT_EQ("new", testfiles::ReadFile(app_ + "\\app.exe"));
         EXPECT_TRUE(JournalHasRunChanges(journal));
@@ -204,7 +206,7 @@ TEST_F(Rollback, CommitKeepsTheRunAndRemovesWhatWasMovedAside)
 {
     RunJournal journal;
     JournalRecovery recovered;
-    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
     // A folder the user abandoned on the way stays empty and goes.
     ASSERT_TRUE(RecordedCreateFolder(journal, (root_ + "\\Abandoned").c_str()));
     ChangeEverything(journal);
@@ -254,7 +256,7 @@ TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
             // is undone.
             RunJournal journal;
             JournalRecovery recovered;
-            ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kProduct, &recovered));
+            ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
             ChangeEverything(journal);
             if (committed)
                 AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
@@ -271,7 +273,7 @@ TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
 
         RunJournal next;
         JournalRecovery recovered;
-        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kProduct, &recovered));
+        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
         EXPECT_EQ(committed ? JOURNAL_COMPLETED : JOURNAL_ROLLED_BACK, recovered);
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str()));
         if (!committed) {
@@ -290,13 +292,13 @@ TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
                                                                      &everyone.lpSecurityDescriptor, nullptr));
     HANDLE planted = CreateFileA(JournalFile().c_str(), GENERIC_WRITE, 0, &everyone, CREATE_ALWAYS, 0, nullptr);
     LocalFree(everyone.lpSecurityDescriptor);
-    std::string forged = "CORVANE SETUP JOURNAL 1\nN\t" + app_ + "\\mine.txt\n";
+    std::string forged = "ROLLBACK TEST SETUP JOURNAL 1\nN\t" + app_ + "\\mine.txt\n";
     DWORD written;
     WriteFile(planted, forged.data(), DWORD(forged.size()), &written, nullptr);
     CloseHandle(planted);
     RunJournal last;
     JournalRecovery recovered;
-    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(last, kProduct, &recovered));
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(last, kMaker, kProduct, &recovered));
     EXPECT_EQ(JOURNAL_NOTHING_FOUND, recovered);
     EXPECT_EQ("the user's", testfiles::ReadFile(app_ + "\\mine.txt"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(JournalFile().c_str()));
@@ -307,13 +309,13 @@ TEST_F(Rollback, OneSessionOfAProductAtATime)
 {
     RunJournal first;
     JournalRecovery recovered;
-    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(first, kProduct, &recovered));
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(first, kMaker, kProduct, &recovered));
     JournalStart second = JOURNAL_STARTED, other = JOURNAL_BUSY;
     std::thread([&] {
         RunJournal journal, otherProduct;
         JournalRecovery r;
-        second = JournalStartSession(journal, kProduct, &r);
-        other = JournalStartSession(otherProduct, "Another Product", &r);
+        second = JournalStartSession(journal, kMaker, kProduct, &r);
+        other = JournalStartSession(otherProduct, kMaker, "Another Product", &r);
         JournalEndSession(otherProduct);
     }).join();
     EXPECT_EQ(JOURNAL_BUSY, second);
@@ -322,7 +324,7 @@ TEST_F(Rollback, OneSessionOfAProductAtATime)
     std::thread([&] {
         RunJournal journal;
         JournalRecovery r;
-        second = JournalStartSession(journal, kProduct, &r);
+        second = JournalStartSession(journal, kMaker, kProduct, &r);
         JournalEndSession(journal);
     }).join();
     EXPECT_EQ(JOURNAL_STARTED, second);
@@ -360,7 +362,7 @@ TEST_F(Rollback, NothingGoesThroughALinkBelowAGuardedFolder)
 TEST(AdminFolder, DescriptorReadsBackAsAdministratorsAndSystemOnly)
 {
     char folder[MAX_PATH];
-    ASSERT_TRUE(GetProductAdminFolder(kProduct, folder, sizeof folder));
+    ASSERT_TRUE(GetProductAdminFolder(kMaker, kProduct, folder, sizeof folder));
     EXPECT_TRUE(IsAdminOnly(folder));
     // A folder somebody else made for everybody, with a file planted in
     // it, is replaced by one of ours: the planted file is not in it.
@@ -382,7 +384,7 @@ TEST(AdminFolder, DescriptorReadsBackAsAdministratorsAndSystemOnly)
     ASSERT_NE(INVALID_HANDLE_VALUE, moved);
     FindClose(moved);
     testfiles::RemoveTree(std::string(folder) + "\\" + found.cFileName);
-    EXPECT_FALSE(GetProductAdminFolder("..\\Windows", folder, sizeof folder));
+    EXPECT_FALSE(GetProductAdminFolder(kMaker, "..\\Windows", folder, sizeof folder));
 }
 
 TEST(FullPath, OnlyPlainFullPathsBelowARoot)

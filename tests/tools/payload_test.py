@@ -172,7 +172,10 @@ def test_made_up_product(work):
                 5004: "Maker Tool", 5005: "Tool.exe", 5006: "3.1", 5007: "Maker", 7004: "Maker",
                 5002: "{ProgramFilesDir}\\Maker\\Tool\\", 1: "Tool Setup", 900: "{TargetDir}Tool.ini", 901: "",
                 8010: "Data\\Help.hlp", 8102: "Basic Edition", 8202: "Basic Edition",
-                8107: "\\{AppCorvane}\\Aide de {AppName}.lnk", 8209: "Kies de map waarin Tool wordt ge\u00efnstalleerd:"}
+                8107: "\\{AppCorvane}\\Aide de {AppName}.lnk", 8209: "Kies de map waarin Tool wordt ge\u00efnstalleerd:",
+                # The maker is the publisher's first word, the sibling its
+                # "Archivist", and there is no web address to show.
+                5009: "Maker", 5010: "Maker Archivist", 5011: "Maker Archivist", 8017: "", 8117: ""}
     for number, text in expected.items():
         check(string(found, number) == text, f"string {number}: {string(found, number)!r} != {text!r}")
     licence = found.get(("RTF", "AGREEMENT"), b"")
@@ -263,6 +266,12 @@ BROKEN = {
                                "is not a \"key = value\" line", "RemoveAlso"),
     "too little space asked for": (edit("RequiredSpace", "10", "Product"), None, "asks for less than",
                                    "RequiredSpace = 10"),
+    "version that is not dotted numbers": (edit("Version", "3.1 beta", "Product"), None, "is not a dotted version",
+                                           "Version = 3.1 beta"),
+    "maker that cannot be a key": (edit("Maker", "Maker\\Tools", "Product"), None, "cannot name a registry key",
+                                   "Maker = Maker\\Tools"),
+    "sibling without its files": (DESCRIPTION.replace("Archivist = arch\n", "").replace(
+        "[Product]\n", "[Product]\nSibling = Other\n"), None, "has no Archivist folder", "Sibling = Other"),
     "footer of the wrong size": (edit("Footer", "footer.bmp", "Art"), "footer.bmp", "the page needs 136 x 30",
                                  "Footer = footer.bmp"),
 }

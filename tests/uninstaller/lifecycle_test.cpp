@@ -104,13 +104,15 @@ protected:
         // The setup program a repair starts is the copy kept where only
         // administrators can change it; this test program plays it.
         char kept[MAX_PATH];
-        ASSERT_TRUE(GetProductAdminFolder(kProduct, kept, sizeof kept));
+        ASSERT_TRUE(GetProductAdminFolder("Corvane", kProduct, kept, sizeof kept));
         setupProgram = std::string(kept) + "\\setup.exe";
         ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), setupProgram.c_str(), FALSE));
         settings = product + "UnInstall.ini";
         std::string args = std::string("\"") + kProduct + "\" \"" + kExe + "\"";
         WritePrivateProfileStringA("uninstall", "args", args.c_str(), settings.c_str());
         WritePrivateProfileStringA("uninstall", "repair", setupProgram.c_str(), settings.c_str());
+        WritePrivateProfileStringA("uninstall", "maker", "Corvane", settings.c_str());
+        WritePrivateProfileStringA("uninstall", "sibling", "Corvane Archivist", settings.c_str());
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, settings.c_str());
     }
 
@@ -127,7 +129,7 @@ protected:
         DeleteTree(HKEY_LOCAL_MACHINE, kAppPathKey);
         RemoveTree(group.substr(0, group.size() - 1));
         DeleteFileA(setupProgram.c_str());
-        RemoveEmptyProductAdminFolder(kProduct);
+        RemoveEmptyProductAdminFolder("Corvane", kProduct);
         archivistSetting.reset();
     }
 

@@ -13,6 +13,7 @@ using namespace uninstall_test;
 
 namespace {
 
+const char kMaker[] = "Corvane";
 const char kProduct[] = "Corvane RemovalTest";
 const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane RemovalTest";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane RemovalTest";
@@ -87,10 +88,15 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
         bool ok;
         const char* repair;
     } cases[] = {
-        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nrepair=C:\\Setup\\setup.exe\r\n", true,
-         "C:\\Setup\\setup.exe"},
-        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", true, ""},
-        {"[uninstall]\r\nrepair=C:\\Setup\\setup.exe\r\n", false, ""},
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nrepair=C:\\Setup\\setup.exe\r\n"
+         "maker=Corvane\r\n",
+         true, "C:\\Setup\\setup.exe"},
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=Corvane\r\n", true, ""},
+        // Without the maker the installation's keys and folders cannot be
+        // found; a maker that names a path is not one.
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", false, ""},
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=..\\Microsoft\r\n", false, ""},
+        {"[uninstall]\r\nrepair=C:\\Setup\\setup.exe\r\nmaker=Corvane\r\n", false, ""},
         {"[other]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", false, ""},
         {"\x01\x02garbage", false, ""},
         {nullptr, false, ""},
@@ -104,6 +110,8 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
         if (c.ok) {
             EXPECT_STREQ("Corvane GlyphForge", settings.ProductName.c_str());
             EXPECT_STREQ("GlyphForge.exe", settings.ExeName.c_str());
+            EXPECT_STREQ("Corvane", settings.MakerName.c_str());
+            EXPECT_STREQ("", settings.SiblingName.c_str());
             EXPECT_STREQ(c.repair, settings.RepairProgram.c_str());
             EXPECT_STREQ(tree.Path().c_str(), settings.Folder.c_str());
         }
@@ -114,12 +122,18 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
     std::string ini = tree.Path() + "UnInstall.ini";
     WritePrivateProfileStringA("uninstall", "args", "\"Corvane GlyphForge\" \"GlyphForge.exe\"", ini.c_str());
     WritePrivateProfileStringA("uninstall", "repair", "C:\\Setup\\setup.exe", ini.c_str());
+    WritePrivateProfileStringA("uninstall", "maker", "Halvorsen", ini.c_str());
+    WritePrivateProfileStringA("uninstall", "sibling", "Halvorsen Archive", ini.c_str());
+    WritePrivateProfileStringA("uninstall", "version", "2.10", ini.c_str());
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
     UninstallSettings settings;
     ASSERT_TRUE(ReadUninstallSettings(tree.Path().c_str(), settings));
     EXPECT_STREQ("Corvane GlyphForge", settings.ProductName.c_str());
     EXPECT_STREQ("GlyphForge.exe", settings.ExeName.c_str());
     EXPECT_STREQ("C:\\Setup\\setup.exe", settings.RepairProgram.c_str());
+    EXPECT_STREQ("Halvorsen", settings.MakerName.c_str());
+    EXPECT_STREQ("Halvorsen Archive", settings.SiblingName.c_str());
+    EXPECT_STREQ("2.10", settings.Version.c_str());
 }
 
 TEST(UninstallLanguage, PrimaryLanguageChoosesTexts)
@@ -206,7 +220,7 @@ TEST(UninstallPaths, ArchivistFolderFollowsMakerSetting)
     TempTree tree;
     {
         ArchivistSetting setting(tree.Path() + "Archive");
-        EXPECT_EQ(tree.Path() + "Archive\\", std::string(GetArchivistFolder().c_str()));
+        EXPECT_EQ(tree.Path() + "Archive\\", std::string(GetArchivistFolder("Corvane", "Corvane Archivist").c_str()));
     }
     // Without the setting: the user's documents and "Corvane Archivist".
     HKEY k;
@@ -216,7 +230,7 @@ TEST(UninstallPaths, ArchivistFolderFollowsMakerSetting)
         RegCloseKey(k);
     }
     if (!set) {
-        std::string folder = GetArchivistFolder().c_str();
+        std::string folder = GetArchivistFolder("Corvane", "Corvane Archivist").c_str();
         EXPECT_NE(std::string::npos, folder.find("\\Corvane Archivist\\")) << folder;
     }
 }
@@ -243,18 +257,19 @@ TEST_F(RegistryList, TakesFileValuesInNumberOrder)
     RegCloseKey(k);
 
     TextList files;
-    ASSERT_TRUE(ReadInstalledFileList(kProduct, files));
+    ASSERT_TRUE(ReadInstalledFileList(kMaker, kProduct, files));
     EXPECT_EQ("C:\\P\\a.txt|C:\\P\\b.txt|C:\\P\\c.txt|C:\\P\\z.txt|", Joined(files));
 }
 
 TEST_F(RegistryList, MissingOrEmptyListIsRefused)
 {
     TextList files;
-    EXPECT_FALSE(ReadInstalledFileList(kProduct, files));
+    EXPECT_FALSE(ReadInstalledFileList(kMaker, kProduct, files));
     SetString(HKEY_LOCAL_MACHINE, FilesKey(), "Other", "x");
-    EXPECT_FALSE(ReadInstalledFileList(kProduct, files));
-    EXPECT_FALSE(ReadInstalledFileList("", files));
-    EXPECT_FALSE(ReadInstalledFileList("Corvane\\..", files));
+    EXPECT_FALSE(ReadInstalledFileList(kMaker, kProduct, files));
+    EXPECT_FALSE(ReadInstalledFileList(kMaker, "", files));
+    EXPECT_FALSE(ReadInstalledFileList(kMaker, "Corvane\\..", files));
+    EXPECT_FALSE(ReadInstalledFileList("", kProduct, files));
 }
 
 // A product folder with a sub-folder, a user's file, a folder of another
@@ -405,7 +420,7 @@ TEST_F(FileRemoval, FileInUseIsRetriedOrLeftAsTheUserSays)
 TEST(UninstallFolders, VolumeRootsAndStandardFoldersAreNeverRemoved)
 {
     TextList standard;
-    CollectProtectedFolders(standard);
+    CollectProtectedFolders(standard, "C:\\Docs\\Corvane Archivist\\");
     char windows[MAX_PATH], temp[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
     GetTempPathA(sizeof temp, temp);
@@ -421,6 +436,7 @@ TEST(UninstallFolders, VolumeRootsAndStandardFoldersAreNeverRemoved)
         EXPECT_TRUE(IsProtectedFolder(programFiles, standard)) << programFiles;
     }
     EXPECT_FALSE(IsProtectedFolder("C:\\Program Files\\Corvane", standard));
+    EXPECT_TRUE(IsProtectedFolder("C:\\Docs\\Corvane Archivist", standard));
 
     // An empty folder directly below the temporary folder goes; the
     // temporary folder itself stays.
@@ -466,7 +482,7 @@ TEST_F(ProductRegistration, RemovesOwnEntriesAndLeavesTheMakersOthers)
     };
     for (const Case& c : cases) {
         Register(c.registeredDir);
-        RemoveProductRegistration(kProduct, "RemovalTest.exe", c.uninstallDir);
+        RemoveProductRegistration(kMaker, kProduct, "RemovalTest.exe", c.uninstallDir);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
         EXPECT_EQ(!c.appPathGoes, KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << c.registeredDir;
@@ -485,18 +501,27 @@ TEST_F(ProductRegistration, ShortFormOfTheFolderIsTheSameFolder)
     ASSERT_GT(GetShortPathNameA(folder.c_str(), shortForm, sizeof shortForm), 0u);
     ASSERT_NE(folder, shortForm);
     Register(shortForm);
-    RemoveProductRegistration(kProduct, "RemovalTest.exe", folder.c_str());
+    RemoveProductRegistration(kMaker, kProduct, "RemovalTest.exe", folder.c_str());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << shortForm;
 }
 
 TEST_F(ProductRegistration, EmptyOrCompoundNameTouchesNothing)
 {
     Register("C:\\Tools\\Removal\\");
-    RemoveProductRegistration("", "RemovalTest.exe", "C:\\Tools\\Removal\\");
-    RemoveProductRegistration("..\\Corvane RemovalTest", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration(kMaker, "", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration(kMaker, "..\\Corvane RemovalTest", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration("", kProduct, "RemovalTest.exe", "C:\\Tools\\Removal\\");
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kOtherProductKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+}
+
+TEST_F(ProductRegistration, TheMakersKeyGoesWithItsLastProduct)
+{
+    SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker\\Lone Product\\Files", "File0000", "C:\\P\\a.exe");
+    SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker\\Lone Product", "InstallDir", "C:\\P\\");
+    RemoveProductRegistration("Lone Maker", "Lone Product", "Lone.exe", "C:\\P\\");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker"));
 }
 
 TEST(UninstallSummary, NamesWhatWasLeftAndWhy)
@@ -504,19 +529,22 @@ TEST(UninstallSummary, NamesWhatWasLeftAndWhy)
     UninstallLanguageOffset = 0;
     RemovalReport clean;
     EXPECT_STREQ("Corvane GlyphForge has been removed from your computer.",
-                 ComposeSummary("Corvane GlyphForge", clean, "C:\\A\\", "").c_str());
+                 ComposeSummary("Corvane GlyphForge", clean, "Corvane Archivist", "C:\\A\\", "").c_str());
 
     RemovalReport report;
     for (int i = 0; i < 15; ++i)
         report.LeftFiles.Add(("C:\\P\\busy" + std::to_string(i) + ".dll").c_str());
     report.SiblingFiles.Add("C:\\A\\sample.gfa");
-    std::string text = ComposeSummary("Corvane GlyphForge", report, "C:\\A\\", "C:\\P\\").c_str();
+    std::string text = ComposeSummary("Corvane GlyphForge", report, "Corvane Archivist", "C:\\A\\", "C:\\P\\").c_str();
     EXPECT_NE(std::string::npos, text.find("C:\\P\\busy0.dll"));
     EXPECT_NE(std::string::npos, text.find("C:\\P\\busy11.dll"));
     EXPECT_EQ(std::string::npos, text.find("C:\\P\\busy12.dll"));
     EXPECT_NE(std::string::npos, text.find("... and 3 more."));
     EXPECT_NE(std::string::npos, text.find("The folder C:\\P\\ was kept"));
     EXPECT_NE(std::string::npos, text.find("Corvane Archivist in C:\\A\\ were left"));
+    // A product without a sibling says nothing of one.
+    text = ComposeSummary("Halvorsen Ledger", report, "", "C:\\A\\", "").c_str();
+    EXPECT_EQ(std::string::npos, text.find("were left in place")) << text;
 }
 
 TEST(UninstallSummary, FieldValuesAreInsertedLiterally)

@@ -337,8 +337,10 @@ TEST_F(SetupLifecycle, ForeignNamesOrPathsRemoveNothing)
     ExpectNothingRemoved();
 }
 
-// Installed twice, in two folders: the uninstaller left in the older one
-// belongs to no registered installation and removes nothing at all.
+// Installed twice, in two folders: the second installation moves the
+// product and takes the older folder's uninstaller away; one left there
+// all the same (copied back, say) belongs to no registered installation
+// and removes nothing at all.
 TEST_F(SetupLifecycle, UninstallerOfAnOlderFolderLeavesTheNewerInstallation)
 {
     std::string older = target_;
@@ -346,6 +348,10 @@ TEST_F(SetupLifecycle, UninstallerOfAnOlderFolderLeavesTheNewerInstallation)
     target_ = maker_ + "\\GlyphForge Two";
     listed_.clear();
     InstallDemo();
+    EXPECT_FALSE(Exists(older + "\\UnInstall.exe"));
+    CreateDirectoryA(older.c_str(), nullptr);
+    for (const char* name : {"\\UnInstall.exe", "\\UnInstall.ini"})
+        ASSERT_TRUE(CopyFileA((target_ + name).c_str(), (older + name).c_str(), FALSE));
     auto state = [&] { return Snapshot({older, target_, group_}, {kProductKey, kAppPathKey, kUninstallKey}); };
     State before = state();
     Process stale(older + "\\UnInstall.exe", "/S");

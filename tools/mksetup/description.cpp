@@ -6,6 +6,7 @@
 #include "tools/mksetup/mksetup.h"
 
 #include <ctype.h>
+#include <string.h>
 
 #include <algorithm>
 
@@ -49,6 +50,10 @@ const KeyRule kKeys[] = {
     {"Product", "Version", NAME, 5006, true, kMacroLimit, {}},
     {"Product", "Publisher", NAME, 5007, true, kMacroLimit, {}},
     {"Product", "WebAddress", NAME, 5008, false, kMacroLimit, {"", "", ""}},
+    // Worked out from the other names when left out (CheckDescription).
+    {"Product", "Maker", NAME, 5009, false, kMacroLimit, {}},
+    {"Product", "Sibling", NAME, 5010, false, kMacroLimit, {}},
+    {"Product", "SiblingFolder", NAME, 5011, false, kMacroLimit, {}},
     {"Product", "Program", MAIN_FILE, 5005, true, kMacroLimit, {}},
     {"Product", "DefaultFolder", SETUP_TEXT, 5002, false, kMacroLimit,
      {"{ProgramFilesDir}\\{Publisher}\\{AppName}\\", nullptr, nullptr}},
@@ -75,6 +80,8 @@ const KeyRule kKeys[] = {
      {"Choose the folder where {AppName} will be installed:",
       "Choisissez le r\xC3\xA9pertoire o\xC3\xB9 {AppName} sera install\xC3\xA9 :",
       "Kies de map waarin {AppName} wordt ge\xC3\xAFnstalleerd:"}},
+    // The finish page's web button; left out, [Product] WebAddress.
+    {"Language", "WebAddress", NAME, 8017, false, kMacroLimit, {}},
     {"Language", "ComctlQuestion", SHOWN_TEXT, 8004, false, kTextLimit,
      {"The common controls of your system (COMCTL32.DLL) are older than version 4.72, which {AppName} "
       "needs.%n%nDo you want to update them now? Windows will restart at the end of the installation.",
@@ -406,6 +413,38 @@ std::string MacroOfKey(const std::string& key)
     return key;
 }
 
+// A name that becomes a registry key or a folder of its own: one plain
+// part that Windows keeps as written.
+bool IsPlainPart(const std::string& name)
+{
+    if (name.empty() || name.size() > 100 || name.back() == '.' || name.back() == ' ' || name == "." || name == "..")
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || strchr("\\/:*?\"<>|", c))
+            return false;
+    return true;
+}
+
+// One to four parts of digits separated by dots ("2", "3.10", "1.0.0.17").
+bool IsDottedVersion(const std::string& version)
+{
+    int parts = 0;
+    size_t digits = 0;
+    for (size_t i = 0; i <= version.size(); ++i) {
+        if (i < version.size() && version[i] >= '0' && version[i] <= '9') {
+            if (++digits > 9)
+                return false;
+        } else if (i == version.size() || version[i] == '.') {
+            if (digits == 0 || ++parts > 4)
+                return false;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 const ProductFile* FindMainFile(const Description& d, std::string name)
 {
     std::replace(name.begin(), name.end(), '/', '\\');
@@ -535,6 +574,27 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
         const KeyRule& rule = Rule("Product", n[0]);
         common[n[1]] = CheckName(Resolve(*d, rule, ENGLISH), rule, ENGLISH, rule.required, problems);
     }
+    bool makerIsPlain = false;
+    {
+        // The maker's registry key and setup folder: the first word of the
+        // publisher unless written ("Corvane Software" gives "Corvane").
+        const KeyRule& rule = Rule("Product", "Maker");
+        Value v = Resolve(*d, rule, ENGLISH);
+        if (!v.given)
+            v.text = common["Publisher"].substr(0, common["Publisher"].find(' '));
+        common["Maker"] = CheckName(v, rule, ENGLISH, true, problems);
+        makerIsPlain = IsPlainPart(v.text);
+        if (!v.text.empty() && !makerIsPlain)
+            problems->Add(v.origin, "Maker \"" + v.text + "\" cannot name a registry key and a folder",
+                          "write one name of at most 100 characters, without \\ / : * ? \" < > | and not ending in a "
+                          "dot or blank");
+    }
+    {
+        const Value* version = FindValue(*d, "Product.Version");
+        if (!IsDottedVersion(version->text))
+            problems->Add(version->origin, "Version \"" + version->text + "\" is not a dotted version",
+                          "write one to four numbers separated by dots, such as 2.1 or 3.10.0.17");
+    }
     {
         const KeyRule& rule = Rule("Product", "StartMenuFolder");
         Value v = Resolve(*d, rule, ENGLISH);
@@ -599,6 +659,39 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
         else
             ListProductFolder(&d->archivist, archivistValue.origin, problems);
     }
+    {
+        // The sibling product, whose files [Files] Archivist holds: named
+        // "<Maker> Archivist" unless written, and none without such files.
+        const KeyRule& siblingRule = Rule("Product", "Sibling");
+        const KeyRule& folderRule = Rule("Product", "SiblingFolder");
+        Value sibling = Resolve(*d, siblingRule, ENGLISH);
+        Value folder = Resolve(*d, folderRule, ENGLISH);
+        if (!archivistValue.given) {
+            if (sibling.given || folder.given)
+                problems->Add((sibling.given ? sibling : folder).origin,
+                              "a sibling product is named, but [Files] has no Archivist folder with its files",
+                              "add Archivist = <folder> under [Files], or leave Sibling and SiblingFolder out");
+            sibling.text.clear();
+            folder.text.clear();
+        } else {
+            if (!sibling.given)
+                sibling.text = common["Maker"] + " Archivist";
+            if (!folder.given)
+                folder.text = sibling.text;
+            // Names made from a maker that is already refused are not
+            // refused again.
+            bool derived = !sibling.given || !folder.given;
+            CheckName(sibling, siblingRule, ENGLISH, true, problems);
+            CheckName(folder, folderRule, ENGLISH, true, problems);
+            if (!IsPlainPart(folder.text) && (makerIsPlain || !derived))
+                problems->Add(folder.origin, "SiblingFolder is a folder name in the user's Documents",
+                              "write one folder name, without \\ / : * ? \" < > |");
+        }
+        for (int l = 0; l < LANGUAGE_COUNT; ++l) {
+            d->macros[l]["Sibling"] = sibling.text;
+            d->macros[l]["SiblingFolder"] = folder.text;
+        }
+    }
     for (const char* key : {"Uninstaller", "ComctlUpdate"}) {
         const KeyRule& rule = Rule("Files", key);
         Value v = Resolve(*d, rule, ENGLISH);
@@ -640,8 +733,13 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             Problems* sink = byLanguage && Inherits(*d, language, rule.key) ? &inherited : problems;
             switch (rule.kind) {
             case NAME:
-                if (rule.stringId)
+                if (byLanguage && key == "WebAddress") {
+                    // The web button's address in this language, else the
+                    // product's own.
+                    s[id] = v.given ? CheckName(v, rule, language, false, sink) : common["WebAddress"];
+                } else if (rule.stringId) {
                     s[id] = d->macros[l][MacroOfKey(key)];
+                }
                 break;
             case SHOWN_TEXT:
                 s[id] = CheckShownText(v, rule, language, d->macros[l], sink);

@@ -1,0 +1,195 @@
+// An earlier installation of the product: found at start through its
+// product key, and what a new run leaves of it. The files of its list that
+// the new version no longer carries go (moved aside during the run,
+// deleted at its commit, put back by a rollback), and so does the earlier
+// folder's uninstaller when the product moves to another folder; folders
+// that this leaves empty go at the commit. Files the user created were
+// never listed and stay.
+#include "registration/registration.h"
+#include "rollback/rollback.h"
+
+#include <shlobj.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// The earlier installation's "\Files" list, in its order: "File0000",
+// "File0001", ... up to the first that is missing.
+void ReadEarlierList(TextList& files)
+{
+    Text key = ProductKeyPath();
+    key.Append("\\Files");
+    for (unsigned long i = 0;; ++i) {
+        char name[32], value[260];
+        snprintf(name, sizeof name, "File%04lu", i);
+        if (!ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), name, value))
+            break;
+        files.Add(value);
+    }
+}
+
+bool Contains(const TextList& list, const char* path)
+{
+    for (size_t i = 0; i < list.Count(); ++i)
+        if (lstrcmpiA(list.At(i), path) == 0)
+            return true;
+    return false;
+}
+
+// The length of folder (with its trailing backslash) when path lies below
+// it, else 0.
+size_t Below(const char* path, const char* folder)
+{
+    size_t n = strlen(folder);
+    if (n < 4 || folder[n - 1] != '\\' || _strnicmp(path, folder, n) != 0 || path[n] == '\0')
+        return 0;
+    return n;
+}
+
+// The Start menu's Programs folder of the user, with a trailing backslash;
+// empty when the shell cannot name it.
+Text ProgramsFolder()
+{
+    Text folder;
+    char path[MAX_PATH];
+    LPITEMIDLIST list = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) && list) {
+        if (SHGetPathFromIDListA(list, path) && path[0]) {
+            folder = path;
+            if (folder.last() != '\\')
+                folder.Append('\\');
+        }
+        CoTaskMemFree(list);
+    }
+    return folder;
+}
+
+// Adds every folder between base (excluded) and the folder of path to
+// folders, once each.
+void AddFoldersBetween(TextList& folders, const char* path, size_t baseLength)
+{
+    char folder[MAX_PATH];
+    if (!CopyBounded(folder, sizeof folder, path))
+        return;
+    for (char* cut = strrchr(folder, '\\'); cut && static_cast<size_t>(cut - folder) >= baseLength;
+         cut = strrchr(folder, '\\')) {
+        *cut = '\0';
+        if (strlen(folder) < baseLength || Contains(folders, folder))
+            break;
+        folders.Add(folder);
+    }
+}
+
+// Moves a file of the earlier installation aside for the commit to delete;
+// false when it is not there (or could not be moved: a held file stays,
+// as the uninstaller would leave it, and the log says so).
+bool TakeAway(const char* path, const char* why)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    if (!MoveFileAsideForDeletion(SessionJournal, path)) {
+        LogEvent("could NOT remove %s (%s): Windows error %lu", path, why, static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    LogEvent("removed %s: %s", path, why);
+    return true;
+}
+
+} // namespace
+
+void FindEarlierInstallation()
+{
+    Context.EarlierDir.Clear();
+    Context.EarlierVersion.Clear();
+    Text key = ProductKeyPath();
+    char dir[260], version[260];
+    Text full;
+    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), "InstallDir", dir) || !MakeFullFolderPath(dir, full))
+        return;
+    // A product key whose folder is gone is no installation any more.
+    DWORD attributes = GetFileAttributesA(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    full.Append('\\');
+    Context.EarlierDir = full;
+    if (ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), "Version", version))
+        Context.EarlierVersion = version;
+}
+
+RunKind ClassifyRun()
+{
+    if (Context.EarlierDir.empty())
+        return RUN_FIRST_INSTALL;
+    // An installation that recorded no version came before versions were
+    // recorded: older than any.
+    if (Context.EarlierVersion.empty())
+        return RUN_UPGRADE;
+    int order = CompareVersions(LoadStringAsText(IDS_PRODUCT_VERSION).c_str(), Context.EarlierVersion.c_str());
+    return order > 0 ? RUN_UPGRADE : order < 0 ? RUN_DOWNGRADE : RUN_REINSTALL;
+}
+
+void RemoveDroppedFiles()
+{
+    // A repair keeps the list as it is, and a first installation has none.
+    if (Context.RepairMode || Context.EarlierDir.empty())
+        return;
+    const char* earlier = Context.EarlierDir.c_str();
+    bool moved = lstrcmpiA(earlier, Context.TargetDir.c_str()) != 0;
+    if (moved) {
+        // Nothing of the earlier folder is taken away through a link that
+        // somebody placed below it.
+        Text guard(earlier);
+        guard.Truncate(guard.length() - 1);
+        JournalGuardFolder(SessionJournal, guard.c_str());
+        LogEvent("the product moves from %s to %s: the earlier folder's files go", earlier,
+                 Context.TargetDir.c_str());
+    }
+    Text programs = ProgramsFolder();
+    const char* archivist = Context.ArchivistDir.c_str();
+    TextList list, emptied;
+    ReadEarlierList(list);
+    for (size_t i = 0; i < list.Count(); ++i) {
+        const char* path = list.At(i);
+        // Carried again, or written by this run (a link of the same name):
+        // replaced already. The sibling product's files may still be used
+        // by it, as the uninstaller knows too.
+        if (Contains(Context.CarriedFiles, path) || Contains(Context.InstalledFiles, path) ||
+            (archivist[0] && Below(path, archivist)) || !IsPlainFullPath(path))
+            continue;
+        size_t base = Below(path, earlier);
+        bool link = false;
+        if (!base && !programs.empty() && Below(path, programs.c_str())) {
+            size_t n = strlen(path);
+            link = n > 4 && _stricmp(path + n - 4, ".lnk") == 0;
+            base = link ? programs.length() : 0;
+        }
+        if (!base)
+            continue;
+        if (TakeAway(path, link ? "a link of the earlier version" : "no longer part of the product"))
+            AddFoldersBetween(emptied, path, base);
+        else if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            // Held open, it stays for now; listed again, the uninstaller
+            // still takes it away later.
+            Context.InstalledFiles.Add(path);
+    }
+    if (moved) {
+        const char* const uninstaller[] = {"UnInstall.exe", "UnInstall.ini"};
+        for (const char* name : uninstaller) {
+            Text path(earlier);
+            path.Append(name);
+            TakeAway(path.c_str(), "the uninstaller of the earlier folder");
+        }
+        Text folder(earlier);
+        folder.Truncate(folder.length() - 1);
+        emptied.Add(folder.c_str());
+    }
+    // Recorded outermost first: the commit removes them innermost first,
+    // each only when nothing is left in it.
+    for (size_t length = 0; emptied.Count() > 0 && length < MAX_PATH; ++length)
+        for (size_t i = 0; i < emptied.Count(); ++i)
+            if (strlen(emptied.At(i)) == length)
+                RecordFolderToRemoveIfEmpty(SessionJournal, emptied.At(i));
+}

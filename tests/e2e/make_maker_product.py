@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Writes a second maker's product in two versions, as that maker would
+describe it from scratch: Halvorsen Ledger by Halvorsen Data, with no
+Maker key (its maker is the first word of its publisher), no sibling
+product and no web site. Version 2.0 drops three files of 1.0 (two of them
+the last files of their folders) and adds two.
+
+usage: make_maker_product.py OUT_DIR PROGRAM
+writes OUT_DIR/1.0/ledger.ini and OUT_DIR/2.0/ledger.ini, each beside its
+licence, information and main/ folder; PROGRAM (a Windows program) becomes
+the product's Ledger.exe.
+"""
+import os
+import shutil
+import sys
+
+DESCRIPTION = """\
+; Halvorsen Ledger, a second maker's product of the tests.
+[Product]
+AppName = Halvorsen Ledger
+ProductName = Halvorsen Ledger
+Version = {version}
+Publisher = Halvorsen Data
+Program = Ledger.exe
+
+[Files]
+Main = main
+
+[English]
+Edition = Accounts Edition
+HelpFile = Docs\\Guide.txt
+Licence = licence.txt
+Information = information.txt
+"""
+
+COMMON = {
+    "ReadMe.txt": b"Halvorsen Ledger\r\n",
+    "Docs/Guide.txt": b"How to keep the books.\r\n" * 40,
+    "Data/accounts.dat": bytes(range(256)) * 16,
+}
+ONLY_1 = {
+    "Data/rates.dat": b"0.25 0.5 0.75\r\n" * 50,
+    "Data/Old/2019.dat": b"old year\r\n" * 30,
+    "Reports/annual.txt": b"annual report\r\n" * 20,
+}
+ONLY_2 = {
+    "Data/currencies.dat": b"NOK SEK DKK EUR\r\n" * 30,
+    "Plugins/export.dll": b"MZ" + bytes(500),
+}
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def main():
+    out, program = sys.argv[1], sys.argv[2]
+    for version, files in (("1.0", {**COMMON, **ONLY_1}), ("2.0", {**COMMON, **ONLY_2})):
+        folder = os.path.join(out, version)
+        shutil.rmtree(folder, ignore_errors=True)
+        for name, data in files.items():
+            write(os.path.join(folder, "main", name), data + version.encode())
+        shutil.copyfile(program, os.path.join(folder, "main", "Ledger.exe"))
+        write(os.path.join(folder, "licence.txt"), b"HALVORSEN LEDGER LICENCE\n\nFor tests only.\n")
+        write(os.path.join(folder, "information.txt"), b"Halvorsen Ledger keeps the books.\n")
+        write(os.path.join(folder, "ledger.ini"), DESCRIPTION.format(version=version).encode())
+
+
+if __name__ == "__main__":
+    main()
