@@ -2,7 +2,10 @@
 // descriptor that grants Administrators and SYSTEM full control and nobody
 // else any right, and checked by reading the descriptor back. An elevated
 // program keeps here what it will act on later (the journal of a run), so
-// that a standard user can neither forge nor swap it.
+// that a standard user can neither forge nor swap it. A per-user
+// installation keeps the same things in the user's local application
+// data, in folders that the user owns and that grant the user and SYSTEM
+// alone any right.
 #include "rollback/admin_folder.h"
 #include "rollback/rollback.h"
 
@@ -53,7 +56,8 @@ bool IsOwnAdministratorAccount(PSID sid)
 bool IsTrustedSid(PSID sid)
 {
     return sid && (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-                   IsOwnAdministratorAccount(sid));
+                   IsOwnAdministratorAccount(sid) ||
+                   (CurrentInstallScope() == SCOPE_USER && IsCurrentUserSid(sid)));
 }
 
 // Turns on one privilege of the process token, if the token has it: an
@@ -114,9 +118,23 @@ bool IsPlainName(const char* name)
 
 PSECURITY_DESCRIPTOR NewAdminOnlyDescriptor()
 {
+    char sddl[256];
+    CopyBounded(sddl, sizeof sddl, kAdminOnlySddl);
+    if (CurrentInstallScope() == SCOPE_USER) {
+        // The user's own: the user owns it, SYSTEM (backups, the profile's
+        // own care) keeps its way in, and no other account, administrators
+        // included, is given any right.
+        const char* user = CurrentUserSidText();
+        if (!user[0])
+            return nullptr;
+        CopyBounded(sddl, sizeof sddl, "O:");
+        AppendBounded(sddl, sizeof sddl, user);
+        AppendBounded(sddl, sizeof sddl, "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;");
+        AppendBounded(sddl, sizeof sddl, user);
+        AppendBounded(sddl, sizeof sddl, ")");
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAdminOnlySddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
         return nullptr;
     return descriptor;
 }
@@ -177,16 +195,19 @@ bool CreateAdminOnlyFolder(const char* folder)
 
 namespace {
 
-// "<common application data>\<makerName> Setup" into path; false when the
-// system does not name a plain folder for it, or the maker's name is not a
-// plain name.
+// "<common application data>\<makerName> Setup" into path (the user's
+// local application data in the user's scope); false when the system does
+// not name a plain folder for it, or the maker's name is not a plain name.
 bool MakerAdminFolder(const char* makerName, char* path, size_t size)
 {
-    // The shell is asked once per process: it is slow to ask.
-    static char common[MAX_PATH] = "";
+    // The shell is asked once per process and scope: it is slow to ask.
+    static char folders[2][MAX_PATH] = {"", ""};
+    bool user = CurrentInstallScope() == SCOPE_USER;
+    char* common = folders[user ? 1 : 0];
     if (!common[0]) {
         LPITEMIDLIST items = nullptr;
-        if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) || !items)
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, user ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_APPDATA, &items)) ||
+            !items)
             return false;
         BOOL found = SHGetPathFromIDListA(items, common);
         CoTaskMemFree(items);

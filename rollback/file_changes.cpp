@@ -69,7 +69,10 @@ bool DeleteCreatedFile(const char* path)
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
     if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
         return true;
-    MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // The machine's hive keeps what goes at the next restart: a per-user
+    // run has no right to it and leaves the file where it is.
+    if (CurrentInstallScope() == SCOPE_MACHINE)
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return false;
 }
 
@@ -81,8 +84,10 @@ bool RestoreMovedFile(const char* path, const char* aside)
     if (MoveFileExA(aside, path, 0))
         return true;
     // The new file is still held: the original comes back at the restart
-    // and stays safe under its aside name until then.
-    MoveFileExA(aside, path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    // and stays safe under its aside name until then (a per-user run's
+    // stays under it).
+    if (CurrentInstallScope() == SCOPE_MACHINE)
+        MoveFileExA(aside, path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
     return false;
 }
 

@@ -156,9 +156,14 @@ Text DescribeValue(HKEY root, const char* keyPath, const char* name, DWORD type,
     return text;
 }
 
-// Refuses a change that would go through a link below a guarded folder.
+// Refuses a change that would go through a link below a guarded folder,
+// or that a per-user installation may not make (a machine-wide folder).
 bool RefuseLink(RunJournal& journal, const char* path)
 {
+    if (!IsPathOfScope(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return true;
+    }
     if (!IsBehindLink(journal, path))
         return false;
     SetLastError(ERROR_CANT_ACCESS_FILE);
@@ -174,11 +179,12 @@ HANDLE CreateRunLock(const char* nameSpace, const char* makerName, const char* p
     AppendBounded(name, sizeof name, makerName);
     AppendBounded(name, sizeof name, " Setup ");
     AppendBounded(name, sizeof name, productName);
+    AppendBounded(name, sizeof name, ScopeRunLockSuffix());
     // A backslash would name another namespace.
     for (char* c = name + start; *c; ++c)
         if (*c == '\\')
             *c = '_';
-    return CreateMutexA(nullptr, FALSE, name);
+    return CreateScopeMutex(name);
 }
 
 } // namespace
@@ -261,6 +267,7 @@ bool TakeRunLock(RunJournal& journal)
         name.Append(maker);
         name.Append(" Setup ");
         name.Append(product);
+        name.Append(ScopeRunLockSuffix());
         TellObserver(journal, "the product's run lock:", name.c_str());
     }
     if (!journal.Lock)
@@ -435,7 +442,7 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
 {
     const char* letter = LetterFromRoot(root);
     char prefix[MAX_PATH];
-    if (!letter || !CopyBounded(prefix, sizeof prefix, keyPath))
+    if (!letter || !IsRootOfScope(root) || !CopyBounded(prefix, sizeof prefix, keyPath))
         return false;
     // The key's missing levels, outermost first: a rollback deletes them
     // innermost first. Most values go into a key that is there already.
@@ -473,7 +480,7 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
 {
     const char* letter = LetterFromRoot(root);
     HKEY key;
-    if (!letter || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    if (!letter || !IsRootOfScope(root) || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
     // Names first: deleting while enumerating would skip values.
     TextList names;

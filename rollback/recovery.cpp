@@ -27,27 +27,28 @@ bool IsAsideOf(const char* path, const char* aside)
 
 // A record read back from a journal is acted on only when it is one our
 // runs write: full plain paths, moved files beside their original under
-// our aside name, registry keys under SOFTWARE.
+// our aside name, registry keys under SOFTWARE; and, for a per-user
+// installation, nothing in the machine's hive or machine-wide folders.
 bool IsPlausible(const ParsedRecord& r)
 {
     switch (r.Kind) {
     case RECORD_FOLDER:
     case RECORD_NEW_FILE:
     case RECORD_TEMPORARY:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
+        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str()) && IsPathOfScope(r.Fields[0].c_str());
     case RECORD_MOVED_FILE:
         return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
-               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
+               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str()) && IsPathOfScope(r.Fields[0].c_str());
     case RECORD_KEY:
     case RECORD_NEW_VALUE:
     case RECORD_OLD_VALUE: {
         int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
-        return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
-               _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
+        HKEY root = r.Count == expected ? RootFromLetter(r.Fields[0].c_str()) : nullptr;
+        return root && IsRootOfScope(root) && _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }
     case RECORD_GUARDED:
     case RECORD_EMPTIED_FOLDER:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
+        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str()) && IsPathOfScope(r.Fields[0].c_str());
     case RECORD_COMMITTED:
         return r.Count == 0;
     }

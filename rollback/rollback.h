@@ -14,7 +14,7 @@
 // rules only, never on the installer context, and inside it the journal
 // (journal.cpp, recovery.cpp) uses the changes (file_changes.cpp) and the
 // administrators-only folders (admin_folder.cpp), never the other way
-// round.
+// round; all of them follow the installation's scope (scope.cpp).
 #pragma once
 
 #include <windows.h>
@@ -22,6 +22,55 @@
 #include "setup/paths.h"
 #include "setup/text.h"
 
+// ---------------------------------------------------------------------------
+// The installation's scope (scope.cpp). A product is installed for every
+// user of the machine or for the installing user alone; a process works in
+// one scope, which the setup program reads from its own resources and the
+// uninstaller from its settings file before either changes anything. In
+// the user's scope the product's registry entries go under
+// HKEY_CURRENT_USER, the private folders (journal, repair copy, working
+// folders) under the user's local application data and private to that
+// user, and nothing machine-wide is changed, undone or recovered.
+enum InstallScope {
+    SCOPE_MACHINE = 0, // the machine's hive and folders, administrator rights: as it always was
+    SCOPE_USER,        // the user's hive and folders, no administrator rights
+};
+// Sets the process's scope; the user's scope also learns the account and
+// the machine-wide folders, once.
+void SetInstallScope(InstallScope scope);
+InstallScope CurrentInstallScope();
+// "machine" or "user", as the settings file and the log say it.
+const char* InstallScopeName(InstallScope scope);
+// The scope a name gives ("machine" or empty, "user", in any letter case);
+// false for anything else.
+bool InstallScopeFromName(const char* name, InstallScope* scope);
+// The hive of the product key, its list, the uninstall entry and the
+// application path: HKEY_LOCAL_MACHINE, or HKEY_CURRENT_USER for the user.
+HKEY ScopeRegistryRoot();
+// True when the scope may change a value under root: either hive for the
+// machine, the user's own hive alone for the user.
+bool IsRootOfScope(HKEY root);
+// True when path lies in a folder all users share (Windows, the programs'
+// folders, the common application data, the all-users Start menu and
+// desktop), also when written with short names.
+bool IsMachineWidePath(const char* path);
+// True when the scope may change path: anything for the machine, nothing
+// machine-wide for the user.
+bool IsPathOfScope(const char* path);
+// The account this process runs as: its SID as text ("" when unknown), and
+// whether sid is it.
+const char* CurrentUserSidText();
+bool IsCurrentUserSid(PSID sid);
+// What the run lock's name carries after the product's: nothing for the
+// machine (one run of a product on the machine at a time), " for <SID>"
+// for the user (one run at a time per user; other users' runs of their own
+// installations are not held up).
+const char* ScopeRunLockSuffix();
+// A named mutex for the run lock; in the user's scope its access list lets
+// the user's tokens in, elevated or not, and nobody else.
+HANDLE CreateScopeMutex(const char* name);
+
+// ---------------------------------------------------------------------------
 // The record of one session of a product's setup program: its changes in
 // order, and the file that mirrors them.
 struct RunJournal {
@@ -162,6 +211,9 @@ int CreateParentFolders(const char* filePath);
 // a descriptor that gives Administrators and SYSTEM full control and
 // nobody else any right; an existing folder whose descriptor says
 // otherwise is given that descriptor. False when no such folder can be had.
+// In the user's scope the same names stand for the user's private folders:
+// "<the user's local application data>\<makerName> Setup\<productName>",
+// owned by the user, full control for the user and SYSTEM alone.
 bool GetProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size);
 // "<common application data>\<makerName> Setup" itself, made as above.
 bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size);
@@ -184,5 +236,6 @@ void RemoveEmptyProductAdminFolder(const char* makerName, const char* productNam
 bool CreateAdminOnlyFolder(const char* folder);
 // True when path's owner is Administrators, SYSTEM or this program's own
 // account while it runs as an administrator, and its access list grants
-// nothing to anybody else.
+// nothing to anybody else. In the user's scope the user's own account
+// counts too, elevated or not.
 bool IsAdminOnly(const char* path);

@@ -2,17 +2,21 @@
 // under Wine: a rollback gives back every file byte for byte with its
 // attributes and times, every registry value, and removes only the folders
 // the run made; a commit keeps the new state; a run that was never ended is
-// undone (or tidied, once it had succeeded) by the next session.
+// undone (or tidied, once it had succeeded) by the next session; a
+// per-user installation keeps to the user's own folders and hive.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "rollback/admin_folder.h"
 #include "rollback/journal.h"
 #include "tests/common/files.h"
 
@@ -385,6 +389,132 @@ TEST(AdminFolder, DescriptorReadsBackAsAdministratorsAndSystemOnly)
     FindClose(moved);
     testfiles::RemoveTree(std::string(folder) + "\\" + found.cFileName);
     EXPECT_FALSE(GetProductAdminFolder(kMaker, "..\\Windows", folder, sizeof folder));
+}
+
+// A per-user installation keeps its journal in the user's own folder under
+// the local application data, which the user owns and nobody but the user
+// and SYSTEM may enter, and holds a run lock of its own: a run of the
+// product for every user may go on beside it, a second run for the user
+// may not.
+TEST(UserScope, PrivateFolderAndARunLockOfItsOwn)
+{
+    SetInstallScope(SCOPE_USER);
+    char folder[MAX_PATH], local[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local);
+    ASSERT_TRUE(GetProductAdminFolder(kMaker, kProduct, folder, sizeof folder));
+    EXPECT_EQ(std::string(local) + "\\" + kMaker + " Setup\\" + kProduct, folder);
+    EXPECT_TRUE(IsAdminOnly(folder));
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              GetNamedSecurityInfoA(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    &owner, nullptr, &dacl, nullptr, &descriptor));
+    EXPECT_TRUE(IsCurrentUserSid(owner));
+    ASSERT_NE(nullptr, dacl);
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        PSID sid = &ace->SidStart;
+        EXPECT_TRUE(IsCurrentUserSid(sid) || IsWellKnownSid(sid, WinLocalSystemSid)) << "entry " << i;
+    }
+    LocalFree(descriptor);
+
+    RunJournal user;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(user, kMaker, kProduct, &recovered));
+    JournalStart second = JOURNAL_STARTED, machine = JOURNAL_BUSY;
+    std::thread([&] {
+        RunJournal journal;
+        JournalRecovery r;
+        second = JournalStartSession(journal, kMaker, kProduct, &r);
+    }).join();
+    SetInstallScope(SCOPE_MACHINE);
+    std::thread([&] {
+        RunJournal journal;
+        JournalRecovery r;
+        machine = JournalStartSession(journal, kMaker, kProduct, &r);
+        JournalEndSession(journal);
+    }).join();
+    SetInstallScope(SCOPE_USER);
+    EXPECT_EQ(JOURNAL_BUSY, second);
+    EXPECT_EQ(JOURNAL_STARTED, machine);
+    JournalEndSession(user);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folder)) << "an empty private folder stays";
+    SetInstallScope(SCOPE_MACHINE);
+}
+
+// Nothing that every user shares is changed by a per-user run, nor undone
+// by the recovery of a per-user journal that names it (forged, say),
+// whether a folder is written in full or with short names; the user's own
+// records are undone all the same.
+TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
+{
+    char programFiles[MAX_PATH] = "", common[MAX_PATH] = "", temp[MAX_PATH];
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    GetTempPathA(sizeof temp, temp);
+    std::string shared = std::string(programFiles) + "\\Rollback Test";
+    std::string own = std::string(temp) + "rollback user test";
+    CreateDirectoryA(shared.c_str(), nullptr);
+    CreateDirectoryA(own.c_str(), nullptr);
+    ASSERT_TRUE(testfiles::WriteFile(shared + "\\planted.dll", "every user's"));
+    ASSERT_TRUE(testfiles::WriteFile(own + "\\mine.txt", "the user's"));
+    SetValue(kKey, "Shared", "every user's");
+    char shortShared[MAX_PATH] = "";
+    ASSERT_GT(GetShortPathNameA(shared.c_str(), shortShared, sizeof shortShared), 0u);
+    const std::string machineWide[] = {shared + "\\planted.dll", std::string(shortShared) + "\\planted.dll",
+                                       std::string(common) + "\\Rollback Test.txt"};
+
+    SetInstallScope(SCOPE_USER);
+    {
+        RunJournal journal;
+        for (const std::string& path : machineWide) {
+            EXPECT_FALSE(PrepareFileForWriting(journal, path.c_str())) << path;
+            EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError()) << path;
+            EXPECT_FALSE(MoveFileAsideForDeletion(journal, path.c_str())) << path;
+        }
+        EXPECT_FALSE(RecordedCreateFolder(journal, (std::string(common) + "\\Rollback Test").c_str()));
+        EXPECT_FALSE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, kKey, "Shared", REG_SZ, "x", 1));
+        EXPECT_TRUE(RecordedSetRegistryValue(journal, HKEY_CURRENT_USER, kKey, "Own", REG_SZ, "x", 1));
+        EXPECT_EQ(0, JournalRollBack(journal, false));
+    }
+
+    char path[MAX_PATH];
+    ASSERT_TRUE(JournalPath(kMaker, kProduct, true, path, sizeof path));
+    Text forged = JournalHeader(kMaker);
+    forged.Append("\n");
+    Text hex;
+    AppendHex(hex, reinterpret_cast<const unsigned char*>("forged"), 7);
+    const char* value[] = {"M", kKey, "Shared", "1", hex.c_str()};
+    forged.Append(FormatRecord(RECORD_OLD_VALUE, value, 5).c_str());
+    forged.Append("\n");
+    for (const std::string& file : {machineWide[0], machineWide[1], own + "\\mine.txt"}) {
+        const char* fields[] = {file.c_str()};
+        forged.Append(FormatRecord(RECORD_NEW_FILE, fields, 1).c_str());
+        forged.Append("\n");
+    }
+    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS, 0, nullptr);
+    LocalFree(security.lpSecurityDescriptor);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, forged.c_str(), static_cast<DWORD>(forged.length()), &written, nullptr);
+    CloseHandle(file);
+    RunJournal next;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
+    EXPECT_EQ(JOURNAL_ROLLED_BACK, recovered);
+    JournalEndSession(next);
+    SetInstallScope(SCOPE_MACHINE);
+
+    EXPECT_EQ("every user's", testfiles::ReadFile(shared + "\\planted.dll"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((own + "\\mine.txt").c_str())) << "the user's own record";
+    EXPECT_EQ("1:every user's", RegistrySnapshot(kKey)["Shared"].substr(0, 14));
+    testfiles::RemoveTree(shared);
+    testfiles::RemoveTree(own);
+    DeleteTree(kKey);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
 }
 
 TEST(FullPath, OnlyPlainFullPathsBelowARoot)

@@ -1,0 +1,225 @@
+// The installation's scope: one product installed for every user of the
+// machine (the machine's hive, Program Files, the common application
+// data) or for the installing user alone (that user's hive and folders).
+// A process works in one scope, set before it changes anything; the
+// journal, the private folders and the run lock take their places from
+// it, and in the user's scope nothing machine-wide is changed or undone.
+#include "rollback/rollback.h"
+
+#include <sddl.h>
+#include <shlobj.h>
+#include <string.h>
+
+namespace {
+
+InstallScope Scope = SCOPE_MACHINE;
+
+// Worked out once, when the user's scope is first set: the process's
+// account never changes, and the shell is slow to ask.
+bool UserKnown = false;
+char UserSid[SECURITY_MAX_SID_SIZE];
+char UserSidText[192];
+char LockSuffix[200];
+TextList MachineFolders;
+
+const char kWindowsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+void LearnUser()
+{
+    if (UserKnown)
+        return;
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return;
+    char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD got = 0;
+    char* text = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
+        CopySid(sizeof UserSid, UserSid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) &&
+        ConvertSidToStringSidA(UserSid, &text)) {
+        UserKnown = CopyBounded(UserSidText, sizeof UserSidText, text);
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    if (UserKnown) {
+        CopyBounded(LockSuffix, sizeof LockSuffix, " for ");
+        AppendBounded(LockSuffix, sizeof LockSuffix, UserSidText);
+    }
+}
+
+void AddFolder(const char* folder)
+{
+    char path[MAX_PATH];
+    if (!folder[0] || !CopyBounded(path, sizeof path, folder))
+        return;
+    size_t n = strlen(path);
+    if (n > 3 && path[n - 1] == '\\')
+        path[n - 1] = '\0';
+    for (size_t i = 0; i < MachineFolders.Count(); ++i)
+        if (lstrcmpiA(MachineFolders.At(i), path) == 0)
+            return;
+    MachineFolders.Add(path);
+}
+
+// The folders every user of the machine shares, which only administrators
+// may change: Windows, the programs' folders of both views, the common
+// application data, the all-users Start menu and desktop.
+void LearnMachineFolders()
+{
+    if (MachineFolders.Count() > 0)
+        return;
+    static const int kFolders[] = {CSIDL_WINDOWS,          CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
+                                   CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA,
+                                   CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY};
+    for (int csidl : kFolders) {
+        LPITEMIDLIST items = nullptr;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
+            continue;
+        char path[MAX_PATH];
+        if (SHGetPathFromIDListA(items, path))
+            AddFolder(path);
+        CoTaskMemFree(items);
+    }
+    // A 32-bit program on 64-bit Windows learns the 64-bit programs'
+    // folders only under these names.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWindowsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    static const char* const kValues[] = {"ProgramFilesDir", "CommonFilesDir", "ProgramW6432Dir", "CommonW6432Dir"};
+    for (const char* name : kValues) {
+        char path[MAX_PATH];
+        DWORD size = sizeof path - 1, type = 0;
+        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS &&
+            type == REG_SZ) {
+            path[size] = '\0';
+            AddFolder(path);
+        }
+    }
+    RegCloseKey(key);
+}
+
+// path in its long form as far as it exists ("C:\PROGRA~1\New" is
+// "C:\Program Files\New"): a short name must not hide a machine-wide
+// folder.
+void LongForm(const char* path, char* out, size_t size)
+{
+    char copy[MAX_PATH];
+    if (!CopyBounded(copy, sizeof copy, path)) {
+        CopyBounded(out, size, path);
+        return;
+    }
+    for (size_t cut = strlen(copy); cut > 2; --cut) {
+        if (copy[cut] != '\\' && copy[cut] != '\0')
+            continue;
+        char saved = copy[cut];
+        copy[cut] = '\0';
+        char longer[MAX_PATH];
+        DWORD got = GetLongPathNameA(copy, longer, sizeof longer);
+        copy[cut] = saved;
+        if (got > 0 && got < sizeof longer) {
+            CopyBounded(out, size, longer);
+            AppendBounded(out, size, copy + cut);
+            return;
+        }
+    }
+    CopyBounded(out, size, copy);
+}
+
+bool IsFolderOrBelow(const char* path, const char* folder)
+{
+    size_t n = strlen(folder);
+    return _strnicmp(path, folder, n) == 0 && (path[n] == '\0' || path[n] == '\\');
+}
+
+} // namespace
+
+void SetInstallScope(InstallScope scope)
+{
+    Scope = scope;
+    if (scope == SCOPE_USER) {
+        LearnUser();
+        LearnMachineFolders();
+    }
+}
+
+InstallScope CurrentInstallScope() { return Scope; }
+
+const char* InstallScopeName(InstallScope scope) { return scope == SCOPE_USER ? "user" : "machine"; }
+
+bool InstallScopeFromName(const char* name, InstallScope* scope)
+{
+    if (!name[0] || lstrcmpiA(name, "machine") == 0) {
+        *scope = SCOPE_MACHINE;
+        return true;
+    }
+    if (lstrcmpiA(name, "user") == 0) {
+        *scope = SCOPE_USER;
+        return true;
+    }
+    return false;
+}
+
+HKEY ScopeRegistryRoot() { return Scope == SCOPE_USER ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE; }
+
+bool IsRootOfScope(HKEY root)
+{
+    return root == HKEY_CURRENT_USER || (root == HKEY_LOCAL_MACHINE && Scope == SCOPE_MACHINE);
+}
+
+bool IsMachineWidePath(const char* path)
+{
+    LearnMachineFolders();
+    // Only a short name holds a tilde ("PROGRA~1"): a path without one is
+    // compared as it stands, without asking the file system.
+    char full[MAX_PATH];
+    if (strchr(path, '~'))
+        LongForm(path, full, sizeof full);
+    else
+        CopyBounded(full, sizeof full, path);
+    for (size_t i = 0; i < MachineFolders.Count(); ++i)
+        if (IsFolderOrBelow(path, MachineFolders.At(i)) || IsFolderOrBelow(full, MachineFolders.At(i)))
+            return true;
+    return false;
+}
+
+bool IsPathOfScope(const char* path) { return Scope == SCOPE_MACHINE || !IsMachineWidePath(path); }
+
+const char* CurrentUserSidText()
+{
+    LearnUser();
+    return UserKnown ? UserSidText : "";
+}
+
+bool IsCurrentUserSid(PSID sid)
+{
+    LearnUser();
+    return UserKnown && sid && EqualSid(UserSid, sid);
+}
+
+const char* ScopeRunLockSuffix()
+{
+    if (Scope == SCOPE_MACHINE)
+        return "";
+    LearnUser();
+    return LockSuffix;
+}
+
+HANDLE CreateScopeMutex(const char* name)
+{
+    if (Scope == SCOPE_MACHINE || !UserKnown)
+        return CreateMutexA(nullptr, FALSE, name);
+    // The user's own tokens, elevated or not, must open the same lock: a
+    // default access list made by an elevated token would shut out the
+    // ordinary one, which would then take a lock of its own.
+    char sddl[256];
+    CopyBounded(sddl, sizeof sddl, "D:P(A;;GA;;;SY)(A;;GA;;;");
+    AppendBounded(sddl, sizeof sddl, UserSidText);
+    AppendBounded(sddl, sizeof sddl, ")");
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &security.lpSecurityDescriptor,
+                                                              nullptr))
+        return CreateMutexA(nullptr, FALSE, name);
+    HANDLE mutex = CreateMutexA(&security, FALSE, name);
+    LocalFree(security.lpSecurityDescriptor);
+    return mutex;
+}
