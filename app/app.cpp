@@ -80,6 +80,9 @@ bool AppStart(const char* arguments)
         CopyBounded(Context.ModulePath, sizeof Context.ModulePath, path);
 
     Context.InstanceHandle = GetModuleHandleA(nullptr);
+    // For every user or for the user alone: the setup program's own
+    // resources say, never its command line, and everything below follows.
+    ApplyInstallScope();
 
     // The switches come first: a command line that cannot be followed
     // changes nothing, and the log hears of everything after it.
@@ -147,6 +150,13 @@ bool AppStart(const char* arguments)
         UpdateWindow(frame);
     }
     return true;
+}
+
+void ApplyInstallScope()
+{
+    InstallScope scope = SCOPE_MACHINE;
+    InstallScopeFromName(LoadStringAsText(IDS_INSTALL_SCOPE).c_str(), &scope);
+    SetInstallScope(scope);
 }
 
 bool StartInstallSession()
@@ -255,6 +265,7 @@ void ResetInstallerContext()
     JournalEndSession(SessionJournal);
     SessionJournal.~RunJournal();
     new (&SessionJournal) RunJournal();
+    SetInstallScope(SCOPE_MACHINE);
     Context.~InstallerContext();
     new (&Context) InstallerContext();
 }

@@ -26,6 +26,10 @@ int AppExit();
 // Runs the message loop until the main window is gone.
 int AppRun();
 
+// Sets the process's installation scope from the setup program's own
+// string table ("user" for a per-user product, else every user's).
+void ApplyInstallScope();
+
 // Takes the product's run lock and finishes what an earlier run left in
 // its journal, telling the user in one sentence. False (with a message and
 // ExitCode) when another setup of the product is running.
@@ -46,9 +50,9 @@ void ParseRepairSwitch(const char* arguments);
 const char* SkipProgramName(const char* commandLine);
 
 // Puts the process back to its start-of-program state: the installer
-// context (fonts deleted, lists emptied) and the session's journal (left
-// without undoing anything, no file of it kept). For tests, and for
-// nothing else.
+// context (fonts deleted, lists emptied), the session's journal (left
+// without undoing anything, no file of it kept) and the scope (every
+// user's). For tests, and for nothing else.
 void ResetInstallerContext();
 
 // ---------------------------------------------------------------------------
@@ -81,8 +85,8 @@ void RefuseCommandLine(const char* problem);
 // ---------------------------------------------------------------------------
 // The run's first and last lines in the log (run_report.cpp).
 
-// The first lines: program, product and version, switches, language, user
-// and whether the run has administrator rights.
+// The first lines: program, product and version, switches, language, user,
+// whether the run has administrator rights, and the installation's scope.
 void LogRunStart(const char* arguments);
 // The last line: the exit code and what it means.
 void LogExitCode(int code);

@@ -1,6 +1,7 @@
 // The run's first and last lines in the log: who started which setup
 // with which switches and rights, and how it ended.
 #include "app/app.h"
+#include "rollback/rollback.h"
 
 namespace {
 
@@ -63,6 +64,9 @@ void LogRunStart(const char* arguments)
     if (!GetUserNameA(user, &size))
         CopyBounded(user, sizeof user, "(unknown)");
     LogEvent("user: %s, administrator rights: %s", user, HasAdministratorRights() ? "yes" : "no");
+    LogEvent("installation scope: %s", CurrentInstallScope() == SCOPE_USER
+                                          ? "per user (this user alone: HKEY_CURRENT_USER and the user's own folders)"
+                                          : "per machine (every user: HKEY_LOCAL_MACHINE and the machine's folders)");
 }
 
 void LogExitCode(int code) { LogEvent("exit code %d: %s", code, ExitCodeMeaning(code)); }

@@ -1,10 +1,11 @@
 // An earlier installation of the product: found at start through its
-// product key, and what a new run leaves of it. The files of its list that
-// the new version no longer carries go (moved aside during the run,
-// deleted at its commit, put back by a rollback), and so does the earlier
-// folder's uninstaller when the product moves to another folder; folders
-// that this leaves empty go at the commit. Files the user created were
-// never listed and stay.
+// product key in the run's own scope (a per-user installation and one for
+// every user live side by side and never see each other), and what a new
+// run leaves of it. The files of its list that the new version no longer
+// carries go (moved aside during the run, deleted at its commit, put back
+// by a rollback), and so does the earlier folder's uninstaller when the
+// product moves to another folder; folders that this leaves empty go at
+// the commit. Files the user created were never listed and stay.
 #include "registration/registration.h"
 #include "rollback/rollback.h"
 
@@ -24,7 +25,7 @@ void ReadEarlierList(TextList& files)
     for (unsigned long i = 0;; ++i) {
         char name[32], value[260];
         snprintf(name, sizeof name, "File%04lu", i);
-        if (!ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), name, value))
+        if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), name, value))
             break;
         files.Add(value);
     }
@@ -107,7 +108,7 @@ void FindEarlierInstallation()
     Text key = ProductKeyPath();
     char dir[260], version[260];
     Text full;
-    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), "InstallDir", dir) || !MakeFullFolderPath(dir, full))
+    if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "InstallDir", dir) || !MakeFullFolderPath(dir, full))
         return;
     // A product key whose folder is gone is no installation any more.
     DWORD attributes = GetFileAttributesA(full.c_str());
@@ -115,7 +116,7 @@ void FindEarlierInstallation()
         return;
     full.Append('\\');
     Context.EarlierDir = full;
-    if (ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), "Version", version))
+    if (ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "Version", version))
         Context.EarlierVersion = version;
 }
 

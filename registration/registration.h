@@ -8,14 +8,16 @@
 #include "setup/setup.h"
 
 // Registry entries and uninstaller files, written after a successful
-// extraction (and after the shortcuts, so that the link files are listed).
+// extraction (and after the shortcuts, so that the link files are listed),
+// in the scope's hive (HKEY_CURRENT_USER for a per-user product).
 // The product key with "InstallDir" and the "\Files" list (not in repair
 // mode), the application path entry and the uninstall entry with its
 // icon, version, publisher, web address, folder, quiet command, "Change"
 // command and "NoRepair".
 void RegisterProduct();
 // "UnInstall.exe" from the "UNINSTALL" container and "UnInstall.ini"
-// ("args" then "repair") in TargetDir.
+// ("args" then "repair", ..., and "scope" for a per-user product) in
+// TargetDir.
 void WriteUninstaller();
 // "EstimatedSize" of the uninstall entry, a number of kilobytes (rounded
 // up): the listed files in TargetDir with the uninstaller and its
@@ -40,7 +42,9 @@ void RemoveDroppedFiles();
 
 // Shortcuts: the maker's Start-menu folder, the extra paths 900+ and the
 // application, help and uninstall links, every link path appended to
-// InstalledFiles whether or not it was saved.
+// InstalledFiles whether or not it was saved; an existing link that leads
+// into the product's installation in the other scope is that
+// installation's, and is neither replaced nor listed.
 void CreateShortcuts();
 // One link file through the shell link object. The HRESULT of the save, or
 // of the first step that failed (a link path longer than MAX_PATH - 1

@@ -50,18 +50,19 @@ void FileValueName(char* name, size_t size, unsigned long counter)
     AppendBounded(name, size, reversed);
 }
 
-// One text value through the run's journal: the value's earlier state is
-// recorded first, so that a rollback restores it. The stored length is the
-// text without its terminating NUL.
+// One text value through the run's journal, in the scope's hive (the
+// machine's, or the user's for a per-user product): the value's earlier
+// state is recorded first, so that a rollback restores it. The stored
+// length is the text without its terminating NUL.
 void SetRecordedString(const char* subkey, const char* valueName, const char* data)
 {
-    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_SZ, data,
+    RecordedSetRegistryValue(SessionJournal, ScopeRegistryRoot(), subkey, valueName, REG_SZ, data,
                              static_cast<DWORD>(lstrlenA(data)));
 }
 
 void SetRecordedNumber(const char* subkey, const char* valueName, DWORD number)
 {
-    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, subkey, valueName, REG_DWORD, &number,
+    RecordedSetRegistryValue(SessionJournal, ScopeRegistryRoot(), subkey, valueName, REG_DWORD, &number,
                              sizeof number);
 }
 
@@ -97,10 +98,10 @@ bool FreeForWriting(const Text& path) { return PrepareFileForWriting(SessionJour
 
 // Keeps a copy of this setup program for later repairs where only
 // administrators can change it (the product's folder under the common
-// application data, as Windows Installer keeps its packages), and returns
-// its path: the uninstaller, which runs elevated, starts nothing else. A
-// repair started from that copy keeps it as it is. Empty when no copy
-// could be kept.
+// application data, as Windows Installer keeps its packages; the user's
+// private folder for a per-user product), and returns its path: the
+// uninstaller, which runs elevated, starts nothing else. A repair started
+// from that copy keeps it as it is. Empty when no copy could be kept.
 Text KeepRepairCopy()
 {
     char folder[MAX_PATH], self[MAX_PATH];
@@ -140,7 +141,7 @@ void RegisterProduct()
     if (!Context.RepairMode) {
         Text filesKey(productKey);
         filesKey.Append("\\Files");
-        RecordedDeleteRegistryValues(SessionJournal, HKEY_LOCAL_MACHINE, filesKey.c_str(), "");
+        RecordedDeleteRegistryValues(SessionJournal, ScopeRegistryRoot(), filesKey.c_str(), "");
         for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i) {
             char name[32];
             FileValueName(name, sizeof name, static_cast<unsigned long>(i));
@@ -178,7 +179,7 @@ void RegisterInstalledSize()
             bytes += FileSize(path);
     }
     DWORD kilobytes = static_cast<DWORD>((bytes + 1023) / 1024);
-    RecordedSetRegistryValue(SessionJournal, HKEY_LOCAL_MACHINE, Expanded(kUninstallKey).c_str(), "EstimatedSize",
+    RecordedSetRegistryValue(SessionJournal, ScopeRegistryRoot(), Expanded(kUninstallKey).c_str(), "EstimatedSize",
                              REG_DWORD, &kilobytes, sizeof kilobytes);
 }
 
@@ -225,6 +226,11 @@ void WriteUninstaller()
     WritePrivateProfileStringA("uninstall", "sibling", LoadStringAsText(IDS_SIBLING).c_str(), settingsPath.c_str());
     WritePrivateProfileStringA("uninstall", "version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str(),
                                settingsPath.c_str());
+    // A per-user installation says so: the uninstaller then takes the
+    // product out of the user's hive and folders. Without the key it is
+    // every user's, as every installation was before there were scopes.
+    if (CurrentInstallScope() == SCOPE_USER)
+        WritePrivateProfileStringA("uninstall", "scope", InstallScopeName(SCOPE_USER), settingsPath.c_str());
     // Windows may keep profile files in a cache; put this one on disk now,
     // before a restart can follow the installation.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());

@@ -1,6 +1,7 @@
 // Shortcuts and Start-menu entries: the maker's folder under the Start
-// menu's Programs folder, the extra paths the uninstaller is to remove, and
-// the application, help and uninstall links.
+// menu's Programs folder (the user's own, in either scope), the extra paths
+// the uninstaller is to remove, and the application, help and uninstall
+// links.
 #include "registration/registration.h"
 
 #include <objbase.h>
@@ -53,6 +54,50 @@ bool GetProgramsFolder(char* folder, size_t size)
     if (!found || path[0] == '\0')
         return false;
     return CopyBounded(folder, size, path);
+}
+
+// Where an existing link leads; empty when it cannot be read.
+Text LinkTarget(const char* linkPath)
+{
+    Text target;
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
+                                reinterpret_cast<void**>(&link))))
+        return target;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&file)))) {
+        WCHAR widePath[MAX_PATH];
+        char path[MAX_PATH];
+        if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) != 0 &&
+            SUCCEEDED(file->Load(widePath, STGM_READ)) && SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)))
+            target = path;
+        file->Release();
+    }
+    link->Release();
+    return target;
+}
+
+// The same product installed in the other scope (for every user when this
+// run is the user's own, and the other way round) keeps the links that
+// lead into its folder: both installations stay whole side by side, and
+// each uninstaller takes only the links it listed. A user who has both
+// sees one set of links, the one that was there first. Returns that
+// installation's folder when the link at linkPath is one of them.
+Text OtherScopesLinkFolder(const char* linkPath)
+{
+    if (!FileExists(linkPath))
+        return Text();
+    HKEY other = CurrentInstallScope() == SCOPE_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    char folder[260];
+    if (!ReadRegistryString(other, ProductKeyPath().c_str(), "InstallDir", folder) || !folder[0])
+        return Text();
+    Text base(folder);
+    if (base.last() != '\\')
+        base.Append('\\');
+    Text target = LinkTarget(linkPath);
+    if (target.length() <= base.length() || _strnicmp(target.c_str(), base.c_str(), base.length()) != 0)
+        return Text();
+    return base;
 }
 
 // Strings 900, 901, ... up to the first empty one name paths that the
@@ -163,8 +208,15 @@ void CreateShortcuts()
          Joined(Context.TargetDir.c_str(), "Uninstall.exe"), &appName},
     };
     // Every link path is listed, saved or not, so that the uninstaller and
-    // the clean-up know of it.
+    // the clean-up know of it; but not one that the product's installation
+    // in the other scope keeps.
     for (const Shortcut& s : shortcuts) {
+        Text other = OtherScopesLinkFolder(s.link.c_str());
+        if (!other.empty()) {
+            LogEvent("link %s leads into the installation in %s, which is %s: left as it is", s.link.c_str(),
+                     other.c_str(), CurrentInstallScope() == SCOPE_USER ? "every user's" : "a user's own");
+            continue;
+        }
         // An existing link is kept aside until the run has succeeded.
         bool prepared = PrepareFileForWriting(SessionJournal, s.link.c_str());
         bool saved = prepared && SUCCEEDED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(),

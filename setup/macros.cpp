@@ -11,6 +11,19 @@ namespace {
 
 const size_t kMacroBuffer = 256; // input copy, output and one value: 255 characters each
 
+// The user's local application data (without a trailing backslash), the
+// home of per-user installations: empty when the shell cannot name it.
+void LocalAppDataFolder(char* value)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &list)) || !list)
+        return;
+    char path[MAX_PATH];
+    if (SHGetPathFromIDListA(list, path))
+        CopyBounded(value, kMacroBuffer, path);
+    CoTaskMemFree(list);
+}
+
 // Works out the value of one macro name into value (kMacroBuffer bytes).
 void MacroValue(const char* name, char* value)
 {
@@ -19,6 +32,8 @@ void MacroValue(const char* name, char* value)
         char buffer[260];
         if (ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", name, buffer))
             CopyBounded(value, kMacroBuffer, buffer);
+    } else if (strcmp(name, "LocalAppDataDir") == 0) {
+        LocalAppDataFolder(value);
     } else if (strcmp(name, "ProductName") == 0) {
         LoadStringText(IDS_PRODUCT_NAME, value, kMacroBuffer);
     } else if (strcmp(name, "AppName") == 0) {

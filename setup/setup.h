@@ -14,8 +14,8 @@
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
-// String-resource IDs. 1, 900-999, 5000-5011 and 7004 are the same in every
-// language; 8000-8018 are loaded through LocalizedId.
+// String-resource IDs. 1, 900-999, 5000-5012 and 7004 are the same in every
+// language; 8000-8019 are loaded through LocalizedId.
 enum StringId {
     IDS_MAIN_TITLE = 1,
     IDS_EXTRA_PATH_FIRST = 900,
@@ -32,6 +32,7 @@ enum StringId {
     IDS_MAKER = 5009,             // the maker's registry key under SOFTWARE, and its setup folder's name
     IDS_SIBLING = 5010,           // the sibling product's name; empty: the product has none
     IDS_SIBLING_FOLDER = 5011,    // the sibling product's folder in the user's Documents
+    IDS_INSTALL_SCOPE = 5012,     // "machine" (every user, administrator rights) or "user" (the user alone)
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,
@@ -52,6 +53,7 @@ enum StringId {
     IDS_INVALID_COMMAND_LINE = 8016, // a switch not understood, followed by the usage
     IDS_WEBSITE = 8017,           // the finish page's web address; empty: no web button
     IDS_DOWNGRADE_QUESTION = 8018, // a newer version is installed: replace it with this older one?
+    IDS_COMCTL_NOT_OFFERED = 8019, // a per-user installation cannot update the common controls
 };
 
 // Exit codes of setup.exe: those of Windows Installer, which deployment
@@ -193,6 +195,9 @@ struct InstallerContext {
         uint16_t Major;
     } ComctlVersion;
     int32_t ComctlVersionState;
+    // A per-user run has told the user once that it cannot update the
+    // common controls.
+    int32_t ComctlNoticeShown;
 
     // Display resources.
     int32_t ScreenDpiY;

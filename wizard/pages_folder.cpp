@@ -102,6 +102,23 @@ void MeasureSpace(int32_t* freeKilobytes, int32_t* requiredKilobytes)
     Context.LowDiskSpace = *freeKilobytes < *requiredKilobytes ? 1 : 0;
 }
 
+// The common controls are too old, but updating them needs administrator
+// rights that a per-user installation does not ask for: the user is told
+// once, and the run goes on without the update. Only the product's name
+// is put in (the text is longer than the macros' 255 characters).
+void TellComctlNotOffered(HWND page)
+{
+    if (Context.ComctlNoticeShown)
+        return;
+    Context.ComctlNoticeShown = 1;
+    LogEvent("the common controls are older than version 4.72: a per-user installation cannot update them, the "
+             "user is told");
+    Text text = LoadStringAsText(LocalizedId(IDS_COMCTL_NOT_OFFERED));
+    ReplaceField(text, "{AppName}", LoadStringAsText(IDS_APP_NAME).c_str());
+    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+    MessageBoxA(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
 void OnDestinationNext(HWND page)
 {
     StoreFolderEdit(page);
@@ -116,7 +133,9 @@ void OnDestinationNext(HWND page)
     Context.TargetDir = full;
     SetDlgItemTextA(page, IDC_FOLDER_EDIT, full.c_str());
 
-    if (!ComctlIsCurrent()) {
+    if (!ComctlIsCurrent() && CurrentInstallScope() == SCOPE_USER) {
+        TellComctlNotOffered(page);
+    } else if (!ComctlIsCurrent()) {
         if (MessageBoxFromString(page, LocalizedId(IDS_COMCTL_QUESTION), MB_YESNO | MB_ICONQUESTION) != IDYES)
             return;
         Context.UpdateCommonControls = 1;
@@ -149,7 +168,10 @@ bool PrepareDestinationWithoutPages()
     Context.TargetDir = full;
     // Nobody is asked: the update is the only way the product runs, and
     // whoever started the run restarts the computer when it suits them.
-    if (!ComctlIsCurrent()) {
+    if (!ComctlIsCurrent() && CurrentInstallScope() == SCOPE_USER) {
+        LogEvent("the common controls are older than version 4.72: updating them needs administrator rights, which a "
+                 "per-user installation does not ask for; the product is installed without the update");
+    } else if (!ComctlIsCurrent()) {
         LogEvent("the common controls are older than version 4.72: they are updated, a restart is needed");
         Context.UpdateCommonControls = 1;
     }

@@ -6,6 +6,7 @@
 #include "tests/wizard/wizard_test_support.h"
 
 #include <shellapi.h>
+#include "rollback/rollback.h"
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
 
@@ -158,6 +159,51 @@ TEST(DestinationPage, NextCreatesTheFolderOrStaysWithMessage8001)
     EXPECT_TRUE(IsFolder(root / "Good\\Folder"));
     EXPECT_EQ(0, Context.LowDiskSpace);
     EXPECT_EQ(LoadStringNumber(IDS_PROGRESS_EXTRA), Context.ProgressTotal);
+}
+
+// Common controls too old for the product, in a per-user run: updating them
+// needs administrator rights, so nothing is offered. The wizard tells the
+// user once and goes on, a silent run says so in its log; neither updates.
+TEST(DestinationPage, PerUserRunTellsOnceThatTheCommonControlsStayOld)
+{
+    PrepareWizardContext();
+    SetInstallScope(SCOPE_USER);
+    Context.ComctlVersionState = 1;
+    Context.ComctlVersion.Major = 4;
+    Context.ComctlVersion.Minor = 70;
+    ScratchFolder root;
+    Context.TargetDir = (root / "Mine").c_str();
+    std::string boxText;
+    int boxes = 0;
+    for (int run = 0; run < 2; ++run) {
+        INT_PTR result = RunPage(IDD_DESTINATION, DestinationPageProc, [&](HWND page, int tick) {
+            HWND box = FindOwnedWindow(page);
+            if (tick == 0) {
+                PostMessageA(page, WM_COMMAND, IDOK, 0);
+                return true;
+            }
+            if (!box)
+                return tick < 10 || EndPage(page, -2);
+            boxText = ItemText(box, 0xFFFF);
+            ++boxes;
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+            return true;
+        });
+        EXPECT_EQ(PAGE_NEXT, result);
+        EXPECT_EQ(0, Context.UpdateCommonControls);
+    }
+    EXPECT_EQ(1, boxes) << "told once";
+    EXPECT_NE(std::string::npos, boxText.find("GlyphForge is installed for you all the same")) << boxText;
+    EXPECT_NE(std::string::npos, boxText.find("administrator rights")) << boxText;
+
+    ASSERT_TRUE(OpenRunLog((root / "run.log").c_str()));
+    Context.TargetDir = (root / "Silent").c_str();
+    EXPECT_TRUE(PrepareDestinationWithoutPages());
+    CloseRunLog();
+    EXPECT_EQ(0, Context.UpdateCommonControls);
+    std::string log = ReadWholeFile(root / "run.log");
+    EXPECT_NE(std::string::npos, log.find("a per-user installation does not ask for")) << log;
+    SetInstallScope(SCOPE_MACHINE);
 }
 
 TEST(DestinationPage, BackStoresTheEditWithoutCreatingIt)
