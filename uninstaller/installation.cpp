@@ -104,6 +104,7 @@ void ParseCommandLine(const char* arguments, CommandLine& out)
     out.ExeName.Clear();
     out.FinishHandle.Clear();
     out.FinishPath.Clear();
+    out.FinishPerUser = false;
 
     const char* p = arguments ? arguments : "";
     Text argument;
@@ -114,6 +115,8 @@ void ParseCommandLine(const char* arguments, CommandLine& out)
             out.Finish = true;
             NextArgument(p, out.FinishHandle);
             NextArgument(p, out.FinishPath);
+            Text scope;
+            out.FinishPerUser = NextArgument(p, scope) && EqualNoCase(scope.c_str(), "user");
             return;
         }
         first = false;
@@ -155,6 +158,7 @@ bool ParseNameArguments(const char* text, Text& productName, Text& exeName)
 
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
 {
+    out.PerUser = false;
     Text path(folder);
     if (path.last() != '\\')
         path.Append('\\');
@@ -192,6 +196,13 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     out.SiblingName = n < sizeof value - 2 && IsPlainName(value) ? value : "";
     n = GetPrivateProfileStringA("uninstall", "version", "", value, sizeof value, path.c_str());
     out.Version = n < sizeof value - 2 ? value : "";
+    // No scope: every user's, as every installation was before there were
+    // scopes. Anything but the two names was not written by the setup.
+    n = GetPrivateProfileStringA("uninstall", "scope", "", value, sizeof value, path.c_str());
+    InstallScope scope = SCOPE_MACHINE;
+    if (n >= sizeof value - 2 || !InstallScopeFromName(value, &scope))
+        return false;
+    out.PerUser = scope == SCOPE_USER;
 
     n = GetPrivateProfileStringA("uninstall", "repair", "", value, sizeof value, path.c_str());
     if (n >= MAX_PATH)
@@ -224,7 +235,7 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
     Text keyPath = ProductKeyOf(makerName, productName);
     keyPath.Append("\\Files");
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(ScopeRegistryRoot(), keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
 
     DWORD valueCount = 0, longestData = 0;
@@ -284,7 +295,7 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
 
 bool IsRemovablePath(const char* path)
 {
-    return IsPlainFullPath(path);
+    return IsPlainFullPath(path) && IsPathOfScope(path);
 }
 
 Text KeptRepairCopy(const char* makerName, const char* productName)
@@ -316,7 +327,7 @@ bool IsRegisteredInstallation(const char* makerName, const char* productName, co
         return false;
     Text key = ProductKeyOf(makerName, productName);
     char value[MAX_PATH];
-    if (!ReadStringValue(HKEY_LOCAL_MACHINE, key.c_str(), "InstallDir", value, sizeof value) || !value[0])
+    if (!ReadStringValue(ScopeRegistryRoot(), key.c_str(), "InstallDir", value, sizeof value) || !value[0])
         return false;
     installDir = value;
     char registered[MAX_PATH], own[MAX_PATH];

@@ -298,8 +298,9 @@ int RemoveProduct(Session& session, const TextList& files)
              report.LeftFiles.Count() ? MB_OK | MB_ICONWARNING : MB_OK | MB_ICONINFORMATION);
 
     // Last of all the program itself, once this process has ended; when no
-    // copy can do that, the system does it at the next restart.
-    if (!StartSelfRemoval(settings.MakerName.c_str(), session.OwnProgram.c_str()))
+    // copy can do that, the system does it at the next restart (for every
+    // user's installation: a per-user one has no right to that).
+    if (!StartSelfRemoval(settings.MakerName.c_str(), session.OwnProgram.c_str()) && !settings.PerUser)
         MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
 }
@@ -308,8 +309,10 @@ int Run(const char* arguments)
 {
     CommandLine command;
     ParseCommandLine(arguments, command);
-    if (command.Finish)
+    if (command.Finish) {
+        SetInstallScope(command.FinishPerUser ? SCOPE_USER : SCOPE_MACHINE);
         return FinishSelfRemoval(command.FinishHandle.c_str(), command.FinishPath.c_str()) ? 0 : 1;
+    }
 
     Session session;
     session.Silent = command.Silent;
@@ -340,6 +343,10 @@ int Run(const char* arguments)
         ShowText(session, nullptr, text, MB_OK | MB_ICONERROR);
         return UNINSTALL_SETTINGS_MISSING;
     }
+
+    // Every user's installation or the user's own: the hive, the private
+    // folders and the run lock of the removal follow.
+    SetInstallScope(session.Settings.PerUser ? SCOPE_USER : SCOPE_MACHINE);
 
     if (otherProduct) {
         Text text = ProductText(IDS_OTHER_PRODUCT, session);

@@ -60,6 +60,14 @@ void CollectProtectedFolders(TextList& out, const char* archivistFolder)
     };
     for (int csidl : kStandardFolders)
         AddSpecialFolder(out, csidl);
+    // The user's own programs' folder, where per-user installations go.
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &items)) && items) {
+        char local[MAX_PATH];
+        if (SHGetPathFromIDListA(items, local) && AppendBounded(local, sizeof local, "\\Programs"))
+            AddFolder(out, local);
+        CoTaskMemFree(items);
+    }
 
     // The folders the setup itself took its defaults from; on 64-bit
     // Windows also the 64-bit programs' folders, which a 32-bit program
@@ -223,29 +231,32 @@ bool DeleteRegistryTree(HKEY root, const char* subkey)
 void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
                                const char* installDir)
 {
+    // The hive the installation was registered in: the machine's, or the
+    // user's for a per-user installation.
+    const HKEY root = ScopeRegistryRoot();
     // An empty or compound name would reach the maker's key itself or
     // another product's.
     if (!IsPlainName(makerName) || !IsPlainName(productName))
         return;
-    DeleteRegistryTree(HKEY_LOCAL_MACHINE, ProductKeyOf(makerName, productName).c_str());
+    DeleteRegistryTree(root, ProductKeyOf(makerName, productName).c_str());
     // The maker's key goes with its last product: only when nothing at all
     // is left in it (RegDeleteKey refuses a key with subkeys).
     Text makerKey("SOFTWARE\\");
     makerKey.Append(makerName);
     HKEY key;
     DWORD values = 1;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(root, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr) != ERROR_SUCCESS)
             values = 1;
         RegCloseKey(key);
         if (values == 0)
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, makerKey.c_str());
+            RegDeleteKeyA(root, makerKey.c_str());
     }
 
     Text uninstallKey(kUninstallKey);
     uninstallKey.Append(productName);
-    DeleteRegistryTree(HKEY_LOCAL_MACHINE, uninstallKey.c_str());
+    DeleteRegistryTree(root, uninstallKey.c_str());
 
     if (!IsPlainName(exeName))
         return;
@@ -253,14 +264,14 @@ void RemoveProductRegistration(const char* makerName, const char* productName, c
     appPathKey.Append(exeName);
     char value[MAX_PATH];
     bool ours = false;
-    if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path", value, sizeof value)) {
+    if (ReadStringValue(root, appPathKey.c_str(), "Path", value, sizeof value)) {
         char a[MAX_PATH], b[MAX_PATH];
         LongFolderName(value, a, sizeof a);
         LongFolderName(installDir, b, sizeof b);
         ours = b[0] && lstrcmpiA(a, b) == 0;
-    } else if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", value, sizeof value)) {
+    } else if (ReadStringValue(root, appPathKey.c_str(), "", value, sizeof value)) {
         ours = IsUnderFolder(value, installDir);
     }
     if (ours)
-        DeleteRegistryTree(HKEY_LOCAL_MACHINE, appPathKey.c_str());
+        DeleteRegistryTree(root, appPathKey.c_str());
 }

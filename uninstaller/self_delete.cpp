@@ -3,7 +3,9 @@
 // itself in a private folder (administrators only, a name nobody can
 // guess), started with "/finish", which waits for the uninstaller to end,
 // deletes its file and the folder it leaves empty, and has its own file
-// and folder deleted at the next restart.
+// and folder deleted at the next restart. A per-user uninstaller has no
+// right to deletions at the restart (the machine's hive keeps them): its
+// copy goes into the user's temporary folder and stays there.
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
@@ -70,7 +72,8 @@ bool StartSelfRemoval(const char* makerName, const char* ownProgram)
     // could swap it before it starts.
     char temp[MAX_PATH];
     char copy[MAX_PATH];
-    if (MakeCopyFolder(makerName, temp, sizeof temp)) {
+    bool perUser = CurrentInstallScope() == SCOPE_USER;
+    if (!perUser && MakeCopyFolder(makerName, temp, sizeof temp)) {
         if (!CopyBounded(copy, sizeof copy, temp) || !AppendBounded(copy, sizeof copy, "\\UnInstall.exe") ||
             !CopyFileA(ownProgram, copy, TRUE)) {
             RemoveDirectoryA(temp);
@@ -112,6 +115,8 @@ bool StartSelfRemoval(const char* makerName, const char* ownProgram)
     command.Append(" \"");
     command.Append(ownProgram);
     command.Append('"');
+    if (perUser)
+        command.Append(" user");
     char* commandLine = static_cast<char*>(malloc(command.length() + 1));
     bool started = false;
     if (commandLine) {
@@ -159,17 +164,18 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath)
             TextList protectedFolders;
             CollectProtectedFolders(protectedFolders, "");
             RemoveEmptyFolders(FolderOf(programPath).c_str(), protectedFolders);
-        } else {
+        } else if (CurrentInstallScope() == SCOPE_MACHINE) {
             // Still held (a virus scanner, say): the next restart takes it.
             MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         }
     }
 
     // This copy cannot delete itself either; the temporary folder is
-    // cleaned of it at the next restart.
+    // cleaned of it at the next restart (a per-user copy is left to the
+    // user's own clean-ups of that folder).
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (n > 0 && n < sizeof self) {
+    if (n > 0 && n < sizeof self && CurrentInstallScope() == SCOPE_MACHINE) {
         MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         // Its private folder goes after it (a folder is removed at the
         // restart when it is empty by then).

@@ -34,8 +34,9 @@ enum UninstallExitCode {
 // What the command line asks for. Arguments are blank-separated; a quoted
 // argument may hold blanks. "/S" (any case) as a whole argument asks for a
 // silent removal; the first two other arguments are the product name and
-// the program file name. "/finish <handle> <path>" is the internal start of
-// the temporary copy that deletes the uninstaller's own file.
+// the program file name. "/finish <handle> <path> [user]" is the internal
+// start of the temporary copy that deletes the uninstaller's own file (of
+// a per-user installation with "user").
 struct CommandLine {
     bool Silent;
     bool Finish;
@@ -43,6 +44,7 @@ struct CommandLine {
     Text ExeName;
     Text FinishHandle;
     Text FinishPath;
+    bool FinishPerUser; // "/finish <handle> <path> user": the copy of a per-user uninstaller
 };
 void ParseCommandLine(const char* arguments, CommandLine& out);
 
@@ -64,16 +66,19 @@ struct UninstallSettings {
     Text MakerName;     // "maker": the maker's registry key and setup folder
     Text SiblingName;   // "sibling": the sibling product's name; empty when the product has none
     Text Version;       // "version": the version installed
+    bool PerUser;       // "scope" is "user": the installation is the user's alone, in the user's hive and folders
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
-// "args" or "maker" key is missing or damaged; "repair", "archivist",
-// "sibling" and "version" may be empty.
+// "args" or "maker" key is missing or damaged, or its "scope" is neither
+// "machine" nor "user"; "repair", "archivist", "sibling", "version" and
+// "scope" may be empty (no scope: every user's installation).
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
 
 // ---------------------------------------------------------------------------
 // The product key, "SOFTWARE\<maker>\<product>".
 Text ProductKeyOf(const char* makerName, const char* productName);
-// The list of installed files under HKLM "SOFTWARE\<maker>\<product>\Files".
+// The list of installed files under "SOFTWARE\<maker>\<product>\Files" in the
+// installation scope's hive (HKLM, or HKCU for a per-user installation).
 // Every value named "File" followed by digits is taken, in the order of its
 // number. False when the key is missing or holds no such value.
 bool ReadInstalledFileList(const char* makerName, const char* productName, TextList& files);
@@ -81,7 +86,7 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
 // A listed path the uninstaller may act on: a full path on a drive
 // ("C:\...") or a share ("\\server\share\..."), shorter than MAX_PATH,
 // without wildcards, stream names, "." or ".." parts, and not the root of
-// a volume.
+// a volume; for a per-user installation, none in a machine-wide folder.
 bool IsRemovablePath(const char* path);
 
 // True when the product's key names folder as its "InstallDir" (long
@@ -109,9 +114,10 @@ Text GetArchivistFolder(const char* makerName, const char* siblingFolder);
 
 // Folders no removal ever takes away even when empty: the system's and the
 // user's standard folders (Windows, Program Files, Common Files, Start
-// menu and Programs, Documents, Desktop, application data, the temporary
-// folder) and the sibling product's folder (archivistFolder, when there is
-// one). Volume roots are refused separately.
+// menu and Programs, Documents, Desktop, application data and the user's
+// programs' folder in it, the temporary folder) and the sibling product's
+// folder (archivistFolder, when there is one). Volume roots are refused
+// separately.
 void CollectProtectedFolders(TextList& out, const char* archivistFolder);
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders);
 
@@ -175,7 +181,9 @@ bool DeleteRegistryTree(HKEY root, const char* subkey);
 // StartSelfRemoval copies the program into the temporary folder and starts
 // the copy with "/finish"; the copy waits for this process to end, deletes
 // ownProgram, removes the folders that this leaves empty and has itself
-// deleted at the next restart. False when the copy could not be started.
+// deleted at the next restart (a per-user copy, which has no right to
+// that, stays in the user's temporary folder). False when the copy could
+// not be started.
 bool StartSelfRemoval(const char* makerName, const char* ownProgram);
 
 // The copy's side: waits for the process behind handleText, deletes

@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include <shlobj.h>
+
+#include "rollback/rollback.h"
 #include "tests/uninstaller/uninstall_test_support.h"
 #include "uninstaller/resource_ids.h"
 #include "uninstaller/uninstaller.h"
@@ -58,6 +61,9 @@ TEST(UninstallCommandLine, ArgumentsAndSwitches)
     ParseCommandLine("/finish 1234 \"C:\\P\\UnInstall.exe\"", finish);
     EXPECT_STREQ("1234", finish.FinishHandle.c_str());
     EXPECT_STREQ("C:\\P\\UnInstall.exe", finish.FinishPath.c_str());
+    EXPECT_FALSE(finish.FinishPerUser);
+    ParseCommandLine("/finish 1234 \"C:\\P\\UnInstall.exe\" user", finish);
+    EXPECT_TRUE(finish.FinishPerUser);
 }
 
 TEST(UninstallSettingsFile, NameArgumentsMustBeTwoPlainNames)
@@ -134,6 +140,27 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
     EXPECT_STREQ("Halvorsen", settings.MakerName.c_str());
     EXPECT_STREQ("Halvorsen Archive", settings.SiblingName.c_str());
     EXPECT_STREQ("2.10", settings.Version.c_str());
+}
+
+// The settings file of a per-user installation says "scope=user"; one
+// without the key is every user's, as every installation was before.
+TEST(UninstallSettingsFile, ScopeIsEveryUsersUnlessTheFileSaysUser)
+{
+    const char kBase[] = "[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=Corvane\r\n";
+    struct Case {
+        const char* scope; // nullptr: no key
+        bool ok, perUser;
+    } cases[] = {
+        {nullptr, true, false}, {"machine", true, false}, {"user", true, true},
+        {"User", true, true},   {"everyone", false, false}, {"", true, false},
+    };
+    for (const Case& c : cases) {
+        TempTree tree;
+        tree.Write("UnInstall.ini", std::string(kBase) + (c.scope ? std::string("scope=") + c.scope + "\r\n" : ""));
+        UninstallSettings settings;
+        EXPECT_EQ(c.ok, ReadUninstallSettings(tree.Path().c_str(), settings)) << (c.scope ? c.scope : "none");
+        EXPECT_EQ(c.perUser, c.ok && settings.PerUser) << (c.scope ? c.scope : "none");
+    }
 }
 
 TEST(UninstallLanguage, PrimaryLanguageChoosesTexts)
@@ -522,6 +549,38 @@ TEST_F(ProductRegistration, TheMakersKeyGoesWithItsLastProduct)
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker\\Lone Product", "InstallDir", "C:\\P\\");
     RemoveProductRegistration("Lone Maker", "Lone Product", "Lone.exe", "C:\\P\\");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker"));
+}
+
+// A per-user installation's uninstaller takes the product out of the
+// user's hive, never the machine's installation of the same product, and
+// acts on no listed path in a folder that every user shares.
+TEST_F(ProductRegistration, PerUserRemovesFromTheUsersHiveOnly)
+{
+    Register("C:\\Tools\\Removal\\");
+    SetString(HKEY_CURRENT_USER, kProductKey, "InstallDir", "C:\\Users\\Me\\Removal\\");
+    SetString(HKEY_CURRENT_USER, std::string(kProductKey) + "\\Files", "File0000", "C:\\Users\\Me\\Removal\\a.exe");
+    SetString(HKEY_CURRENT_USER, kUninstallKey, "DisplayName", "RemovalTest");
+    SetString(HKEY_CURRENT_USER, kAppPathKey, "", "C:\\Users\\Me\\Removal\\RemovalTest.exe");
+    SetInstallScope(SCOPE_USER);
+    TextList files;
+    EXPECT_TRUE(ReadInstalledFileList(kMaker, kProduct, files));
+    EXPECT_EQ("C:\\Users\\Me\\Removal\\a.exe|", Joined(files));
+    Text installDir;
+    EXPECT_TRUE(IsRegisteredInstallation(kMaker, kProduct, "C:\\Users\\Me\\Removal", installDir));
+    RemoveProductRegistration(kMaker, kProduct, "RemovalTest.exe", "C:\\Users\\Me\\Removal\\");
+    char programFiles[MAX_PATH] = "", common[MAX_PATH] = "", windows[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    GetWindowsDirectoryA(windows, sizeof windows);
+    for (const char* folder : {programFiles, common, windows})
+        EXPECT_FALSE(IsRemovablePath((std::string(folder) + "\\Corvane\\a.exe").c_str())) << folder;
+    EXPECT_TRUE(IsRemovablePath("C:\\Users\\Me\\Removal\\a.exe"));
+    SetInstallScope(SCOPE_MACHINE);
+    for (const char* key : {kProductKey, kUninstallKey, kAppPathKey}) {
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << key;
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+    }
+    EXPECT_TRUE(IsRemovablePath((std::string(programFiles) + "\\Corvane\\a.exe").c_str()));
 }
 
 TEST(UninstallSummary, NamesWhatWasLeftAndWhy)
