@@ -3,11 +3,13 @@
 keep sub-folders as backslash names and hold every byte (decoded here with
 Python's zlib, every block's checksum checked), the containers hold the
 programs, the setup program carries them and the description's strings
-(with the size figures and the fallback to English), the output does not
-depend on the run or on a signature of the stub, it compresses at least as
-well as gcab, every broken description in a table gets its one line and
-exit code 2 with nothing written, and the Windows build of mksetup, run
-under Wine, writes the same setup program byte for byte.
+(with the size figures and the fallback to English), a per-user product
+asks for no administrator rights in its manifest nor in its uninstaller's,
+the output does not depend on the run or on a signature of the stub, it
+compresses at least as well as gcab, every broken description in a table
+gets its one line and exit code 2 with nothing written, and the Windows
+build of mksetup, run under Wine, writes the same setup program byte for
+byte.
 
 Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
@@ -187,6 +189,11 @@ def test_made_up_product(work):
     check("Thank you for choosing Maker!" in welcome and "Maker Tool (Basic Edition)" in welcome,
           "the welcome page names the product")
 
+    # A product for every user asks for administrator rights as the stub
+    # does, and carries its uninstaller as it is.
+    check(string(found, 5012) == "machine", f"string 5012: {string(found, 5012)!r}")
+    check(found.get((24, 1)) == resources(read(STUB)).get((24, 1)), "the manifest is the stub's")
+
     # The same inputs give the same bytes; a signed stub gives them too.
     r = mksetup(work, "-o", os.path.join(out, "again.exe"))
     check(r.returncode == 0 and read(os.path.join(out, "again.exe")) == setup, "a second run differs")
@@ -216,6 +223,37 @@ def test_made_up_product(work):
         check(r.returncode == 0, f"Windows mksetup: exit {r.returncode} {r.stdout}")
         check(os.path.exists(os.path.join(out, "windows.exe")) and read(os.path.join(out, "windows.exe")) == setup,
               "the Windows build writes another setup program")
+
+
+PER_USER = DESCRIPTION.replace("[Product]\n", "[Product]\nScope = user\n")
+
+
+def test_per_user_product(work):
+    """Scope = user: the setup program and the uninstaller it carries (the
+    kit's, beside the stub) ask Windows for no administrator rights, each
+    manifest otherwise as it was; the scope and the user's own default
+    folder are in the string table."""
+    lay_out(work, PER_USER.replace("Uninstaller = UnInstall.exe\n", ""))
+    out = os.path.join(work, "setup.exe")
+    r = mksetup(work, "-o", out)
+    check(r.returncode == 0, f"packing a per-user product: exit {r.returncode} {r.stderr}")
+    if r.returncode != 0:
+        return
+    found = resources(read(out))
+    check(string(found, 5012) == "user", f"string 5012: {string(found, 5012)!r}")
+    check(string(found, 5002) == "{LocalAppDataDir}\\Programs\\Tool\\", f"string 5002: {string(found, 5002)!r}")
+    asked = b'level="requireAdministrator"'
+    stub_manifest = resources(read(STUB)).get((24, 1), b"")
+    check(asked in stub_manifest and found.get((24, 1)) == stub_manifest.replace(asked, b'level="asInvoker"'),
+          f"the setup's manifest: {found.get((24, 1))!r}")
+    kit = read(os.path.join(os.path.dirname(STUB), "UnInstall.exe"))
+    packed = found.get(("CVZB", "UNINSTALL"), b"")
+    uninstaller = resources(zlib.decompress(packed[8:]))
+    original = resources(kit)
+    check(original.get((24, 1), b"").replace(asked, b'level="asInvoker"') == uninstaller.get((24, 1)),
+          f"the uninstaller's manifest: {uninstaller.get((24, 1))!r}")
+    check({k: v for k, v in original.items() if k != (24, 1)} == {k: v for k, v in uninstaller.items() if k != (24, 1)},
+          "the uninstaller's other resources changed")
 
 
 def edit(key, value, section="English"):
@@ -274,6 +312,13 @@ BROKEN = {
         "[Product]\n", "[Product]\nSibling = Other\n"), None, "has no Archivist folder", "Sibling = Other"),
     "footer of the wrong size": (edit("Footer", "footer.bmp", "Art"), "footer.bmp", "the page needs 136 x 30",
                                  "Footer = footer.bmp"),
+    "scope that is neither": (edit("Scope", "everyone", "Product"), None, "is neither machine nor user",
+                              "Scope = everyone"),
+    "per-user product in the programs' folder": (
+        PER_USER.replace("Program = Tool.exe\n", "Program = Tool.exe\nDefaultFolder = {ProgramFilesDir}\\Tool\n"),
+        None, "cannot be installed into {ProgramFilesDir}", "DefaultFolder = {ProgramFilesDir}\\Tool"),
+    "per-user product with an uninstaller that asks nothing": (
+        PER_USER, None, "has no manifest that asks for an execution level", "Uninstaller = UnInstall.exe"),
 }
 
 
@@ -299,6 +344,7 @@ def main():
     work = tempfile.mkdtemp(prefix="payload_test_")
     try:
         test_made_up_product(os.path.join(work, "product"))
+        test_per_user_product(os.path.join(work, "per-user"))
         test_broken_descriptions(os.path.join(work, "broken"))
     finally:
         shutil.rmtree(work, ignore_errors=True)

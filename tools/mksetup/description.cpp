@@ -55,6 +55,10 @@ const KeyRule kKeys[] = {
     {"Product", "Sibling", NAME, 5010, false, kMacroLimit, {}},
     {"Product", "SiblingFolder", NAME, 5011, false, kMacroLimit, {}},
     {"Product", "Program", MAIN_FILE, 5005, true, kMacroLimit, {}},
+    // For every user of the machine or for the installing user alone;
+    // checked and written as string 5012 by CheckDescription.
+    {"Product", "Scope", NAME, 0, false, kMacroLimit, {"machine", nullptr, nullptr}},
+    // The default for a per-user product is kPerUserFolder.
     {"Product", "DefaultFolder", SETUP_TEXT, 5002, false, kMacroLimit,
      {"{ProgramFilesDir}\\{Publisher}\\{AppName}\\", nullptr, nullptr}},
     {"Product", "StartMenuFolder", NAME, 7004, false, kMacroLimit, {"{Publisher}", nullptr, nullptr}},
@@ -104,9 +108,15 @@ const char* const kSections[] = {"Product", "Files", "Uninstall", "English", "Fr
 const size_t kMostRemoveAlso = 12;  // strings 900 to 911
 
 // The macros the setup expands itself when it shows or uses a text.
-const char* const kSetupMacros[] = {"ProgramFilesDir", "CommonFilesDir", "ProductName", "AppName", "Edition",
-                                    "AppCorvane", "ExeName", "HelpName", "TargetDir", "PF", "AL", "TargetDrive",
-                                    "EspaceLibre", "EspaceRequis", "CopyDir", "CopyFile"};
+const char* const kSetupMacros[] = {"ProgramFilesDir", "CommonFilesDir", "LocalAppDataDir", "ProductName", "AppName",
+                                    "Edition", "AppCorvane", "ExeName", "HelpName", "TargetDir", "PF", "AL",
+                                    "TargetDrive", "EspaceLibre", "EspaceRequis", "CopyDir", "CopyFile"};
+// A per-user product's default folder: the user's own programs' folder,
+// as Windows names it for programs installed without administrator rights.
+const char kPerUserFolder[] = "{LocalAppDataDir}\\Programs\\{AppName}\\";
+// The folders that only administrators may write, which a per-user
+// product cannot be installed into.
+const char* const kMachineFolderMacros[] = {"ProgramFilesDir", "CommonFilesDir"};
 // Known only to mksetup: replaced wherever they are written.
 const char* const kMakerMacros[] = {"Publisher", "Version", "WebAddress"};
 
@@ -359,7 +369,7 @@ std::string CheckShownText(const Value& v, const KeyRule& rule, Language languag
     std::vector<std::string> left = MacroNames(text);
     if (!left.empty())
         problems->Add(v.origin, "{" + left[0] + "} in " + Describe(rule, language) + " would be shown as it is written",
-                      "use only " + MacroList(kSetupMacros + 2, 6) + ", " + MacroList(kMakerMacros, 3) + " here");
+                      "use only " + MacroList(kSetupMacros + 3, 6) + ", " + MacroList(kMakerMacros, 3) + " here");
     else
         CheckLength(v, text, rule, language, problems);
     return text;
@@ -377,7 +387,7 @@ std::string CheckSetupText(const Value& v, const KeyRule& rule, Language languag
     for (const std::string& name : MacroNames(text)) {
         if (!OneOf(name, kSetupMacros, sizeof kSetupMacros / sizeof *kSetupMacros)) {
             problems->Add(v.origin, "{" + name + "} in " + Describe(rule, language) + " is not a macro the setup knows",
-                          "use " + MacroList(kSetupMacros, 12) + " or " + MacroList(kMakerMacros, 3));
+                          "use " + MacroList(kSetupMacros, 13) + " or " + MacroList(kMakerMacros, 3));
             return text;
         }
     }
@@ -590,6 +600,19 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                           "dot or blank");
     }
     {
+        // For every user (administrator rights, the machine's hive and
+        // folders) or for the installing user alone.
+        const KeyRule& rule = Rule("Product", "Scope");
+        Value v = Resolve(*d, rule, ENGLISH);
+        std::string scope = Lower(Trim(v.text));
+        if (scope != "machine" && scope != "user")
+            problems->Add(v.origin, "Scope \"" + v.text + "\" is neither machine nor user",
+                          "write Scope = machine (every user; the setup asks for administrator rights) or Scope = user "
+                          "(the installing user alone; no administrator rights)");
+        d->perUser = scope == "user";
+        d->strings[5012] = d->perUser ? "user" : "machine";
+    }
+    {
         const Value* version = FindValue(*d, "Product.Version");
         if (!IsDottedVersion(version->text))
             problems->Add(version->origin, "Version \"" + version->text + "\" is not a dotted version",
@@ -747,8 +770,13 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             case SETUP_TEXT:
                 if (key == "DefaultFolder") {
                     if (!v.given)
-                        v.text = ExpandKnownMacros(v.text, d->macros[l]);
+                        v.text = ExpandKnownMacros(d->perUser ? kPerUserFolder : v.text, d->macros[l]);
                     std::string folder = CheckSetupText(v, rule, language, d->macros[l], sink);
+                    for (const char* machine : kMachineFolderMacros)
+                        if (d->perUser && folder.find("{" + std::string(machine) + "}") != std::string::npos)
+                            sink->Add(v.origin, "a per-user product cannot be installed into {" +
+                                                    std::string(machine) + "}, which only administrators may write",
+                                      "start DefaultFolder with {LocalAppDataDir}, or leave it out");
                     bool full = (!folder.empty() && folder[0] == '{') || folder.compare(0, 2, "\\\\") == 0 ||
                                 (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\');
                     if (!full)

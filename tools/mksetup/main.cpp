@@ -197,10 +197,9 @@ bool PackFolder(const ProductFolder& folder, Bytes* cabinet, std::string* error)
     return true;
 }
 
-bool PackContainer(const std::string& path, Bytes* container)
+bool PackContainer(const Bytes& data, Bytes* container)
 {
-    Bytes data;
-    if (!ReadWholeFile(path, &data) || data.size() > 0xFFFFFF00u)
+    if (data.size() > 0xFFFFFF00u)
         return false;
     uint32_t size = 0;
     unsigned char* packed = EncodeContainer(data.data(), uint32_t(data.size()), &size);
@@ -309,18 +308,53 @@ int WriteDepfile(const Options& o, const Description& d, bool stubRead)
     return EXIT_DONE;
 }
 
+// The rights the setup program and the uninstaller it carries ask for at
+// their start: administrator rights for a product of every user, none for
+// a per-user one, whose setup a standard user starts without a prompt.
+// The uninstaller (its bytes, as it will be packed) is read here; one
+// without a manifest is packed as it is for every user's product, but a
+// per-user product cannot carry it: Windows would ask for administrator
+// rights for any program named like an uninstaller.
+void AskForTheScopesRights(const Options& o, const Description& d, PeImage* stub, Bytes* uninstaller,
+                           Problems* problems)
+{
+    const char* level = d.perUser ? "asInvoker" : "requireAdministrator";
+    const Value* scope = FindValue(d, "Product.Scope");
+    const Value* named = FindValue(d, "Files.Uninstaller");
+    Origin scopeOrigin = scope ? scope->origin : Origin{d.file, 0};
+    Origin where = named ? named->origin : scopeOrigin;
+    if (SetExecutionLevel(stub, level) == LEVEL_NOT_ASKED && d.perUser)
+        problems->Add(scopeOrigin, o.stub + " has no manifest that asks for an execution level",
+                      "name the payload-free setup program with --stub");
+    if (!ReadWholeFile(d.uninstaller, uninstaller)) {
+        problems->Add(where, "the uninstaller " + d.uninstaller + " cannot be read", "name a readable program");
+        return;
+    }
+    PeImage program;
+    std::string error;
+    ExecutionLevelResult result = ReadPeImage(*uninstaller, &program, &error) ? SetExecutionLevel(&program, level)
+                                                                               : LEVEL_NOT_ASKED;
+    if (result == LEVEL_CHANGED && !WritePeImage(program, uninstaller, &error))
+        problems->Add(where, "the uninstaller " + d.uninstaller + " " + error, "use the kit's UnInstall.exe");
+    else if (result == LEVEL_NOT_ASKED && d.perUser)
+        problems->Add(where, "the uninstaller " + d.uninstaller +
+                                 " has no manifest that asks for an execution level, which a per-user product needs",
+                      "use the kit's UnInstall.exe, or give the program a manifest with a requestedExecutionLevel");
+}
+
 // Packs the product and writes the setup program (and what --payload-dir
-// and --depfile ask for) from a checked description and stub.
-int Pack(const Options& o, const Description& d, PeImage* stub)
+// and --depfile ask for) from a checked description and stub, with the
+// uninstaller's bytes as AskForTheScopesRights left them.
+int Pack(const Options& o, const Description& d, PeImage* stub, const Bytes& uninstaller)
 {
     PeImage& image = *stub;
-    Bytes mainCab, archivistCab, uninstall, comupd;
+    Bytes mainCab, archivistCab, uninstall, comupd, comupdFile;
     std::string error;
     if (!PackFolder(d.main, &mainCab, &error) || !PackFolder(d.archivist, &archivistCab, &error))
         return Fail(error);
-    if (!PackContainer(d.uninstaller, &uninstall))
-        return Fail("cannot read or pack " + d.uninstaller);
-    if (!PackContainer(d.comctlUpdate, &comupd))
+    if (!PackContainer(uninstaller, &uninstall))
+        return Fail("cannot pack " + d.uninstaller);
+    if (!ReadWholeFile(d.comctlUpdate, &comupdFile) || !PackContainer(comupdFile, &comupd))
         return Fail("cannot read or pack " + d.comctlUpdate);
     uint64_t extracted = d.main.bytes + d.archivist.bytes;
     // The progress total adds the staged cabinets to the extracted bytes.
@@ -391,6 +425,7 @@ int Run(const Options& o)
         CheckDescription(FolderOf(o.stub), &d, &problems);
 
     PeImage image;
+    Bytes uninstaller;
     if (!problems.Any() && (o.check || !o.output.empty())) {
         Bytes stub;
         std::string error;
@@ -405,6 +440,8 @@ int Run(const Options& o)
                          "name the payload-free setup program with --stub");
         else
             ExpandDialogTemplates(&image, d, &problems);
+        if (!problems.Any())
+            AskForTheScopesRights(o, d, &image, &uninstaller, &problems);
     }
     if (problems.Any()) {
         for (const std::string& line : problems.lines)
@@ -422,7 +459,7 @@ int Run(const Options& o)
     }
     if (o.output.empty())
         return WriteDepfile(o, d, false);
-    return Pack(o, d, &image);
+    return Pack(o, d, &image, uninstaller);
 }
 
 }  // namespace

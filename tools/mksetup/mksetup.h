@@ -72,6 +72,7 @@ struct Description {
     std::vector<Value> removeAlso;                  // files the product creates later
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
+    bool perUser = false;                           // [Product] Scope = user
     StringTable strings;                            // filled by CheckDescription
     std::string licence[LANGUAGE_COUNT], information[LANGUAGE_COUNT];  // resolved paths
     // Pack-time macro values of each language ({AppName}, {Edition}, ...).
@@ -187,6 +188,16 @@ std::string GetString(const PeImage& image, int id);
 // its buffers (captions: 127 characters, control texts: 255) that would
 // now be longer go to problems, against the key whose value made them so.
 void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* problems);
+// The rights a program asks for at its start (execution_level.cpp): the
+// level of the requestedExecutionLevel in its manifest, "asInvoker" or
+// "requireAdministrator", set in place.
+enum ExecutionLevelResult {
+    LEVEL_CHANGED,    // the manifest now asks for level
+    LEVEL_UNCHANGED,  // it asked for it already: not a byte changed
+    LEVEL_NOT_ASKED,  // no manifest, or none with a requestedExecutionLevel
+};
+ExecutionLevelResult SetExecutionLevel(PeImage* image, const std::string& level);
+
 // Checks the maker's icon (id 0) or header or footer bitmap (its ID):
 // false with what is wrong in error.
 bool CheckArt(const Bytes& file, int id, std::string* error);
