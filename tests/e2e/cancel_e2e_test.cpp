@@ -3,7 +3,9 @@
 // and after quitting nothing of the run is left (files, folders, staged
 // cabinets), while a file of the sibling product that was there before
 // survives. A repair cancelled halfway, and runs killed at several
-// moments, give back the installation they ran over.
+// moments, give back the installation they ran over. Every scenario runs
+// for the product installed for every user and, made from the same
+// description, for the user alone (CancelE2eForTheUser).
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
@@ -15,8 +17,8 @@
 
 #include "tests/e2e/driver.h"
 
-#ifndef SETUP_EXE
-#error SETUP_EXE, LARGE_MAIN_DIR and LARGE_ARCHIVIST_DIR come from the build
+#if !defined(SETUP_EXE) || !defined(SETUP_USER_EXE)
+#error SETUP_EXE, SETUP_USER_EXE, LARGE_MAIN_DIR and LARGE_ARCHIVIST_DIR come from the build
 #endif
 
 using namespace e2e;
@@ -35,12 +37,12 @@ const char kGroup[] = "\\Tessera Maps";
 
 // The staged cabinets of a run: in the run's private folder, or in the
 // temporary folder where a run without one would put them.
-std::vector<std::string> StagedFiles()
+std::vector<std::string> StagedFiles(Scope scope)
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
     std::vector<std::string> staged;
-    for (const std::string& name : ListFiles(SetupFolder(kProduct, kMaker)))
+    for (const std::string& name : ListFiles(SetupFolder(kProduct, kMaker, scope)))
         if (name.compare(0, 4, "run-") == 0)
             staged.push_back(name);
     WIN32_FIND_DATAA found;
@@ -56,9 +58,13 @@ std::vector<std::string> StagedFiles()
 
 class CancelE2e : public ::testing::Test {
 protected:
+    explicit CancelE2e(Scope scope = Scope::Machine)
+        : scope_(scope), hive_(scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE)
+    {
+    }
     void SetUp() override
     {
-        setup_ = FromUnixPath(SETUP_EXE);
+        setup_ = FromUnixPath(scope_ == Scope::User ? SETUP_USER_EXE : SETUP_EXE);
         root_ = TempFolder("e2e cancel");
         CreateDirectoryA(root_.c_str(), nullptr);
         // An existing folder that holds other programs stays.
@@ -75,14 +81,14 @@ protected:
         RegCloseKey(k);
         SHCreateDirectoryExA(nullptr, (archivist_ + "\\shared").c_str(), nullptr);
         WriteFile(archivist_ + "\\shared\\a.dat", "was here before");
-        stagedBefore_ = StagedFiles();
+        stagedBefore_ = StagedFiles(scope_);
     }
     void TearDown() override
     {
         CloseLaunchedWindows();
         DeleteKeyTree(HKEY_CURRENT_USER, "SOFTWARE\\Tessera\\folders");
         for (const char* key : {kProductKey, kAppPathKey, kUninstallKey})
-            DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+            DeleteKeyTree(hive_, key);
         char programs[MAX_PATH] = "";
         SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
         RemoveTree(std::string(programs) + kGroup);
@@ -113,16 +119,17 @@ protected:
         EXPECT_TRUE(Exists(parent_ + "\\other.txt"));
         EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));
         EXPECT_FALSE(Exists(archivist_ + "\\shared\\b.dat"));
-        EXPECT_EQ(stagedBefore_, StagedFiles()) << "staged cabinets left in the temporary folder";
+        EXPECT_EQ(stagedBefore_, StagedFiles(scope_)) << "staged cabinets left in the temporary folder";
     }
 
     // The staged cabinets lie in a private folder that only administrators
     // (SYSTEM, the Administrators group, the installing administrator's
-    // own account) may open, and while the run needs them nobody else can
-    // write, rename or delete them.
-    static void ExpectStagedCabinetsOutOfReach()
+    // own account) may open, or for the user's own product only the user
+    // and SYSTEM, and while the run needs them nobody else can write,
+    // rename or delete them.
+    void ExpectStagedCabinetsOutOfReach()
     {
-        std::string folder = SetupFolder(kProduct, kMaker);
+        std::string folder = SetupFolder(kProduct, kMaker, scope_);
         std::vector<std::string> staged;
         for (const std::string& name : ListFiles(folder))
             if (name.compare(0, 4, "run-") == 0)
@@ -172,7 +179,9 @@ protected:
     {
         char programs[MAX_PATH] = "";
         SHGetFolderPathA(nullptr, CSIDL_PROGRAMS, nullptr, 0, programs);
-        return Snapshot({target_, std::string(programs) + kGroup}, {kProductKey, kAppPathKey, kUninstallKey});
+        std::string hive = scope_ == Scope::User ? "HKCU\\" : "";
+        return Snapshot({target_, std::string(programs) + kGroup},
+                        {hive + kProductKey, hive + kAppPathKey, hive + kUninstallKey});
     }
 
     // True once a file has been moved aside in folder by a running run.
@@ -186,11 +195,27 @@ protected:
         return true;
     }
 
+    void CancelDuringStaging();
+    void CancelDuringExtraction();
+    void SilentRunAskedToCloseCancelsAndUndoesItsRun();
+    void RepairCancelledHalfwayGivesBackTheInstallation();
+    void KilledRunIsUndoneAtTheNextStart();
+
+    const Scope scope_;
+    const HKEY hive_;  // the hive of the product's keys
     std::string setup_, root_, parent_, target_, archivist_;
     std::vector<std::string> stagedBefore_;
 };
 
-TEST_F(CancelE2e, CancelDuringStaging)
+// The same scenarios for the product made for the user alone: its keys in
+// HKEY_CURRENT_USER, its private folders in the user's local application
+// data.
+class CancelE2eForTheUser : public CancelE2e {
+protected:
+    CancelE2eForTheUser() : CancelE2e(Scope::User) {}
+};
+
+void CancelE2e::CancelDuringStaging()
 {
     Process setup(setup_, "");
     ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
@@ -201,7 +226,7 @@ TEST_F(CancelE2e, CancelDuringStaging)
     CancelAndQuit(setup, page, false);
 }
 
-TEST_F(CancelE2e, CancelDuringExtraction)
+void CancelE2e::CancelDuringExtraction()
 {
     Process setup(setup_, "");
     ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
@@ -217,7 +242,7 @@ TEST_F(CancelE2e, CancelDuringExtraction)
 // A silent run asked to close (as a deployment tool or a log-off closes
 // it) while it extracts has nobody to ask: it cancels, undoes its run and
 // returns 1602, and the log says so.
-TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun)
+void CancelE2e::SilentRunAskedToCloseCancelsAndUndoesItsRun()
 {
     std::string log = root_ + "\\silent.log";
     Process setup(setup_, "/S /LOG=\"" + log + "\" /D=" + target_);
@@ -233,7 +258,7 @@ TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun)
     EXPECT_EQ(1602, setup.Wait(120000));
     EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
     EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));
-    EXPECT_EQ(stagedBefore_, StagedFiles()) << "staged cabinets left in the temporary folder";
+    EXPECT_EQ(stagedBefore_, StagedFiles(scope_)) << "staged cabinets left in the temporary folder";
     std::string text = ReadFile(log);
     for (const char* line : {"installation run cancelled", "rollback: file deleted: ", "exit code 1602"})
         EXPECT_NE(std::string::npos, text.find(line)) << line;
@@ -241,7 +266,7 @@ TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun)
 
 // A repair cancelled while it replaces the files: the installation comes
 // back as it was, the product still starts, and its uninstaller removes it.
-TEST_F(CancelE2e, RepairCancelledHalfwayGivesBackTheInstallation)
+void CancelE2e::RepairCancelledHalfwayGivesBackTheInstallation()
 {
     Install();
     ASSERT_TRUE(WriteFile(target_ + "ReadMe.txt", "changed by the user"));
@@ -266,13 +291,13 @@ TEST_F(CancelE2e, RepairCancelledHalfwayGivesBackTheInstallation)
     Process uninstall(target_ + "UnInstall.exe", "/S");
     EXPECT_EQ(0, uninstall.Wait(120000));
     EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, 20000));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+    EXPECT_FALSE(KeyExists(hive_, kProductKey));
 }
 
 // A repair killed while staging, while extracting and while registering:
 // the next start of the setup program gives back the installation before
 // its first page (or finds the run complete), and leaves no journal.
-TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
+void CancelE2e::KilledRunIsUndoneAtTheNextStart()
 {
     Install();
     State before = Now();
@@ -283,7 +308,7 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
         const char* name;
         std::function<bool()> reached;
     } moments[] = {
-        {"staging", [&] { return StagedFiles().size() > stagedBefore_.size(); }},
+        {"staging", [&] { return StagedFiles(scope_).size() > stagedBefore_.size(); }},
         {"extraction", [&] { return MovedAsideIn(target_); }},
         {"registration", [&] { return MovedAsideIn(group); }},
     };
@@ -311,7 +336,7 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
             EXPECT_TRUE(told);
         }
         EXPECT_EQ("", Differences(before, Now()));
-        EXPECT_EQ(stagedBefore_, StagedFiles());
+        EXPECT_EQ(stagedBefore_, StagedFiles(scope_));
         if (told)
             Click(first, IDOK);
         HWND welcome = WaitForDialog(next.Id(), 1010, "", 20000);
@@ -321,8 +346,26 @@ TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart)
         ASSERT_NE(nullptr, confirm);
         Click(confirm, 2);
         EXPECT_NE(-1, next.Wait(30000));
-        EXPECT_FALSE(Exists(JournalFile(kProduct, kMaker)));
+        EXPECT_FALSE(Exists(JournalFile(kProduct, kMaker, scope_)));
     }
 }
+
+TEST_F(CancelE2e, CancelDuringStaging) { CancelDuringStaging(); }
+TEST_F(CancelE2e, CancelDuringExtraction) { CancelDuringExtraction(); }
+TEST_F(CancelE2e, SilentRunAskedToCloseCancelsAndUndoesItsRun) { SilentRunAskedToCloseCancelsAndUndoesItsRun(); }
+TEST_F(CancelE2e, RepairCancelledHalfwayGivesBackTheInstallation) { RepairCancelledHalfwayGivesBackTheInstallation(); }
+TEST_F(CancelE2e, KilledRunIsUndoneAtTheNextStart) { KilledRunIsUndoneAtTheNextStart(); }
+
+TEST_F(CancelE2eForTheUser, CancelDuringStaging) { CancelDuringStaging(); }
+TEST_F(CancelE2eForTheUser, CancelDuringExtraction) { CancelDuringExtraction(); }
+TEST_F(CancelE2eForTheUser, SilentRunAskedToCloseCancelsAndUndoesItsRun)
+{
+    SilentRunAskedToCloseCancelsAndUndoesItsRun();
+}
+TEST_F(CancelE2eForTheUser, RepairCancelledHalfwayGivesBackTheInstallation)
+{
+    RepairCancelledHalfwayGivesBackTheInstallation();
+}
+TEST_F(CancelE2eForTheUser, KilledRunIsUndoneAtTheNextStart) { KilledRunIsUndoneAtTheNextStart(); }
 
 } // namespace

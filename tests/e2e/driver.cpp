@@ -420,12 +420,12 @@ void SnapshotFolder(const std::string& folder, State& state)
     });
 }
 
-void SnapshotKey(const std::string& key, State& state)
+void SnapshotKey(HKEY root, const std::string& hive, const std::string& key, State& state)
 {
     HKEY k;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
         return;
-    state["HKLM\\" + key + "\\"] = "key";
+    state[hive + key + "\\"] = "key";
     std::vector<char> data(1 << 16);
     for (DWORD i = 0;; ++i) {
         char name[256];
@@ -433,23 +433,27 @@ void SnapshotKey(const std::string& key, State& state)
         if (RegEnumValueA(k, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
             ERROR_SUCCESS)
             break;
-        state["HKLM\\" + key + "\\" + name] = std::to_string(type) + ":" + std::string(data.data(), size);
+        state[hive + key + "\\" + name] = std::to_string(type) + ":" + std::string(data.data(), size);
     }
     char sub[256];
     for (DWORD i = 0; RegEnumKeyA(k, i, sub, sizeof sub) == ERROR_SUCCESS; ++i)
-        SnapshotKey(key + "\\" + sub, state);
+        SnapshotKey(root, hive, key + "\\" + sub, state);
     RegCloseKey(k);
 }
 
 } // namespace
 
-State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys)
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys)
 {
     State state;
     for (const std::string& folder : folders)
         SnapshotFolder(folder, state);
-    for (const std::string& key : machineKeys)
-        SnapshotKey(key, state);
+    for (const std::string& key : keys) {
+        if (key.compare(0, 5, "HKCU\\") == 0)
+            SnapshotKey(HKEY_CURRENT_USER, "HKCU\\", key.substr(5), state);
+        else
+            SnapshotKey(HKEY_LOCAL_MACHINE, "HKLM\\", key, state);
+    }
     return state;
 }
 
@@ -469,16 +473,16 @@ std::string Differences(const State& before, const State& after)
     return out;
 }
 
-std::string SetupFolder(const std::string& productName, const std::string& maker)
+std::string SetupFolder(const std::string& productName, const std::string& maker, Scope scope)
 {
-    char common[MAX_PATH] = "";
-    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
-    return std::string(common) + "\\" + maker + " Setup\\" + productName;
+    char base[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, scope == Scope::User ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_APPDATA, nullptr, 0, base);
+    return std::string(base) + "\\" + maker + " Setup\\" + productName;
 }
 
-std::string JournalFile(const std::string& productName, const std::string& maker)
+std::string JournalFile(const std::string& productName, const std::string& maker, Scope scope)
 {
-    return SetupFolder(productName, maker) + "\\setup.journal";
+    return SetupFolder(productName, maker, scope) + "\\setup.journal";
 }
 
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)

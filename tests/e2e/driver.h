@@ -101,17 +101,24 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
 // What a run may change, for comparing before and after: every file below
 // the folders (size, content digest, attributes, write time), every folder,
-// and every value below the HKEY_LOCAL_MACHINE keys.
+// and every value below the registry keys: HKEY_LOCAL_MACHINE's, or
+// HKEY_CURRENT_USER's for a key written "HKCU\\...".
 using State = std::map<std::string, std::string>;
-State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys);
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys);
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
-// The product's folder of the setup under the common application data
-// (administrators only), "<maker> Setup\<product>": the journal of a run,
-// its private working folders ("run-..."), the copy kept for repairs.
-std::string SetupFolder(const std::string& productName, const std::string& maker = "Corvane");
+// A product installed for every user of the machine, or for the user alone.
+enum class Scope { Machine, User };
+// The product's folder of the setup, "<maker> Setup\<product>", under the
+// common application data (administrators only), or for a per-user
+// product under the user's local application data (the user's only): the
+// journal of a run, its private working folders ("run-..."), the copy kept
+// for repairs.
+std::string SetupFolder(const std::string& productName, const std::string& maker = "Corvane",
+                        Scope scope = Scope::Machine);
 // The journal a run of the product keeps while it runs.
-std::string JournalFile(const std::string& productName, const std::string& maker = "Corvane");
+std::string JournalFile(const std::string& productName, const std::string& maker = "Corvane",
+                        Scope scope = Scope::Machine);
 
 // Registry.
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);

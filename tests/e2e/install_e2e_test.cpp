@@ -5,7 +5,8 @@
 // destination folder's full form, a damaged setup program, a second
 // product made by mksetup from a description of its own, installed and
 // removed whole, and a second maker's product from one version to the
-// next.
+// next, and installed for the user alone, on its own and beside the
+// installation for every user.
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
@@ -18,8 +19,8 @@
 #include "tests/common/files.h"
 #include "tests/e2e/driver.h"
 
-#if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE) || !defined(LEDGER_DIR)
-#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR, DEMO_MAIN_CAB, LARGE_SETUP_EXE, LARGE_MAIN_DIR and LEDGER_DIR come from the build
+#if !defined(SETUP_EXE) || !defined(LARGE_SETUP_EXE) || !defined(LEDGER_DIR) || !defined(LEDGER_USER_DIR)
+#error SETUP_EXE, DEMO_MAIN_DIR, DEMO_ARCHIVIST_DIR, DEMO_MAIN_CAB, LARGE_SETUP_EXE, LARGE_MAIN_DIR, LEDGER_DIR and LEDGER_USER_DIR come from the build
 #endif
 
 using namespace e2e;
@@ -879,9 +880,10 @@ protected:
     }
     // Through the wizard: the destination page offers folder (an earlier
     // installation's, when there is one), Next, Finish.
-    void Wizard(const char* version, const std::string& offered)
+    void Wizard(const char* version, const std::string& offered) { WizardOf(Setup(version), offered); }
+    void WizardOf(const std::string& program, const std::string& offered)
     {
-        Process setup(Setup(version), "");
+        Process setup(program, "");
         ASSERT_TRUE(setup.Started());
         std::string error;
         HWND destination = WalkToDestination(setup.Id(), kPageWait, &error);
@@ -895,8 +897,10 @@ protected:
         EXPECT_EQ(0, setup.Wait(30000));
         EndChildrenOf(setup.Id());
     }
-    // The version's files in folder, byte for byte, with the uninstaller.
-    void ExpectVersion(const char* version, const std::string& folder, std::vector<std::string> users = {})
+    // The version's files in folder, byte for byte, with the uninstaller;
+    // its registry values in the hive of root.
+    void ExpectVersion(const char* version, const std::string& folder, std::vector<std::string> users = {},
+                       HKEY root = HKEY_LOCAL_MACHINE)
     {
         std::vector<std::string> expected = ListFiles(Main(version));
         for (const char* f : {"UnInstall.exe", "UnInstall.ini"})
@@ -907,17 +911,20 @@ protected:
         for (const std::string& f : ListFiles(Main(version)))
             EXPECT_EQ(ReadFile(Main(version) + "\\" + f), ReadFile(folder + "\\" + f)) << f;
         std::string value;
-        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "Version", value));
+        EXPECT_TRUE(ReadRegString(root, kProductKey, "Version", value));
         EXPECT_EQ(version, value);
-        EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kEntry, "DisplayVersion", value));
+        EXPECT_TRUE(ReadRegString(root, kEntry, "DisplayVersion", value));
         EXPECT_EQ(version, value);
+        EXPECT_TRUE(ReadRegString(root, kProductKey, "InstallDir", value));
+        EXPECT_EQ(folder + "\\", value);
         EXPECT_NE(std::string::npos, ReadFile(folder + "\\UnInstall.ini").find(std::string("version=") + version));
     }
-    // The uninstall entry's quiet command, to its end and its copy's.
-    void Uninstall(const std::string& folder)
+    // The uninstall entry's quiet command (from the hive of root), to its
+    // end and its copy's.
+    void Uninstall(const std::string& folder, HKEY root = HKEY_LOCAL_MACHINE)
     {
         std::string quiet;
-        ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kEntry, "QuietUninstallString", quiet));
+        ASSERT_TRUE(ReadRegString(root, kEntry, "QuietUninstallString", quiet));
         size_t programEnd = quiet.find("\" ");
         ASSERT_NE(std::string::npos, programEnd);
         Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
@@ -1050,6 +1057,172 @@ TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
     Click(question, IDNO);
     EXPECT_EQ(1602, setup.Wait(30000));
     EXPECT_EQ("", Differences(before, Now(target_)));
+}
+
+// Halvorsen Ledger made for the user alone (Scope = user): Windows starts
+// its setup and its uninstaller without asking for an administrator; it
+// goes into the user's own folder, hive and Start menu, starts, and leaves
+// what every user shares as it found it, silently and through the wizard.
+class LedgerUserE2e : public LedgerE2e {
+protected:
+    void SetUp() override
+    {
+        LedgerE2e::SetUp();
+        userTarget_ = SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs\\Halvorsen Ledger";
+        userPrograms_ = FolderExists(SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs");
+        // The per-user uninstaller leaves its copy in the user's temporary
+        // folder: the test's own.
+        GetEnvironmentVariableA("TEMP", oldTemp_, sizeof oldTemp_);
+        temp_ = root_ + "\\tmp";
+        CreateDirectoryA(temp_.c_str(), nullptr);
+        SetEnvironmentVariableA("TEMP", temp_.c_str());
+        SetEnvironmentVariableA("TMP", temp_.c_str());
+        CleanUser();
+    }
+    void TearDown() override
+    {
+        CleanUser();
+        if (!userPrograms_)
+            RemoveDirectoryA((SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Programs").c_str());
+        SetEnvironmentVariableA("TEMP", oldTemp_);
+        SetEnvironmentVariableA("TMP", oldTemp_);
+        LedgerE2e::TearDown();
+    }
+    void CleanUser()
+    {
+        for (const char* key : {kMakerKey, kEntry, kAppPath})
+            DeleteKeyTree(HKEY_CURRENT_USER, key);
+        RemoveTree(userTarget_);
+        RemoveTree(SetupFolder("Halvorsen Ledger", "Halvorsen", Scope::User));
+        RemoveDirectoryA((SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Halvorsen Setup").c_str());
+    }
+    static std::string UserSetup(const char* version)
+    {
+        return FromUnixPath(std::string(LEDGER_USER_DIR) + "/ledger-" + version + ".exe");
+    }
+    long UserSilent(const char* version, const std::string& arguments = "")
+    {
+        bool shown = false;
+        return RunUnseen(UserSetup(version), "/S /LOG=\"" + root_ + "\\user.log\" " + arguments, &shown);
+    }
+    // What every user shares, which a per-user run never changes: the
+    // programs' folders, the common application data (the all-users Start
+    // menu with it), the machine's product, uninstall and application path
+    // keys, and the deletions planned for the next restart.
+    State MachineWide()
+    {
+        std::vector<std::string> folders = {SpecialFolder(CSIDL_PROGRAM_FILES), SpecialFolder(CSIDL_COMMON_APPDATA)};
+        std::string x86 = SpecialFolder(CSIDL_PROGRAM_FILESX86);
+        if (!x86.empty() && x86 != folders[0])
+            folders.push_back(x86);
+        return Snapshot(folders, {kMakerKey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                                  "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths",
+                                  "SYSTEM\\CurrentControlSet\\Control\\Session Manager"});
+    }
+    // The per-user installation: its folder, the user's keys and the
+    // setup's private folder of the user.
+    State UserNow()
+    {
+        return Snapshot({userTarget_, SetupFolder("Halvorsen Ledger", "Halvorsen", Scope::User)},
+                        {std::string("HKCU\\") + kMakerKey, std::string("HKCU\\") + kEntry,
+                         std::string("HKCU\\") + kAppPath});
+    }
+    // The copy that removed the uninstaller's file has ended.
+    void WaitForTheCopy()
+    {
+        EXPECT_TRUE(WaitUntil([&] {
+            for (const std::string& name : ListFiles(temp_))
+                DeleteFileA((temp_ + "\\" + name).c_str());
+            return ListFiles(temp_).empty();
+        }, kPageWait)) << "the uninstaller's copy is still running";
+    }
+    std::string userTarget_, temp_;
+    bool userPrograms_ = false;
+    char oldTemp_[MAX_PATH] = "";
+};
+
+TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
+{
+    std::string program = ReadFile(UserSetup("1.0"));
+    EXPECT_NE(std::string::npos, program.find("level=\"asInvoker\""));
+    EXPECT_EQ(std::string::npos, program.find("requireAdministrator"));
+    State machine = MachineWide();
+    for (bool silent : {true, false}) {
+        SCOPED_TRACE(silent ? "silent" : "wizard");
+        if (silent)
+            ASSERT_EQ(0, UserSilent("1.0"));
+        else
+            ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("1.0"), userTarget_ + "\\"));
+        ExpectVersion("1.0", userTarget_, {}, HKEY_CURRENT_USER);
+        std::string ini = ReadFile(userTarget_ + "\\UnInstall.ini");
+        EXPECT_NE(std::string::npos, ini.find("scope=user")) << ini;
+        std::string uninstaller = ReadFile(userTarget_ + "\\UnInstall.exe");
+        EXPECT_NE(std::string::npos, uninstaller.find("level=\"asInvoker\""));
+        EXPECT_EQ(std::string::npos, uninstaller.find("requireAdministrator"));
+        std::string value;
+        EXPECT_TRUE(ReadRegString(HKEY_CURRENT_USER, kAppPath, "", value));
+        EXPECT_EQ(userTarget_ + "\\Ledger.exe", value);
+        EXPECT_EQ(userTarget_ + "\\Ledger.exe", LinkTarget(group_ + "\\Halvorsen Ledger.lnk"));
+        EXPECT_TRUE(Exists(SetupFolder("Halvorsen Ledger", "Halvorsen", Scope::User) + "\\setup.exe"))
+            << "the repair copy";
+        if (silent) {
+            std::string log = ReadFile(root_ + "\\user.log");
+            for (const std::string& line :
+                 {std::string("installation scope: per user"),
+                  std::string("the product's run lock: Global\\Halvorsen Setup Halvorsen Ledger for S-1-"),
+                  "the run's journal: " + JournalFile("Halvorsen Ledger", "Halvorsen", Scope::User),
+                  std::string("a first installation of version 1.0")})
+                EXPECT_NE(std::string::npos, log.find(line)) << line;
+        }
+        Process product(userTarget_ + "\\Ledger.exe", "");
+        EXPECT_EQ(0, product.Wait(20000)) << "the product does not start";
+
+        Uninstall(userTarget_, HKEY_CURRENT_USER);
+        WaitForTheCopy();
+        EXPECT_FALSE(FolderExists(userTarget_));
+        EXPECT_FALSE(FolderExists(group_));
+        EXPECT_FALSE(FolderExists(SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Halvorsen Setup"));
+        for (const char* key : {kMakerKey, kEntry, kAppPath})
+            EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << key;
+        EXPECT_EQ("", Differences(machine, MachineWide()));
+    }
+}
+
+// The product for every user and for the user side by side: each finds
+// only its own scope's installation (the user's upgrade too), the Start
+// menu's links stay with the installation that made them first, and each
+// uninstaller takes away its own installation and nothing of the other.
+TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
+{
+    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    ASSERT_EQ(0, UserSilent("1.0"));
+    std::string log = ReadFile(root_ + "\\user.log");
+    EXPECT_NE(std::string::npos, log.find("a first installation of version 1.0")) << log;
+    EXPECT_NE(std::string::npos, log.find("link " + group_ + "\\Halvorsen Ledger.lnk leads into the installation in " +
+                                          target_ + "\\, which is every user's: left as it is"))
+        << log;
+    ASSERT_EQ(0, UserSilent("2.0"));
+    EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("this run upgrades it to version 2.0"));
+    ExpectVersion("1.0", target_);
+    ExpectVersion("2.0", userTarget_, {}, HKEY_CURRENT_USER);
+    EXPECT_EQ(target_ + "\\Ledger.exe", LinkTarget(group_ + "\\Halvorsen Ledger.lnk"));
+
+    State machine = Now(target_);
+    Uninstall(userTarget_, HKEY_CURRENT_USER);
+    WaitForTheCopy();
+    EXPECT_FALSE(FolderExists(userTarget_));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kMakerKey));
+    EXPECT_EQ("", Differences(machine, Now(target_)));
+
+    ASSERT_EQ(0, UserSilent("1.0"));
+    State user = UserNow();
+    Uninstall(target_);
+    EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target_); }, kPageWait)) << "the product's folder stays";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMakerKey));
+    EXPECT_EQ("", Differences(user, UserNow()));
+    ExpectVersion("1.0", userTarget_, {}, HKEY_CURRENT_USER);
+    Uninstall(userTarget_, HKEY_CURRENT_USER);
+    WaitForTheCopy();
 }
 
 } // namespace

@@ -2,13 +2,14 @@
 """Writes a second maker's product in two versions, as that maker would
 describe it from scratch: Halvorsen Ledger by Halvorsen Data, with no
 Maker key (its maker is the first word of its publisher), no sibling
-product and no web site. Version 2.0 drops three files of 1.0 (two of them
-the last files of their folders) and adds two.
+product, no web site and no default folder. Version 2.0 drops three files
+of 1.0 (two of them the last files of their folders) and adds two.
 
-usage: make_maker_product.py OUT_DIR PROGRAM
+usage: make_maker_product.py OUT_DIR PROGRAM [SCOPE]
 writes OUT_DIR/1.0/ledger.ini and OUT_DIR/2.0/ledger.ini, each beside its
 licence, information and main/ folder; PROGRAM (a Windows program) becomes
-the product's Ledger.exe.
+the product's Ledger.exe. SCOPE "user" describes the product installed
+for the user alone (Scope = user); left out, for every user.
 """
 import os
 import shutil
@@ -22,7 +23,7 @@ ProductName = Halvorsen Ledger
 Version = {version}
 Publisher = Halvorsen Data
 Program = Ledger.exe
-
+{scope}
 [Files]
 Main = main
 
@@ -57,6 +58,7 @@ def write(path, data):
 
 def main():
     out, program = sys.argv[1], sys.argv[2]
+    scope = "Scope = user\n" if sys.argv[3:] == ["user"] else ""
     for version, files in (("1.0", {**COMMON, **ONLY_1}), ("2.0", {**COMMON, **ONLY_2})):
         folder = os.path.join(out, version)
         shutil.rmtree(folder, ignore_errors=True)
@@ -65,7 +67,7 @@ def main():
         shutil.copyfile(program, os.path.join(folder, "main", "Ledger.exe"))
         write(os.path.join(folder, "licence.txt"), b"HALVORSEN LEDGER LICENCE\n\nFor tests only.\n")
         write(os.path.join(folder, "information.txt"), b"Halvorsen Ledger keeps the books.\n")
-        write(os.path.join(folder, "ledger.ini"), DESCRIPTION.format(version=version).encode())
+        write(os.path.join(folder, "ledger.ini"), DESCRIPTION.format(version=version, scope=scope).encode())
 
 
 if __name__ == "__main__":
