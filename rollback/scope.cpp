@@ -20,6 +20,7 @@ bool UserKnown = false;
 char UserSid[SECURITY_MAX_SID_SIZE];
 char UserSidText[192];
 char LockSuffix[200];
+bool MachineFoldersKnown = false;
 TextList MachineFolders;
 
 const char kWindowsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
@@ -66,8 +67,9 @@ void AddFolder(const char* folder)
 // application data, the all-users Start menu and desktop.
 void LearnMachineFolders()
 {
-    if (MachineFolders.Count() > 0)
+    if (MachineFoldersKnown)
         return;
+    MachineFoldersKnown = true;
     static const int kFolders[] = {CSIDL_WINDOWS,          CSIDL_PROGRAM_FILES,           CSIDL_PROGRAM_FILESX86,
                                    CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA,
                                    CSIDL_COMMON_STARTMENU, CSIDL_COMMON_DESKTOPDIRECTORY};
