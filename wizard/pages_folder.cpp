@@ -185,7 +185,10 @@ bool PrepareDestinationWithoutPages()
         return false;
     }
     if (!CreateFolderTree(Context.TargetDir.c_str())) {
-        LogEvent("the folder %s could not be created", Context.TargetDir.c_str());
+        LogEvent("the folder %s could not be created%s", Context.TargetDir.c_str(),
+                 IsPathOfScope(Context.TargetDir.c_str()) ? ""
+                                                          : ": a per-user installation writes nothing in a folder "
+                                                            "that every user shares");
         return false;
     }
     EndWithBackslash();

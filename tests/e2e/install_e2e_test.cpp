@@ -1147,6 +1147,9 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
     EXPECT_NE(std::string::npos, program.find("level=\"asInvoker\""));
     EXPECT_EQ(std::string::npos, program.find("requireAdministrator"));
     State machine = MachineWide();
+    // A folder that every user shares is refused, even to an administrator.
+    EXPECT_EQ(1603, UserSilent("1.0", "/D=" + SpecialFolder(CSIDL_PROGRAM_FILES) + "\\Halvorsen Ledger"));
+    EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("a per-user installation writes nothing in"));
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent ? "silent" : "wizard");
         if (silent)
