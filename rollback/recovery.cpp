@@ -15,50 +15,12 @@ namespace {
 // this was not written by a run of ours and is not read.
 const DWORD kMaxJournalSize = 64u * 1024 * 1024;
 
-bool IsAsideOf(const char* path, const char* aside)
-{
-    const char* slash = strrchr(path, '\\');
-    const char* asideSlash = strrchr(aside, '\\');
-    if (!slash || !asideSlash || slash - path != asideSlash - aside)
-        return false;
-    return _strnicmp(path, aside, static_cast<size_t>(slash - path)) == 0 &&
-           strncmp(asideSlash + 1, kAsidePrefix, strlen(kAsidePrefix)) == 0;
-}
-
-// A record read back from a journal is acted on only when it is one our
-// runs write: full plain paths, moved files beside their original under
-// our aside name, registry keys under SOFTWARE.
-bool IsPlausible(const ParsedRecord& r)
-{
-    switch (r.Kind) {
-    case RECORD_FOLDER:
-    case RECORD_NEW_FILE:
-    case RECORD_TEMPORARY:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
-    case RECORD_MOVED_FILE:
-        return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
-               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
-    case RECORD_KEY:
-    case RECORD_NEW_VALUE:
-    case RECORD_OLD_VALUE: {
-        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
-        return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
-               _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
-    }
-    case RECORD_GUARDED:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
-    case RECORD_COMMITTED:
-        return r.Count == 0;
-    }
-    return false;
-}
-
 // The guarded folders among records, known before any record is undone.
 void LoadGuards(RunJournal& journal, const TextList& records)
 {
     ParsedRecord r;
     for (size_t i = 0; i < records.Count(); ++i) {
-        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausible(r))
+        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausibleRecord(r))
             continue;
         bool known = false;
         for (size_t k = 0; k < journal.Guarded.Count() && !known; ++k)
@@ -97,7 +59,7 @@ bool RestoreRecordedValue(const ParsedRecord& r)
 // moved file under its aside name).
 bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
 {
-    if (!IsPlausible(r))
+    if (!IsPlausibleRecord(r))
         return true;
     const char* a = r.Fields[0].c_str();
     bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
@@ -160,7 +122,7 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
     LoadGuards(journal, records);
     ParsedRecord r;
     for (size_t i = 0; i < records.Count(); ++i) {
-        if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
+        if (!ParseRecord(records.At(i), r) || !IsPlausibleRecord(r))
             continue;
         const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
                            : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
@@ -169,14 +131,14 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
             DeleteCreatedFile(gone);
     }
     for (size_t i = records.Count(); i-- > 0;)
-        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausible(r) &&
+        if (ParseRecord(records.At(i), r) && r.Kind == RECORD_FOLDER && IsPlausibleRecord(r) &&
             !IsBehindLink(journal, r.Fields[0].c_str()))
             RemoveDirectoryA(r.Fields[0].c_str());
 }
 
-// Reads the journal file of an earlier run into records; false when it is
-// not one of ours.
-bool ReadJournalFile(HANDLE file, TextList& records)
+// Reads the journal file of an earlier run: the records a recovery acts
+// on (ReadJournalText); false when it is not one of ours.
+bool ReadJournalFile(HANDLE file, TextList& records, bool* committed)
 {
     DWORD size = GetFileSize(file, nullptr);
     if (size == INVALID_FILE_SIZE || size > kMaxJournalSize)
@@ -185,19 +147,8 @@ bool ReadJournalFile(HANDLE file, TextList& records)
     if (!data)
         return false;
     DWORD got = 0;
-    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size;
-    data[ok ? size : 0] = '\0';
-    size_t headerLength = strlen(kJournalHeader);
-    ok = ok && strncmp(data, kJournalHeader, headerLength) == 0 && data[headerLength] == '\n';
-    if (ok) {
-        // Only whole lines: a last line without its newline was torn by
-        // the end of the run that wrote it.
-        char* line = data + headerLength + 1;
-        for (char* end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
-            *end = '\0';
-            records.Add(line);
-        }
-    }
+    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size &&
+              ReadJournalText(data, size, records, committed);
     free(data);
     return ok;
 }
@@ -227,12 +178,10 @@ JournalStart JournalStartSession(RunJournal& journal, const char* productName, J
     if (file == INVALID_HANDLE_VALUE)
         return JOURNAL_STARTED;
     TextList records;
-    bool ours = ReadJournalFile(file, records);
+    bool committed = false;
+    bool ours = ReadJournalFile(file, records, &committed);
     CloseHandle(file);
     if (ours && records.Count() > 0) {
-        bool committed = false;
-        for (size_t i = 0; i < records.Count(); ++i)
-            committed = committed || records.At(i)[0] == RECORD_COMMITTED;
         if (committed) {
             TidyCommitted(journal, records);
             *recovered = JOURNAL_COMPLETED;
