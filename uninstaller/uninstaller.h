@@ -65,6 +65,15 @@ struct UninstallSettings {
 // Reads folder + "UnInstall.ini". False when the file is missing or its
 // "args" key is missing or damaged; "repair" and "archivist" may be empty.
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
+// The longest value of "UnInstall.ini" read whole; a longer one is cut
+// there by the reader.
+const size_t kMaxSettingLength = 1023;
+// The three values as the profile reader gives them (enclosing quotes
+// dropped), checked and taken into out (all but Folder). False when "args"
+// is empty, was cut, or does not hold two plain names; a "repair" longer
+// than a path is taken as empty, an "archivist" that is not a plain full
+// path too.
+bool TakeUninstallSettings(const char* args, const char* repair, const char* archivist, UninstallSettings& out);
 
 // ---------------------------------------------------------------------------
 // The list of installed files under HKLM "SOFTWARE\Corvane\<product>\Files".
