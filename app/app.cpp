@@ -1,6 +1,7 @@
 // The application object's construction, the start and exit steps and the
 // message loop: what the program does before its first page and after its
-// last. The start also gives the lower floors the desktop shell's way of
+// last, the refusal of a command line it cannot follow among them. The
+// start also gives the lower floors the desktop shell's way of
 // starting things as the signed-in user.
 #include "app/app.h"
 #include "engine/engine.h"
@@ -13,38 +14,13 @@
 #include <objbase.h>
 #include <string.h>
 
-const char* SkipProgramName(const char* commandLine)
-{
-    const char* p = commandLine;
-    if (*p == '"') {
-        ++p;
-        while (*p && *p != '"')
-            ++p;
-        if (*p == '"')
-            ++p;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            ++p;
-    }
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    return p;
-}
-
 void ParseRepairSwitch(const char* arguments)
 {
     Context.RepairMode = 0;
-    // An upper-case "/R" counts where the command line's parser hands over
-    // the text from the switch on.
-    const char* found = arguments[0] == '/' && arguments[1] == 'R' ? arguments : strstr(arguments, "/r");
-    if (!found)
+    const char* folder = RepairFolderOf(arguments);
+    if (!folder)
         return;
-    // The switch and the one character after it are skipped; nothing else
-    // is trimmed, so quotes and trailing blanks stay.
-    const char* rest = found + 2;
-    if (*rest != '\0')
-        ++rest;
-    Context.RepairDir.Assign(rest);
+    Context.RepairDir.Assign(folder);
 
     Text probe(Context.RepairDir);
     if (probe.last() != '\\')
@@ -52,6 +28,28 @@ void ParseRepairSwitch(const char* arguments)
     probe.Append("Uninstall.ini");
     if (FileExists(probe.c_str()))
         Context.RepairMode = 1;
+}
+
+void RefuseCommandLine(const char* problem)
+{
+    Context.ExitCode = EXIT_INVALID_COMMAND_LINE;
+    if (problem)
+        LogEvent("invalid command line: %s", problem);
+    else
+        LogEvent("usage asked for (/?): nothing installed");
+    if (Context.Silent)
+        return;
+    Text text;
+    if (problem) {
+        text = LoadStringAsText(LocalizedId(IDS_INVALID_COMMAND_LINE));
+        text.Append("\n\n");
+        text.Append(problem);
+        text.Append("\n\n");
+    }
+    text.Append(LoadStringAsText(LocalizedId(IDS_USAGE)).c_str());
+    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+    MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+                MB_OK | MB_SETFOREGROUND | (problem ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
 }
 
 void AppConstruct()

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "app/command_line.h"
 #include "setup/setup.h"
 
 // ---------------------------------------------------------------------------
@@ -42,12 +43,10 @@ bool StartInstallSession();
 // false then, with nothing changed.
 bool AcceptEarlierInstallation();
 
-// Repair switch: finds "/r" in the arguments (program name excluded), or
-// an upper-case "/R" at their very start, and sets RepairDir and
-// RepairMode as the start step does.
+// Repair switch: the folder RepairFolderOf finds in the arguments into
+// RepairDir, and RepairMode when it holds the settings file, as the start
+// step does.
 void ParseRepairSwitch(const char* arguments);
-// Skips the program name at the start of a command line.
-const char* SkipProgramName(const char* commandLine);
 
 // Puts the process back to its start-of-program state: the installer
 // context (fonts deleted, lists emptied), the session's journal (left
@@ -56,27 +55,9 @@ const char* SkipProgramName(const char* commandLine);
 void ResetInstallerContext();
 
 // ---------------------------------------------------------------------------
-// The command line (command_line.cpp).
+// The command line: its switches (command_line.h), and the refusal of one
+// that cannot be followed (app.cpp).
 
-// The switches of a command line, in any order and any letter case:
-//   /S          silent run
-//   /LOG=file   the run's log; quoted when the name holds blanks:
-//               /LOG="C:\My Logs\setup.log"
-//   /?          the usage
-//   /D=folder   the destination: the rest of the line, blanks included,
-//               unquoted; it must be a full path
-//   /r folder   repair: the rest of the line, as ParseRepairSwitch takes it
-struct CommandLineSwitches {
-    CommandLineSwitches() : Silent(false), Help(false), Repair(nullptr) {}
-    bool Silent;
-    bool Help;
-    Text LogPath;
-    Text Folder;        // /D=, in its full form
-    const char* Repair; // where "/r" starts within the parsed arguments; null without it
-    Text Problem;       // the switch that was not understood, as written
-};
-// False when a switch is unknown or malformed; Problem then names it.
-bool ParseCommandLine(const char* arguments, CommandLineSwitches& out);
 // Ends a start with a command line that cannot be followed: the usage
 // (after the message 8016 and the problem, when there is one) in a
 // message box unless the run is silent, the log told, ExitCode 1639.

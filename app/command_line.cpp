@@ -1,8 +1,11 @@
 // The switches administrators and deployment tools give the setup program:
 // silent run, destination, log, repair and the usage, read from the
-// command line before anything is changed; and the refusal of a command
-// line that cannot be followed.
-#include "app/app.h"
+// command line before anything is changed. Text only (command_line.h); the
+// refusal of a command line that cannot be followed is the start step's
+// (app.cpp).
+#include "app/command_line.h"
+
+#include "setup/paths.h"
 
 #include <string.h>
 
@@ -108,24 +111,35 @@ bool ParseCommandLine(const char* arguments, CommandLineSwitches& out)
     return true;
 }
 
-void RefuseCommandLine(const char* problem)
+const char* SkipProgramName(const char* commandLine)
 {
-    Context.ExitCode = EXIT_INVALID_COMMAND_LINE;
-    if (problem)
-        LogEvent("invalid command line: %s", problem);
-    else
-        LogEvent("usage asked for (/?): nothing installed");
-    if (Context.Silent)
-        return;
-    Text text;
-    if (problem) {
-        text = LoadStringAsText(LocalizedId(IDS_INVALID_COMMAND_LINE));
-        text.Append("\n\n");
-        text.Append(problem);
-        text.Append("\n\n");
+    const char* p = commandLine;
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
     }
-    text.Append(LoadStringAsText(LocalizedId(IDS_USAGE)).c_str());
-    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(),
-                MB_OK | MB_SETFOREGROUND | (problem ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    return p;
+}
+
+const char* RepairFolderOf(const char* arguments)
+{
+    // An upper-case "/R" counts where the command line's parser hands over
+    // the text from the switch on.
+    const char* found = arguments[0] == '/' && arguments[1] == 'R' ? arguments : strstr(arguments, "/r");
+    if (!found)
+        return nullptr;
+    // The switch and the one character after it are skipped; nothing else
+    // is trimmed, so quotes and trailing blanks stay.
+    const char* rest = found + 2;
+    if (*rest != '\0')
+        ++rest;
+    return rest;
 }

@@ -49,6 +49,15 @@ struct ParsedRecord {
     Text Fields[kMaxRecordFields];
 };
 bool ParseRecord(const char* line, ParsedRecord& out);
+// A record read back from a journal file is acted on only when it is one
+// our runs write: full plain paths, moved files beside their original
+// under our aside name, registry keys under SOFTWARE (journal_reading.cpp).
+bool IsPlausibleRecord(const ParsedRecord& r);
+// The records a recovery acts on, from the size bytes of a journal file:
+// every whole line after the header line (JournalHeader of the maker) that
+// is a plausible record, in order; *committed when one of them is the
+// commit. False when the bytes are not a journal of ours.
+bool ReadJournalText(const char* data, size_t size, const char* header, TextList& records, bool* committed);
 // Registry data as hexadecimal digits, and back: size bytes from exactly
 // 2 * size digits, false for anything else.
 void AppendHex(Text& text, const unsigned char* data, DWORD size);

@@ -15,44 +15,23 @@ namespace {
 // this was not written by a run of ours and is not read.
 const DWORD kMaxJournalSize = 64u * 1024 * 1024;
 
-bool IsAsideOf(const char* path, const char* aside)
-{
-    const char* slash = strrchr(path, '\\');
-    const char* asideSlash = strrchr(aside, '\\');
-    if (!slash || !asideSlash || slash - path != asideSlash - aside)
-        return false;
-    return _strnicmp(path, aside, static_cast<size_t>(slash - path)) == 0 &&
-           strncmp(asideSlash + 1, kAsidePrefix, strlen(kAsidePrefix)) == 0;
-}
-
 // A record read back from a journal is acted on only when it is one our
-// runs write: full plain paths, moved files beside their original under
-// our aside name, registry keys under SOFTWARE; and, for a per-user
-// installation, nothing in the machine's hive or machine-wide folders.
+// runs write (IsPlausibleRecord) and, for a per-user installation, names
+// nothing in the machine's hive or machine-wide folders.
 bool IsPlausible(const ParsedRecord& r)
 {
+    if (!IsPlausibleRecord(r))
+        return false;
     switch (r.Kind) {
-    case RECORD_FOLDER:
-    case RECORD_NEW_FILE:
-    case RECORD_TEMPORARY:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str()) && IsPathOfScope(r.Fields[0].c_str());
-    case RECORD_MOVED_FILE:
-        return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
-               IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str()) && IsPathOfScope(r.Fields[0].c_str());
     case RECORD_KEY:
     case RECORD_NEW_VALUE:
-    case RECORD_OLD_VALUE: {
-        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
-        HKEY root = r.Count == expected ? RootFromLetter(r.Fields[0].c_str()) : nullptr;
-        return root && IsRootOfScope(root) && _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
-    }
-    case RECORD_GUARDED:
-    case RECORD_EMPTIED_FOLDER:
-        return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str()) && IsPathOfScope(r.Fields[0].c_str());
+    case RECORD_OLD_VALUE:
+        return IsRootOfScope(RootFromLetter(r.Fields[0].c_str()));
     case RECORD_COMMITTED:
-        return r.Count == 0;
+        return true;
+    default:
+        return IsPathOfScope(r.Fields[0].c_str());
     }
-    return false;
 }
 
 // The guarded folders among records, known before any record is undone.
@@ -178,9 +157,9 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
             TellObserver(journal, "folder left empty, removed:", r.Fields[0].c_str());
 }
 
-// Reads the journal file of an earlier run into records; false when it is
-// not one of ours.
-bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records)
+// Reads the journal file of an earlier run: the records a recovery acts
+// on (ReadJournalText); false when it is not one of ours.
+bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records, bool* committed)
 {
     DWORD size = GetFileSize(file, nullptr);
     if (size == INVALID_FILE_SIZE || size > kMaxJournalSize)
@@ -189,20 +168,8 @@ bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records)
     if (!data)
         return false;
     DWORD got = 0;
-    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size;
-    data[ok ? size : 0] = '\0';
-    Text header = JournalHeader(makerName);
-    size_t headerLength = header.length();
-    ok = ok && strncmp(data, header.c_str(), headerLength) == 0 && data[headerLength] == '\n';
-    if (ok) {
-        // Only whole lines: a last line without its newline was torn by
-        // the end of the run that wrote it.
-        char* line = data + headerLength + 1;
-        for (char* end; (end = strchr(line, '\n')) != nullptr; line = end + 1) {
-            *end = '\0';
-            records.Add(line);
-        }
-    }
+    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size &&
+              ReadJournalText(data, size, JournalHeader(makerName).c_str(), records, committed);
     free(data);
     return ok;
 }
@@ -234,12 +201,10 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     if (file == INVALID_HANDLE_VALUE)
         return JOURNAL_STARTED;
     TextList records;
-    bool ours = ReadJournalFile(file, makerName, records);
+    bool committed = false;
+    bool ours = ReadJournalFile(file, makerName, records, &committed);
     CloseHandle(file);
     if (ours && records.Count() > 0) {
-        bool committed = false;
-        for (size_t i = 0; i < records.Count(); ++i)
-            committed = committed || records.At(i)[0] == RECORD_COMMITTED;
         if (committed) {
             TidyCommitted(journal, records);
             *recovered = JOURNAL_COMPLETED;

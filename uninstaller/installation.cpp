@@ -1,7 +1,8 @@
-// What the uninstaller knows of the installation it belongs to: the command
-// line and the settings file that name the product, the list of installed
-// files in the registry, the folder the product is registered in, the kept
-// repair copy and the sibling product's folder.
+// What the uninstaller knows of the installation it belongs to: the
+// settings file that names the product (its values are checked in
+// arguments.cpp), the list of installed files in the registry, the folder
+// the product is registered in, the kept repair copy and the sibling
+// product's folder.
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
@@ -11,36 +12,6 @@
 #include <string.h>
 
 namespace {
-
-// Longest product or program file name taken from the arguments; registry
-// key names are limited to 255 characters, and the product key adds its
-// own path in front.
-const size_t kMaxNameLength = 200;
-
-// Takes the next blank-separated argument from *p; a quoted one may hold
-// blanks and loses its quotes. False at the end of the text.
-bool NextArgument(const char*& p, Text& argument)
-{
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    if (*p == '\0')
-        return false;
-    argument.Clear();
-    if (*p == '"') {
-        const char* start = ++p;
-        while (*p && *p != '"')
-            ++p;
-        argument.Assign(start, static_cast<size_t>(p - start));
-        if (*p == '"')
-            ++p;
-    } else {
-        const char* start = p;
-        while (*p && *p != ' ' && *p != '\t')
-            ++p;
-        argument.Assign(start, static_cast<size_t>(p - start));
-    }
-    return true;
-}
 
 bool EqualNoCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
 
@@ -96,69 +67,8 @@ Text FolderOf(const char* path)
     return folder;
 }
 
-void ParseCommandLine(const char* arguments, CommandLine& out)
-{
-    out.Silent = false;
-    out.Finish = false;
-    out.ProductName.Clear();
-    out.ExeName.Clear();
-    out.FinishHandle.Clear();
-    out.FinishPath.Clear();
-    out.FinishPerUser = false;
-
-    const char* p = arguments ? arguments : "";
-    Text argument;
-    int names = 0;
-    bool first = true;
-    while (NextArgument(p, argument)) {
-        if (first && EqualNoCase(argument.c_str(), "/finish")) {
-            out.Finish = true;
-            NextArgument(p, out.FinishHandle);
-            NextArgument(p, out.FinishPath);
-            Text scope;
-            out.FinishPerUser = NextArgument(p, scope) && EqualNoCase(scope.c_str(), "user");
-            return;
-        }
-        first = false;
-        if (EqualNoCase(argument.c_str(), "/S")) {
-            out.Silent = true;
-        } else {
-            if (names == 0)
-                out.ProductName = argument;
-            else if (names == 1)
-                out.ExeName = argument;
-            ++names;
-        }
-    }
-}
-
-bool IsPlainName(const char* name)
-{
-    size_t n = strlen(name);
-    if (n == 0 || n > kMaxNameLength)
-        return false;
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
-        if (*c < 0x20 || *c == '\\' || *c == '/' || *c == '"')
-            return false;
-    return true;
-}
-
-bool ParseNameArguments(const char* text, Text& productName, Text& exeName)
-{
-    const char* p = text;
-    Text product, exe;
-    if (!NextArgument(p, product) || !NextArgument(p, exe))
-        return false;
-    if (!IsPlainName(product.c_str()) || !IsPlainName(exe.c_str()))
-        return false;
-    productName = product;
-    exeName = exe;
-    return true;
-}
-
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
 {
-    out.PerUser = false;
     Text path(folder);
     if (path.last() != '\\')
         path.Append('\\');
@@ -168,54 +78,13 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
-    char value[1024];
-    DWORD n = GetPrivateProfileStringA("uninstall", "args", "", value, sizeof value, path.c_str());
-    // A value that fills the buffer was cut: not the setup's.
-    if (n == 0 || n >= sizeof value - 2)
-        return false;
-    // The profile reader drops the quotes that enclose a whole value, so
-    // "\"Product Name\" \"Program.exe\"" comes back without its
-    // first and last quote: put them back.
-    Text arguments;
-    if (value[0] != '"') {
-        arguments.Append('"');
-        arguments.Append(value);
-        arguments.Append('"');
-    } else {
-        arguments = value;
+    char values[UNINSTALL_VALUE_COUNT][kMaxSettingLength + 1];
+    UninstallValues read;
+    for (int i = 0; i < UNINSTALL_VALUE_COUNT; ++i) {
+        GetPrivateProfileStringA("uninstall", kUninstallValueNames[i], "", values[i], sizeof values[i], path.c_str());
+        read.Value[i] = values[i];
     }
-    if (!ParseNameArguments(arguments.c_str(), out.ProductName, out.ExeName))
-        return false;
-    // The maker names the registry key and the setup folder of the product:
-    // without it the installation cannot be found.
-    n = GetPrivateProfileStringA("uninstall", "maker", "", value, sizeof value, path.c_str());
-    if (n == 0 || n >= sizeof value - 2 || !IsPlainName(value))
-        return false;
-    out.MakerName = value;
-    n = GetPrivateProfileStringA("uninstall", "sibling", "", value, sizeof value, path.c_str());
-    out.SiblingName = n < sizeof value - 2 && IsPlainName(value) ? value : "";
-    n = GetPrivateProfileStringA("uninstall", "version", "", value, sizeof value, path.c_str());
-    out.Version = n < sizeof value - 2 ? value : "";
-    // No scope: every user's, as every installation was before there were
-    // scopes. Anything but the two names was not written by the setup.
-    n = GetPrivateProfileStringA("uninstall", "scope", "", value, sizeof value, path.c_str());
-    InstallScope scope = SCOPE_MACHINE;
-    if (n >= sizeof value - 2 || !InstallScopeFromName(value, &scope))
-        return false;
-    out.PerUser = scope == SCOPE_USER;
-
-    n = GetPrivateProfileStringA("uninstall", "repair", "", value, sizeof value, path.c_str());
-    if (n >= MAX_PATH)
-        value[0] = '\0';
-    out.RepairProgram = value;
-    n = GetPrivateProfileStringA("uninstall", "archivist", "", value, sizeof value, path.c_str());
-    out.ArchivistFolder.Clear();
-    if (n < MAX_PATH && IsPlainFullPath(value)) {
-        out.ArchivistFolder = value;
-        if (out.ArchivistFolder.last() != '\\')
-            out.ArchivistFolder.Append('\\');
-    }
-    return true;
+    return TakeUninstallSettings(read, out);
 }
 
 Text ProductKeyOf(const char* makerName, const char* productName)

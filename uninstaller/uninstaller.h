@@ -73,6 +73,35 @@ struct UninstallSettings {
 // "machine" nor "user"; "repair", "archivist", "sibling", "version" and
 // "scope" may be empty (no scope: every user's installation).
 bool ReadUninstallSettings(const char* folder, UninstallSettings& out);
+// The longest value of "UnInstall.ini" read whole; a longer one is cut
+// there by the reader.
+const size_t kMaxSettingLength = 1023;
+// The values of "UnInstall.ini" that the uninstaller reads, in the order of
+// UninstallValues.Value.
+enum UninstallValue {
+    UNINSTALL_ARGS,
+    UNINSTALL_MAKER,
+    UNINSTALL_SIBLING,
+    UNINSTALL_VERSION,
+    UNINSTALL_SCOPE,
+    UNINSTALL_REPAIR,
+    UNINSTALL_ARCHIVIST,
+    UNINSTALL_VALUE_COUNT
+};
+// Their key names in the [uninstall] section.
+extern const char* const kUninstallValueNames[UNINSTALL_VALUE_COUNT];
+struct UninstallValues {
+    const char* Value[UNINSTALL_VALUE_COUNT];
+};
+// The values as the profile reader gives them (enclosing quotes dropped,
+// empty when missing), checked and taken into out (all but Folder). False
+// when "args" is empty, was cut, or does not hold two plain names, when
+// "maker" is not a plain name, or when "scope" is neither "machine" nor
+// "user" (an empty scope is every user's, as installations were before
+// there were scopes). A "repair" longer than a path is taken as empty, an
+// "archivist" that is not a plain full path too, a "sibling" that is not a
+// plain name too.
+bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out);
 
 // ---------------------------------------------------------------------------
 // The product key, "SOFTWARE\<maker>\<product>".

@@ -527,4 +527,40 @@ TEST(FullPath, OnlyPlainFullPathsBelowARoot)
         EXPECT_FALSE(IsPlainFullPath(bad)) << bad;
 }
 
+// What a recovery acts on, from the bytes of a journal file: whole lines
+// only (a power cut tears the last one or leaves a zero-filled tail), and
+// of them only the records our runs write.
+TEST(JournalText, OnlyWholePlausibleRecordsAreActedOn)
+{
+    const std::string header = "CORVANE SETUP JOURNAL 1\n";
+    const std::string file = "N\tC:\\Apps\\Tool\\a.exe\n";
+    struct {
+        std::string text;
+        bool ours, committed;
+        int records;
+    } cases[] = {
+        {header, true, false, 0},
+        {"CORVANE SETUP JOURNAL 1", false, false, 0},
+        {"CORVANE SETUP JOURNAL 2\n" + file, false, false, 0},
+        {header + file + "N\tC:\\Apps\\To", true, false, 1},
+        {header + file + std::string(4, '\0') + file, true, false, 1},
+        {header + file + "C", true, false, 1},
+        {header + file + "C\n", true, true, 2},
+        {header + "C\tx\nCx\n", true, false, 0},
+        {header + "N\tTool\\a.exe\nN\tC:\\Apps\\..\\Windows\\a.dll\nN\tC:\\Apps\\%4\n", true, false, 0},
+        {header + "M\tC:\\Apps\\a.exe\tC:\\Temp\\~RB1.tmp\nM\tC:\\Apps\\a.exe\tC:\\Apps\\b.tmp\n", true, false, 0},
+        {header + "M\tC:\\Apps\\a.exe\tC:\\apps\\~RB1.tmp\n", true, false, 1},
+        {header + "K\tM\tSYSTEM\\CurrentControlSet\nA\tX\tSOFTWARE\\Maker\tv\nV\tM\tSOFTWARE\\Maker\tv\n", true,
+         false, 0},
+        {header + "V\tU\tSOFTWARE\\Maker\tv\t1\t41%0A\nN\tC:\\Apps\\R%E9sum%E9.txt\n", true, false, 2},
+    };
+    for (auto& c : cases) {
+        TextList records;
+        bool committed = true;
+        EXPECT_EQ(c.ours, ReadJournalText(c.text.data(), c.text.size(), "CORVANE SETUP JOURNAL 1", records, &committed)) << c.text;
+        EXPECT_EQ(c.committed, committed) << c.text;
+        EXPECT_EQ(c.records, static_cast<int>(records.Count())) << c.text;
+    }
+}
+
 } // namespace

@@ -7,9 +7,9 @@ programs, the setup program carries them and the description's strings
 asks for no administrator rights in its manifest nor in its uninstaller's,
 the output does not depend on the run or on a signature of the stub, it
 compresses at least as well as gcab, every broken description in a table
-gets its one line and exit code 2 with nothing written, and the Windows
-build of mksetup, run under Wine, writes the same setup program byte for
-byte.
+gets its one line and exit code 2 with nothing written (and so does a
+damaged stub), and the Windows build of mksetup, run under Wine, writes the
+same setup program byte for byte.
 
 Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
@@ -340,12 +340,61 @@ def test_broken_descriptions(root):
             check(not os.path.exists(out), f"{name}: something was written")
 
 
+def shared_resource_tree(stub, optional):
+    """The stub's resource tree replaced, in place, by one whose 200 types
+    all share one directory of 200 names, whose languages all share one
+    resource: eight million resources from five kilobytes."""
+    sections = optional + struct.unpack_from("<H", stub, optional - 4)[0]
+    count = struct.unpack_from("<H", stub, optional - 18)[0]
+    for i in range(count):
+        header = sections + 40 * i
+        if stub[header:header + 5] == b".rsrc":
+            rva, _, base = struct.unpack_from("<III", stub, header + 12)
+    n, names, languages = 200, 16 + 8 * 200, 2 * (16 + 8 * 200)
+    entry = languages + 16 + 8 * n
+    for at, target in ((0, 0x80000000 | names), (names, 0x80000000 | languages), (languages, entry)):
+        struct.pack_into("<HHHH", stub, base + at + 8, 0, 0, 0, n)
+        for k in range(n):
+            struct.pack_into("<II", stub, base + at + 16 + 8 * k, k + 1, target)
+    struct.pack_into("<IIII", stub, base + entry, rva + entry + 16, 64, 0, 0)
+
+
+def test_damaged_stubs(root):
+    """A payload-free program whose header or resources mksetup cannot take
+    is refused with one line naming it, quickly and before anything is
+    written."""
+    lay_out(root)
+    # name: (damage, words of the message)
+    damages = {
+        "file alignment of a gigabyte": (lambda b, o: struct.pack_into("<I", b, o + 36, 0x40000000),
+                                         "has a damaged section alignment"),
+        "file alignment not a power of two": (lambda b, o: struct.pack_into("<I", b, o + 36, 0x300),
+                                              "has a damaged section alignment"),
+        "sections aligned less than the file": (lambda b, o: struct.pack_into("<I", b, o + 32, 0x100),
+                                                "has a damaged section alignment"),
+        "resource tree sharing its directories": (shared_resource_tree, "has a damaged resource tree"),
+    }
+    for name, (damage, words) in damages.items():
+        damaged = bytearray(read(STUB))
+        damage(damaged, struct.unpack_from("<I", damaged, 0x3C)[0] + 24)
+        path = os.path.join(root, "damaged.exe")
+        write(path, bytes(damaged))
+        out = os.path.join(root, "out")
+        r = subprocess.run([MKSETUP, os.path.join(root, "product.ini"), "--stub", path, "-o",
+                            os.path.join(out, "setup.exe")], capture_output=True, text=True, timeout=60)
+        lines = r.stderr.splitlines()
+        check(r.returncode == 2 and len(lines) == 1 and "damaged.exe " + words in lines[0],
+              f"{name}: exit {r.returncode} {r.stderr!r}")
+        check(not os.path.exists(out), f"{name}: something was written")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="payload_test_")
     try:
         test_made_up_product(os.path.join(work, "product"))
         test_per_user_product(os.path.join(work, "per-user"))
         test_broken_descriptions(os.path.join(work, "broken"))
+        test_damaged_stubs(os.path.join(work, "stubs"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:

@@ -500,7 +500,15 @@ bool ReadDescription(const std::string& file, const std::vector<std::string>& se
         problems->Add(o, "the description " + file + " cannot be read", "name an existing INI file");
         return false;
     }
-    std::string text(data.begin(), data.end());
+    ReadDescriptionText(file, std::string(data.begin(), data.end()), settings, d, problems);
+    return true;
+}
+
+void ReadDescriptionText(const std::string& file, std::string text, const std::vector<std::string>& settings,
+                         Description* d, Problems* problems)
+{
+    d->file = file;
+    d->folder = FolderOf(file);
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
         text.erase(0, 3);
     std::string section;
@@ -557,7 +565,6 @@ bool ReadDescription(const std::string& file, const std::vector<std::string>& se
         }
         Store(d, section, setting.substr(dot + 1, equals - dot - 1), setting.substr(equals + 1), origin, problems);
     }
-    return true;
 }
 
 void CheckDescription(const std::string& stubFolder, Description* d, Problems* problems)

@@ -87,6 +87,10 @@ struct Description {
 // key, a line that is not "key = value", a repeated key) go to problems.
 bool ReadDescription(const std::string& file, const std::vector<std::string>& settings, Description* d,
                      Problems* problems);
+// The same for the description's text as read from file (which names it
+// in the problems and gives the folder relative paths start from).
+void ReadDescriptionText(const std::string& file, std::string text, const std::vector<std::string>& settings,
+                         Description* d, Problems* problems);
 
 // Checks every value, lays out the product folders and works out the
 // string table. stubFolder is where the payload-free setup program lies

@@ -63,6 +63,10 @@ struct TreeReader {
     uint32_t base, size, rva;
     std::vector<Resource>* out;
     std::string* error;
+    // A linker gives every entry and every resource's data bytes of their
+    // own in the section; a tree whose directories or data are shared would
+    // be walked into millions of resources from a few kilobytes.
+    uint64_t entries = 0, dataBytes = 0;
 
     bool In(uint32_t offset, uint32_t count) const { return offset <= size && count <= size - offset; }
 
@@ -85,7 +89,8 @@ struct TreeReader {
         if (depth > 2 || !In(at, 16))
             return false;
         uint32_t count = uint32_t(Get16(file, base + at + 12)) + Get16(file, base + at + 14);
-        if (!In(at + 16, 8 * count))
+        entries += count;
+        if (!In(at + 16, 8 * count) || entries > size / 8)
             return false;
         for (uint32_t k = 0; k < count; ++k) {
             uint32_t entry = Get32(file, base + at + 16 + 8 * k);
@@ -110,7 +115,8 @@ struct TreeReader {
             uint32_t dataSize = Get32(file, base + target + 4);
             // The demo's and any setup program's data lies inside the
             // section itself.
-            if (dataRva < rva || !In(dataRva - rva, dataSize))
+            dataBytes += dataSize;
+            if (dataRva < rva || !In(dataRva - rva, dataSize) || dataBytes > size)
                 return false;
             current.codePage = Get32(file, base + target + 8);
             current.data.assign(file.begin() + base + (dataRva - rva), file.begin() + base + (dataRva - rva) + dataSize);
@@ -311,6 +317,16 @@ bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error)
     image->wide = magic == 0x20B;
     if (magic != 0x10B && !image->wide) {
         *error = "has a damaged header";
+        return false;
+    }
+    // Windows loads only powers of two from 512 bytes to 64 KB in the file,
+    // and sections aligned at least as far in memory; anything else would
+    // also have the new resource section padded out to gigabytes.
+    uint32_t fileAlignment = Get32(file, image->optionalOffset + 36);
+    uint32_t sectionAlignment = Get32(file, image->optionalOffset + 32);
+    if ((fileAlignment & (fileAlignment - 1)) != 0 || fileAlignment < 512 || fileAlignment > 0x10000 ||
+        (sectionAlignment & (sectionAlignment - 1)) != 0 || sectionAlignment < fileAlignment) {
+        *error = "has a damaged section alignment";
         return false;
     }
     if (DirectoryCount(*image) <= kCertificateDirectory ||

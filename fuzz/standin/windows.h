@@ -1,0 +1,78 @@
+// A stand-in for <windows.h> in the native fuzz builds only: the types and
+// the few calls that the pure parts of the setup program, the uninstaller
+// and the rollback unit name (path rules, records, arguments), so that
+// they build unchanged on the host. Nothing here is linked into a program
+// that ships; fuzz/run.sh puts this folder first on the include path.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+#include <strings.h>
+
+typedef int BOOL;
+typedef unsigned char BOOLEAN;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef void* PVOID;
+typedef void* HANDLE;
+typedef unsigned short LANGID;
+typedef struct HKEY__* HKEY;
+typedef struct HINSTANCE__* HMODULE;
+typedef intptr_t (*FARPROC)();
+typedef union {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    int64_t QuadPart;
+} LARGE_INTEGER;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+#define FILE_ATTRIBUTE_READONLY 0x1
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000001u)))
+#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define REG_SZ 1
+#define IDRETRY 4
+#define IDIGNORE 5
+
+typedef struct {
+    DWORD dwLowDateTime, dwHighDateTime;
+} FILETIME;
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD nFileSizeHigh, nFileSizeLow, dwReserved0, dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+} WIN32_FIND_DATAA;
+
+inline int _strnicmp(const char* a, const char* b, size_t n) { return strncasecmp(a, b, n); }
+inline int lstrcmpiA(const char* a, const char* b) { return strcasecmp(a, b); }
+
+// The full form of a path as Windows gives it (fuzz/standin/windows_standin.cpp).
+DWORD GetFullPathNameA(const char* path, DWORD size, char* buffer, char** filePart);
+// The machine is never touched: no file is found, nothing is deleted.
+HANDLE FindFirstFileA(const char* path, WIN32_FIND_DATAA* found);
+BOOL FindClose(HANDLE find);
+BOOL SetFileAttributesA(const char* path, DWORD attributes);
+BOOL DeleteFileA(const char* path);
+DWORD GetFileAttributesA(const char* path);
+HMODULE GetModuleHandleA(const char* name);
+FARPROC GetProcAddress(HMODULE module, const char* name);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
+DWORD GetCurrentProcessId();
+DWORD GetTickCount();
