@@ -6,8 +6,9 @@ programs, the setup program carries them and the description's strings
 (with the size figures and the fallback to English), the output does not
 depend on the run or on a signature of the stub, it compresses at least as
 well as gcab, every broken description in a table gets its one line and
-exit code 2 with nothing written, and the Windows build of mksetup, run
-under Wine, writes the same setup program byte for byte.
+exit code 2 with nothing written, the Windows build of mksetup, run
+under Wine, writes the same setup program byte for byte, the progress
+shows on a terminal only, and a failed run leaves nothing behind.
 
 Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
@@ -286,11 +287,59 @@ def test_broken_descriptions(root):
             check(not os.path.exists(out), f"{name}: something was written")
 
 
+def on_terminal(command):
+    """The exit code and what command writes to a terminal as its
+    standard output."""
+    master, slave = os.openpty()
+    try:
+        code = subprocess.run(command, stdout=slave, stderr=subprocess.DEVNULL).returncode
+    finally:
+        os.close(slave)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the terminal's other end is closed and read out
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return code, shown.decode()
+
+
+def test_progress_and_leftovers(work):
+    """One line updated in place on a terminal, no carriage returns in a
+    log, nothing with --quiet; a run that fails after packing leaves the
+    earlier setup program as it was and no temporary file."""
+    lay_out(work)
+    out = os.path.join(work, "out")
+    os.makedirs(out)
+    setup = os.path.join(out, "setup.exe")
+    command = [MKSETUP, os.path.join(work, "product.ini"), "--stub", STUB, "-o", setup]
+    code, shown = on_terminal(command)
+    check(code == 0 and shown.startswith("\rmksetup: packing   0% (") and "\rmksetup: packing 100% (" in shown
+          and shown.splitlines()[-1].startswith(setup + ": MAIN"), f"on a terminal: {code} {shown!r}")
+    r = subprocess.run(command, capture_output=True, text=True)
+    check(r.returncode == 0 and "\r" not in r.stdout and len(r.stdout.splitlines()) <= 3, f"in a log: {r.stdout!r}")
+    made = read(setup)
+    r = subprocess.run(command + ["--quiet"], capture_output=True, text=True)
+    check(r.returncode == 0 and r.stdout == "" and read(setup) == made, f"--quiet: {r.returncode} {r.stdout!r}")
+
+    write(setup, b"the earlier setup program")
+    write(os.path.join(out, "taken"), b"a file where the payload folder should go")
+    r = subprocess.run(command + ["--payload-dir", os.path.join(out, "taken")], capture_output=True, text=True)
+    check(r.returncode == 1 and "cannot create the folder" in r.stderr, f"failed run: {r.returncode} {r.stderr!r}")
+    check(read(setup) == b"the earlier setup program", "a failed run replaced the setup program")
+    check(sorted(os.listdir(out)) == ["setup.exe", "taken"], f"a failed run left {sorted(os.listdir(out))}")
+
+
 def main():
     work = tempfile.mkdtemp(prefix="payload_test_")
     try:
         test_made_up_product(os.path.join(work, "product"))
         test_broken_descriptions(os.path.join(work, "broken"))
+        test_progress_and_leftovers(os.path.join(work, "progress"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:
