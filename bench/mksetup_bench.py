@@ -22,6 +22,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -35,14 +36,33 @@ def first(*paths):
 
 
 def timed(command, cwd=None):
-    """Seconds and peak resident kilobytes of one run of command."""
+    """Seconds and peak resident kilobytes of one run of command. The peak
+    is the kernel's high-water mark of the program's own memory, sampled
+    while it runs (the rusage of a child would count this script's memory,
+    which the child shares until its exec)."""
+    peak = [0]
     start = time.perf_counter()
     child = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL)
-    _, status, usage = os.wait4(child.pid, 0)
-    child.returncode = os.waitstatus_to_exitcode(status)
+
+    def sample():
+        while child.returncode is None:
+            try:
+                with open(f"/proc/{child.pid}/status") as f:
+                    for line in f:
+                        if line.startswith("VmHWM:"):
+                            peak[0] = max(peak[0], int(line.split()[1]))
+            except (OSError, ValueError):
+                pass
+            time.sleep(0.01)
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    child.wait()
+    elapsed = time.perf_counter() - start
+    sampler.join()
     if child.returncode != 0:
         sys.exit(f"mksetup_bench: {command[0]} failed ({child.returncode})")
-    return time.perf_counter() - start, usage.ru_maxrss
+    return elapsed, peak[0]
 
 
 def files_of(folder):
