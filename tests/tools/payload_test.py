@@ -266,14 +266,30 @@ BROKEN = {
                                    "RequiredSpace = 10"),
     "footer of the wrong size": (edit("Footer", "footer.bmp", "Art"), "footer.bmp", "the page needs 136 x 30",
                                  "Footer = footer.bmp"),
+    "product over the largest the setup installs": (DESCRIPTION, ("main/huge.bin", 1), "(1950 MB) the setup installs",
+                                                    "Main = main"),
 }
+
+# The largest product the shipped 32-bit setup installs (README: the
+# shipped 32-bit program, in a guest).
+LARGEST_PRODUCT = 1950 << 20
+
+
+def sparse(path, beyond_largest):
+    """A sparse file that makes the product beyond_largest bytes larger
+    than the largest the setup installs: checked, never read."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(LARGEST_PRODUCT - sum(map(len, PRODUCT.values())) - sum(map(len, SHARED.values())) + beyond_largest)
 
 
 def test_broken_descriptions(root):
     for name, (description, extra, words, line) in BROKEN.items():
         work = os.path.join(root, name.replace(" ", "_").replace("'", ""))
         lay_out(work, description)
-        if extra:
+        if isinstance(extra, tuple):
+            sparse(os.path.join(work, extra[0]), extra[1])
+        elif extra:
             write(os.path.join(work, extra), b"BM" + bytes(12) + struct.pack("<IiiHH", 40, 100, 20, 1, 8) + bytes(24)
                   if extra.endswith(".bmp") else b"x")
         out = os.path.join(work, "out")
@@ -285,6 +301,12 @@ def test_broken_descriptions(root):
             check(len(lines) == 1 and lines[0].startswith(where) and words in lines[0] and "; fix: " in lines[0],
                   f"{name}: {r.stderr!r}")
             check(not os.path.exists(out), f"{name}: something was written")
+    # The largest product itself passes.
+    work = os.path.join(root, "largest")
+    lay_out(work)
+    sparse(os.path.join(work, "main", "huge.bin"), 0)
+    r = mksetup(work, "--check")
+    check(r.returncode == 0, f"the largest product: {r.returncode} {r.stderr}")
 
 
 def on_terminal(command):

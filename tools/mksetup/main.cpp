@@ -132,13 +132,6 @@ std::string StringsResourceScript(const StringTable& strings)
     return rc + "END\n";
 }
 
-std::string Megabytes(uint64_t bytes)
-{
-    char text[32];
-    snprintf(text, sizeof text, "%.2f MB", double(bytes) / 1048576.0);
-    return text;
-}
-
 std::string DepfilePath(const std::string& path)
 {
     std::string out;

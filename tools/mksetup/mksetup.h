@@ -113,6 +113,8 @@ std::string ExpandKnownMacros(const std::string& text, const std::map<std::strin
 std::vector<std::string> MacroNames(const std::string& text);
 // A plain-text file (UTF-8, else code page 1252) as an RTF document.
 std::string RtfFromPlainText(const std::string& text);
+// A byte count in megabytes of 1,048,576 bytes, as "12.34 MB".
+std::string Megabytes(uint64_t bytes);
 bool IsRtf(const Bytes& data);
 
 // ---------------------------------------------------------------------------

@@ -166,10 +166,19 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
     if (!PackContainer(d.comctlUpdate, &containers[1]))
         return Fail("cannot read or pack " + d.comctlUpdate);
     uint64_t extracted = d.main.bytes + d.archivist.bytes;
-    // The progress total adds the staged cabinets to the extracted bytes.
-    if (extracted + cabinetSizes[0] + cabinetSizes[1] > 0x7FFFFFFFull) {
-        fprintf(stderr, "%s: the product is too large for the setup's progress (2 GiB with its cabinets); "
-                        "fix: make the folders smaller\n", d.file.c_str());
+    uint64_t cabinetBytes = uint64_t(cabinetSizes[0]) + cabinetSizes[1];
+    // The progress total adds the staged cabinets to the extracted bytes,
+    // so a product that does not compress reaches the limit at half its
+    // size.
+    if (extracted + cabinetBytes > 0x7FFFFFFFull) {
+        Problems problems;
+        const Value* main = FindValue(d, "Files.Main");
+        problems.Add(main ? main->origin : Origin{d.file, 0},
+                     "the product (" + Megabytes(extracted) + ") and its cabinets (" + Megabytes(cabinetBytes) +
+                         ") come to more than the 2048 MB the setup's progress counts; a product that does not "
+                         "compress can be 1023 MB at most",
+                     "make the folders smaller");
+        fprintf(stderr, "%s\n", problems.lines[0].c_str());
         return EXIT_MISTAKES;
     }
 
