@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Lays out one product for measure-ceiling.sh: MEGABYTES of data in files
-of 64 MB, either noise (nothing to compress: the setup program is as large
+"""Lays out one product for measure-ceiling.sh: MEGABYTES (of 1,048,576
+bytes) in all, nearly all of it data in files of 64 MB, either noise (nothing to compress: the setup program is as large
 as the product, the most a product of that size can ask of the 32-bit
 address space) or zeros (compressed to almost nothing: the largest
 product the setup's counters allow). Writes OUT_DIR/probe.ini, the
@@ -53,7 +53,11 @@ def main():
 
     put("Probe.exe", b"MZ" + bytes(1000))
     put("Probe.txt", b"The probe's help file.\r\n")
-    left = megabytes << 20
+    shared = b"shared" * 100
+    with open(os.path.join(out, "archivist", "shared.dat"), "wb") as f:
+        f.write(shared)
+    # The data makes up the rest, so that the product is the size asked.
+    left = (megabytes << 20) - 1002 - len(b"The probe's help file.\r\n") - len(shared)
     part = 0
     while left > 0:
         size = min(PIECE, left)
@@ -74,8 +78,6 @@ def main():
         sums.append((digest.hexdigest(), relative))
         left -= size
         part += 1
-    with open(os.path.join(out, "archivist", "shared.dat"), "wb") as f:
-        f.write(b"shared" * 100)
     with open(os.path.join(out, "licence.txt"), "wb") as f:
         f.write(b"A probe, for measuring only.\n")
     with open(os.path.join(out, "probe.ini"), "w") as f:
