@@ -44,10 +44,27 @@ enum CabWriterResult {
     CAB_WRITER_TOO_LARGE,      // more entries or blocks than the format counts, or over 2 GiB
     CAB_WRITER_READ_FAILED,    // the read callback failed
     CAB_WRITER_DEFLATE_FAILED, // zlib refused (out of memory)
+    CAB_WRITER_WRITE_FAILED,   // the sink refused the bytes
 };
 
-// Writes the whole cabinet into *cabinet. level is zlib's (1-9); threads is
-// how many blocks are compressed at a time (0 or 1: on this thread only).
+// Where the cabinet goes as it is made. write appends count bytes; patch
+// overwrites bytes already written (the writer patches the header's total
+// size, 4 bytes at offset 8, once, after the last block). False from either
+// stops the writer.
+struct CabWriterSink {
+    void* user;
+    bool (*write)(void* user, const uint8_t* data, uint32_t count);
+    bool (*patch)(void* user, uint32_t offset, const uint8_t* data, uint32_t count);
+};
+
+// Writes the cabinet into sink as it goes, holding a few batches of blocks
+// in memory whatever the folder's size, and leaves its size in *size.
+// level is zlib's (1-9); threads is how many worker threads compress
+// blocks (0 counts as 1) while this thread reads and writes.
+CabWriterResult WriteCabinetTo(const std::vector<CabWriterEntry>& entries, CabWriterReadCallback read, void* user,
+                               int level, unsigned threads, const CabWriterSink& sink, uint32_t* size);
+
+// The same, into *cabinet in memory.
 CabWriterResult WriteCabinet(const std::vector<CabWriterEntry>& entries, CabWriterReadCallback read, void* user,
                              int level, unsigned threads, std::vector<uint8_t>* cabinet);
 

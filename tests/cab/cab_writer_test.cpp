@@ -59,6 +59,7 @@ TEST(CabWriter, DecoderExtractsEveryFileWhateverTheThreads)
         {"noise, stored", {{"noise.bin", MakeNoise(100000, 4)}}},
         {"whole blocks and empty files", {{"empty", {}}, {"two.bin", MakeText(65536, 5)}, {"deep\\er\\empty", {}}}},
         {"no files", {}},
+        {"many batches in flight", {{"text.txt", MakeText(3000000, 6)}, {"noise.bin", MakeNoise(700000, 7)}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

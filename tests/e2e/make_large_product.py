@@ -90,6 +90,15 @@ def write(path, data):
         f.write(data)
 
 
+def write_noise(path, rng, size):
+    """size random bytes, drawn in pieces of a multiple of four bytes (the
+    same bytes as one draw), so that a product of gigabytes can be made."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        for at in range(0, size, 64 << 20):
+            f.write(rng.randbytes(min(64 << 20, size - at)))
+
+
 def main():
     out, megabytes = sys.argv[1], int(sys.argv[2])
     program = sys.argv[3] if len(sys.argv) > 3 else None
@@ -105,7 +114,7 @@ def main():
         write(os.path.join(main_dir, "Atlas.exe"), b"MZ" + bytes(1000))
     write(os.path.join(main_dir, "ReadMe.txt"), b"Tessera Atlas, a test product\r\n")
     write(os.path.join(main_dir, "Docs", "Atlas.txt"), text(rng, 20000))
-    write(os.path.join(main_dir, "big.bin"), rng.randbytes(third))
+    write_noise(os.path.join(main_dir, "big.bin"), rng, third)
     small = 1500
     for i in range(small):
         write(os.path.join(main_dir, "files", "%02d" % (i // 100), "%04d.dat" % i), rng.randbytes(2048))

@@ -8,8 +8,9 @@ asks for no administrator rights in its manifest nor in its uninstaller's,
 the output does not depend on the run or on a signature of the stub, it
 compresses at least as well as gcab, every broken description in a table
 gets its one line and exit code 2 with nothing written (and so does a
-damaged stub), and the Windows build of mksetup, run under Wine, writes the
-same setup program byte for byte.
+damaged stub), the Windows build of mksetup, run under Wine, writes the
+same setup program byte for byte, the progress shows on a terminal only,
+and a failed run leaves nothing behind.
 
 Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
@@ -319,14 +320,30 @@ BROKEN = {
         None, "cannot be installed into {ProgramFilesDir}", "DefaultFolder = {ProgramFilesDir}\\Tool"),
     "per-user product with an uninstaller that asks nothing": (
         PER_USER, None, "has no manifest that asks for an execution level", "Uninstaller = UnInstall.exe"),
+    "product over the largest the setup installs": (DESCRIPTION, ("main/huge.bin", 1), "(1950 MB) the setup installs",
+                                                    "Main = main"),
 }
+
+# The largest product the shipped 32-bit setup installs (README: the
+# shipped 32-bit program, in a guest).
+LARGEST_PRODUCT = 1950 << 20
+
+
+def sparse(path, beyond_largest):
+    """A sparse file that makes the product beyond_largest bytes larger
+    than the largest the setup installs: checked, never read."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.truncate(LARGEST_PRODUCT - sum(map(len, PRODUCT.values())) - sum(map(len, SHARED.values())) + beyond_largest)
 
 
 def test_broken_descriptions(root):
     for name, (description, extra, words, line) in BROKEN.items():
         work = os.path.join(root, name.replace(" ", "_").replace("'", ""))
         lay_out(work, description)
-        if extra:
+        if isinstance(extra, tuple):
+            sparse(os.path.join(work, extra[0]), extra[1])
+        elif extra:
             write(os.path.join(work, extra), b"BM" + bytes(12) + struct.pack("<IiiHH", 40, 100, 20, 1, 8) + bytes(24)
                   if extra.endswith(".bmp") else b"x")
         out = os.path.join(work, "out")
@@ -338,6 +355,59 @@ def test_broken_descriptions(root):
             check(len(lines) == 1 and lines[0].startswith(where) and words in lines[0] and "; fix: " in lines[0],
                   f"{name}: {r.stderr!r}")
             check(not os.path.exists(out), f"{name}: something was written")
+    # The largest product itself passes.
+    work = os.path.join(root, "largest")
+    lay_out(work)
+    sparse(os.path.join(work, "main", "huge.bin"), 0)
+    r = mksetup(work, "--check")
+    check(r.returncode == 0, f"the largest product: {r.returncode} {r.stderr}")
+
+
+def on_terminal(command):
+    """The exit code and what command writes to a terminal as its
+    standard output."""
+    master, slave = os.openpty()
+    try:
+        code = subprocess.run(command, stdout=slave, stderr=subprocess.DEVNULL).returncode
+    finally:
+        os.close(slave)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the terminal's other end is closed and read out
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    return code, shown.decode()
+
+
+def test_progress_and_leftovers(work):
+    """One line updated in place on a terminal, no carriage returns in a
+    log, nothing with --quiet; a run that fails after packing leaves the
+    earlier setup program as it was and no temporary file."""
+    lay_out(work)
+    out = os.path.join(work, "out")
+    os.makedirs(out)
+    setup = os.path.join(out, "setup.exe")
+    command = [MKSETUP, os.path.join(work, "product.ini"), "--stub", STUB, "-o", setup]
+    code, shown = on_terminal(command)
+    check(code == 0 and shown.startswith("\rmksetup: packing   0% (") and "\rmksetup: packing 100% (" in shown
+          and shown.splitlines()[-1].startswith(setup + ": MAIN"), f"on a terminal: {code} {shown!r}")
+    r = subprocess.run(command, capture_output=True, text=True)
+    check(r.returncode == 0 and "\r" not in r.stdout and len(r.stdout.splitlines()) <= 3, f"in a log: {r.stdout!r}")
+    made = read(setup)
+    r = subprocess.run(command + ["--quiet"], capture_output=True, text=True)
+    check(r.returncode == 0 and r.stdout == "" and read(setup) == made, f"--quiet: {r.returncode} {r.stdout!r}")
+
+    write(setup, b"the earlier setup program")
+    write(os.path.join(out, "taken"), b"a file where the payload folder should go")
+    r = subprocess.run(command + ["--payload-dir", os.path.join(out, "taken")], capture_output=True, text=True)
+    check(r.returncode == 1 and "cannot create the folder" in r.stderr, f"failed run: {r.returncode} {r.stderr!r}")
+    check(read(setup) == b"the earlier setup program", "a failed run replaced the setup program")
+    check(sorted(os.listdir(out)) == ["setup.exe", "taken"], f"a failed run left {sorted(os.listdir(out))}")
 
 
 def shared_resource_tree(stub, optional):
@@ -395,6 +465,7 @@ def main():
         test_per_user_product(os.path.join(work, "per-user"))
         test_broken_descriptions(os.path.join(work, "broken"))
         test_damaged_stubs(os.path.join(work, "stubs"))
+        test_progress_and_leftovers(os.path.join(work, "progress"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:

@@ -11,6 +11,9 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -21,6 +24,7 @@ namespace {
 #ifdef _WIN32
 typedef struct _stati64 FileStatus;
 int MakeOneFolder(const std::string& path) { return _mkdir(path.c_str()); }
+int RemoveOneFolder(const std::string& path) { return _rmdir(path.c_str()); }
 int Status(const std::string& path, FileStatus* status) { return _stati64(path.c_str(), status); }
 bool ReadOnly(const FileStatus& status) { return (status.st_mode & _S_IWRITE) == 0; }
 struct tm LocalTime(time_t t)
@@ -35,6 +39,7 @@ struct tm LocalTime(time_t t)
 #else
 typedef struct stat FileStatus;
 int MakeOneFolder(const std::string& path) { return mkdir(path.c_str(), 0777); }
+int RemoveOneFolder(const std::string& path) { return rmdir(path.c_str()); }
 int Status(const std::string& path, FileStatus* status) { return stat(path.c_str(), status); }
 bool ReadOnly(const FileStatus& status) { return (status.st_mode & S_IWUSR) == 0; }
 struct tm LocalTime(time_t t)
@@ -180,19 +185,6 @@ bool ReadWholeFile(const std::string& path, Bytes* data)
     return ok;
 }
 
-bool WriteWholeFile(const std::string& path, const Bytes& data)
-{
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool ok = fwrite(data.data(), 1, data.size(), file) == data.size();
-    if (fclose(file) != 0)
-        ok = false;
-    if (!ok)
-        remove(path.c_str());
-    return ok;
-}
-
 bool IsFile(const std::string& path)
 {
     FileStatus status;
@@ -211,14 +203,25 @@ uint64_t FileSize(const std::string& path)
     return Status(path, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
 }
 
-bool MakeFolder(const std::string& path)
+bool MakeFolder(const std::string& path, std::vector<std::string>* created)
 {
     if (path.empty() || IsFolder(path))
         return true;
     std::string parent = FolderOf(path);
-    if (parent != path && !MakeFolder(parent))
+    if (parent != path && !MakeFolder(parent, created))
         return false;
-    return MakeOneFolder(path) == 0 || IsFolder(path);
+    if (MakeOneFolder(path) == 0) {
+        if (created)
+            created->push_back(path);
+        return true;
+    }
+    return IsFolder(path);
+}
+
+void RemoveEmptyFolders(const std::vector<std::string>& created)
+{
+    for (size_t i = created.size(); i-- > 0;)
+        RemoveOneFolder(created[i]);
 }
 
 bool IsAbsolutePath(const std::string& path)

@@ -9,7 +9,8 @@
 // --payload-dir DIR (also write the packed cabinets and containers there),
 // --strings-rc FILE (the product's string table as a resource script, for
 // building the setup program from source), --depfile FILE (every file the
-// output was made from, as make and Ninja read them).
+// output was made from, as make and Ninja read them), --quiet (no progress
+// and no summary, only mistakes and failures).
 //
 // Exit codes: 0 done; 1 a file could not be read or written while packing;
 // 2 mistakes in the description or the command line, one line each on the
@@ -21,35 +22,28 @@
 #include <string.h>
 
 #include <algorithm>
-#include <thread>
 
 #ifndef _WIN32
 #include <unistd.h>
 #endif
 
-#include "cab/cab_writer.h"
-#include "cab/container_format.h"
-
 using namespace mksetup;
 
 namespace {
 
-enum { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_MISTAKES = 2 };
-
 const char kStubName[] = "setup-nopayload.exe";
-// zlib's default level (the writer shortens its search for matches).
-const int kCompressionLevel = 6;
 
 struct Options {
     std::string description, output, stub, payloadDir, stringsRc, depfile;
     std::vector<std::string> settings;
     bool check = false;
+    bool quiet = false;
 };
 
 void PrintUsage()
 {
     fputs("usage: mksetup DESCRIPTION -o SETUP.EXE [--stub FILE] [--set Section.Key=VALUE]...\n"
-          "               [--payload-dir DIR] [--strings-rc FILE] [--depfile FILE]\n"
+          "               [--payload-dir DIR] [--strings-rc FILE] [--depfile FILE] [--quiet]\n"
           "       mksetup DESCRIPTION --check [--stub FILE] [--set Section.Key=VALUE]...\n",
           stderr);
 }
@@ -79,6 +73,8 @@ bool ParseArguments(int argc, char** argv, Options* o)
         bool hasValue = i + 1 < argc;
         if (a == "--check") {
             o->check = true;
+        } else if (a == "--quiet") {
+            o->quiet = true;
         } else if ((a == "-o" || a == "--stub" || a == "--set" || a == "--payload-dir" || a == "--strings-rc" ||
                     a == "--depfile") &&
                    hasValue) {
@@ -136,102 +132,6 @@ std::string StringsResourceScript(const StringTable& strings)
     return rc + "END\n";
 }
 
-// Serves the folder's files to the cabinet writer, one after the other.
-struct FileStream {
-    const std::vector<ProductFile>* files;
-    size_t next = 0;
-    FILE* current = nullptr;
-    uint64_t left = 0;  // of the current file
-    std::string failed;
-};
-
-bool ReadFolderBytes(void* user, uint8_t* buffer, uint32_t count)
-{
-    FileStream* s = static_cast<FileStream*>(user);
-    while (count > 0) {
-        if (!s->current) {
-            if (s->next >= s->files->size())
-                return false;
-            const ProductFile& f = (*s->files)[s->next++];
-            s->current = fopen(f.path.c_str(), "rb");
-            s->left = f.size;
-            if (!s->current) {
-                s->failed = f.path;
-                return false;
-            }
-        }
-        size_t want = s->left < count ? size_t(s->left) : count;
-        size_t got = fread(buffer, 1, want, s->current);
-        // A file that shrank since it was listed cannot fill its entry.
-        if (got != want) {
-            s->failed = (*s->files)[s->next - 1].path;
-            return false;
-        }
-        buffer += got;
-        count -= uint32_t(got);
-        s->left -= got;
-        if (s->left == 0) {
-            fclose(s->current);
-            s->current = nullptr;
-        }
-    }
-    return true;
-}
-
-bool PackFolder(const ProductFolder& folder, Bytes* cabinet, std::string* error)
-{
-    std::vector<CabWriterEntry> entries;
-    for (const ProductFile& f : folder.files)
-        entries.push_back({f.name, uint32_t(f.size), f.date, f.time, f.attributes});
-    FileStream stream;
-    stream.files = &folder.files;
-    unsigned threads = std::thread::hardware_concurrency();
-    CabWriterResult result = WriteCabinet(entries, ReadFolderBytes, &stream, kCompressionLevel,
-                                          threads == 0 ? 1 : threads > 8 ? 8 : threads, cabinet);
-    if (stream.current)
-        fclose(stream.current);
-    if (result != CAB_WRITER_OK) {
-        *error = stream.failed.empty() ? CabWriterResultText(result) : stream.failed + " could not be read";
-        return false;
-    }
-    return true;
-}
-
-bool PackContainer(const Bytes& data, Bytes* container)
-{
-    if (data.size() > 0xFFFFFF00u)
-        return false;
-    uint32_t size = 0;
-    unsigned char* packed = EncodeContainer(data.data(), uint32_t(data.size()), &size);
-    if (!packed)
-        return false;
-    container->assign(packed, packed + size);
-    free(packed);
-    return true;
-}
-
-// The licence or information text of a language as an RTF document.
-bool TextResource(const std::string& path, Bytes* rtf)
-{
-    Bytes data;
-    if (!ReadWholeFile(path, &data))
-        return false;
-    if (IsRtf(data)) {
-        *rtf = data;
-    } else {
-        std::string converted = RtfFromPlainText(std::string(data.begin(), data.end()));
-        rtf->assign(converted.begin(), converted.end());
-    }
-    return true;
-}
-
-std::string Megabytes(uint64_t bytes)
-{
-    char text[32];
-    snprintf(text, sizeof text, "%.2f MB", double(bytes) / 1048576.0);
-    return text;
-}
-
 std::string DepfilePath(const std::string& path)
 {
     std::string out;
@@ -270,32 +170,6 @@ std::string Depfile(const std::string& target, const Options& o, const Descripti
         text += " \\\n  " + DepfilePath(input);
     }
     return text + "\n";
-}
-
-int Fail(const std::string& message)
-{
-    fprintf(stderr, "mksetup: %s\n", message.c_str());
-    return EXIT_FAILED;
-}
-
-// Writes through a temporary file beside the target, so that a failed
-// write never leaves half a setup program under its name. A file that
-// already holds the same bytes is left alone, so that a build does not
-// redo what depends on it.
-bool WriteReplacing(const std::string& path, const Bytes& data)
-{
-    Bytes present;
-    if (IsFile(path) && FileSize(path) == data.size() && ReadWholeFile(path, &present) && present == data)
-        return true;
-    std::string temporary = path + ".part";
-    if (!WriteWholeFile(temporary, data))
-        return false;
-    remove(path.c_str());
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        remove(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 int WriteDepfile(const Options& o, const Description& d, bool stubRead)
@@ -342,77 +216,30 @@ void AskForTheScopesRights(const Options& o, const Description& d, PeImage* stub
                       "use the kit's UnInstall.exe, or give the program a manifest with a requestedExecutionLevel");
 }
 
-// Packs the product and writes the setup program (and what --payload-dir
-// and --depfile ask for) from a checked description and stub, with the
-// uninstaller's bytes as AskForTheScopesRights left them.
-int Pack(const Options& o, const Description& d, PeImage* stub, const Bytes& uninstaller)
+// Packs the product, writes the setup program (and what --payload-dir and
+// --depfile ask for) from a checked description and stub, with the
+// uninstaller's bytes as AskForTheScopesRights left them, and says what it
+// packed.
+int PackAndReport(const Options& o, const Description& d, PeImage* stub, const Bytes& uninstaller)
 {
-    PeImage& image = *stub;
-    Bytes mainCab, archivistCab, uninstall, comupd, comupdFile;
-    std::string error;
-    if (!PackFolder(d.main, &mainCab, &error) || !PackFolder(d.archivist, &archivistCab, &error))
-        return Fail(error);
-    if (!PackContainer(uninstaller, &uninstall))
-        return Fail("cannot pack " + d.uninstaller);
-    if (!ReadWholeFile(d.comctlUpdate, &comupdFile) || !PackContainer(comupdFile, &comupd))
-        return Fail("cannot read or pack " + d.comctlUpdate);
-    uint64_t extracted = d.main.bytes + d.archivist.bytes;
-    // The progress total adds the staged cabinets to the extracted bytes.
-    if (extracted + mainCab.size() + archivistCab.size() > 0x7FFFFFFFull) {
-        fprintf(stderr, "%s: the product is too large for the setup's progress (2 GiB with its cabinets); "
-                        "fix: make the folders smaller\n", d.file.c_str());
-        return EXIT_MISTAKES;
-    }
-
-    SetStrings(&image, d.strings);
-    static const char* const kSuffixes[] = {"", "_FR", "_DU"};
-    for (int l = 0; l < LANGUAGE_COUNT; ++l) {
-        Bytes licence, information;
-        if (!TextResource(d.licence[l], &licence))
-            return Fail("cannot read " + d.licence[l]);
-        if (!TextResource(d.information[l], &information))
-            return Fail("cannot read " + d.information[l]);
-        SetResource(&image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
-                    licence);
-        SetResource(&image, ResourceByName("RTF"),
-                    ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str()), information);
-    }
-    for (const auto& art : d.art)
-        SetArt(&image, art.first, art.second);
-    const std::pair<const char*, Bytes*> payload[] = {
-        {"MAIN", &mainCab}, {"ARCHIVIST", &archivistCab}, {"UNINSTALL", &uninstall}, {"40COMUPD", &comupd}};
-    const char* const kPayloadFiles[] = {"MAIN.cab", "ARCHIVIST.cab", "UNINSTALL.cvzb", "40COMUPD.cvzb"};
-    size_t packed[4];
-    for (int i = 0; i < 4; ++i) {
-        packed[i] = payload[i].second->size();
-        SetResource(&image, ResourceByName(i < 2 ? "CAB" : "CVZB"), ResourceByName(payload[i].first),
-                    std::move(*payload[i].second));
-    }
-
-    Bytes setup;
-    if (!WritePeImage(image, &setup, &error)) {
-        fprintf(stderr, "%s: the setup program %s; fix: make the folders smaller\n", d.file.c_str(), error.c_str());
-        return EXIT_MISTAKES;
-    }
-    if (!o.payloadDir.empty()) {
-        if (!MakeFolder(o.payloadDir))
-            return Fail("cannot create the folder " + o.payloadDir);
-        for (int i = 0; i < 4; ++i) {
-            const Resource* piece = FindImageResource(&image, ResourceByName(i < 2 ? "CAB" : "CVZB"),
-                                                      ResourceByName(payload[i].first));
-            if (!WriteReplacing(JoinPath(o.payloadDir, kPayloadFiles[i]), piece->data))
-                return Fail("cannot write " + JoinPath(o.payloadDir, kPayloadFiles[i]));
-        }
-    }
-    if (!WriteReplacing(o.output, setup))
-        return Fail("cannot write " + o.output);
+    PackRequest request;
+    request.output = o.output;
+    request.payloadDir = o.payloadDir;
+    request.uninstaller = &uninstaller;
+    request.progress = ProgressModeOfOutput(o.quiet);
+    PackFigures packed;
+    int status = Pack(request, d, stub, &packed);
+    if (status != EXIT_DONE)
+        return status;
     if (WriteDepfile(o, d, true) != EXIT_DONE)
         return EXIT_FAILED;
-    printf("%s: MAIN %s (%zu files, %s installed), ARCHIVIST %s (%zu files), UNINSTALL %zu bytes, "
-           "40COMUPD %zu bytes; required space %s bytes; %zu bytes%s\n",
-           o.output.c_str(), Megabytes(packed[0]).c_str(), d.main.files.size(), Megabytes(d.main.bytes).c_str(),
-           Megabytes(packed[1]).c_str(), d.archivist.files.size(), packed[2], packed[3],
-           d.strings.at(5000).c_str(), setup.size(), image.hadSignature ? " (the stub's signature left out)" : "");
+    if (!o.quiet)
+        printf("%s: MAIN %s (%zu files, %s installed), ARCHIVIST %s (%zu files), UNINSTALL %zu bytes, "
+               "40COMUPD %zu bytes; required space %s bytes; %zu bytes%s\n",
+               o.output.c_str(), Megabytes(packed.payload[0]).c_str(), d.main.files.size(),
+               Megabytes(d.main.bytes).c_str(), Megabytes(packed.payload[1]).c_str(), d.archivist.files.size(),
+               size_t(packed.payload[2]), size_t(packed.payload[3]), d.strings.at(5000).c_str(), size_t(packed.setup),
+               stub->hadSignature ? " (the stub's signature left out)" : "");
     return EXIT_DONE;
 }
 
@@ -454,12 +281,13 @@ int Run(const Options& o)
             return Fail("cannot write " + o.stringsRc);
     }
     if (o.check) {
-        printf("%s: no mistakes\n", o.description.c_str());
+        if (!o.quiet)
+            printf("%s: no mistakes\n", o.description.c_str());
         return EXIT_DONE;
     }
     if (o.output.empty())
         return WriteDepfile(o, d, false);
-    return Pack(o, d, &image, uninstaller);
+    return PackAndReport(o, d, &image, uninstaller);
 }
 
 }  // namespace

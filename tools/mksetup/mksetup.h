@@ -2,12 +2,14 @@
 // and the folders it names become setup.exe, by writing the payload, the
 // product's strings and texts into a copy of the payload-free setup
 // program. The parts: the description and its checks, the product's files,
-// the PE image and its resources, the resources of the setup program.
+// the files written as they are made, the progress, the packing, the PE
+// image and its resources, the resources of the setup program.
 // A maker's tool beside the program: it uses the cabinet writer and the
 // container format (cab/) and nothing else of the setup's code.
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <map>
 #include <string>
@@ -118,16 +120,20 @@ std::string ExpandKnownMacros(const std::string& text, const std::map<std::strin
 std::vector<std::string> MacroNames(const std::string& text);
 // A plain-text file (UTF-8, else code page 1252) as an RTF document.
 std::string RtfFromPlainText(const std::string& text);
+// A byte count in megabytes of 1,048,576 bytes, as "12.34 MB".
+std::string Megabytes(uint64_t bytes);
 bool IsRtf(const Bytes& data);
 
 // ---------------------------------------------------------------------------
 // Files.
 bool ReadWholeFile(const std::string& path, Bytes* data);
-bool WriteWholeFile(const std::string& path, const Bytes& data);
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
-// Creates a folder and the folders above it that are missing.
-bool MakeFolder(const std::string& path);
+// Creates a folder and the folders above it that are missing, noting in
+// created (if given) each one made, outermost first.
+bool MakeFolder(const std::string& path, std::vector<std::string>* created = nullptr);
+// Removes the folders MakeFolder noted, innermost first, where empty.
+void RemoveEmptyFolders(const std::vector<std::string>& created);
 uint64_t FileSize(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& relative);
 std::string FolderOf(const std::string& path);
@@ -136,6 +142,51 @@ bool IsAbsolutePath(const std::string& path);
 // before its sub-folders, also sorted), with dates and attributes; names
 // that a cabinet cannot carry go to problems against where.
 void ListProductFolder(ProductFolder* folder, const Origin& where, Problems* problems);
+
+// ---------------------------------------------------------------------------
+// Files written as they are made, never held whole in memory. Each is
+// written under a temporary name and put in its target's place only when
+// complete, so that a failure never leaves half a file under the target's
+// name.
+struct OutputFile {
+    std::string path;  // the file being written (the temporary name)
+    FILE* file = nullptr;
+    uint64_t size = 0;
+    bool failed = false;
+};
+// Creates path anew; false when it cannot be created.
+bool OutputCreate(OutputFile* out, const std::string& path);
+bool OutputWrite(OutputFile* out, const void* data, size_t count);
+// Overwrites bytes written earlier (a header field known only at the end);
+// nothing may be written after it.
+bool OutputPatch(OutputFile* out, uint32_t offset, const void* data, size_t count);
+// Closes the file; false when any write failed (the file stays).
+bool OutputClose(OutputFile* out);
+// Closes the file if open and deletes it.
+void OutputDiscard(OutputFile* out);
+// Puts the finished file made in target's place, unless target already
+// holds the same bytes: then it is left alone, so that a build does not
+// redo what depends on it. made is gone afterwards, either way.
+bool ReplaceWithFile(const std::string& made, const std::string& target);
+// The same for bytes in memory, through target + ".part".
+bool WriteReplacing(const std::string& target, const Bytes& data);
+
+// ---------------------------------------------------------------------------
+// Progress while packing, on the standard output: one line updated in
+// place on a terminal, an occasional plain line when the output goes to a
+// file or a pipe (a build log), nothing when asked to be quiet.
+enum ProgressMode { PROGRESS_OFF, PROGRESS_IN_PLACE, PROGRESS_PLAIN };
+struct Progress {
+    ProgressMode mode = PROGRESS_OFF;
+    uint64_t total = 0, done = 0;
+    double started = 0, shown = 0;  // seconds
+    size_t width = 0;               // of the line on the terminal
+};
+// The mode for the standard output as it is: a terminal or not.
+ProgressMode ProgressModeOfOutput(bool quiet);
+void ProgressBegin(Progress* progress, ProgressMode mode, uint64_t total);
+void ProgressAdd(Progress* progress, uint64_t bytes);
+void ProgressEnd(Progress* progress);
 
 // ---------------------------------------------------------------------------
 // The PE image and its resources.
@@ -153,6 +204,11 @@ struct Resource {
     uint16_t language = 0x0409;
     uint32_t codePage = 0;
     Bytes data;
+    // A payload too large to hold in memory (a packed cabinet) stays in its
+    // file; its bytes are copied from there as the image is written.
+    std::string file;
+    uint32_t fileSize = 0;
+    uint32_t Size() const { return file.empty() ? uint32_t(data.size()) : fileSize; }
 };
 
 struct PeImage {
@@ -168,15 +224,22 @@ struct PeImage {
 
 // Reads a setup program; false with the reason in error.
 bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error);
-// The image with its resources written anew: the resource section rebuilt
-// in place, the sections after it (the relocations) moved behind it, no
-// certificate table, the checksum recomputed.
-bool WritePeImage(const PeImage& image, Bytes* out, std::string* error);
+// False, with the reason in error, when the image with its resources would
+// be larger than a Windows program may be.
+bool PeImageFits(const PeImage& image, std::string* error);
+// Writes the image with its resources anew into out: the resource section
+// rebuilt in place, the sections after it (the relocations) moved behind
+// it, no certificate table, the checksum recomputed. False with the reason
+// in error.
+bool WritePeImage(const PeImage& image, OutputFile* out, std::string* error);
 
 Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name);
 // Replaces the data of an existing resource (in its language) or adds one
 // (in US English, the language of the setup program's own).
 void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data);
+// The same with the data kept in a file of size bytes.
+void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceName& name, const std::string& path,
+                     uint32_t size);
 
 // ---------------------------------------------------------------------------
 // The setup program's resources.
@@ -208,5 +271,27 @@ bool CheckArt(const Bytes& file, int id, std::string* error);
 // A checked icon as icon group 1 (the program's icon, its images replacing
 // the old ones), or a checked bitmap as the bitmap of that ID.
 void SetArt(PeImage* image, int id, const Bytes& file);
+
+// ---------------------------------------------------------------------------
+// Packing.
+enum ExitCode { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_MISTAKES = 2 };
+
+struct PackRequest {
+    std::string output, payloadDir;  // payloadDir empty: the cabinets and containers are not kept
+    const Bytes* uninstaller = nullptr;  // the uninstaller's bytes, its manifest asking for the scope's rights
+    ProgressMode progress = PROGRESS_OFF;
+};
+
+struct PackFigures {
+    uint64_t payload[4] = {0, 0, 0, 0};  // MAIN, ARCHIVIST, UNINSTALL, 40COMUPD as packed
+    uint64_t setup = 0;                  // the setup program's size
+};
+
+// Packs the product of a checked description into the checked stub and
+// writes the setup program (and what --payload-dir asks for). Returns the
+// exit code; failures are reported on the standard error.
+int Pack(const PackRequest& request, const Description& d, PeImage* stub, PackFigures* figures);
+// Reports a file that could not be read or written: EXIT_FAILED.
+int Fail(const std::string& message);
 
 }  // namespace mksetup

@@ -1,12 +1,14 @@
 // The payload-free setup program as a PE image: its resource tree read
 // into a flat list, and the image written back with a new resource
-// section. The resource section keeps its place; the sections after it
+// section, streamed out so that a payload kept in files never has to fit
+// in memory. The resource section keeps its place; the sections after it
 // (the base relocations) move behind the new one, and an Authenticode
 // certificate table, which the new image would no longer match, is left
 // out: the maker signs the finished setup program, and the signature then
 // sits after the sections, where it disturbs nothing.
 #include "tools/mksetup/mksetup.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -126,11 +128,21 @@ struct TreeReader {
     }
 };
 
+// The resource section as it will be written: the tree (directories,
+// data entries and names) in memory, then each resource's data at its
+// offset.
+struct ResourceLayout {
+    Bytes tree;
+    std::vector<std::pair<const Resource*, uint32_t>> data;  // in the order written, with their offsets
+    uint32_t size = 0;                                       // the whole section, aligned to 8 bytes
+};
+
 // Lays out the resource tree: the directories (types, then names, then
 // languages, each sorted as the loader's binary search wants: named
 // entries by name first, then IDs upwards), the data entries, the names,
-// then the data, each aligned to 8 bytes.
-Bytes BuildResourceSection(const std::vector<Resource>& all, uint32_t rva)
+// then the data, each aligned to 8 bytes. Only the sizes of the data are
+// needed, so that a payload kept in a file is never read for it.
+ResourceLayout LayOutResourceSection(const std::vector<Resource>& all, uint32_t rva)
 {
     // Sorted by reference: the payload is not copied for it.
     std::vector<const Resource*> sorted;
@@ -177,7 +189,9 @@ Bytes BuildResourceSection(const std::vector<Resource>& all, uint32_t rva)
     uint32_t dataEntries = directoryBytes;
     uint32_t stringArea = dataEntries + 16 * uint32_t(resources.size());
 
-    Bytes out(stringArea);
+    ResourceLayout layout;
+    Bytes& out = layout.tree;
+    out.resize(stringArea);
     std::vector<std::pair<std::u16string, uint32_t>> strings;  // written once each
     auto labelField = [&](const ResourceName& label) -> uint32_t {
         if (label.name.empty())
@@ -235,33 +249,115 @@ Bytes BuildResourceSection(const std::vector<Resource>& all, uint32_t rva)
     }
     writeDirectory(0, typeLabels, typeTargets);
 
+    // The data follows the names; WritePeImage has checked that their sizes
+    // together leave room in 32 bits.
+    uint32_t at = uint32_t(out.size());
     for (size_t i = 0; i < resources.size(); ++i) {
-        out.resize(AlignUp(uint32_t(out.size()), 8));
-        uint32_t at = uint32_t(out.size());
+        at = AlignUp(at, 8);
         Set32(&out, entryOf[i], rva + at);
-        Set32(&out, entryOf[i] + 4, uint32_t(resources[i].data.size()));
+        Set32(&out, entryOf[i] + 4, resources[i].Size());
         Set32(&out, entryOf[i] + 8, resources[i].codePage);
-        out.insert(out.end(), resources[i].data.begin(), resources[i].data.end());
+        layout.data.push_back({&resources[i], at});
+        at += resources[i].Size();
     }
-    out.resize(AlignUp(uint32_t(out.size()), 8));
-    return out;
+    layout.size = AlignUp(at, 8);
+    return layout;
 }
 
-// The PE checksum: the image's 16-bit words summed with end-around carry,
-// the checksum field itself left out, plus the file's length.
-uint32_t ImageChecksum(const Bytes& file, size_t checksumAt)
-{
+// The PE checksum, worked out as the image is written: the image's 16-bit
+// words summed with end-around carry, the checksum field itself left out,
+// plus the file's length. Summing little-endian 32-bit words and folding
+// at the end gives the same sum (65536 is 1 modulo 65535), four times
+// faster; the checksum field is written as zeros, which add nothing.
+struct Checksum {
     uint64_t sum = 0;
-    for (size_t i = 0; i < file.size(); i += 2) {
-        if (i == checksumAt || i == checksumAt + 2)
-            continue;
-        uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
-        sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    uint64_t length = 0;
+    uint8_t pending[4] = {0, 0, 0, 0};
+    unsigned pendingCount = 0;
+
+    void Add(const uint8_t* p, size_t n)
+    {
+        length += n;
+        while (n > 0 && pendingCount > 0) {
+            pending[pendingCount++] = *p++;
+            --n;
+            if (pendingCount == 4) {
+                sum += Word(pending);
+                pendingCount = 0;
+            }
+        }
+        size_t whole = n / 4 * 4;
+        for (size_t i = 0; i < whole; i += 4)
+            sum += Word(p + i);
+        for (size_t i = whole; i < n; ++i)
+            pending[pendingCount++] = p[i];
     }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return uint32_t(sum + file.size());
-}
+
+    uint32_t Result() const
+    {
+        uint64_t s = sum;
+        // An odd last byte is the low byte of a word whose high byte is 0.
+        uint8_t last[4] = {0, 0, 0, 0};
+        for (unsigned i = 0; i < pendingCount; ++i)
+            last[i] = pending[i];
+        s += Word(last);
+        while (s >> 16)
+            s = (s & 0xFFFF) + (s >> 16);
+        return uint32_t(s + length);
+    }
+
+    static uint32_t Word(const uint8_t* p)
+    {
+        return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    }
+};
+
+// Writes the image's bytes in order, summing them for the checksum.
+struct ImageWriter {
+    OutputFile* out;
+    Checksum checksum;
+    bool Put(const uint8_t* data, size_t count)
+    {
+        checksum.Add(data, count);
+        return OutputWrite(out, data, count);
+    }
+    bool Put(const Bytes& data) { return Put(data.data(), data.size()); }
+    bool Zeros(size_t count)
+    {
+        static const uint8_t kZeros[4096] = {};
+        while (count > 0) {
+            size_t n = std::min(count, sizeof kZeros);
+            if (!Put(kZeros, n))
+                return false;
+            count -= n;
+        }
+        return true;
+    }
+    // A resource's data kept in a file, copied through a small buffer.
+    bool CopyFile(const std::string& path, uint32_t size, std::string* error)
+    {
+        FILE* file = fopen(path.c_str(), "rb");
+        if (!file) {
+            *error = path + " cannot be read";
+            return false;
+        }
+        Bytes buffer(1 << 20);
+        uint64_t left = size;
+        bool ok = true;
+        while (ok && left > 0) {
+            size_t want = size_t(std::min<uint64_t>(left, buffer.size()));
+            if (fread(buffer.data(), 1, want, file) != want) {
+                *error = path + " cannot be read";
+                ok = false;
+            } else if (!Put(buffer.data(), want)) {
+                ok = false;
+            }
+            left -= want;
+        }
+        fclose(file);
+        return ok;
+    }
+};
 
 }  // namespace
 
@@ -378,7 +474,23 @@ bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error)
     return true;
 }
 
-bool WritePeImage(const PeImage& image, Bytes* out, std::string* error)
+bool PeImageFits(const PeImage& image, std::string* error)
+{
+    Section rsrc = SectionAt(image, image.resourceSection);
+    uint64_t dataBytes = 0;
+    for (const Resource& r : image.resources)
+        dataBytes += r.Size();
+    // Counted wide first, so that the layout's 32-bit offsets cannot wrap.
+    if (dataBytes > 0x7FFFFFFF ||
+        uint64_t(rsrc.virtualAddress) + LayOutResourceSection(image.resources, rsrc.virtualAddress).size +
+                (64u << 20) > 0x7FFFFFFF) {
+        *error = "would grow past the 2 GB a Windows program may map";
+        return false;
+    }
+    return true;
+}
+
+bool WritePeImage(const PeImage& image, OutputFile* out, std::string* error)
 {
     uint32_t fileAlignment = Get32(image.file, image.optionalOffset + 36);
     uint32_t sectionAlignment = Get32(image.file, image.optionalOffset + 32);
@@ -387,46 +499,72 @@ bool WritePeImage(const PeImage& image, Bytes* out, std::string* error)
         return false;
     }
     Section rsrc = SectionAt(image, image.resourceSection);
-    Bytes resources = BuildResourceSection(image.resources, rsrc.virtualAddress);
-    if (uint64_t(rsrc.virtualAddress) + resources.size() + (64u << 20) > 0x7FFFFFFF) {
-        *error = "would grow past the 2 GB a Windows program may map";
+    if (!PeImageFits(image, error))
         return false;
-    }
-    uint32_t rawSize = AlignUp(uint32_t(resources.size()), fileAlignment);
+    ResourceLayout layout = LayOutResourceSection(image.resources, rsrc.virtualAddress);
+    uint32_t rawSize = AlignUp(layout.size, fileAlignment);
 
-    *out = Bytes(image.file.begin(), image.file.begin() + rsrc.rawPointer);
-    out->insert(out->end(), resources.begin(), resources.end());
-    out->resize(size_t(rsrc.rawPointer) + rawSize);
+    // The headers and the sections before the resources, with the fields
+    // that the new resource section changes; everything after them is
+    // streamed out.
+    Bytes head(image.file.begin(), image.file.begin() + rsrc.rawPointer);
     size_t header = image.sectionTable + size_t(image.resourceSection) * kSectionHeaderSize;
-    Set32(out, header + 8, uint32_t(resources.size()));
-    Set32(out, header + 16, rawSize);
-
-    uint32_t nextAddress = AlignUp(rsrc.virtualAddress + uint32_t(resources.size()), sectionAlignment);
+    Set32(&head, header + 8, layout.size);
+    Set32(&head, header + 16, rawSize);
+    uint32_t nextAddress = AlignUp(rsrc.virtualAddress + layout.size, sectionAlignment);
     uint32_t lastEnd = nextAddress;
+    uint32_t filePointer = rsrc.rawPointer + rawSize;
     for (int i = image.resourceSection + 1; i < image.sectionCount; ++i) {
         Section s = SectionAt(image, i);
         size_t at = image.sectionTable + size_t(i) * kSectionHeaderSize;
         // A data directory that lay in the moved section moves with it.
         for (uint32_t e = 0; e < DirectoryCount(image) && DirectoryOffset(image, e) + 8 <= image.sectionTable; ++e) {
-            uint32_t rva = Get32(*out, DirectoryOffset(image, e));
+            uint32_t rva = Get32(head, DirectoryOffset(image, e));
             if (e != kCertificateDirectory && rva >= s.virtualAddress && rva < s.virtualAddress + std::max(s.virtualSize, s.rawSize))
-                Set32(out, DirectoryOffset(image, e), rva - s.virtualAddress + nextAddress);
+                Set32(&head, DirectoryOffset(image, e), rva - s.virtualAddress + nextAddress);
         }
-        Set32(out, at + 12, nextAddress);
-        Set32(out, at + 20, uint32_t(out->size()));
-        out->insert(out->end(), image.file.begin() + s.rawPointer, image.file.begin() + s.rawPointer + s.rawSize);
+        Set32(&head, at + 12, nextAddress);
+        Set32(&head, at + 20, filePointer);
+        filePointer += s.rawSize;
         nextAddress = AlignUp(nextAddress + std::max(s.virtualSize, s.rawSize), sectionAlignment);
         lastEnd = nextAddress;
     }
-    Set32(out, DirectoryOffset(image, kResourceDirectory) + 4, uint32_t(resources.size()));
-    Set32(out, DirectoryOffset(image, kCertificateDirectory), 0);
-    Set32(out, DirectoryOffset(image, kCertificateDirectory) + 4, 0);
-    Set32(out, image.optionalOffset + 56, lastEnd);  // SizeOfImage
-    uint32_t initialised = Get32(*out, image.optionalOffset + 8);
-    Set32(out, image.optionalOffset + 8, initialised - rsrc.rawSize + rawSize);
-    Set32(out, image.optionalOffset + 64, 0);
-    Set32(out, image.optionalOffset + 64, ImageChecksum(*out, image.optionalOffset + 64));
-    return true;
+    Set32(&head, DirectoryOffset(image, kResourceDirectory) + 4, layout.size);
+    Set32(&head, DirectoryOffset(image, kCertificateDirectory), 0);
+    Set32(&head, DirectoryOffset(image, kCertificateDirectory) + 4, 0);
+    Set32(&head, image.optionalOffset + 56, lastEnd);  // SizeOfImage
+    uint32_t initialised = Get32(head, image.optionalOffset + 8);
+    Set32(&head, image.optionalOffset + 8, initialised - rsrc.rawSize + rawSize);
+    // Zero while the sum is taken; written last.
+    Set32(&head, image.optionalOffset + 64, 0);
+
+    ImageWriter writer{out, Checksum()};
+    bool ok = writer.Put(head) && writer.Put(layout.tree);
+    uint64_t at = layout.tree.size();
+    for (const auto& placed : layout.data) {
+        if (!ok)
+            break;
+        const Resource& r = *placed.first;
+        ok = writer.Zeros(size_t(placed.second - at));
+        if (ok)
+            ok = r.file.empty() ? writer.Put(r.data) : writer.CopyFile(r.file, r.fileSize, error);
+        at = placed.second + uint64_t(r.Size());
+    }
+    if (ok)
+        ok = writer.Zeros(size_t(rawSize - at));
+    for (int i = image.resourceSection + 1; ok && i < image.sectionCount; ++i) {
+        Section s = SectionAt(image, i);
+        ok = writer.Put(image.file.data() + s.rawPointer, s.rawSize);
+    }
+    uint8_t checksum[4];
+    uint32_t value = writer.checksum.Result();
+    for (int i = 0; i < 4; ++i)
+        checksum[i] = uint8_t(value >> (8 * i));
+    if (ok)
+        ok = OutputPatch(out, image.optionalOffset + 64, checksum, 4);
+    if (!ok && error->empty())
+        *error = "cannot be written";
+    return ok;
 }
 
 Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name)
@@ -439,15 +577,25 @@ Resource* FindImageResource(PeImage* image, const ResourceName& type, const Reso
 
 void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data)
 {
-    if (Resource* r = FindImageResource(image, type, name)) {
-        r->data = std::move(data);
-        return;
+    Resource* r = FindImageResource(image, type, name);
+    if (!r) {
+        image->resources.push_back(Resource());
+        r = &image->resources.back();
+        r->type = type;
+        r->name = name;
     }
-    Resource r;
-    r.type = type;
-    r.name = name;
-    r.data = std::move(data);
-    image->resources.push_back(std::move(r));
+    r->data = std::move(data);
+    r->file.clear();
+    r->fileSize = 0;
+}
+
+void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceName& name, const std::string& path,
+                     uint32_t size)
+{
+    SetResource(image, type, name, Bytes());
+    Resource* r = FindImageResource(image, type, name);
+    r->file = path;
+    r->fileSize = size;
 }
 
 }  // namespace mksetup

@@ -198,4 +198,11 @@ std::string RtfFromPlainText(const std::string& text)
     return rtf;
 }
 
+std::string Megabytes(uint64_t bytes)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.2f MB", double(bytes) / 1048576.0);
+    return text;
+}
+
 }  // namespace mksetup

@@ -1,0 +1,262 @@
+// Packing: the product's folders become cabinets and the setup program is
+// written around them, all as a stream. Each file is read once, its blocks
+// compressed on the cabinet writer's worker threads and the cabinet written
+// to a temporary file beside the output as it goes; the setup program is
+// then written with the cabinets copied into its resources. Memory stays
+// at a few megabytes however large the product; the temporary files go on
+// every path, and only a finished setup program takes the output's name.
+#include "tools/mksetup/mksetup.h"
+
+#include <stdlib.h>
+
+#include <thread>
+
+#include "cab/cab_writer.h"
+#include "cab/container_format.h"
+
+namespace mksetup {
+
+namespace {
+
+// zlib's default level (the writer shortens its search for matches).
+const int kCompressionLevel = 6;
+// Enough workers for any machine mksetup runs on; each holds two batches.
+const unsigned kMostThreads = 8;
+
+// Serves the folder's files to the cabinet writer, one after the other,
+// and counts the bytes for the progress.
+struct FileStream {
+    const std::vector<ProductFile>* files;
+    Progress* progress;
+    size_t next = 0;
+    FILE* current = nullptr;
+    uint64_t left = 0;  // of the current file
+    std::string failed;
+};
+
+bool ReadFolderBytes(void* user, uint8_t* buffer, uint32_t count)
+{
+    FileStream* s = static_cast<FileStream*>(user);
+    ProgressAdd(s->progress, count);
+    while (count > 0) {
+        if (!s->current) {
+            if (s->next >= s->files->size())
+                return false;
+            const ProductFile& f = (*s->files)[s->next++];
+            s->current = fopen(f.path.c_str(), "rb");
+            s->left = f.size;
+            if (!s->current) {
+                s->failed = f.path;
+                return false;
+            }
+        }
+        size_t want = s->left < count ? size_t(s->left) : count;
+        size_t got = fread(buffer, 1, want, s->current);
+        // A file that shrank since it was listed cannot fill its entry.
+        if (got != want) {
+            s->failed = (*s->files)[s->next - 1].path;
+            return false;
+        }
+        buffer += got;
+        count -= uint32_t(got);
+        s->left -= got;
+        if (s->left == 0) {
+            fclose(s->current);
+            s->current = nullptr;
+        }
+    }
+    return true;
+}
+
+bool WriteToOutput(void* user, const uint8_t* data, uint32_t count)
+{
+    return OutputWrite(static_cast<OutputFile*>(user), data, count);
+}
+
+bool PatchOutput(void* user, uint32_t offset, const uint8_t* data, uint32_t count)
+{
+    return OutputPatch(static_cast<OutputFile*>(user), offset, data, count);
+}
+
+// Packs a folder into a cabinet at path; its size goes to *size.
+bool PackFolder(const ProductFolder& folder, const std::string& path, Progress* progress, uint32_t* size,
+                std::string* error)
+{
+    std::vector<CabWriterEntry> entries;
+    for (const ProductFile& f : folder.files)
+        entries.push_back({f.name, uint32_t(f.size), f.date, f.time, f.attributes});
+    OutputFile out;
+    if (!OutputCreate(&out, path)) {
+        *error = "cannot write " + path;
+        return false;
+    }
+    FileStream stream;
+    stream.files = &folder.files;
+    stream.progress = progress;
+    unsigned threads = std::thread::hardware_concurrency();
+    CabWriterSink sink = {&out, WriteToOutput, PatchOutput};
+    CabWriterResult result = WriteCabinetTo(entries, ReadFolderBytes, &stream, kCompressionLevel,
+                                            threads == 0 ? 1 : threads > kMostThreads ? kMostThreads : threads, sink,
+                                            size);
+    if (stream.current)
+        fclose(stream.current);
+    bool closed = OutputClose(&out);
+    if (result != CAB_WRITER_OK || !closed) {
+        OutputDiscard(&out);
+        if (!stream.failed.empty())
+            *error = stream.failed + " could not be read";
+        else if (result == CAB_WRITER_WRITE_FAILED || !closed)
+            *error = "cannot write " + path;
+        else
+            *error = CabWriterResultText(result);
+        return false;
+    }
+    return true;
+}
+
+bool PackContainer(const Bytes& data, Bytes* container)
+{
+    if (data.size() > 0xFFFFFF00u)
+        return false;
+    uint32_t size = 0;
+    unsigned char* packed = EncodeContainer(data.data(), uint32_t(data.size()), &size);
+    if (!packed)
+        return false;
+    container->assign(packed, packed + size);
+    free(packed);
+    return true;
+}
+
+// The licence or information text of a language as an RTF document.
+bool TextResource(const std::string& path, Bytes* rtf)
+{
+    Bytes data;
+    if (!ReadWholeFile(path, &data))
+        return false;
+    if (IsRtf(data)) {
+        *rtf = data;
+    } else {
+        std::string converted = RtfFromPlainText(std::string(data.begin(), data.end()));
+        rtf->assign(converted.begin(), converted.end());
+    }
+    return true;
+}
+
+const char* const kPayloadNames[] = {"MAIN", "ARCHIVIST", "UNINSTALL", "40COMUPD"};
+const char* const kPayloadFiles[] = {"MAIN.cab", "ARCHIVIST.cab", "UNINSTALL.cvzb", "40COMUPD.cvzb"};
+
+ResourceName PayloadType(int i) { return ResourceByName(i < 2 ? "CAB" : "CVZB"); }
+
+int PackThrough(const PackRequest& request, const Description& d, PeImage* image, const std::string* cabinets,
+                std::vector<std::string>* folders, PackFigures* figures)
+{
+    std::string error;
+    Progress progress;
+    ProgressBegin(&progress, request.progress, d.main.bytes + d.archivist.bytes);
+    uint32_t cabinetSizes[2] = {0, 0};
+    bool packed = PackFolder(d.main, cabinets[0], &progress, &cabinetSizes[0], &error) &&
+                  PackFolder(d.archivist, cabinets[1], &progress, &cabinetSizes[1], &error);
+    ProgressEnd(&progress);
+    if (!packed)
+        return Fail(error);
+    Bytes containers[2];
+    if (!request.uninstaller || !PackContainer(*request.uninstaller, &containers[0]))
+        return Fail("cannot pack " + d.uninstaller);
+    Bytes comctlUpdate;
+    if (!ReadWholeFile(d.comctlUpdate, &comctlUpdate) || !PackContainer(comctlUpdate, &containers[1]))
+        return Fail("cannot read or pack " + d.comctlUpdate);
+    uint64_t extracted = d.main.bytes + d.archivist.bytes;
+    uint64_t cabinetBytes = uint64_t(cabinetSizes[0]) + cabinetSizes[1];
+    // The progress total adds the staged cabinets to the extracted bytes,
+    // so a product that does not compress reaches the limit at half its
+    // size.
+    if (extracted + cabinetBytes > 0x7FFFFFFFull) {
+        Problems problems;
+        const Value* main = FindValue(d, "Files.Main");
+        problems.Add(main ? main->origin : Origin{d.file, 0},
+                     "the product (" + Megabytes(extracted) + ") and its cabinets (" + Megabytes(cabinetBytes) +
+                         ") come to more than the 2048 MB the setup's progress counts; a product that does not "
+                         "compress can be 1023 MB at most",
+                     "make the folders smaller");
+        fprintf(stderr, "%s\n", problems.lines[0].c_str());
+        return EXIT_MISTAKES;
+    }
+
+    SetStrings(image, d.strings);
+    static const char* const kSuffixes[] = {"", "_FR", "_DU"};
+    for (int l = 0; l < LANGUAGE_COUNT; ++l) {
+        Bytes licence, information;
+        if (!TextResource(d.licence[l], &licence))
+            return Fail("cannot read " + d.licence[l]);
+        if (!TextResource(d.information[l], &information))
+            return Fail("cannot read " + d.information[l]);
+        SetResource(image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
+                    licence);
+        SetResource(image, ResourceByName("RTF"),
+                    ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str()), information);
+    }
+    for (const auto& art : d.art)
+        SetArt(image, art.first, art.second);
+    for (int i = 0; i < 4; ++i) {
+        figures->payload[i] = i < 2 ? cabinetSizes[i] : containers[i - 2].size();
+        if (i < 2)
+            SetResourceFile(image, PayloadType(i), ResourceByName(kPayloadNames[i]), cabinets[i], cabinetSizes[i]);
+        else
+            SetResource(image, PayloadType(i), ResourceByName(kPayloadNames[i]), std::move(containers[i - 2]));
+    }
+
+    if (!PeImageFits(*image, &error)) {
+        fprintf(stderr, "%s: the setup program %s; fix: make the folders smaller\n", d.file.c_str(), error.c_str());
+        return EXIT_MISTAKES;
+    }
+    OutputFile setup;
+    bool written = OutputCreate(&setup, cabinets[2]) && WritePeImage(*image, &setup, &error);
+    if (!OutputClose(&setup) || !written) {
+        OutputDiscard(&setup);
+        return Fail("cannot write " + request.output + (error.empty() ? "" : ": " + error));
+    }
+    figures->setup = setup.size;
+    if (!request.payloadDir.empty()) {
+        if (!MakeFolder(request.payloadDir, folders))
+            return Fail("cannot create the folder " + request.payloadDir);
+        for (int i = 0; i < 4; ++i) {
+            std::string target = JoinPath(request.payloadDir, kPayloadFiles[i]);
+            bool ok = i < 2 ? ReplaceWithFile(cabinets[i], target)
+                            : WriteReplacing(target, FindImageResource(image, PayloadType(i),
+                                                                       ResourceByName(kPayloadNames[i]))->data);
+            if (!ok)
+                return Fail("cannot write " + target);
+        }
+    }
+    if (!ReplaceWithFile(cabinets[2], request.output))
+        return Fail("cannot write " + request.output);
+    return EXIT_DONE;
+}
+
+}  // namespace
+
+int Fail(const std::string& message)
+{
+    fprintf(stderr, "mksetup: %s\n", message.c_str());
+    return EXIT_FAILED;
+}
+
+int Pack(const PackRequest& request, const Description& d, PeImage* stub, PackFigures* figures)
+{
+    // The cabinets and the setup program are made under temporary names
+    // beside the output; whatever is left of them goes, however it ended,
+    // and so do the folders made for them when the run failed.
+    const std::string made[3] = {request.output + ".MAIN.part", request.output + ".ARCHIVIST.part",
+                                 request.output + ".part"};
+    std::vector<std::string> folders;
+    if (!MakeFolder(FolderOf(request.output), &folders))
+        return Fail("cannot create the folder " + FolderOf(request.output));
+    int status = PackThrough(request, d, stub, made, &folders, figures);
+    for (const std::string& path : made)
+        remove(path.c_str());
+    if (status != EXIT_DONE)
+        RemoveEmptyFolders(folders);
+    return status;
+}
+
+}  // namespace mksetup
