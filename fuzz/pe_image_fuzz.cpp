@@ -49,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     Bytes written;
-    if (!WritePeImage(image, &written, &error))
+    OutputFile out;
+    OutputCreateInMemory(&out, &written);
+    if (!WritePeImage(image, &out, &error))
         return 0;
     PeImage again;
     if (!ReadPeImage(written, &again, &error) || !SameResources(image.resources, again.resources))
@@ -58,8 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A resource changed as mksetup changes them, written and read back.
     SetStrings(&again, {{5000, "1234"}, {8000, "Corvane GlyphForge"}});
     Bytes rewritten;
+    OutputCreateInMemory(&out, &rewritten);
     PeImage third;
-    if (WritePeImage(again, &rewritten, &error)) {
+    if (WritePeImage(again, &out, &error)) {
         if (!ReadPeImage(rewritten, &third, &error) || GetString(third, 8000) != "Corvane GlyphForge")
             abort();
     }

@@ -26,8 +26,8 @@ out="$root/build/fuzz"
 
 cabinet="cab/cab_decoder.cpp cab/cab_check.cpp cab/entry_names.cpp cab/mszip.cpp"
 standin="fuzz/standin/windows_standin.cpp setup/paths.cpp setup/text.cpp"
-mksetup="tools/mksetup/description.cpp tools/mksetup/files.cpp tools/mksetup/pe_image.cpp
-    tools/mksetup/setup_resources.cpp tools/mksetup/texts.cpp"
+mksetup="tools/mksetup/description.cpp tools/mksetup/execution_level.cpp tools/mksetup/files.cpp
+    tools/mksetup/output.cpp tools/mksetup/pe_image.cpp tools/mksetup/setup_resources.cpp tools/mksetup/texts.cpp"
 includes="-I$root"
 case "$target" in
 mszip | cab_decoder) sources="$cabinet" ;;

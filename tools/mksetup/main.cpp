@@ -208,8 +208,13 @@ void AskForTheScopesRights(const Options& o, const Description& d, PeImage* stub
     std::string error;
     ExecutionLevelResult result = ReadPeImage(*uninstaller, &program, &error) ? SetExecutionLevel(&program, level)
                                                                                : LEVEL_NOT_ASKED;
-    if (result == LEVEL_CHANGED && !WritePeImage(program, uninstaller, &error))
+    Bytes rewritten;
+    OutputFile written;
+    OutputCreateInMemory(&written, &rewritten);
+    if (result == LEVEL_CHANGED && !WritePeImage(program, &written, &error))
         problems->Add(where, "the uninstaller " + d.uninstaller + " " + error, "use the kit's UnInstall.exe");
+    else if (result == LEVEL_CHANGED)
+        uninstaller->swap(rewritten);
     else if (result == LEVEL_NOT_ASKED && d.perUser)
         problems->Add(where, "the uninstaller " + d.uninstaller +
                                  " has no manifest that asks for an execution level, which a per-user product needs",

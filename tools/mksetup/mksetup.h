@@ -151,11 +151,14 @@ void ListProductFolder(ProductFolder* folder, const Origin& where, Problems* pro
 struct OutputFile {
     std::string path;  // the file being written (the temporary name)
     FILE* file = nullptr;
+    Bytes* memory = nullptr;  // instead of a file: a program rewritten to be packed
     uint64_t size = 0;
     bool failed = false;
 };
 // Creates path anew; false when it cannot be created.
 bool OutputCreate(OutputFile* out, const std::string& path);
+// Writes into *memory (emptied first) rather than a file.
+void OutputCreateInMemory(OutputFile* out, Bytes* memory);
 bool OutputWrite(OutputFile* out, const void* data, size_t count);
 // Overwrites bytes written earlier (a header field known only at the end);
 // nothing may be written after it.

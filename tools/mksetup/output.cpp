@@ -89,8 +89,21 @@ bool OutputCreate(OutputFile* out, const std::string& path)
     return true;
 }
 
+void OutputCreateInMemory(OutputFile* out, Bytes* memory)
+{
+    *out = OutputFile();
+    memory->clear();
+    out->memory = memory;
+}
+
 bool OutputWrite(OutputFile* out, const void* data, size_t count)
 {
+    if (out->memory && !out->failed) {
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        out->memory->insert(out->memory->end(), bytes, bytes + count);
+        out->size += count;
+        return true;
+    }
     if (out->failed || !out->file)
         return false;
     if (count > 0 && fwrite(data, 1, count, out->file) != count) {
@@ -103,6 +116,10 @@ bool OutputWrite(OutputFile* out, const void* data, size_t count)
 
 bool OutputPatch(OutputFile* out, uint32_t offset, const void* data, size_t count)
 {
+    if (out->memory && !out->failed && offset <= out->size && count <= out->size - offset) {
+        memcpy(out->memory->data() + offset, data, count);
+        return true;
+    }
     // The C library seeks with a long, 32 bits on Windows: the fields
     // patched lie in the headers, at the start of the file.
     if (out->failed || !out->file || offset > 0x7FFFFFFF || offset > out->size || count > out->size - offset ||
