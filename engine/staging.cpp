@@ -5,6 +5,7 @@
 // neither writable, renamable nor deletable by anybody else, until the run
 // no longer needs them; closing them deletes them.
 #include "engine/engine.h"
+#include "rollback/cut_points.h"
 #include "rollback/rollback.h"
 
 namespace {
@@ -60,6 +61,7 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             break;
     }
+    PassCutPoint();
     if (file == INVALID_HANDLE_VALUE) {
         path[0] = '\0';
         return STAGING_NOT_CREATED;

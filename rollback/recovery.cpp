@@ -4,6 +4,7 @@
 // its journal file (undone when it never ended, tidied when it had
 // succeeded).
 #include "rollback/journal.h"
+#include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
 
 #include <stdlib.h>
@@ -39,14 +40,16 @@ bool IsPlausible(const ParsedRecord& r)
         return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
                IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
     case RECORD_KEY:
+    case RECORD_DELETED_KEY:
     case RECORD_NEW_VALUE:
     case RECORD_OLD_VALUE: {
-        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
+        int expected = r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
         return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
                _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }
     case RECORD_GUARDED:
     case RECORD_EMPTIED_FOLDER:
+    case RECORD_DELETE_AT_COMMIT:
         return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
     case RECORD_COMMITTED:
         return r.Count == 0;
@@ -72,7 +75,7 @@ void LoadGuards(RunJournal& journal, const TextList& records)
 Text RegistryName(const ParsedRecord& r)
 {
     return RegistryValueName(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(),
-                             r.Kind == RECORD_KEY ? nullptr : r.Fields[2].c_str());
+                             r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? nullptr : r.Fields[2].c_str());
 }
 
 // A V record's earlier data, written back.
@@ -136,6 +139,16 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
             TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
         return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
     }
+    case RECORD_DELETED_KEY: {
+        HKEY key;
+        bool made = RegCreateKeyExA(RootFromLetter(a), r.Fields[1].c_str(), 0, nullptr, 0, KEY_QUERY_VALUE, nullptr,
+                                    &key, nullptr) == ERROR_SUCCESS;
+        if (made)
+            RegCloseKey(key);
+        TellObserver(journal, made ? "rollback: registry key made again:" : "rollback: registry key not made again:",
+                     RegistryName(r).c_str());
+        return made;
+    }
     case RECORD_NEW_VALUE: {
         bool deleted = DeleteRegistryValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
         TellObserver(journal, deleted ? "rollback: registry value deleted:" : "rollback: registry value not deleted:",
@@ -167,8 +180,16 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
         const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
                            : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
                                                         : nullptr;
-        if (gone && !IsBehindLink(journal, gone))
+        if (gone && !IsBehindLink(journal, gone)) {
             DeleteCreatedFile(gone);
+            PassCutPoint();
+        }
+        // A file deleted at the commit that is still in use (the running
+        // uninstaller) is its own to take away once it has ended.
+        if (r.Kind == RECORD_DELETE_AT_COMMIT && !IsBehindLink(journal, r.Fields[0].c_str())) {
+            DeleteFileAsItIs(r.Fields[0].c_str());
+            PassCutPoint();
+        }
     }
     for (size_t i = records.Count(); i-- > 0;)
         if (ParseRecord(records.At(i), r) && (r.Kind == RECORD_FOLDER || r.Kind == RECORD_EMPTIED_FOLDER) &&
@@ -206,6 +227,10 @@ bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records)
     return ok;
 }
 
+// Finishes whatever an earlier run of the journal's product left in its
+// journal file: undone when it never ended, tidied when it had succeeded.
+JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered);
+
 } // namespace
 
 JournalStart JournalStartSession(RunJournal& journal, const char* makerName, const char* productName,
@@ -216,6 +241,17 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     journal.ProductName = productName;
     if (!TakeRunLock(journal))
         return JOURNAL_BUSY;
+    JournalStart started = RecoverEarlierRun(journal, recovered);
+    PassRecoveryPoint();
+    return started;
+}
+
+namespace {
+
+JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
+{
+    const char* makerName = journal.MakerName.c_str();
+    const char* productName = journal.ProductName.c_str();
 
     char path[MAX_PATH];
     if (!JournalPath(makerName, productName, false, path, sizeof path))
@@ -251,8 +287,11 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     }
     journal.Records.Clear();
     DeleteFileA(path);
+    PassCutPoint();
     return JOURNAL_STARTED;
 }
+
+} // namespace
 
 void JournalEndSession(RunJournal& journal)
 {
@@ -278,6 +317,7 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
             continue;
         if (!UndoRecord(journal, r, keepFolders))
             ++failures;
+        PassCutPoint();
     }
     // The session's folders, and the guards over them, outlive the run.
     if (keepFolders) {

@@ -138,6 +138,11 @@ void RecordTemporaryFile(RunJournal& journal, const char* path);
 // never by a rollback, which brings its files back.
 void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder);
 
+// A file the run takes away only once it has succeeded (the running
+// uninstaller, its settings file): deleted at the commit, when it can be,
+// and left as it is by a rollback.
+void RecordFileToDeleteAtCommit(RunJournal& journal, const char* path);
+
 // Stores a registry value, creating its key: the key's missing levels and
 // the value's earlier state are recorded first.
 bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, const char* name, DWORD type,
@@ -145,6 +150,10 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, c
 // Deletes every value of key whose name starts with prefix (all of them
 // for an empty prefix), each recorded so that a rollback restores it.
 void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
+// Deletes key with its subkeys and values, each value's data and each key
+// recorded first so that a rollback puts them all back. True when the key
+// is gone (or never was).
+bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* key);
 
 // The folders of a path that are missing, made from the top down, each
 // recorded in SessionJournal before it is made. 1 when the whole path is

@@ -142,8 +142,10 @@ INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
             EndDialog(dialog, IDRETRY);
             return TRUE;
         case IDIGNORE:
-        case IDCANCEL: // Escape leaves the file, as Ignore does
             EndDialog(dialog, IDIGNORE);
+            return TRUE;
+        case IDCANCEL: // also Escape: nothing is removed
+            EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
         break;
@@ -157,7 +159,7 @@ int AskAboutFileInUse(const char* path, void* context)
     INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr),
                                      MAKEINTRESOURCEA(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
                                      InUseProc, reinterpret_cast<LPARAM>(&request));
-    return answer == IDRETRY ? IDRETRY : IDIGNORE;
+    return answer == IDRETRY || answer == IDCANCEL ? static_cast<int>(answer) : IDIGNORE;
 }
 
 // Silent removal asks nobody: a file in use gets a few more tries, a
@@ -259,34 +261,52 @@ int RemoveProduct(Session& session, const TextList& files)
 
     // The installation folder and the Start menu's Programs folders are
     // where a user could have put a link for the elevated removal to go
-    // through.
+    // through: guarded for the removal and for its undoing.
+    RunJournal& journal = session.Journal;
     TextList guarded;
-    guarded.Add(session.Settings.Folder.c_str());
+    Text folder(settings.Folder);
+    folder.Truncate(folder.length() - 1);
+    guarded.Add(folder.c_str());
     AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
     AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
+    for (size_t i = 0; i < guarded.Count(); ++i)
+        JournalGuardFolder(journal, guarded.At(i));
 
     SilentRetries retries;
     retries.Tries = 0;
     RemovalOptions options;
-    options.Guarded = &guarded;
+    options.Journal = &journal;
     options.ArchivistFolder = archivist.empty() ? nullptr : archivist.c_str();
     options.OwnProgram = session.OwnProgram.c_str();
     options.ProtectedFolders = &protectedFolders;
     options.InUse = session.Silent ? RetryQuietly : AskAboutFileInUse;
     options.InUseContext = session.Silent ? static_cast<void*>(&retries) : static_cast<void*>(&session);
 
+    // One transaction: every file moved aside, every registry value and key
+    // recorded, and nothing deleted before the commit. Cancelled, failed or
+    // killed before it, the product is whole again; after it, gone.
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
-    RemoveListedFiles(files, options, report);
-    RemoveProductRegistration(settings.MakerName.c_str(), settings.ProductName.c_str(), settings.ExeName.c_str(),
-                              settings.Folder.c_str());
-    Text settingsFile(session.Settings.Folder);
-    settingsFile.Append("UnInstall.ini");
-    DeleteOneFile(settingsFile.c_str());
+    if (!RemoveListedFiles(files, options, report)) {
+        JournalRollBack(journal, false);
+        SetCursor(cursor);
+        ShowText(session, nullptr, ProductText(IDS_REMOVAL_CANCELLED, session), MB_OK | MB_ICONINFORMATION);
+        return UNINSTALL_CANCELLED;
+    }
+    RemoveProductRegistration(journal, settings.MakerName.c_str(), settings.ProductName.c_str(),
+                              settings.ExeName.c_str(), settings.Folder.c_str());
     // The copy of the setup kept for repairs goes with the product.
     Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
     if (!repairCopy.empty())
-        DeleteOneFile(repairCopy.c_str());
+        MoveFileAsideForDeletion(journal, repairCopy.c_str());
+    // The settings file and the program itself go last: until the commit
+    // has been tidied, a removal that was killed finds its journal again
+    // through them, and finishes.
+    Text settingsFile(settings.Folder);
+    settingsFile.Append("UnInstall.ini");
+    RecordFileToDeleteAtCommit(journal, settingsFile.c_str());
+    RecordFileToDeleteAtCommit(journal, session.OwnProgram.c_str());
+    JournalCommit(journal);
     SetCursor(cursor);
 
     Text kept;
@@ -348,14 +368,10 @@ int Run(const char* arguments)
         return UNINSTALL_OTHER_PRODUCT;
     }
 
-    TextList files;
-    if (!ReadInstalledFileList(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), files)) {
-        ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
-        return UNINSTALL_LIST_MISSING;
-    }
-
-    // Before anything is removed: no setup of the product may be running,
-    // and one that never ended is undone first, as the setup itself does.
+    // Before anything else: no setup of the product may be running, and a
+    // run that never ended is finished first, as the setup itself does:
+    // undone when it had not succeeded, completed when it had (a removal
+    // killed after its commit is then over).
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
     if (JournalStartSession(session.Journal, session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
                             &recovered) == JOURNAL_BUSY) {
@@ -364,6 +380,22 @@ int Run(const char* arguments)
     }
     if (recovered == JOURNAL_ROLLED_BACK)
         ShowText(session, nullptr, ProductText(IDS_RUN_RECOVERED, session), MB_OK | MB_ICONINFORMATION);
+    Text registered;
+    if (recovered == JOURNAL_COMPLETED &&
+        !IsRegisteredInstallation(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                                  folder.c_str(), registered) &&
+        registered.empty()) {
+        ShowText(session, nullptr, ProductText(IDS_REMOVED, session), MB_OK | MB_ICONINFORMATION);
+        if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.OwnProgram.c_str()))
+            MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return UNINSTALL_DONE;
+    }
+
+    TextList files;
+    if (!ReadInstalledFileList(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), files)) {
+        ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
+        return UNINSTALL_LIST_MISSING;
+    }
 
     // Only the registered installation is removed: an uninstaller left in
     // an older folder must not take the files of the newer one.

@@ -142,10 +142,10 @@ DWORD DeleteOneFile(const char* path)
     return error ? error : ERROR_ACCESS_DENIED;
 }
 
-void RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report)
+bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report)
 {
+    RunJournal& journal = *options.Journal;
     TextList folders;       // folders of removed files, each once
-    TextList listedFolders; // entries that name folders
     for (size_t i = 0; i < files.Count(); ++i) {
         const char* path = files.At(i);
         if (!IsRemovablePath(path)) {
@@ -160,36 +160,61 @@ void RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
             continue;
         // A link placed below the installation or the Start menu is not
         // gone through: the entry is left and reported.
-        if (IsBehindGuardedLink(path, options.Guarded)) {
+        if (IsBehindLink(journal, path)) {
             report.LeftFiles.Add(path);
             continue;
         }
         DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            listedFolders.Add(path);
+            if (!ContainsNoCase(folders, path))
+                folders.Add(path);
             continue;
         }
+        // Moved aside within its folder, deleted at the commit: until then
+        // a cancel, a failure or a killed removal puts it back.
         for (;;) {
-            if (DeleteOneFile(path) == ERROR_SUCCESS) {
+            if (MoveFileAsideForDeletion(journal, path)) {
                 ++report.RemovedFiles;
                 Text folder = FolderOf(path);
+                folder.Truncate(folder.length() - 1);
                 if (!ContainsNoCase(folders, folder.c_str()))
                     folders.Add(folder.c_str());
                 break;
             }
-            if (!options.InUse || options.InUse(path, options.InUseContext) != IDRETRY) {
+            int answer = options.InUse ? options.InUse(path, options.InUseContext) : IDIGNORE;
+            if (answer == IDCANCEL)
+                return false;
+            if (answer != IDRETRY) {
                 report.LeftFiles.Add(path);
                 break;
             }
         }
     }
 
+    // Every folder the removal may leave empty, up to the first that is
+    // protected: recorded outermost first, so that the commit removes them
+    // innermost first, each only when nothing is left in it.
     TextList none;
     const TextList& protectedFolders = options.ProtectedFolders ? *options.ProtectedFolders : none;
-    for (size_t i = 0; i < listedFolders.Count(); ++i)
-        RemoveEmptyFolders(listedFolders.At(i), protectedFolders, options.Guarded);
-    for (size_t i = 0; i < folders.Count(); ++i)
-        RemoveEmptyFolders(folders.At(i), protectedFolders, options.Guarded);
+    TextList emptied;
+    for (size_t i = 0; i < folders.Count(); ++i) {
+        char current[MAX_PATH];
+        if (!CopyBounded(current, sizeof current, folders.At(i)))
+            continue;
+        StripTrailingBackslash(current);
+        while (!IsProtectedFolder(current, protectedFolders) && !ContainsNoCase(emptied, current)) {
+            emptied.Add(current);
+            char* cut = strrchr(current, '\\');
+            if (!cut)
+                break;
+            *cut = '\0';
+        }
+    }
+    for (size_t length = 0; emptied.Count() > 0 && length < MAX_PATH; ++length)
+        for (size_t i = 0; i < emptied.Count(); ++i)
+            if (strlen(emptied.At(i)) == length)
+                RecordFolderToRemoveIfEmpty(journal, emptied.At(i));
+    return true;
 }
 
 bool DeleteRegistryTree(HKEY root, const char* subkey)
@@ -220,47 +245,47 @@ bool DeleteRegistryTree(HKEY root, const char* subkey)
     return ok && RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
-void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
-                               const char* installDir)
+void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,
+                               const char* exeName, const char* installDir)
 {
     // An empty or compound name would reach the maker's key itself or
     // another product's.
     if (!IsPlainName(makerName) || !IsPlainName(productName))
         return;
-    DeleteRegistryTree(HKEY_LOCAL_MACHINE, ProductKeyOf(makerName, productName).c_str());
+    RecordedDeleteRegistryTree(journal, HKEY_LOCAL_MACHINE, ProductKeyOf(makerName, productName).c_str());
+    Text uninstallKey(kUninstallKey);
+    uninstallKey.Append(productName);
+    RecordedDeleteRegistryTree(journal, HKEY_LOCAL_MACHINE, uninstallKey.c_str());
+
+    if (IsPlainName(exeName)) {
+        Text appPathKey(kAppPathsKey);
+        appPathKey.Append(exeName);
+        char value[MAX_PATH];
+        bool ours = false;
+        if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path", value, sizeof value)) {
+            char a[MAX_PATH], b[MAX_PATH];
+            LongFolderName(value, a, sizeof a);
+            LongFolderName(installDir, b, sizeof b);
+            ours = b[0] && lstrcmpiA(a, b) == 0;
+        } else if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", value, sizeof value)) {
+            ours = IsUnderFolder(value, installDir);
+        }
+        if (ours)
+            RecordedDeleteRegistryTree(journal, HKEY_LOCAL_MACHINE, appPathKey.c_str());
+    }
+
     // The maker's key goes with its last product: only when nothing at all
-    // is left in it (RegDeleteKey refuses a key with subkeys).
+    // is left in it.
     Text makerKey("SOFTWARE\\");
     makerKey.Append(makerName);
     HKEY key;
-    DWORD values = 1;
+    DWORD values = 1, subkeys = 1;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr) != ERROR_SUCCESS)
             values = 1;
         RegCloseKey(key);
-        if (values == 0)
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, makerKey.c_str());
+        if (values == 0 && subkeys == 0)
+            RecordedDeleteRegistryTree(journal, HKEY_LOCAL_MACHINE, makerKey.c_str());
     }
-
-    Text uninstallKey(kUninstallKey);
-    uninstallKey.Append(productName);
-    DeleteRegistryTree(HKEY_LOCAL_MACHINE, uninstallKey.c_str());
-
-    if (!IsPlainName(exeName))
-        return;
-    Text appPathKey(kAppPathsKey);
-    appPathKey.Append(exeName);
-    char value[MAX_PATH];
-    bool ours = false;
-    if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "Path", value, sizeof value)) {
-        char a[MAX_PATH], b[MAX_PATH];
-        LongFolderName(value, a, sizeof a);
-        LongFolderName(installDir, b, sizeof b);
-        ours = b[0] && lstrcmpiA(a, b) == 0;
-    } else if (ReadStringValue(HKEY_LOCAL_MACHINE, appPathKey.c_str(), "", value, sizeof value)) {
-        ours = IsUnderFolder(value, installDir);
-    }
-    if (ours)
-        DeleteRegistryTree(HKEY_LOCAL_MACHINE, appPathKey.c_str());
 }
