@@ -4,6 +4,7 @@
 // program keeps here what it will act on later (the journal of a run), so
 // that a standard user can neither forge nor swap it.
 #include "rollback/admin_folder.h"
+#include "rollback/cut_points.h"
 #include "rollback/rollback.h"
 
 #include <aclapi.h>
@@ -171,6 +172,7 @@ bool CreateAdminOnlyFolder(const char* folder)
     LocalFree(security.lpSecurityDescriptor);
     if (!made)
         return false;
+    PassCutPoint();
     // Read back: a system that ignored the descriptor gets it set.
     return IsAdminOnly(folder) || (ApplyAdminOnly(folder) && IsAdminOnly(folder));
 }

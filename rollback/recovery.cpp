@@ -288,6 +288,10 @@ JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
     journal.Records.Clear();
     DeleteFileA(path);
     PassCutPoint();
+    // A recovery leaves no trace either: the product's setup folder goes
+    // when nothing else is in it (the session makes it again if it needs
+    // it).
+    RemoveEmptyProductAdminFolder(makerName, productName);
     return JOURNAL_STARTED;
 }
 

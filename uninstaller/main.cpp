@@ -234,17 +234,6 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
     return other;
 }
 
-void AddSpecialFolderPath(TextList& list, int csidl)
-{
-    char path[MAX_PATH] = "";
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
-        return;
-    if (SHGetPathFromIDListA(items, path) && path[0])
-        list.Add(path);
-    CoTaskMemFree(items);
-}
-
 int RemoveProduct(Session& session, const TextList& files)
 {
     // The sibling product's folder as the installation knew it; an older
@@ -259,55 +248,24 @@ int RemoveProduct(Session& session, const TextList& files)
     TextList protectedFolders;
     CollectProtectedFolders(protectedFolders, archivist.c_str());
 
-    // The installation folder and the Start menu's Programs folders are
-    // where a user could have put a link for the elevated removal to go
-    // through: guarded for the removal and for its undoing.
-    RunJournal& journal = session.Journal;
-    TextList guarded;
-    Text folder(settings.Folder);
-    folder.Truncate(folder.length() - 1);
-    guarded.Add(folder.c_str());
-    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
-    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
-    for (size_t i = 0; i < guarded.Count(); ++i)
-        JournalGuardFolder(journal, guarded.At(i));
-
     SilentRetries retries;
     retries.Tries = 0;
     RemovalOptions options;
-    options.Journal = &journal;
+    options.Journal = &session.Journal;
     options.ArchivistFolder = archivist.empty() ? nullptr : archivist.c_str();
     options.OwnProgram = session.OwnProgram.c_str();
     options.ProtectedFolders = &protectedFolders;
     options.InUse = session.Silent ? RetryQuietly : AskAboutFileInUse;
     options.InUseContext = session.Silent ? static_cast<void*>(&retries) : static_cast<void*>(&session);
 
-    // One transaction: every file moved aside, every registry value and key
-    // recorded, and nothing deleted before the commit. Cancelled, failed or
-    // killed before it, the product is whole again; after it, gone.
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
-    if (!RemoveListedFiles(files, options, report)) {
-        JournalRollBack(journal, false);
-        SetCursor(cursor);
+    bool removed = RemoveInstallation(settings, files, options, report);
+    SetCursor(cursor);
+    if (!removed) {
         ShowText(session, nullptr, ProductText(IDS_REMOVAL_CANCELLED, session), MB_OK | MB_ICONINFORMATION);
         return UNINSTALL_CANCELLED;
     }
-    RemoveProductRegistration(journal, settings.MakerName.c_str(), settings.ProductName.c_str(),
-                              settings.ExeName.c_str(), settings.Folder.c_str());
-    // The copy of the setup kept for repairs goes with the product.
-    Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
-    if (!repairCopy.empty())
-        MoveFileAsideForDeletion(journal, repairCopy.c_str());
-    // The settings file and the program itself go last: until the commit
-    // has been tidied, a removal that was killed finds its journal again
-    // through them, and finishes.
-    Text settingsFile(settings.Folder);
-    settingsFile.Append("UnInstall.ini");
-    RecordFileToDeleteAtCommit(journal, settingsFile.c_str());
-    RecordFileToDeleteAtCommit(journal, session.OwnProgram.c_str());
-    JournalCommit(journal);
-    SetCursor(cursor);
 
     Text kept;
     if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), session.OwnProgram.c_str()))

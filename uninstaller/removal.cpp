@@ -217,6 +217,62 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
     return true;
 }
 
+namespace {
+
+void AddSpecialFolderPath(TextList& list, int csidl)
+{
+    char path[MAX_PATH] = "";
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
+        return;
+    if (SHGetPathFromIDListA(items, path) && path[0])
+        list.Add(path);
+    CoTaskMemFree(items);
+}
+
+} // namespace
+
+bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
+                        RemovalReport& report)
+{
+    // The installation folder and the Start menu's Programs folders are
+    // where a user could have put a link for the elevated removal to go
+    // through: guarded for the removal and for its undoing.
+    RunJournal& journal = *options.Journal;
+    TextList guarded;
+    Text folder(settings.Folder);
+    folder.Truncate(folder.length() - 1);
+    guarded.Add(folder.c_str());
+    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
+    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
+    for (size_t i = 0; i < guarded.Count(); ++i)
+        JournalGuardFolder(journal, guarded.At(i));
+
+    // One transaction: every file moved aside, every registry value and key
+    // recorded, and nothing deleted before the commit. Cancelled, failed or
+    // killed before it, the product is whole again; after it, gone.
+    if (!RemoveListedFiles(files, options, report)) {
+        JournalRollBack(journal, false);
+        return false;
+    }
+    RemoveProductRegistration(journal, settings.MakerName.c_str(), settings.ProductName.c_str(),
+                              settings.ExeName.c_str(), settings.Folder.c_str());
+    // The copy of the setup kept for repairs goes with the product.
+    Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
+    if (!repairCopy.empty())
+        MoveFileAsideForDeletion(journal, repairCopy.c_str());
+    // The settings file and the program itself go last: until the commit
+    // has been tidied, a removal that was killed finds its journal again
+    // through them, and finishes.
+    Text settingsFile(settings.Folder);
+    settingsFile.Append("UnInstall.ini");
+    RecordFileToDeleteAtCommit(journal, settingsFile.c_str());
+    if (options.OwnProgram)
+        RecordFileToDeleteAtCommit(journal, options.OwnProgram);
+    JournalCommit(journal);
+    return true;
+}
+
 bool DeleteRegistryTree(HKEY root, const char* subkey)
 {
     HKEY key;

@@ -160,6 +160,16 @@ struct RemovalOptions {
 // rolls the journal back and the product is whole again.
 bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report);
 
+// The whole removal of the installation that settings describe, as one
+// transaction of options.Journal: its folder and the Programs folders
+// guarded against links, the listed files taken away, the registration
+// and the kept repair copy removed, the settings file and options'
+// OwnProgram deleted at the commit, then the commit. False when the user
+// cancelled at a file in use: everything is rolled back then, and the
+// product is whole.
+bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
+                        RemovalReport& report);
+
 // Deletes one file, clearing its read-only attribute first; the attributes
 // come back when it cannot be deleted. Returns ERROR_SUCCESS, or the error
 // of DeleteFileA (ERROR_FILE_NOT_FOUND counts as success).
