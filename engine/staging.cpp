@@ -61,12 +61,12 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             break;
     }
-    PassCutPoint();
     if (file == INVALID_HANDLE_VALUE) {
         path[0] = '\0';
         return STAGING_NOT_CREATED;
     }
     *held = file;
+    PassCutPoint();
 
     for (;;) {
         WaitAtWorkerGate();

@@ -209,7 +209,8 @@ bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size)
     return MakerAdminFolder(makerName, path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
 }
 
-bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size)
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size,
+                             void (*announce)(const char* folder, void* context), void* context)
 {
     // A parent anybody could write would let a folder of ours be swapped.
     if (!IsAdminOnly(parent))
@@ -219,6 +220,8 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
         snprintf(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
             continue;
+        if (announce)
+            announce(path, context);
         if (CreateAdminOnlyFolder(path))
             return CopyBounded(folder, size, path);
     }

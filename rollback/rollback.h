@@ -177,7 +177,11 @@ bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size);
 // Makes a new administrators-only folder below parent (itself
 // administrators-only) under a name nobody can guess: prefix and eight
 // random hexadecimal digits. False when none could be made.
-bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size);
+// announce, when given, is told each name before the folder is made (a
+// journal records it, so that a run killed the moment the folder is made
+// still removes it).
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size,
+                             void (*announce)(const char* folder, void* context) = nullptr, void* context = nullptr);
 // The same folder when it is there and administrators-only, without
 // making it. False otherwise.
 bool FindProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size);
