@@ -51,7 +51,7 @@ void KeepCount(unsigned long step)
 
 } // namespace
 
-void PassCutPoint()
+void PassCutPoint(CutStep kind)
 {
     ReadRequest();
     unsigned long step = static_cast<unsigned long>(InterlockedIncrement(&Passed));
@@ -60,7 +60,7 @@ void PassCutPoint()
     if (Asked.CutAt && step == Asked.CutAt)
         TerminateProcess(GetCurrentProcess(), kCutExitCode);
     if (Action)
-        Action(step, ActionContext);
+        Action(step, kind, ActionContext);
 }
 
 void PassRecoveryPoint()

@@ -14,14 +14,18 @@
 
 enum { kCutExitCode = 0xC7 };
 
+// What the step just passed was: a change, or a record written to the
+// journal (whose change comes next).
+enum CutStep { CUT_AFTER_CHANGE = 0, CUT_AFTER_RECORD = 1 };
+
 #ifdef SETUP_CUT_POINTS
 
-void PassCutPoint();
+void PassCutPoint(CutStep kind = CUT_AFTER_CHANGE);
 // Passed once a session's start has finished recovering.
 void PassRecoveryPoint();
 // Called with the number of the step just passed (1 for the first), on
 // whichever thread passed it; null: none. For tests in their own process.
-typedef void (*CutPointAction)(unsigned long step, void* context);
+typedef void (*CutPointAction)(unsigned long step, CutStep kind, void* context);
 void SetCutPointAction(CutPointAction action, void* context);
 // Steps passed since the process started or the count was reset.
 unsigned long CutPointsPassed();
@@ -29,7 +33,7 @@ void ResetCutPoints();
 
 #else
 
-inline void PassCutPoint() {}
+inline void PassCutPoint(CutStep = CUT_AFTER_CHANGE) {}
 inline void PassRecoveryPoint() {}
 
 #endif

@@ -311,7 +311,7 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
         (flushNow || kind == RECORD_COMMITTED))
         FlushFileBuffers(journal.File);
     LeaveCriticalSection(&journal.Guard);
-    PassCutPoint();
+    PassCutPoint(CUT_AFTER_RECORD);
     return added;
 }
 

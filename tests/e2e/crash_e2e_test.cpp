@@ -47,23 +47,6 @@ std::string SpecialFolder(int csidl)
     return path;
 }
 
-// A state without what differs between two complete runs: the write
-// times of the files a run writes at the time it runs (its links, its
-// uninstaller and settings file), and the bytes of its links, which keep
-// the time their target was last looked at (their size stays).
-State WithoutTimes(State state)
-{
-    for (auto& entry : state) {
-        size_t time = entry.second.find(" time ");
-        if (time != std::string::npos)
-            entry.second.resize(time);
-        size_t n = entry.first.size();
-        if (n > 4 && entry.first.compare(n - 4, 4, ".lnk") == 0)
-            entry.second.resize(entry.second.find(':'));
-    }
-    return state;
-}
-
 // Runs program to its end with the cut-point variables given (the others
 // cleared); its exit code, or -1 when it did not end.
 long RunWith(const std::string& program, const std::string& arguments,

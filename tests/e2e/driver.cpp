@@ -471,6 +471,19 @@ std::string Differences(const State& before, const State& after)
     return out;
 }
 
+State WithoutTimes(State state)
+{
+    for (auto& entry : state) {
+        size_t time = entry.second.find(" time ");
+        if (time != std::string::npos)
+            entry.second.resize(time);
+        size_t n = entry.first.size();
+        if (n > 4 && entry.first.compare(n - 4, 4, ".lnk") == 0)
+            entry.second.resize(entry.second.find(':'));
+    }
+    return state;
+}
+
 namespace {
 
 // The descriptor the setup gives what only administrators may change.

@@ -106,6 +106,11 @@ using State = std::map<std::string, std::string>;
 State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& machineKeys);
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
+// A state without what differs between two complete runs: the write
+// times of the files a run writes at the time it runs (its links, its
+// uninstaller and settings file), and the bytes of its links, which keep
+// the time their target was last looked at (their size stays).
+State WithoutTimes(State state);
 // What a run may change, kept and put back exactly, for runs that are cut
 // and started again from the same machine: folder trees with their files'
 // attributes and times (a folder that was missing is missing again), and
