@@ -3,6 +3,7 @@
 // recorded, date, time and attributes applied), asking whoever started it
 // (the install page's copy-error dialog) when a file cannot be created.
 #include "engine/engine.h"
+#include "rollback/cut_points.h"
 #include "cab/cab.h"
 #include "rollback/rollback.h"
 
@@ -235,6 +236,7 @@ intptr_t OnCloseFile(CabNotification* n)
         LocalFileTimeToFileTime(&local, &utc))
         SetFileTime(h, &utc, nullptr, &utc);
     CloseCallback(n->fileHandle);
+    PassCutPoint();
 
     // A new file has the archive attribute already, which is what most
     // entries carry.

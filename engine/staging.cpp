@@ -5,6 +5,7 @@
 // neither writable, renamable nor deletable by anybody else, until the run
 // no longer needs them; closing them deletes them.
 #include "engine/engine.h"
+#include "rollback/cut_points.h"
 #include "rollback/rollback.h"
 
 namespace {
@@ -65,6 +66,7 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
         return STAGING_NOT_CREATED;
     }
     *held = file;
+    PassCutPoint();
 
     for (;;) {
         WaitAtWorkerGate();

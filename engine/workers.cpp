@@ -16,6 +16,12 @@ void JoinWorker(HANDLE& thread)
     thread = nullptr;
 }
 
+// Records a private folder before it is made.
+void RecordBeforeMaking(const char* folder, void* journal)
+{
+    RecordCreatedFolder(*static_cast<RunJournal*>(journal), folder);
+}
+
 } // namespace
 
 void StopAndJoinWorkers()
@@ -49,8 +55,7 @@ void MakeWorkFolder()
     char product[MAX_PATH], folder[MAX_PATH];
     if (!GetProductAdminFolder(SessionJournal.MakerName.c_str(), SessionJournal.ProductName.c_str(), product,
                                sizeof product) ||
-        !CreateRandomAdminFolder(product, "run-", folder, sizeof folder))
+        !CreateRandomAdminFolder(product, "run-", folder, sizeof folder, RecordBeforeMaking, &SessionJournal))
         return;
-    RecordCreatedFolder(SessionJournal, folder);
     Context.WorkFolder = folder;
 }

@@ -2,6 +2,7 @@
 // installed files, the application path entry, the entry in the list of
 // installed programs, and the uninstaller with its settings file.
 #include "registration/registration.h"
+#include "rollback/cut_points.h"
 
 #include "rollback/rollback.h"
 
@@ -120,6 +121,7 @@ Text KeepRepairCopy()
         PutBackFile(SessionJournal, copy.c_str());
         return Text();
     }
+    PassCutPoint();
     return copy;
 }
 
@@ -206,6 +208,7 @@ void WriteUninstaller()
             PutBackFile(SessionJournal, programPath.c_str());
             return;
         }
+        PassCutPoint();
     }
 
     // A settings file of its own: an earlier one (moved aside) leaves no
@@ -234,4 +237,5 @@ void WriteUninstaller()
     // Windows may keep profile files in a cache; put this one on disk now,
     // before a restart can follow the installation.
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());
+    PassCutPoint();
 }

@@ -3,6 +3,7 @@
 // the uninstaller is to remove, and the application, help and uninstall
 // links.
 #include "registration/registration.h"
+#include "rollback/cut_points.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -223,6 +224,7 @@ void CreateShortcuts()
                                                            workingFolder.c_str()));
         if (prepared && !saved)
             PutBackFile(SessionJournal, s.link.c_str());
+        PassCutPoint();
         LogEvent("link %s %s to %s", s.link.c_str(), saved ? "leads" : "could NOT be saved, it was", s.target.c_str());
         Context.InstalledFiles.Add(s.link.c_str());
     }

@@ -7,6 +7,7 @@
 // data, in folders that the user owns and that grant the user and SYSTEM
 // alone any right.
 #include "rollback/admin_folder.h"
+#include "rollback/cut_points.h"
 #include "rollback/rollback.h"
 
 #include <aclapi.h>
@@ -189,6 +190,7 @@ bool CreateAdminOnlyFolder(const char* folder)
     LocalFree(security.lpSecurityDescriptor);
     if (!made)
         return false;
+    PassCutPoint();
     // Read back: a system that ignored the descriptor gets it set.
     return IsAdminOnly(folder) || (ApplyAdminOnly(folder) && IsAdminOnly(folder));
 }
@@ -228,7 +230,8 @@ bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size)
     return MakerAdminFolder(makerName, path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
 }
 
-bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size)
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size,
+                             void (*announce)(const char* folder, void* context), void* context)
 {
     // A parent anybody could write would let a folder of ours be swapped.
     if (!IsAdminOnly(parent))
@@ -238,6 +241,8 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
         snprintf(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
             continue;
+        if (announce)
+            announce(path, context);
         if (CreateAdminOnlyFolder(path))
             return CopyBounded(folder, size, path);
     }

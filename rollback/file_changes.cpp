@@ -76,6 +76,22 @@ bool DeleteCreatedFile(const char* path)
     return false;
 }
 
+bool DeleteFileAsItIs(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, attributes);
+    return false;
+}
+
 bool RestoreMovedFile(const char* path, const char* aside)
 {
     if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES)

@@ -7,6 +7,7 @@
 // for a file in use when the folder allows it.
 #include "rollback/journal.h"
 #include "rollback/admin_folder.h"
+#include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
 
 #include <stdio.h>
@@ -96,6 +97,7 @@ bool MoveAside(RunJournal& journal, const char* path)
         const char* fields[] = {path, aside};
         AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, true);
         if (MoveFileExA(path, aside, 0)) {
+            PassCutPoint();
             TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
             return true;
         }
@@ -235,6 +237,7 @@ void RewriteJournalFile(RunJournal& journal)
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         WriteLine(journal.File, journal.Records.At(i));
     FlushFileBuffers(journal.File);
+    PassCutPoint();
 }
 
 Text JournalHeader(const char* makerName)
@@ -315,6 +318,7 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
         (flushNow || kind == RECORD_COMMITTED))
         FlushFileBuffers(journal.File);
     LeaveCriticalSection(&journal.Guard);
+    PassCutPoint(CUT_AFTER_RECORD);
     return added;
 }
 
@@ -362,6 +366,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
     const char* fields[] = {folder};
     AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
     if (CreateDirectoryA(folder, nullptr)) {
+        PassCutPoint();
         TellObserver(journal, "folder created:", folder);
         return true;
     }
@@ -404,6 +409,7 @@ void PutBackFile(RunJournal& journal, const char* path)
                 DeleteFileA(path);
             }
             MoveFileExA(r.Fields[1].c_str(), path, 0);
+            PassCutPoint();
         }
         if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE) {
             TellObserver(journal, "not written, the earlier state is back:", path);
@@ -429,6 +435,12 @@ void RecordTemporaryFile(RunJournal& journal, const char* path)
     const char* fields[] = {path};
     AppendRecord(journal, RECORD_TEMPORARY, fields, 1, false);
     TellObserver(journal, "temporary file:", path);
+}
+
+void RecordFileToDeleteAtCommit(RunJournal& journal, const char* path)
+{
+    const char* fields[] = {path};
+    AppendRecord(journal, RECORD_DELETE_AT_COMMIT, fields, 1, false);
 }
 
 void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder)
@@ -467,9 +479,11 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
     if (RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
+    PassCutPoint();
     RecordValueState(journal, key, letter, keyPath, name, true);
     LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
+    PassCutPoint();
     if (journal.Observer)
         TellObserver(journal, result == ERROR_SUCCESS ? "registry value:" : "registry value NOT stored:",
                      DescribeValue(root, keyPath, name, type, data, size).c_str());
@@ -500,8 +514,46 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
         RecordValueState(journal, key, letter, keyPath, names.At(i), i + 1 == names.Count());
     for (size_t i = 0; i < names.Count(); ++i) {
         RegDeleteValueA(key, names.At(i));
+        PassCutPoint();
         if (journal.Observer)
             TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, names.At(i)).c_str());
     }
     RegCloseKey(key);
+}
+
+bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyPath)
+{
+    const char* letter = LetterFromRoot(root);
+    HKEY key;
+    LONG result = letter ? RegOpenKeyExA(root, keyPath, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key)
+                         : ERROR_INVALID_PARAMETER;
+    if (result == ERROR_FILE_NOT_FOUND)
+        return true;
+    if (result != ERROR_SUCCESS)
+        return false;
+    // The subkeys first, each whole, then this key's values and the key.
+    TextList children;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        Text child(keyPath);
+        child.Append('\\');
+        child.Append(name);
+        children.Add(child.c_str());
+    }
+    RegCloseKey(key);
+    for (size_t i = 0; i < children.Count(); ++i)
+        if (!RecordedDeleteRegistryTree(journal, root, children.At(i)))
+            return false;
+    RecordedDeleteRegistryValues(journal, root, keyPath, "");
+    // Its existence too: a rollback makes it again, empty or not.
+    const char* fields[] = {letter, keyPath};
+    AppendRecord(journal, RECORD_DELETED_KEY, fields, 2, false);
+    result = RegDeleteKeyA(root, keyPath);
+    PassCutPoint();
+    if (journal.Observer && result == ERROR_SUCCESS)
+        TellObserver(journal, "registry key deleted:", RegistryValueName(root, keyPath, nullptr).c_str());
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }

@@ -31,14 +31,16 @@ bool IsPlausibleRecord(const ParsedRecord& r)
     case RECORD_TEMPORARY:
     case RECORD_GUARDED:
     case RECORD_EMPTIED_FOLDER:
+    case RECORD_DELETE_AT_COMMIT:
         return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
     case RECORD_MOVED_FILE:
         return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
                IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
     case RECORD_KEY:
+    case RECORD_DELETED_KEY:
     case RECORD_NEW_VALUE:
     case RECORD_OLD_VALUE: {
-        int expected = r.Kind == RECORD_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
+        int expected = r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
         return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
                _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }

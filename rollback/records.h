@@ -14,6 +14,8 @@
 //   V root key name type hexdata      registry value replaced or deleted: its earlier state
 //   G folder                          folder guarded against links
 //   R folder                          folder the run may leave empty: removed at the commit when it is
+//   X path                            file the run deletes at its commit (left as it is by a rollback)
+//   E root key                        registry key deleted by the run (it existed)
 //   C                                 the run succeeded
 #pragma once
 
@@ -31,6 +33,8 @@ enum {
     RECORD_OLD_VALUE = 'V',
     RECORD_GUARDED = 'G',
     RECORD_EMPTIED_FOLDER = 'R',
+    RECORD_DELETE_AT_COMMIT = 'X',
+    RECORD_DELETED_KEY = 'E',
     RECORD_COMMITTED = 'C',
 };
 

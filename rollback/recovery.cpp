@@ -4,6 +4,7 @@
 // its journal file (undone when it never ended, tidied when it had
 // succeeded).
 #include "rollback/journal.h"
+#include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
 
 #include <stdlib.h>
@@ -24,6 +25,7 @@ bool IsPlausible(const ParsedRecord& r)
         return false;
     switch (r.Kind) {
     case RECORD_KEY:
+    case RECORD_DELETED_KEY:
     case RECORD_NEW_VALUE:
     case RECORD_OLD_VALUE:
         return IsRootOfScope(RootFromLetter(r.Fields[0].c_str()));
@@ -52,7 +54,7 @@ void LoadGuards(RunJournal& journal, const TextList& records)
 Text RegistryName(const ParsedRecord& r)
 {
     return RegistryValueName(RootFromLetter(r.Fields[0].c_str()), r.Fields[1].c_str(),
-                             r.Kind == RECORD_KEY ? nullptr : r.Fields[2].c_str());
+                             r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? nullptr : r.Fields[2].c_str());
 }
 
 // A V record's earlier data, written back.
@@ -116,6 +118,16 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
             TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
         return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
     }
+    case RECORD_DELETED_KEY: {
+        HKEY key;
+        bool made = RegCreateKeyExA(RootFromLetter(a), r.Fields[1].c_str(), 0, nullptr, 0, KEY_QUERY_VALUE, nullptr,
+                                    &key, nullptr) == ERROR_SUCCESS;
+        if (made)
+            RegCloseKey(key);
+        TellObserver(journal, made ? "rollback: registry key made again:" : "rollback: registry key not made again:",
+                     RegistryName(r).c_str());
+        return made;
+    }
     case RECORD_NEW_VALUE: {
         bool deleted = DeleteRegistryValue(RootFromLetter(a), r.Fields[1].c_str(), r.Fields[2].c_str());
         TellObserver(journal, deleted ? "rollback: registry value deleted:" : "rollback: registry value not deleted:",
@@ -147,8 +159,16 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
         const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
                            : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
                                                         : nullptr;
-        if (gone && !IsBehindLink(journal, gone))
+        if (gone && !IsBehindLink(journal, gone)) {
             DeleteCreatedFile(gone);
+            PassCutPoint();
+        }
+        // A file deleted at the commit that is still in use (the running
+        // uninstaller) is its own to take away once it has ended.
+        if (r.Kind == RECORD_DELETE_AT_COMMIT && !IsBehindLink(journal, r.Fields[0].c_str())) {
+            DeleteFileAsItIs(r.Fields[0].c_str());
+            PassCutPoint();
+        }
     }
     for (size_t i = records.Count(); i-- > 0;)
         if (ParseRecord(records.At(i), r) && (r.Kind == RECORD_FOLDER || r.Kind == RECORD_EMPTIED_FOLDER) &&
@@ -174,6 +194,10 @@ bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records, bool
     return ok;
 }
 
+// Finishes whatever an earlier run of the journal's product left in its
+// journal file: undone when it never ended, tidied when it had succeeded.
+JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered);
+
 } // namespace
 
 JournalStart JournalStartSession(RunJournal& journal, const char* makerName, const char* productName,
@@ -184,6 +208,17 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     journal.ProductName = productName;
     if (!TakeRunLock(journal))
         return JOURNAL_BUSY;
+    JournalStart started = RecoverEarlierRun(journal, recovered);
+    PassRecoveryPoint();
+    return started;
+}
+
+namespace {
+
+JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
+{
+    const char* makerName = journal.MakerName.c_str();
+    const char* productName = journal.ProductName.c_str();
 
     char path[MAX_PATH];
     if (!JournalPath(makerName, productName, false, path, sizeof path))
@@ -217,8 +252,15 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     }
     journal.Records.Clear();
     DeleteFileA(path);
+    PassCutPoint();
+    // A recovery leaves no trace either: the product's setup folder goes
+    // when nothing else is in it (the session makes it again if it needs
+    // it).
+    RemoveEmptyProductAdminFolder(makerName, productName);
     return JOURNAL_STARTED;
 }
+
+} // namespace
 
 void JournalEndSession(RunJournal& journal)
 {
@@ -244,6 +286,7 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
             continue;
         if (!UndoRecord(journal, r, keepFolders))
             ++failures;
+        PassCutPoint();
     }
     // The session's folders, and the guards over them, outlive the run.
     if (keepFolders) {

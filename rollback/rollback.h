@@ -187,6 +187,11 @@ void RecordTemporaryFile(RunJournal& journal, const char* path);
 // never by a rollback, which brings its files back.
 void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder);
 
+// A file the run takes away only once it has succeeded (the running
+// uninstaller, its settings file): deleted at the commit, when it can be,
+// and left as it is by a rollback.
+void RecordFileToDeleteAtCommit(RunJournal& journal, const char* path);
+
 // Stores a registry value, creating its key: the key's missing levels and
 // the value's earlier state are recorded first.
 bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, const char* name, DWORD type,
@@ -194,6 +199,10 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, c
 // Deletes every value of key whose name starts with prefix (all of them
 // for an empty prefix), each recorded so that a rollback restores it.
 void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
+// Deletes key with its subkeys and values, each value's data and each key
+// recorded first so that a rollback puts them all back. True when the key
+// is gone (or never was).
+bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* key);
 
 // The folders of a path that are missing, made from the top down, each
 // recorded in SessionJournal before it is made. 1 when the whole path is
@@ -220,7 +229,11 @@ bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size);
 // Makes a new administrators-only folder below parent (itself
 // administrators-only) under a name nobody can guess: prefix and eight
 // random hexadecimal digits. False when none could be made.
-bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size);
+// announce, when given, is told each name before the folder is made (a
+// journal records it, so that a run killed the moment the folder is made
+// still removes it).
+bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folder, size_t size,
+                             void (*announce)(const char* folder, void* context) = nullptr, void* context = nullptr);
 // The same folder when it is there and administrators-only, without
 // making it. False otherwise.
 bool FindProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size);

@@ -142,8 +142,10 @@ INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
             EndDialog(dialog, IDRETRY);
             return TRUE;
         case IDIGNORE:
-        case IDCANCEL: // Escape leaves the file, as Ignore does
             EndDialog(dialog, IDIGNORE);
+            return TRUE;
+        case IDCANCEL: // also Escape: nothing is removed
+            EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
         break;
@@ -157,7 +159,7 @@ int AskAboutFileInUse(const char* path, void* context)
     INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr),
                                      MAKEINTRESOURCEA(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
                                      InUseProc, reinterpret_cast<LPARAM>(&request));
-    return answer == IDRETRY ? IDRETRY : IDIGNORE;
+    return answer == IDRETRY || answer == IDCANCEL ? static_cast<int>(answer) : IDIGNORE;
 }
 
 // Silent removal asks nobody: a file in use gets a few more tries, a
@@ -232,17 +234,6 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
     return other;
 }
 
-void AddSpecialFolderPath(TextList& list, int csidl)
-{
-    char path[MAX_PATH] = "";
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
-        return;
-    if (SHGetPathFromIDListA(items, path) && path[0])
-        list.Add(path);
-    CoTaskMemFree(items);
-}
-
 int RemoveProduct(Session& session, const TextList& files)
 {
     // The sibling product's folder as the installation knew it; an older
@@ -257,18 +248,10 @@ int RemoveProduct(Session& session, const TextList& files)
     TextList protectedFolders;
     CollectProtectedFolders(protectedFolders, archivist.c_str());
 
-    // The installation folder and the Start menu's Programs folders are
-    // where a user could have put a link for the elevated removal to go
-    // through.
-    TextList guarded;
-    guarded.Add(session.Settings.Folder.c_str());
-    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
-    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
-
     SilentRetries retries;
     retries.Tries = 0;
     RemovalOptions options;
-    options.Guarded = &guarded;
+    options.Journal = &session.Journal;
     options.ArchivistFolder = archivist.empty() ? nullptr : archivist.c_str();
     options.OwnProgram = session.OwnProgram.c_str();
     options.ProtectedFolders = &protectedFolders;
@@ -277,17 +260,12 @@ int RemoveProduct(Session& session, const TextList& files)
 
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
-    RemoveListedFiles(files, options, report);
-    RemoveProductRegistration(settings.MakerName.c_str(), settings.ProductName.c_str(), settings.ExeName.c_str(),
-                              settings.Folder.c_str());
-    Text settingsFile(session.Settings.Folder);
-    settingsFile.Append("UnInstall.ini");
-    DeleteOneFile(settingsFile.c_str());
-    // The copy of the setup kept for repairs goes with the product.
-    Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
-    if (!repairCopy.empty())
-        DeleteOneFile(repairCopy.c_str());
+    bool removed = RemoveInstallation(settings, files, options, report);
     SetCursor(cursor);
+    if (!removed) {
+        ShowText(session, nullptr, ProductText(IDS_REMOVAL_CANCELLED, session), MB_OK | MB_ICONINFORMATION);
+        return UNINSTALL_CANCELLED;
+    }
 
     Text kept;
     if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), session.OwnProgram.c_str()))
@@ -355,14 +333,10 @@ int Run(const char* arguments)
         return UNINSTALL_OTHER_PRODUCT;
     }
 
-    TextList files;
-    if (!ReadInstalledFileList(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), files)) {
-        ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
-        return UNINSTALL_LIST_MISSING;
-    }
-
-    // Before anything is removed: no setup of the product may be running,
-    // and one that never ended is undone first, as the setup itself does.
+    // Before anything else: no setup of the product may be running, and a
+    // run that never ended is finished first, as the setup itself does:
+    // undone when it had not succeeded, completed when it had (a removal
+    // killed after its commit is then over).
     JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
     if (JournalStartSession(session.Journal, session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
                             &recovered) == JOURNAL_BUSY) {
@@ -371,6 +345,22 @@ int Run(const char* arguments)
     }
     if (recovered == JOURNAL_ROLLED_BACK)
         ShowText(session, nullptr, ProductText(IDS_RUN_RECOVERED, session), MB_OK | MB_ICONINFORMATION);
+    Text registered;
+    if (recovered == JOURNAL_COMPLETED &&
+        !IsRegisteredInstallation(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                                  folder.c_str(), registered) &&
+        registered.empty()) {
+        ShowText(session, nullptr, ProductText(IDS_REMOVED, session), MB_OK | MB_ICONINFORMATION);
+        if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.OwnProgram.c_str()))
+            MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return UNINSTALL_DONE;
+    }
+
+    TextList files;
+    if (!ReadInstalledFileList(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), files)) {
+        ShowText(session, nullptr, ProductText(IDS_LIST_MISSING, session), MB_OK | MB_ICONERROR);
+        return UNINSTALL_LIST_MISSING;
+    }
 
     // Only the registered installation is removed: an uninstaller left in
     // an older folder must not take the files of the newer one.

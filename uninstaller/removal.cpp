@@ -150,10 +150,10 @@ DWORD DeleteOneFile(const char* path)
     return error ? error : ERROR_ACCESS_DENIED;
 }
 
-void RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report)
+bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report)
 {
+    RunJournal& journal = *options.Journal;
     TextList folders;       // folders of removed files, each once
-    TextList listedFolders; // entries that name folders
     for (size_t i = 0; i < files.Count(); ++i) {
         const char* path = files.At(i);
         if (!IsRemovablePath(path)) {
@@ -168,36 +168,117 @@ void RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
             continue;
         // A link placed below the installation or the Start menu is not
         // gone through: the entry is left and reported.
-        if (IsBehindGuardedLink(path, options.Guarded)) {
+        if (IsBehindLink(journal, path)) {
             report.LeftFiles.Add(path);
             continue;
         }
         DWORD attributes = GetFileAttributesA(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            listedFolders.Add(path);
+            if (!ContainsNoCase(folders, path))
+                folders.Add(path);
             continue;
         }
+        // Moved aside within its folder, deleted at the commit: until then
+        // a cancel, a failure or a killed removal puts it back.
         for (;;) {
-            if (DeleteOneFile(path) == ERROR_SUCCESS) {
+            if (MoveFileAsideForDeletion(journal, path)) {
                 ++report.RemovedFiles;
                 Text folder = FolderOf(path);
+                folder.Truncate(folder.length() - 1);
                 if (!ContainsNoCase(folders, folder.c_str()))
                     folders.Add(folder.c_str());
                 break;
             }
-            if (!options.InUse || options.InUse(path, options.InUseContext) != IDRETRY) {
+            int answer = options.InUse ? options.InUse(path, options.InUseContext) : IDIGNORE;
+            if (answer == IDCANCEL)
+                return false;
+            if (answer != IDRETRY) {
                 report.LeftFiles.Add(path);
                 break;
             }
         }
     }
 
+    // Every folder the removal may leave empty, up to the first that is
+    // protected: recorded outermost first, so that the commit removes them
+    // innermost first, each only when nothing is left in it.
     TextList none;
     const TextList& protectedFolders = options.ProtectedFolders ? *options.ProtectedFolders : none;
-    for (size_t i = 0; i < listedFolders.Count(); ++i)
-        RemoveEmptyFolders(listedFolders.At(i), protectedFolders, options.Guarded);
-    for (size_t i = 0; i < folders.Count(); ++i)
-        RemoveEmptyFolders(folders.At(i), protectedFolders, options.Guarded);
+    TextList emptied;
+    for (size_t i = 0; i < folders.Count(); ++i) {
+        char current[MAX_PATH];
+        if (!CopyBounded(current, sizeof current, folders.At(i)))
+            continue;
+        StripTrailingBackslash(current);
+        while (!IsProtectedFolder(current, protectedFolders) && !ContainsNoCase(emptied, current)) {
+            emptied.Add(current);
+            char* cut = strrchr(current, '\\');
+            if (!cut)
+                break;
+            *cut = '\0';
+        }
+    }
+    for (size_t length = 0; emptied.Count() > 0 && length < MAX_PATH; ++length)
+        for (size_t i = 0; i < emptied.Count(); ++i)
+            if (strlen(emptied.At(i)) == length)
+                RecordFolderToRemoveIfEmpty(journal, emptied.At(i));
+    return true;
+}
+
+namespace {
+
+void AddSpecialFolderPath(TextList& list, int csidl)
+{
+    char path[MAX_PATH] = "";
+    LPITEMIDLIST items = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
+        return;
+    if (SHGetPathFromIDListA(items, path) && path[0])
+        list.Add(path);
+    CoTaskMemFree(items);
+}
+
+} // namespace
+
+bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
+                        RemovalReport& report)
+{
+    // The installation folder and the Start menu's Programs folders are
+    // where a user could have put a link for the elevated removal to go
+    // through: guarded for the removal and for its undoing.
+    RunJournal& journal = *options.Journal;
+    TextList guarded;
+    Text folder(settings.Folder);
+    folder.Truncate(folder.length() - 1);
+    guarded.Add(folder.c_str());
+    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
+    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
+    for (size_t i = 0; i < guarded.Count(); ++i)
+        JournalGuardFolder(journal, guarded.At(i));
+
+    // One transaction: every file moved aside, every registry value and key
+    // recorded, and nothing deleted before the commit. Cancelled, failed or
+    // killed before it, the product is whole again; after it, gone.
+    if (!RemoveListedFiles(files, options, report)) {
+        JournalRollBack(journal, false);
+        return false;
+    }
+    RemoveProductRegistration(journal, settings.MakerName.c_str(), settings.ProductName.c_str(),
+                              settings.ExeName.c_str(), settings.Folder.c_str());
+    // The copy of the setup kept for repairs goes with the product.
+    Text repairCopy = KeptRepairCopy(settings.MakerName.c_str(), settings.ProductName.c_str());
+    if (!repairCopy.empty())
+        MoveFileAsideForDeletion(journal, repairCopy.c_str());
+    // The settings file and the program itself go last: until the commit
+    // has been tidied, a removal that was killed finds its journal again
+    // through them, and finishes.
+    Text settingsFile(settings.Folder);
+    settingsFile.Append("UnInstall.ini");
+    RecordFileToDeleteAtCommit(journal, settingsFile.c_str());
+    if (options.OwnProgram)
+        RecordFileToDeleteAtCommit(journal, options.OwnProgram);
+    JournalCommit(journal);
+    return true;
 }
 
 bool DeleteRegistryTree(HKEY root, const char* subkey)
@@ -228,8 +309,8 @@ bool DeleteRegistryTree(HKEY root, const char* subkey)
     return ok && RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
-void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
-                               const char* installDir)
+void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,
+                               const char* exeName, const char* installDir)
 {
     // The hive the installation was registered in: the machine's, or the
     // user's for a per-user installation.
@@ -238,40 +319,40 @@ void RemoveProductRegistration(const char* makerName, const char* productName, c
     // another product's.
     if (!IsPlainName(makerName) || !IsPlainName(productName))
         return;
-    DeleteRegistryTree(root, ProductKeyOf(makerName, productName).c_str());
+    RecordedDeleteRegistryTree(journal, root, ProductKeyOf(makerName, productName).c_str());
+    Text uninstallKey(kUninstallKey);
+    uninstallKey.Append(productName);
+    RecordedDeleteRegistryTree(journal, root, uninstallKey.c_str());
+
+    if (IsPlainName(exeName)) {
+        Text appPathKey(kAppPathsKey);
+        appPathKey.Append(exeName);
+        char value[MAX_PATH];
+        bool ours = false;
+        if (ReadStringValue(root, appPathKey.c_str(), "Path", value, sizeof value)) {
+            char a[MAX_PATH], b[MAX_PATH];
+            LongFolderName(value, a, sizeof a);
+            LongFolderName(installDir, b, sizeof b);
+            ours = b[0] && lstrcmpiA(a, b) == 0;
+        } else if (ReadStringValue(root, appPathKey.c_str(), "", value, sizeof value)) {
+            ours = IsUnderFolder(value, installDir);
+        }
+        if (ours)
+            RecordedDeleteRegistryTree(journal, root, appPathKey.c_str());
+    }
+
     // The maker's key goes with its last product: only when nothing at all
-    // is left in it (RegDeleteKey refuses a key with subkeys).
+    // is left in it.
     Text makerKey("SOFTWARE\\");
     makerKey.Append(makerName);
     HKEY key;
-    DWORD values = 1;
+    DWORD values = 1, subkeys = 1;
     if (RegOpenKeyExA(root, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr) != ERROR_SUCCESS)
             values = 1;
         RegCloseKey(key);
-        if (values == 0)
-            RegDeleteKeyA(root, makerKey.c_str());
+        if (values == 0 && subkeys == 0)
+            RecordedDeleteRegistryTree(journal, root, makerKey.c_str());
     }
-
-    Text uninstallKey(kUninstallKey);
-    uninstallKey.Append(productName);
-    DeleteRegistryTree(root, uninstallKey.c_str());
-
-    if (!IsPlainName(exeName))
-        return;
-    Text appPathKey(kAppPathsKey);
-    appPathKey.Append(exeName);
-    char value[MAX_PATH];
-    bool ours = false;
-    if (ReadStringValue(root, appPathKey.c_str(), "Path", value, sizeof value)) {
-        char a[MAX_PATH], b[MAX_PATH];
-        LongFolderName(value, a, sizeof a);
-        LongFolderName(installDir, b, sizeof b);
-        ours = b[0] && lstrcmpiA(a, b) == 0;
-    } else if (ReadStringValue(root, appPathKey.c_str(), "", value, sizeof value)) {
-        ours = IsUnderFolder(value, installDir);
-    }
-    if (ours)
-        DeleteRegistryTree(root, appPathKey.c_str());
 }

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include "rollback/rollback.h"
 #include "setup/text.h"
 
 // Exit codes of UnInstall.exe, for administrators running it with /S:
@@ -164,8 +165,9 @@ bool IsBehindGuardedLink(const char* path, const TextList* guarded);
 // ---------------------------------------------------------------------------
 // Removal of the listed files.
 
-// Asked when a file cannot be deleted (in use, or access denied): returns
-// IDRETRY to try again, IDIGNORE to leave the file.
+// Asked when a file cannot be taken away (in use, or access denied):
+// returns IDRETRY to try again, IDIGNORE to leave the file, IDCANCEL to
+// stop and keep the whole product.
 typedef int (*FileInUseHandler)(const char* path, void* context);
 
 struct RemovalReport {
@@ -176,18 +178,32 @@ struct RemovalReport {
 };
 
 struct RemovalOptions {
+    RunJournal* Journal = nullptr;              // the removal's session: every change goes through it
     const char* ArchivistFolder = nullptr;      // files below it are left in place
     const char* OwnProgram = nullptr;           // the running uninstaller: removed last, by the copy
     const TextList* ProtectedFolders = nullptr; // never removed, even when empty
-    const TextList* Guarded = nullptr;          // folders below which no link is followed
     FileInUseHandler InUse = nullptr;           // null: the file is left at once
     void* InUseContext = nullptr;
 };
 
-// Deletes exactly the listed files (read-only ones too), then removes the
-// folders listed and every folder left empty. A file that no longer exists
-// counts as removed.
-void RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report);
+// Takes exactly the listed files away (read-only ones too): each is moved
+// aside within its folder and recorded in the journal, deleted at its
+// commit; the folders listed and every folder this may leave empty are
+// recorded for the commit to remove when they are empty. Nothing through
+// a link below a guarded folder. A file that no longer exists counts as
+// removed. False when the user cancelled at a file in use: the caller
+// rolls the journal back and the product is whole again.
+bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, RemovalReport& report);
+
+// The whole removal of the installation that settings describe, as one
+// transaction of options.Journal: its folder and the Programs folders
+// guarded against links, the listed files taken away, the registration
+// and the kept repair copy removed, the settings file and options'
+// OwnProgram deleted at the commit, then the commit. False when the user
+// cancelled at a file in use: everything is rolled back then, and the
+// product is whole.
+bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
+                        RemovalReport& report);
 
 // Deletes one file, clearing its read-only attribute first; the attributes
 // come back when it cannot be deleted. Returns ERROR_SUCCESS, or the error
@@ -199,8 +215,9 @@ DWORD DeleteOneFile(const char* path);
 // the uninstall entry, and the application path entry when it still points
 // into installDir (another installation of the same program keeps its
 // own). The maker's key and its other products are left alone.
-void RemoveProductRegistration(const char* makerName, const char* productName, const char* exeName,
-                               const char* installDir);
+// Every deletion goes through the journal, so that a rollback restores it.
+void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,
+                               const char* exeName, const char* installDir);
 
 // Deletes a registry key with all its subkeys and values.
 bool DeleteRegistryTree(HKEY root, const char* subkey);

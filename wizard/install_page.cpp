@@ -46,20 +46,6 @@ void BlockShutdown(HWND page, bool block)
     }
 }
 
-// The folders of the run and the space on the destination's volume, for
-// the log.
-void LogRunFolders()
-{
-    char folder[260];
-    CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
-    LogEvent("%s into %s: %ld KB free on its volume, %ld KB needed", Context.RepairMode ? "repair" : "installation",
-             folder, static_cast<long>(GetFreeKilobytes(folder)),
-             static_cast<long>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024));
-    Text sibling = GetArchivistDir();
-    if (!sibling.empty())
-        LogEvent("the sibling product's folder: %s", sibling.c_str());
-}
-
 HANDLE StartWorker(LPTHREAD_START_ROUTINE routine, void* job)
 {
     HANDLE thread = CreateThread(nullptr, 0, routine, job, 0, nullptr);
@@ -124,18 +110,7 @@ void FinishSuccessfulRun(HWND page)
     Context.ProgressPos = static_cast<uint32_t>(Context.ExtractionJob.Done);
     Context.ProgressMax = static_cast<uint32_t>(Context.ExtractionJob.Total);
     ShowProgress(page);
-    CreateShortcuts();
-    // Before the list is replaced: what an earlier version listed and this
-    // one no longer carries goes with the commit.
-    RemoveDroppedFiles();
-    RegisterProduct();
-    WriteUninstaller();
-    RegisterInstalledSize();
-    // The product is complete: what the run replaced can go, and so can the
-    // staged cabinets. The update package runs afterwards and cannot be
-    // undone anyway.
-    ReleaseStagedCabinets();
-    JournalCommit(SessionJournal);
+    RegisterInstallation();
     SetActiveWindow(page);
     if (Context.UpdateCommonControls)
         RunComctlUpdate();
@@ -144,16 +119,8 @@ void FinishSuccessfulRun(HWND page)
 
 void StartExtraction(HWND page)
 {
-    Context.InstallPhase = 2;
-    ExtractionJobRecord& job = Context.ExtractionJob;
-    CopyBounded(job.MainCabPath, sizeof job.MainCabPath, Context.MainCabTempPath.c_str());
-    CopyBounded(job.ArchivistCabPath, sizeof job.ArchivistCabPath, Context.ArchivistCabTempPath.c_str());
-    job.Total = Context.ProgressTotal;
-    job.Done = Context.StagingJob.Done;
-    job.Status = 0;
-    job.AskCopyError = CopyErrorDialog;
-    job.AnswerCopyError = AnswerCopyErrorDialog;
-    Context.ExtractionThread = StartWorker(ExtractionThreadProc, &job);
+    PrepareExtraction();
+    Context.ExtractionThread = StartWorker(ExtractionThreadProc, &Context.ExtractionJob);
     if (!Context.ExtractionThread)
         EndRun(page, PAGE_CANCEL);
 }
@@ -172,15 +139,7 @@ void OnTimer(HWND page)
             ShowProgress(page);
             return;
         }
-        Context.MainCabTempPath = Context.StagingJob.MainCabTemp;
-        Context.ArchivistCabTempPath = Context.StagingJob.ArchivistCabTemp;
-        Context.ExtractTargetDir = Context.TargetDir;
-        Context.ArchivistDir = GetArchivistDir();
-        // Below the folders the run writes into, nothing goes through a
-        // link that somebody placed there.
-        JournalGuardFolder(SessionJournal, Context.ExtractTargetDir.c_str());
-        if (!Context.ArchivistDir.empty())
-            JournalGuardFolder(SessionJournal, Context.ArchivistDir.c_str());
+        TakeOverStagedCabinets();
         CloseHandle(Context.StagingThread);
         Context.StagingThread = nullptr;
         if (Context.UserCancelled || Context.StagingJob.Status != 0) {
@@ -222,37 +181,11 @@ BOOL OnInitDialog(HWND page)
     if (!Context.Silent)
         ShowWindow(page, SW_SHOW);
 
-    // Each opening starts a run from a clean record. A run started again
-    // after Back from the error or interrupted page first waits for the
-    // earlier worker, then undoes the earlier run (its staged cabinets
-    // included); the folders the session made stay for this run.
-    StopAndJoinWorkers();
-    ReleaseStagedCabinets();
-    JournalRollBack(SessionJournal, true);
-    Context.MainCabTempPath.Clear();
-    Context.ArchivistCabTempPath.Clear();
-    Context.InstalledFiles.Clear();
-    Context.CarriedFiles.Clear();
-    Context.ExtractTargetDir.Clear();
-    Context.ArchivistDir.Clear();
-    SetCurrentFileAndDir("", "");
+    // Each opening starts a run from a clean record, while log-offs wait.
     BlockShutdown(page, true);
-    MakeWorkFolder();
-
-    LogRunFolders();
-    Context.UserCancelled = 0;
-    Context.CleanupRequired = 0;
-    Context.ExtractingArchivist = 0;
-    Context.InstallPhase = 1;
+    BeginInstallRun();
     Context.TimerBusy = 0;
-    StagingJobRecord& job = Context.StagingJob;
-    job.ModuleHandle = Context.InstanceHandle;
-    job.MainCabTemp[0] = '\0';
-    job.ArchivistCabTemp[0] = '\0';
-    job.Status = 0;
-    job.Done = 0;
-    job.Total = Context.ProgressTotal;
-    Context.StagingThread = StartWorker(StagingThreadProc, &job);
+    Context.StagingThread = StartWorker(StagingThreadProc, &Context.StagingJob);
     if (!Context.StagingThread) {
         EndRun(page, PAGE_CANCEL);
         return TRUE;

@@ -144,6 +144,23 @@ INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);
 
 // ---------------------------------------------------------------------------
+// The installation run's steps (install_run.cpp), in this order, with the
+// staging worker between the first two and the extraction worker between
+// the last two.
+
+// Starts a run from a clean record: the session's earlier run undone, the
+// lists emptied, the run's working folder made, the staging job filled.
+void BeginInstallRun();
+// Staging has ended: its cabinets go to the extraction, and the folders
+// the run writes into are guarded.
+void TakeOverStagedCabinets();
+// Fills the extraction job, with the copy-error dialog as its question.
+void PrepareExtraction();
+// Every file is in place: the links, the removal of what an earlier
+// version left, the registry entries and the uninstaller, then the commit.
+void RegisterInstallation();
+
+// ---------------------------------------------------------------------------
 // The install page's run (install_page.cpp, copy_error.cpp).
 
 // True while the run writes files or registers the product: a log-off or

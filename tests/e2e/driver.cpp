@@ -1,6 +1,8 @@
 // The outside driver of the setup program's windows, files and registry
 // entries for the end-to-end tests.
 #include "tests/e2e/driver.h"
+
+#include <sddl.h>
 #include "tests/common/files.h"
 
 #include <algorithm>
@@ -471,6 +473,128 @@ std::string Differences(const State& before, const State& after)
         if (before.find(entry.first) == before.end())
             out += "new: " + entry.first + "\n";
     return out;
+}
+
+State WithoutTimes(State state)
+{
+    for (auto& entry : state) {
+        size_t time = entry.second.find(" time ");
+        if (time != std::string::npos)
+            entry.second.resize(time);
+        size_t n = entry.first.size();
+        if (n > 4 && entry.first.compare(n - 4, 4, ".lnk") == 0)
+            entry.second.resize(entry.second.find(':'));
+    }
+    return state;
+}
+
+namespace {
+
+// The descriptor the setup gives what only administrators may change.
+struct AdminOnlyDescriptor {
+    AdminOnlyDescriptor()
+    {
+        ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                             SDDL_REVISION_1, &descriptor, nullptr);
+        attributes = {sizeof attributes, descriptor, FALSE};
+    }
+    ~AdminOnlyDescriptor() { LocalFree(descriptor); }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+// Copies a tree with its files' attributes and times; security, when
+// given, goes onto every folder and file made.
+void CopyTree(const std::string& from, const std::string& to, SECURITY_ATTRIBUTES* security)
+{
+    CreateDirectoryA(to.c_str(), security);
+    testfiles::WalkTree(from, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
+        std::string target = to + path.substr(from.size());
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            CreateDirectoryA(target.c_str(), security);
+        } else if (!security) {
+            CopyFileA(path.c_str(), target.c_str(), FALSE);
+        } else {
+            std::string data = testfiles::ReadFile(path);
+            HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE, 0, security, CREATE_ALWAYS, 0, nullptr);
+            DWORD written = 0;
+            ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+            SetFileTime(h, &entry.ftCreationTime, nullptr, &entry.ftLastWriteTime);
+            CloseHandle(h);
+            SetFileAttributesA(target.c_str(), entry.dwFileAttributes);
+        }
+        return true;
+    });
+}
+
+} // namespace
+
+void SavedState::Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys)
+{
+    store_ = store;
+    folders_ = folders;
+    existed_.clear();
+    RemoveTree(store);
+    CreateDirectoryA(store.c_str(), nullptr);
+    for (size_t i = 0; i < folders.size(); ++i) {
+        existed_.push_back(FolderExists(folders[i].path));
+        if (existed_.back())
+            CopyTree(folders[i].path, store + "\\" + std::to_string(i), nullptr);
+    }
+    keyRoots_ = keys;
+    keys_.clear();
+    std::function<void(const std::string&)> save = [&](const std::string& key) {
+        HKEY k;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+            return;
+        Key saved{key, {}};
+        std::vector<char> data(1 << 16);
+        for (DWORD i = 0;; ++i) {
+            char name[256];
+            DWORD n = sizeof name, size = static_cast<DWORD>(data.size()), type = 0;
+            if (RegEnumValueA(k, i, name, &n, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+                ERROR_SUCCESS)
+                break;
+            saved.values.push_back({name, type, std::string(data.data(), size)});
+        }
+        keys_.push_back(saved);
+        std::vector<std::string> subkeys;
+        char sub[256];
+        for (DWORD i = 0; RegEnumKeyA(k, i, sub, sizeof sub) == ERROR_SUCCESS; ++i)
+            subkeys.push_back(sub);
+        RegCloseKey(k);
+        for (const std::string& s : subkeys)
+            save(key + "\\" + s);
+    };
+    for (const std::string& key : keys)
+        save(key);
+}
+
+void SavedState::Restore() const
+{
+    AdminOnlyDescriptor admin;
+    for (size_t i = 0; i < folders_.size(); ++i) {
+        const Folder& folder = folders_[i];
+        RemoveTree(folder.path);
+        if (!existed_[i])
+            continue;
+        SECURITY_ATTRIBUTES* security = folder.adminOnly ? &admin.attributes : nullptr;
+        std::string parent = folder.path.substr(0, folder.path.rfind('\\'));
+        CreateDirectoryA(parent.c_str(), security);
+        CopyTree(store_ + "\\" + std::to_string(i), folder.path, security);
+    }
+    for (const std::string& key : keyRoots_)
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    for (const Key& key : keys_) {
+        HKEY k;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                            nullptr) != ERROR_SUCCESS)
+            continue;
+        for (const Value& v : key.values)
+            RegSetValueExA(k, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                           static_cast<DWORD>(v.data.size()));
+        RegCloseKey(k);
+    }
 }
 
 std::string SetupFolder(const std::string& productName, const std::string& maker, Scope scope)

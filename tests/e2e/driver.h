@@ -107,6 +107,45 @@ using State = std::map<std::string, std::string>;
 State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys);
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
+// A state without what differs between two complete runs: the write
+// times of the files a run writes at the time it runs (its links, its
+// uninstaller and settings file), and the bytes of its links, which keep
+// the time their target was last looked at (their size stays).
+State WithoutTimes(State state);
+// What a run may change, kept and put back exactly, for runs that are cut
+// and started again from the same machine: folder trees with their files'
+// attributes and times (a folder that was missing is missing again), and
+// HKEY_LOCAL_MACHINE keys with their values. Folders marked administrators
+// only (the setup's own folder under the common application data) and
+// their files are made again with the setup's descriptor, so that the
+// setup trusts them as it trusted the originals.
+class SavedState {
+public:
+    struct Folder {
+        std::string path;
+        bool adminOnly;
+    };
+    // Keeps the copies in store (a folder of the test's own).
+    void Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys);
+    void Restore() const;
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::string data;
+    };
+    struct Key {
+        std::string path;
+        std::vector<Value> values;
+    };
+    std::string store_;
+    std::vector<Folder> folders_;
+    std::vector<bool> existed_;
+    std::vector<std::string> keyRoots_;
+    std::vector<Key> keys_;
+};
+
 // A product installed for every user of the machine, or for the user alone.
 enum class Scope { Machine, User };
 // The product's folder of the setup, "<maker> Setup\<product>", under the

@@ -316,12 +316,24 @@ protected:
         options.ProtectedFolders = &protectedFolders;
         options.InUse = nullptr;
         options.InUseContext = nullptr;
+        options.Journal = &journal;
+    }
+
+    // The removal and its commit, as the uninstaller runs them: false when
+    // it was cancelled (nothing is committed then).
+    bool Remove(const TextList& list, RemovalReport& result)
+    {
+        if (!RemoveListedFiles(list, options, result))
+            return false;
+        JournalCommit(journal);
+        return true;
     }
 
     TempTree tree;
     std::string product, archivist;
     std::vector<std::string> installed;
     TextList files, protectedFolders;
+    RunJournal journal;
     RemovalOptions options;
     RemovalReport report;
 };
@@ -334,7 +346,7 @@ TEST_F(FileRemoval, RemovesListedFilesAndEmptiedFoldersOnly)
     SetFileAttributesA(installed[1].c_str(), FILE_ATTRIBUTE_READONLY);
     files.Add((product + "NeverInstalled.txt").c_str()); // already gone: fine
 
-    RemoveListedFiles(files, options, report);
+    Remove(files, report);
 
     for (size_t i = 0; i < 3; ++i)
         EXPECT_FALSE(Exists(installed[i])) << installed[i];
@@ -351,7 +363,7 @@ TEST_F(FileRemoval, RemovesListedFilesAndEmptiedFoldersOnly)
 TEST_F(FileRemoval, EmptiedFoldersGoUpToProtectedFolder)
 {
     protectedFolders.Add((tree.Path() + "Corvane").c_str());
-    RemoveListedFiles(files, options, report);
+    Remove(files, report);
     EXPECT_FALSE(Exists(product));
     EXPECT_TRUE(Exists(tree.Path() + "Corvane")) << "protected even when empty";
 }
@@ -364,7 +376,7 @@ TEST_F(FileRemoval, ListedFolderIsRemovedOnlyWhenEmpty)
     tree.Write("Corvane\\Product\\Styles\\user.sty");
     files.Add(emptyListed.c_str());
     files.Add(fullListed.c_str());
-    RemoveListedFiles(files, options, report);
+    Remove(files, report);
     EXPECT_FALSE(Exists(emptyListed));
     EXPECT_TRUE(Exists(fullListed + "\\user.sty"));
     EXPECT_EQ(0u, report.LeftFiles.Count());
@@ -380,7 +392,7 @@ TEST_F(FileRemoval, UnusablePathsAndOwnProgramAreNotTouched)
     odd.Add(own.c_str());
     odd.Add(dotted.c_str());
     odd.Add("relative.txt");
-    RemoveListedFiles(odd, options, report);
+    Remove(odd, report);
     EXPECT_TRUE(Exists(own));
     EXPECT_TRUE(Exists(tree.Path() + "Corvane\\Other\\keep.txt"));
     EXPECT_EQ(dotted + "|relative.txt|", Joined(report.LeftFiles));
@@ -430,7 +442,7 @@ TEST_F(FileRemoval, FileInUseIsRetriedOrLeftAsTheUserSays)
         TextList one;
         one.Add(path.c_str());
         RemovalReport result;
-        RemoveListedFiles(one, options, result);
+        Remove(one, result);
         EXPECT_EQ(1, held.asked);
         EXPECT_EQ(c.left, Exists(path));
         EXPECT_EQ(c.left ? 1u : 0u, result.LeftFiles.Count());
@@ -442,6 +454,30 @@ TEST_F(FileRemoval, FileInUseIsRetriedOrLeftAsTheUserSays)
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path.c_str());
     }
+}
+
+// Cancel at a file in use stops the removal; rolled back, every file that
+// was already taken away is back as it was, read-only ones too.
+TEST_F(FileRemoval, CancelAtAFileInUseGivesEverythingBack)
+{
+    SetFileAttributesA(installed[0].c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string busy = tree.Write("Corvane\\Product\\Data\\busy.dll");
+    files.Add(busy.c_str());
+    files.Add((product + "Later.txt").c_str());
+    HeldFile held = {CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), 0,
+                     IDCANCEL, false};
+    ASSERT_NE(INVALID_HANDLE_VALUE, held.handle);
+    options.InUse = AnswerForHeldFile;
+    options.InUseContext = &held;
+    EXPECT_FALSE(Remove(files, report));
+    EXPECT_EQ(0, JournalRollBack(journal, false));
+    CloseHandle(held.handle);
+    for (const std::string& f : installed)
+        EXPECT_EQ("data", ReadText(f)) << f;
+    EXPECT_TRUE(GetFileAttributesA(installed[0].c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(1, held.asked);
+    EXPECT_EQ(0, CountFilesNamed(tree.Path(), "~RB")) << "nothing moved aside is left";
+    SetFileAttributesA(installed[0].c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(UninstallFolders, VolumeRootsAndStandardFoldersAreNeverRemoved)
@@ -493,6 +529,7 @@ protected:
         SetString(HKEY_LOCAL_MACHINE, kOtherProductKey, "InstallDir", "C:\\Other\\");
     }
     static constexpr const char* kOtherProductKey = "SOFTWARE\\Corvane\\Corvane OtherTest";
+    RunJournal journal;
 };
 
 TEST_F(ProductRegistration, RemovesOwnEntriesAndLeavesTheMakersOthers)
@@ -509,7 +546,7 @@ TEST_F(ProductRegistration, RemovesOwnEntriesAndLeavesTheMakersOthers)
     };
     for (const Case& c : cases) {
         Register(c.registeredDir);
-        RemoveProductRegistration(kMaker, kProduct, "RemovalTest.exe", c.uninstallDir);
+        RemoveProductRegistration(journal, kMaker, kProduct, "RemovalTest.exe", c.uninstallDir);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
         EXPECT_EQ(!c.appPathGoes, KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << c.registeredDir;
@@ -528,26 +565,40 @@ TEST_F(ProductRegistration, ShortFormOfTheFolderIsTheSameFolder)
     ASSERT_GT(GetShortPathNameA(folder.c_str(), shortForm, sizeof shortForm), 0u);
     ASSERT_NE(folder, shortForm);
     Register(shortForm);
-    RemoveProductRegistration(kMaker, kProduct, "RemovalTest.exe", folder.c_str());
+    RemoveProductRegistration(journal, kMaker, kProduct, "RemovalTest.exe", folder.c_str());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey)) << shortForm;
 }
 
 TEST_F(ProductRegistration, EmptyOrCompoundNameTouchesNothing)
 {
     Register("C:\\Tools\\Removal\\");
-    RemoveProductRegistration(kMaker, "", "RemovalTest.exe", "C:\\Tools\\Removal\\");
-    RemoveProductRegistration(kMaker, "..\\Corvane RemovalTest", "RemovalTest.exe", "C:\\Tools\\Removal\\");
-    RemoveProductRegistration("", kProduct, "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration(journal, kMaker, "", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration(journal, kMaker, "..\\Corvane RemovalTest", "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    RemoveProductRegistration(journal, "", kProduct, "RemovalTest.exe", "C:\\Tools\\Removal\\");
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kOtherProductKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPathKey));
+}
+
+// The registration's removal is recorded whole: a rollback gives every
+// key and value back, the maker's own key too.
+TEST_F(ProductRegistration, RolledBackRemovalGivesEveryValueBack)
+{
+    Register("C:\\Tools\\Removal\\");
+    DeleteTree(HKEY_LOCAL_MACHINE, kOtherProductKey);
+    std::vector<std::string> keys = {"SOFTWARE\\Corvane", kUninstallKey, kAppPathKey};
+    std::string before = RegistryText(keys);
+    RemoveProductRegistration(journal, kMaker, kProduct, "RemovalTest.exe", "C:\\Tools\\Removal\\");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+    JournalRollBack(journal, false);
+    EXPECT_EQ(before, RegistryText(keys));
 }
 
 TEST_F(ProductRegistration, TheMakersKeyGoesWithItsLastProduct)
 {
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker\\Lone Product\\Files", "File0000", "C:\\P\\a.exe");
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker\\Lone Product", "InstallDir", "C:\\P\\");
-    RemoveProductRegistration("Lone Maker", "Lone Product", "Lone.exe", "C:\\P\\");
+    RemoveProductRegistration(journal, "Lone Maker", "Lone Product", "Lone.exe", "C:\\P\\");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Lone Maker"));
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include "tests/common/files.h"
 #include <vector>
@@ -118,6 +119,60 @@ inline void DeleteTree(HKEY root, const std::string& key)
         RegCloseKey(k);
     }
     RegDeleteKeyA(root, key.c_str());
+}
+
+// Every key and value below key, as sorted lines of text, for comparing
+// the registry before and after.
+inline void CollectRegistryLines(HKEY root, const std::string& key, std::vector<std::string>& lines)
+{
+    HKEY k;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return;
+    lines.push_back(key);
+    std::vector<std::string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        BYTE data[4096];
+        DWORD n = sizeof name, size = sizeof data, type = 0;
+        if (RegEnumValueA(k, i, name, &n, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            break;
+        lines.push_back(key + " [" + name + "] " + std::to_string(type) + " " +
+                        std::string(reinterpret_cast<char*>(data), size));
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD n = sizeof name;
+        if (RegEnumKeyExA(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(k);
+    for (const std::string& subkey : subkeys)
+        CollectRegistryLines(root, key + "\\" + subkey, lines);
+}
+
+inline std::string RegistryText(const std::vector<std::string>& keys)
+{
+    std::vector<std::string> lines;
+    for (const std::string& key : keys)
+        CollectRegistryLines(HKEY_LOCAL_MACHINE, key, lines);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+// The files below folder whose names start with prefix.
+inline int CountFilesNamed(const std::string& folder, const std::string& prefix)
+{
+    int count = 0;
+    testfiles::WalkTree(folder, [&](const std::string&, const WIN32_FIND_DATAA& found) {
+        if (std::string(found.cFileName).compare(0, prefix.size(), prefix) == 0)
+            ++count;
+        return true;
+    });
+    return count;
 }
 
 // Points the sibling product's folder setting (HKCU, key

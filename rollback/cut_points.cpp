@@ -1,0 +1,83 @@
+// The cut points of the test build (see cut_points.h): a count of the
+// steps a run has made, and what a test asked to happen at one of them.
+#include "rollback/cut_points.h"
+
+#ifdef SETUP_CUT_POINTS
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace {
+
+volatile LONG Passed = 0;
+CutPointAction Action = nullptr;
+void* ActionContext = nullptr;
+
+// What the environment asks for, read once: the step to end at (0: none)
+// and the file that keeps the count (empty: none).
+struct Request {
+    bool Read = false;
+    unsigned long CutAt = 0;
+    char StepsFile[MAX_PATH] = "";
+};
+Request Asked;
+
+void ReadRequest()
+{
+    if (Asked.Read)
+        return;
+    Asked.Read = true;
+    char value[32];
+    DWORD n = GetEnvironmentVariableA("SETUP_CUT_AT", value, sizeof value);
+    if (n > 0 && n < sizeof value)
+        Asked.CutAt = strtoul(value, nullptr, 10);
+    n = GetEnvironmentVariableA("SETUP_CUT_STEPS_FILE", Asked.StepsFile, sizeof Asked.StepsFile);
+    if (n == 0 || n >= sizeof Asked.StepsFile)
+        Asked.StepsFile[0] = '\0';
+}
+
+void KeepCount(unsigned long step)
+{
+    HANDLE file = CreateFileA(Asked.StepsFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    char text[32];
+    int length = snprintf(text, sizeof text, "%lu\n", step);
+    DWORD written = 0;
+    WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+    CloseHandle(file);
+}
+
+} // namespace
+
+void PassCutPoint(CutStep kind)
+{
+    ReadRequest();
+    unsigned long step = static_cast<unsigned long>(InterlockedIncrement(&Passed));
+    if (Asked.StepsFile[0])
+        KeepCount(step);
+    if (Asked.CutAt && step == Asked.CutAt)
+        TerminateProcess(GetCurrentProcess(), kCutExitCode);
+    if (Action)
+        Action(step, kind, ActionContext);
+}
+
+void PassRecoveryPoint()
+{
+    char value[8];
+    if (GetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", value, sizeof value) > 0)
+        TerminateProcess(GetCurrentProcess(), kCutExitCode);
+}
+
+void SetCutPointAction(CutPointAction action, void* context)
+{
+    ActionContext = context;
+    Action = action;
+}
+
+unsigned long CutPointsPassed() { return static_cast<unsigned long>(Passed); }
+
+void ResetCutPoints() { InterlockedExchange(&Passed, 0); }
+
+#endif

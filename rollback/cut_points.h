@@ -1,0 +1,39 @@
+// Cut points, for the tests that end a run at every step: the rollback
+// unit passes one after every record it writes and every change it makes,
+// and the engine, the registration and the uninstaller after each change
+// of their own. Compiled in only where SETUP_CUT_POINTS is set (the 64-bit
+// test build; never the shipped program), and idle unless a test asks:
+//   SETUP_CUT_AT=K            the process ends abruptly (TerminateProcess,
+//                             exit code kCutExitCode) at its K-th step
+//   SETUP_CUT_STEPS_FILE=path the number of steps passed so far is kept
+//                             there, for a run that counts its steps
+//   SETUP_STOP_AFTER_RECOVERY the process ends as soon as the start of its
+//                             session has recovered an earlier run's journal
+// or, in a test's own process, an action called at every step.
+#pragma once
+
+enum { kCutExitCode = 0xC7 };
+
+// What the step just passed was: a change, or a record written to the
+// journal (whose change comes next).
+enum CutStep { CUT_AFTER_CHANGE = 0, CUT_AFTER_RECORD = 1 };
+
+#ifdef SETUP_CUT_POINTS
+
+void PassCutPoint(CutStep kind = CUT_AFTER_CHANGE);
+// Passed once a session's start has finished recovering.
+void PassRecoveryPoint();
+// Called with the number of the step just passed (1 for the first), on
+// whichever thread passed it; null: none. For tests in their own process.
+typedef void (*CutPointAction)(unsigned long step, CutStep kind, void* context);
+void SetCutPointAction(CutPointAction action, void* context);
+// Steps passed since the process started or the count was reset.
+unsigned long CutPointsPassed();
+void ResetCutPoints();
+
+#else
+
+inline void PassCutPoint(CutStep = CUT_AFTER_CHANGE) {}
+inline void PassRecoveryPoint() {}
+
+#endif

@@ -1,0 +1,381 @@
+// Every step of a run, cut: the installation run's steps (the install
+// page's, without a window) and the uninstaller's transaction, run in this
+// test's own process on a thread that the test build's cut point ends at
+// its K-th step, for every K. What a killed process would have let go goes
+// too (the journal's file, the staged cabinets, the open files, the run
+// lock), and a fresh session of the product recovers: the machine must be
+// exactly as it was before the run, or, once the run had committed,
+// exactly as the completed run left it. At every step that wrote a record,
+// the same again with that record torn, as a power cut would leave it; and
+// for a sample of cuts, the recovery cut at each of its own steps.
+// Products: Halvorsen Ledger 1.0 and 2.0 (tests/e2e/make_maker_product.py).
+#include <gtest/gtest.h>
+
+#include <io.h>
+#include <shlobj.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "engine/engine.h"
+#include "registration/registration.h"
+#include "rollback/cut_points.h"
+#include "rollback/rollback.h"
+#include "tests/e2e/driver.h"
+#include "uninstaller/uninstaller.h"
+#include "wizard/wizard.h"
+
+#ifndef LEDGER_DIR
+#error LEDGER_DIR comes from the build
+#endif
+
+namespace {
+
+const char kProduct[] = "Halvorsen Ledger";
+const char kMaker[] = "Halvorsen";
+const std::vector<std::string> kKeys = {"SOFTWARE\\Halvorsen",
+                                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger",
+                                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe"};
+
+// One run in this process: an installation of a version (a repair when
+// asked), or the removal of the installation in the folder.
+struct RunPlan {
+    const char* version;
+    bool repair;
+    bool removal;
+    std::string folder;
+};
+
+// The setup program of a version, loaded for its resources only: its
+// cabinets, containers and strings are what the run installs.
+HMODULE ProductModule(const char* version)
+{
+    static HMODULE modules[2] = {};
+    int i = version[0] == '1' ? 0 : 1;
+    if (!modules[i])
+        modules[i] = LoadLibraryExA(e2e::FromUnixPath(std::string(LEDGER_DIR) + "/ledger-" + version + ".exe").c_str(),
+                                    nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return modules[i];
+}
+
+// What a killed process lets go of, and a fresh start of the process's
+// state: the journal's file, the run lock (abandoned by its dead owner),
+// the staged cabinets (deleted on close), the files the extraction held
+// open, and the installer context.
+void ForgetTheProcess()
+{
+    SessionJournal.~RunJournal();
+    new (&SessionJournal) RunJournal();
+    ReleaseStagedCabinets();
+    for (int fd = 3; fd < 512; ++fd)
+        _close(fd);
+    Context.~InstallerContext();
+    new (&Context) InstallerContext();
+}
+
+void InstallSteps(const RunPlan& plan)
+{
+    Context.InstanceHandle = ProductModule(plan.version);
+    Context.Silent = 1;
+    JournalRecovery recovered;
+    if (JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED)
+        return;
+    FindEarlierInstallation();
+    Context.TargetDir = Context.EarlierDir.empty() ? plan.folder.c_str() : Context.EarlierDir.c_str();
+    if (plan.repair) {
+        Context.RepairMode = 1;
+    } else if (!PrepareDestinationWithoutPages()) {
+        return;
+    }
+    BeginInstallRun();
+    StagingThreadProc(&Context.StagingJob);
+    if (Context.StagingJob.Status != 0)
+        return;
+    TakeOverStagedCabinets();
+    PrepareExtraction();
+    ExtractionThreadProc(&Context.ExtractionJob);
+    if (Context.ExtractionJob.Status != 0)
+        return;
+    RegisterInstallation();
+    JournalEndSession(SessionJournal);
+}
+
+void RemovalSteps(const RunPlan& plan)
+{
+    UninstallSettings settings;
+    TextList files, protectedFolders;
+    JournalRecovery recovered;
+    if (!ReadUninstallSettings(plan.folder.c_str(), settings) ||
+        JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED ||
+        !ReadInstalledFileList(kMaker, kProduct, files))
+        return;
+    CollectProtectedFolders(protectedFolders, "");
+    Text program(settings.Folder);
+    program.Append("UnInstall.exe");
+    RemovalOptions options;
+    options.Journal = &SessionJournal;
+    options.OwnProgram = program.c_str();
+    options.ProtectedFolders = &protectedFolders;
+    RemovalReport report;
+    RemoveInstallation(settings, files, options, report);
+    JournalEndSession(SessionJournal);
+}
+
+// The next start of a setup of the product: it recovers, and ends.
+void RecoverySteps(const RunPlan&)
+{
+    JournalRecovery recovered;
+    JournalStartSession(SessionJournal, kMaker, kProduct, &recovered);
+    JournalEndSession(SessionJournal);
+}
+
+struct Cut {
+    void (*steps)(const RunPlan&);
+    const RunPlan* plan;
+    unsigned long at;      // 0: the whole way
+    CutStep kind;          // what the step cut at was
+};
+
+void EndThisThread(unsigned long step, CutStep kind, void* context)
+{
+    Cut* cut = static_cast<Cut*>(context);
+    if (step != cut->at)
+        return;
+    cut->kind = kind;
+    ExitThread(kCutExitCode);
+}
+
+DWORD WINAPI RunOnThread(LPVOID parameter)
+{
+    Cut* cut = static_cast<Cut*>(parameter);
+    CoInitialize(nullptr);
+    cut->steps(*cut->plan);
+    CoUninitialize();
+    return 0;
+}
+
+// Runs steps on a thread of their own, ended at step at (0: never); the
+// steps passed, and the kind of the step it was ended at in *kind.
+unsigned long RunCut(void (*steps)(const RunPlan&), const RunPlan& plan, unsigned long at, CutStep* kind = nullptr)
+{
+    Cut cut = {steps, &plan, at, CUT_AFTER_CHANGE};
+    ResetCutPoints();
+    SetCutPointAction(EndThisThread, &cut);
+    HANDLE thread = CreateThread(nullptr, 0, RunOnThread, &cut, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    SetCutPointAction(nullptr, nullptr);
+    unsigned long passed = CutPointsPassed();
+    ForgetTheProcess();
+    if (kind)
+        *kind = cut.kind;
+    return passed;
+}
+
+// The last record of the journal file torn, as a power cut leaves it: the
+// first half of its bytes kept, its newline lost.
+void TearLastRecord()
+{
+    std::string path = e2e::JournalFile(kProduct, kMaker);
+    std::string data = e2e::ReadFile(path);
+    if (data.size() < 2)
+        return;
+    size_t start = data.rfind('\n', data.size() - 2) + 1;
+    size_t keep = start + (data.size() - 1 - start) / 2;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetFilePointer(file, static_cast<LONG>(keep), nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+}
+
+class CrashEveryStep : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = e2e::TempFolder("crash steps");
+        store_ = e2e::TempFolder("crash steps saved");
+        target_ = root_ + "\\Ledger";
+        group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        CreateDirectoryA(store_.c_str(), nullptr);
+        Clean();
+    }
+    void TearDown() override
+    {
+        Clean();
+        e2e::RemoveTree(store_);
+    }
+    static std::string SpecialFolder(int csidl)
+    {
+        char path[MAX_PATH] = "";
+        SHGetFolderPathA(nullptr, csidl, nullptr, 0, path);
+        return path;
+    }
+    void Clean()
+    {
+        for (const std::string& key : kKeys)
+            e2e::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+        std::string maker = e2e::SetupFolder(kProduct, kMaker);
+        for (const std::string& folder : {root_, group_, maker.substr(0, maker.rfind('\\'))})
+            e2e::RemoveTree(folder);
+        CreateDirectoryA(root_.c_str(), nullptr);
+    }
+    e2e::State Now()
+    {
+        std::string setup = e2e::SetupFolder(kProduct, kMaker);
+        e2e::State state = e2e::Snapshot({root_, group_, setup}, kKeys);
+        for (const std::string& folder : {group_, setup})
+            if (e2e::FolderExists(folder))
+                state[folder + "\\"] = "folder";
+        return state;
+    }
+    void Save(e2e::SavedState& state, const char* name)
+    {
+        state.Save(store_ + "\\" + name,
+                   {{root_, false}, {group_, false}, {e2e::SetupFolder(kProduct, kMaker), true}}, kKeys);
+    }
+    void Restore(const e2e::SavedState& state)
+    {
+        Clean();
+        state.Restore();
+    }
+    void Install(const char* version)
+    {
+        RunPlan plan = {version, false, false, target_};
+        RunCut(InstallSteps, plan, 0);
+        ASSERT_TRUE(e2e::Exists(target_ + "\\UnInstall.ini")) << "the installation of " << version;
+    }
+    void AddUsersFiles()
+    {
+        ASSERT_TRUE(e2e::WriteFile(target_ + "\\notes.txt", "the user's own"));
+        ASSERT_TRUE(e2e::WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
+    }
+
+    // Cuts the run at every one of its steps (each record step also torn,
+    // as a power cut leaves it); after each, a fresh session recovers, and
+    // the machine is the one before or, from the commit on, the one after.
+    // A record lost whole needs no cut of its own: the journal then ends
+    // at the boundary before it, which is the cut at the step before.
+    void CutAtEveryStep(const RunPlan& plan)
+    {
+        e2e::SavedState before;
+        Save(before, "before");
+        e2e::State was = Now();
+        void (*steps)(const RunPlan&) = plan.removal ? RemovalSteps : InstallSteps;
+        unsigned long total = RunCut(steps, plan, 0);
+        ASSERT_GT(total, 10u);
+        e2e::State after = Now();
+        ASSERT_NE("", e2e::Differences(was, after)) << "the run changed nothing";
+        Restore(before);
+        ASSERT_EQ("", e2e::Differences(was, Now())) << "the machine was not put back";
+        bool committed = false, restore = false;
+        unsigned long cuts = 0;
+        for (unsigned long k = 1; k <= total; ++k) {
+            for (int torn = 0; torn < 2; ++torn) {
+                SCOPED_TRACE("step " + std::to_string(k) + " of " + std::to_string(total) +
+                             (torn ? ", its record torn" : ""));
+                // A recovery that gave the machine back as it was leaves
+                // nothing to put back.
+                if (restore)
+                    Restore(before);
+                CutStep kind;
+                RunCut(steps, plan, k, &kind);
+                if (torn && kind != CUT_AFTER_RECORD)
+                    break;
+                if (torn)
+                    TearLastRecord();
+                ++cuts;
+                RunCut(RecoverySteps, plan, 0);
+                e2e::State now = Now();
+                ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker))) << "a journal is left";
+                std::string toBefore = e2e::Differences(was, now);
+                restore = !toBefore.empty();
+                if (!restore && (torn || !committed))
+                    continue;
+                // A torn record is never the commit of a run that had
+                // committed before it.
+                ASSERT_EQ(0, torn) << toBefore;
+                committed = true;
+                ASSERT_EQ("", e2e::Differences(e2e::WithoutTimes(after), e2e::WithoutTimes(now)))
+                    << "neither before nor after the run:\n"
+                    << toBefore;
+            }
+        }
+        RecordProperty("cuts", static_cast<int>(cuts));
+        printf("%s: %lu steps, %lu cuts\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), total,
+               cuts);
+        Restore(before);
+    }
+
+    std::string root_, store_, target_, group_;
+};
+
+TEST_F(CrashEveryStep, FreshInstall)
+{
+    CutAtEveryStep({"1.0", false, false, target_});
+}
+
+TEST_F(CrashEveryStep, ReinstallOverTheUsersFiles)
+{
+    Install("1.0");
+    AddUsersFiles();
+    CutAtEveryStep({"1.0", false, false, target_});
+}
+
+TEST_F(CrashEveryStep, Repair)
+{
+    Install("1.0");
+    AddUsersFiles();
+    DeleteFileA((target_ + "\\Docs\\Guide.txt").c_str());
+    CutAtEveryStep({"1.0", true, false, target_});
+}
+
+TEST_F(CrashEveryStep, UpgradeThatDropsFiles)
+{
+    Install("1.0");
+    AddUsersFiles();
+    CutAtEveryStep({"2.0", false, false, target_});
+}
+
+TEST_F(CrashEveryStep, Removal)
+{
+    Install("1.0");
+    AddUsersFiles();
+    CutAtEveryStep({"1.0", false, true, target_});
+}
+
+// A run cut at eight steps spread over an upgrade (the last, after its
+// commit, among them), then its recovery cut at every one of its own
+// steps: the recovery after that still gives back the machine as it was,
+// or as the completed run left it.
+TEST_F(CrashEveryStep, RecoveryOfARecovery)
+{
+    Install("1.0");
+    AddUsersFiles();
+    RunPlan plan = {"2.0", false, false, target_};
+    e2e::SavedState before, cut;
+    Save(before, "before");
+    e2e::State was = Now();
+    unsigned long total = RunCut(InstallSteps, plan, 0);
+    e2e::State after = Now();
+    for (unsigned long i = 0; i < 8; ++i) {
+        unsigned long k = 1 + i * (total - 1) / 7;
+        Restore(before);
+        RunCut(InstallSteps, plan, k);
+        Save(cut, "cut");
+        unsigned long recovery = RunCut(RecoverySteps, plan, 0);
+        e2e::State recovered = Now();
+        for (unsigned long j = 1; j <= recovery; ++j) {
+            SCOPED_TRACE("run cut at " + std::to_string(k) + ", its recovery at " + std::to_string(j) + " of " +
+                         std::to_string(recovery));
+            Restore(cut);
+            RunCut(RecoverySteps, plan, j);
+            RunCut(RecoverySteps, plan, 0);
+            ASSERT_EQ("", e2e::Differences(recovered, Now()));
+        }
+        EXPECT_TRUE(e2e::Differences(was, recovered).empty() || e2e::Differences(e2e::WithoutTimes(after), e2e::WithoutTimes(recovered)).empty());
+    }
+}
+
+} // namespace
