@@ -51,7 +51,8 @@ macro(setup_use_googletest)
 endmacro()
 
 # Registers a test. Windows tests run under Wine through the emulator and
-# depend on the fixture that creates the run's prefix.
+# depend on the fixture that creates the run's prefix; they share it, so
+# they run one at a time (lock "wine"), beside the tests of other prefixes.
 function(setup_add_test name)
     set(command ${ARGN})
     list(GET command 0 program)
@@ -61,7 +62,7 @@ function(setup_add_test name)
     endif()
     add_test(NAME ${name} COMMAND ${command})
     if(WIN32)
-        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600)
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine TIMEOUT 600)
     else()
         set_tests_properties(${name} PROPERTIES TIMEOUT 600)
     endif()
@@ -71,10 +72,14 @@ endfunction()
 # its interface resources (strings, templates, bitmaps), so that
 # LoadString and DialogBox work from the test's own module. Extra .rc files
 # may be listed among the sources. Runs under Wine.
-function(setup_add_windows_test name)
+function(setup_add_windows_program name)
     setup_use_googletest()
     add_executable(${name} ${ARGN} $<TARGET_OBJECTS:setupui>)
     target_link_libraries(${name} PRIVATE setupcore gtest_main)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/resources/generated ${CMAKE_SOURCE_DIR}/resources)
+endfunction()
+
+function(setup_add_windows_test name)
+    setup_add_windows_program(${name} ${ARGN})
     setup_add_test(${name} $<TARGET_FILE:${name}>)
 endfunction()
