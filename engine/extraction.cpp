@@ -66,10 +66,6 @@ int32_t SeekCallback(intptr_t handle, int32_t offset, int origin)
 }
 
 const int kOpenForHeader = _O_BINARY | _O_SEQUENTIAL | _O_RDONLY;                      // 0x8020
-// A new file only: whatever was at the path has been moved aside, and a
-// name that appeared meanwhile (a link, say) is not written through.
-const int kOpenForOutput = _O_BINARY | _O_SEQUENTIAL | _O_TRUNC | _O_CREAT | _O_EXCL | _O_WRONLY;
-const int kOutputMode = _S_IREAD | _S_IWRITE;                                           // 0x180
 
 void AddDone(int32_t bytes)
 {
@@ -110,13 +106,18 @@ void DeleteHelpCompanion(const char* path)
     MoveFileAsideForDeletion(SessionJournal, companion);
 }
 
-// Creates the destination file, the existing one moved aside first. A
+// Creates the destination file, the existing one moved aside first; a new
+// file only, checked to be at path, so that a name that appeared
+// meanwhile, or a folder swapped for a link, is not written through. A
 // read-only file is not replaced: the user is asked, as for a file in use.
 int CreateDestinationFile(const char* path)
 {
     if (!PrepareFileForWriting(SessionJournal, path, false))
         return -1;
-    int handle = _open(path, kOpenForOutput, kOutputMode);
+    HANDLE file = CreatePreparedFile(SessionJournal, path);
+    int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (file != INVALID_HANDLE_VALUE && handle == -1)
+        CloseHandle(file);
     if (handle == -1) {
         // The reason is the open's, not the put-back's.
         DWORD error = GetLastError();

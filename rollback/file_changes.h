@@ -5,16 +5,20 @@
 
 #include <windows.h>
 
+#include "setup/text.h"
+
 bool KeyExists(HKEY root, const char* keyPath);
+// Below the guarded folders, each of these acts only on the path itself,
+// never through a link (ERROR_CANT_ACCESS_FILE).
 // Deletes a file the run created, read-only or not. A file still in use
 // is left to the next restart. False when it is still there.
-bool DeleteCreatedFile(const char* path);
+bool DeleteCreatedFile(const TextList& guarded, const char* path);
 // Deletes a file now if it can be, read-only or not; one in use stays (no
 // deletion at the next restart). True when it is gone.
-bool DeleteFileAsItIs(const char* path);
+bool DeleteFileAsItIs(const TextList& guarded, const char* path);
 // Puts a moved file back in its place. Nothing to do when the aside name
 // is gone (the rename never happened, or it was put back already).
-bool RestoreMovedFile(const char* path, const char* aside);
+bool RestoreMovedFile(const TextList& guarded, const char* path, const char* aside);
 // Stores a value's earlier data again, creating its key when needed.
 bool RestoreRegistryValue(HKEY root, const char* key, const char* name, DWORD type, const void* data, DWORD size);
 // Deletes a value; true when it is gone (or never was).

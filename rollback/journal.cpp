@@ -9,6 +9,7 @@
 #include "rollback/admin_folder.h"
 #include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
+#include "rollback/verified_files.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -96,7 +97,7 @@ bool MoveAside(RunJournal& journal, const char* path)
         }
         const char* fields[] = {path, aside};
         AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, true);
-        if (MoveFileExA(path, aside, 0)) {
+        if (MoveFileAt(journal.Guarded, path, aside)) {
             PassCutPoint();
             TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
             return true;
@@ -365,7 +366,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const char* fields[] = {folder};
     AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
-    if (CreateDirectoryA(folder, nullptr)) {
+    if (CreateFolderAt(journal.Guarded, folder)) {
         PassCutPoint();
         TellObserver(journal, "folder created:", folder);
         return true;
@@ -395,6 +396,11 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
     return MoveAside(journal, path);
 }
 
+HANDLE CreatePreparedFile(RunJournal& journal, const char* path)
+{
+    return CreateNewFileAt(journal.Guarded, path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
 void PutBackFile(RunJournal& journal, const char* path)
 {
     ParsedRecord r;
@@ -403,12 +409,8 @@ void PutBackFile(RunJournal& journal, const char* path)
             continue;
         if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesA(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
             // Whatever the failed write left goes; the original returns.
-            DWORD attributes = GetFileAttributesA(path);
-            if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path);
-            }
-            MoveFileExA(r.Fields[1].c_str(), path, 0);
+            DeleteFileAt(journal.Guarded, path);
+            MoveFileAt(journal.Guarded, r.Fields[1].c_str(), path);
             PassCutPoint();
         }
         if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE) {

@@ -6,6 +6,7 @@
 #include "rollback/journal.h"
 #include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
+#include "rollback/verified_files.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -93,19 +94,19 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     case RECORD_FOLDER:
         // Only an empty folder goes: whatever somebody else put there
         // keeps it, and its parents, in place.
-        if (!keepFolders && RemoveDirectoryA(a))
+        if (!keepFolders && RemoveFolderAt(journal.Guarded, a))
             TellObserver(journal, "rollback: folder removed:", a);
         return true;
     case RECORD_NEW_FILE:
     case RECORD_TEMPORARY: {
         bool existed = GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
-        bool deleted = DeleteCreatedFile(a);
+        bool deleted = DeleteCreatedFile(journal.Guarded, a);
         if (existed)
             TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
         return deleted;
     }
     case RECORD_MOVED_FILE: {
-        bool restored = RestoreMovedFile(a, r.Fields[1].c_str());
+        bool restored = RestoreMovedFile(journal.Guarded, a, r.Fields[1].c_str());
         TellObserver(journal, restored ? "rollback: file put back:" : "rollback: file put back at the next restart:",
                      a);
         return restored;
@@ -160,19 +161,19 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
                            : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
                                                         : nullptr;
         if (gone && !IsBehindLink(journal, gone)) {
-            DeleteCreatedFile(gone);
+            DeleteCreatedFile(journal.Guarded, gone);
             PassCutPoint();
         }
         // A file deleted at the commit that is still in use (the running
         // uninstaller) is its own to take away once it has ended.
         if (r.Kind == RECORD_DELETE_AT_COMMIT && !IsBehindLink(journal, r.Fields[0].c_str())) {
-            DeleteFileAsItIs(r.Fields[0].c_str());
+            DeleteFileAsItIs(journal.Guarded, r.Fields[0].c_str());
             PassCutPoint();
         }
     }
     for (size_t i = records.Count(); i-- > 0;)
         if (ParseRecord(records.At(i), r) && (r.Kind == RECORD_FOLDER || r.Kind == RECORD_EMPTIED_FOLDER) &&
-            IsPlausible(r) && !IsBehindLink(journal, r.Fields[0].c_str()) && RemoveDirectoryA(r.Fields[0].c_str()) &&
+            IsPlausible(r) && !IsBehindLink(journal, r.Fields[0].c_str()) && RemoveFolderAt(journal.Guarded, r.Fields[0].c_str()) &&
             r.Kind == RECORD_EMPTIED_FOLDER)
             TellObserver(journal, "folder left empty, removed:", r.Fields[0].c_str());
 }

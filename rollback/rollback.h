@@ -147,7 +147,9 @@ void JournalCommit(RunJournal& journal);
 // could put a junction or symbolic link there, so that a write or delete
 // lands in System32. Below a guarded folder no change, and no undoing of
 // one, goes through a link (any reparse point): it fails with
-// ERROR_CANT_ACCESS_FILE and nothing behind the link is touched.
+// ERROR_CANT_ACCESS_FILE and nothing behind the link is touched. A change
+// is made through a handle whose final path was checked, so that a folder
+// swapped for a link after the look finds no change let through either.
 
 // True when a part of path below root (root excluded, path's last part
 // included) is a reparse point. False for a path that is not below root.
@@ -157,6 +159,9 @@ bool CrossesLinkBelow(const char* path, const char* root);
 void JournalGuardFolder(RunJournal& journal, const char* folder);
 // True when path lies below a guarded folder through a link.
 bool IsBehindLink(RunJournal& journal, const char* path);
+// Removes an empty folder through a handle checked to be at folder below
+// the guarded folders; false when it is not empty, not there, or elsewhere.
+bool RemoveFolderAt(const TextList& guarded, const char* folder);
 
 // ---------------------------------------------------------------------------
 // Changes, each recorded before it is made.
@@ -173,6 +178,11 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// Creates the file that PrepareFileForWriting made room for, for writing,
+// through a handle checked to be at path: INVALID_HANDLE_VALUE with
+// ERROR_CANT_ACCESS_FILE when a folder below a guarded one was swapped for
+// a link meanwhile (what was created there is gone again).
+HANDLE CreatePreparedFile(RunJournal& journal, const char* path);
 // Undoes the last PrepareFileForWriting of path when the new file could
 // not be written after all: whatever is at path goes, the moved file
 // comes back.

@@ -117,7 +117,7 @@ int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, con
     // RemoveDirectoryA takes only an empty folder: whatever still holds a
     // file, the user's or another product's, stays with all its parents.
     while (!IsProtectedFolder(current, protectedFolders) && !IsBehindGuardedLink(current, guarded) &&
-           RemoveDirectoryA(current)) {
+           (guarded ? RemoveFolderAt(*guarded, current) : RemoveDirectoryA(current) != 0)) {
         ++removed;
         char* cut = strrchr(current, '\\');
         if (!cut)

@@ -1,0 +1,270 @@
+// Changes made through a handle whose final path was checked first: a
+// file or folder below a guarded folder is opened once, the handle's final
+// path (every link resolved by the system) is compared with the path the
+// run meant, and the change (writing, renaming, deleting) goes through
+// that same handle. Looking at a path part by part and then acting on the
+// path left a moment in which a folder could be swapped for a link; here
+// the look and the change are one.
+#include "rollback/verified_files.h"
+#include "rollback/rollback.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+typedef DWORD(WINAPI* FinalPathCall)(HANDLE, LPSTR, DWORD, DWORD);
+typedef BOOL(WINAPI* SetInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+
+// Both calls came with Windows Vista; before it the part-by-part look is
+// all there is.
+FinalPathCall FinalPathName()
+{
+    static FinalPathCall call = reinterpret_cast<FinalPathCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    return call;
+}
+
+SetInformationCall SetInformation()
+{
+    static SetInformationCall call = reinterpret_cast<SetInformationCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    return call;
+}
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The length of root (without a trailing backslash) when path lies below
+// it, else 0.
+size_t BelowFolder(const char* path, const char* root)
+{
+    size_t n = strlen(root);
+    while (n > 0 && root[n - 1] == '\\')
+        --n;
+    if (n == 0 || _strnicmp(path, root, n) != 0 || path[n] != '\\' || path[n + 1] == '\0')
+        return 0;
+    return n;
+}
+
+// The final path of handle in plain form ("C:\..." or "\\server\share\...").
+bool FinalPath(HANDLE handle, char* out, size_t size)
+{
+    FinalPathCall call = FinalPathName();
+    char named[MAX_PATH + 8];
+    DWORD n = call ? call(handle, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) : 0;
+    if (n == 0 || n >= sizeof named)
+        return false;
+    if (strncmp(named, "\\\\?\\UNC\\", 8) == 0)
+        return CopyBounded(out, size, "\\\\") && AppendBounded(out, size, named + 8);
+    return CopyBounded(out, size, strncmp(named, "\\\\?\\", 4) == 0 ? named + 4 : named);
+}
+
+// Opens path itself (a link as a link) for a rename or deletion.
+HANDLE OpenForChange(const char* path, DWORD access)
+{
+    return CreateFileA(path, access | DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Marks what handle refers to for deletion when the handle is closed.
+bool DeleteOnClose(HANDLE handle)
+{
+    SetInformationCall call = SetInformation();
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return call && call(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Renames what handle refers to; to must not exist.
+bool RenameHandle(HANDLE handle, const char* to)
+{
+    SetInformationCall call = SetInformation();
+    WCHAR wide[MAX_PATH];
+    int n = MultiByteToWideChar(CP_ACP, 0, to, -1, wide, MAX_PATH);
+    if (!call || n <= 0)
+        return false;
+    size_t bytes = sizeof(FILE_RENAME_INFO) + static_cast<size_t>(n) * sizeof(WCHAR);
+    FILE_RENAME_INFO* rename = static_cast<FILE_RENAME_INFO*>(calloc(1, bytes));
+    if (!rename)
+        return false;
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(n - 1) * sizeof(WCHAR);
+    memcpy(rename->FileName, wide, static_cast<size_t>(n) * sizeof(WCHAR));
+    bool renamed = call(handle, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
+    free(rename);
+    return renamed;
+}
+
+// Takes the read-only attribute off through the handle: a read-only file
+// cannot be deleted.
+void ClearReadOnly(HANDLE handle)
+{
+    SetInformationCall call = SetInformation();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!call || !GetFileInformationByHandle(handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    // Times left at zero stay as they are.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0)
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    call(handle, FileBasicInfo, &basic, sizeof basic);
+}
+
+bool Gone(const char* path) { return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; }
+
+} // namespace
+
+bool CrossesLinkBelow(const char* path, const char* root)
+{
+    size_t n = BelowFolder(path, root);
+    if (n == 0)
+        return false;
+    char part[MAX_PATH];
+    if (!CopyBounded(part, sizeof part, path))
+        return true; // too long to look at: not to be gone through either
+    size_t length = strlen(part);
+    for (size_t i = n + 1; i <= length; ++i) {
+        if (part[i] != '\\' && part[i] != '\0')
+            continue;
+        char saved = part[i];
+        part[i] = '\0';
+        DWORD attributes = GetFileAttributesA(part);
+        part[i] = saved;
+        // What does not exist hides no link, and nothing exists below it.
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return false;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            return true;
+    }
+    return false;
+}
+
+bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
+{
+    for (size_t i = 0; i < guarded.Count(); ++i) {
+        size_t n = BelowFolder(path, guarded.At(i));
+        if (n == 0)
+            continue;
+        if (!FinalPathName()) {
+            if (CrossesLinkBelow(path, guarded.At(i)))
+                return false;
+            continue;
+        }
+        // The guarded folder as path names it, resolved now: links above
+        // it are the user's own choice of folder, and stay allowed.
+        char folder[MAX_PATH], expected[MAX_PATH], actual[MAX_PATH];
+        if (n >= sizeof folder)
+            return false;
+        memcpy(folder, path, n);
+        folder[n] = '\0';
+        HANDLE root = CreateFileA(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (root == INVALID_HANDLE_VALUE)
+            return false;
+        bool named = FinalPath(root, expected, sizeof expected);
+        CloseHandle(root);
+        if (!named || !AppendBounded(expected, sizeof expected, path + n) ||
+            !FinalPath(handle, actual, sizeof actual) || lstrcmpiA(expected, actual) != 0)
+            return false;
+    }
+    return true;
+}
+
+HANDLE CreateNewFileAt(const TextList& guarded, const char* path, DWORD access, DWORD share)
+{
+    HANDLE file = CreateFileA(path, access | DELETE, share, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE || HandleIsAt(guarded, file, path))
+        return file;
+    // Made behind a link, and empty: it goes again, through its handle.
+    DeleteOnClose(file);
+    CloseHandle(file);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool DeleteFileAt(const TextList& guarded, const char* path)
+{
+    HANDLE file = OpenForChange(path, FILE_WRITE_ATTRIBUTES);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = false;
+    DWORD error = ERROR_CANT_ACCESS_FILE;
+    if (HandleIsAt(guarded, file, path) && GetFileInformationByHandle(file, &info)) {
+        error = ERROR_DIRECTORY;
+        bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!folder) {
+            ClearReadOnly(file);
+            ok = DeleteOnClose(file);
+            error = GetLastError();
+            // Before Windows Vista: the path, checked, while the handle
+            // keeps the file where it was checked.
+            if (!SetInformation())
+                ok = DeleteFileA(path) != 0;
+        }
+    }
+    CloseHandle(file);
+    ok = ok && Gone(path);
+    if (!ok)
+        SetLastError(error);
+    return ok;
+}
+
+bool MoveFileAt(const TextList& guarded, const char* from, const char* to)
+{
+    HANDLE file = OpenForChange(from, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool moved = false;
+    DWORD error = ERROR_CANT_ACCESS_FILE;
+    if (HandleIsAt(guarded, file, from)) {
+        moved = SetInformation() ? RenameHandle(file, to) : MoveFileExA(from, to, 0) != 0;
+        error = GetLastError();
+        // The new name is resolved by the rename itself: a file that
+        // arrived anywhere else goes back.
+        if (moved && SetInformation() && !HandleIsAt(guarded, file, to)) {
+            RenameHandle(file, from);
+            moved = false;
+            error = ERROR_CANT_ACCESS_FILE;
+        }
+    }
+    CloseHandle(file);
+    if (!moved)
+        SetLastError(error);
+    return moved;
+}
+
+bool CreateFolderAt(const TextList& guarded, const char* folder)
+{
+    if (!CreateDirectoryA(folder, nullptr))
+        return false;
+    HANDLE made = OpenForChange(folder, 0);
+    bool ours = made != INVALID_HANDLE_VALUE && HandleIsAt(guarded, made, folder);
+    if (made != INVALID_HANDLE_VALUE) {
+        // Made behind a link, and empty: it goes again.
+        if (!ours)
+            DeleteOnClose(made);
+        CloseHandle(made);
+    }
+    if (!ours)
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+    return ours;
+}
+
+bool RemoveFolderAt(const TextList& guarded, const char* folder)
+{
+    HANDLE handle = OpenForChange(folder, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    bool marked = HandleIsAt(guarded, handle, folder) && DeleteOnClose(handle);
+    if (marked && !SetInformation())
+        marked = RemoveDirectoryA(folder) != 0;
+    CloseHandle(handle);
+    // A folder that is not empty stays, whatever the mark said.
+    return marked && Gone(folder);
+}
