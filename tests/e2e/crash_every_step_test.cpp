@@ -6,8 +6,10 @@
 // lock), and a fresh session of the product recovers: the machine must be
 // exactly as it was before the run, or, once the run had committed,
 // exactly as the completed run left it. At every step that wrote a record,
-// the same again with that record torn, as a power cut would leave it; and
-// for a sample of cuts, the recovery cut at each of its own steps.
+// the same again with that record torn, as a power cut would leave it; for
+// a sample of cuts, the recovery cut at each of its own steps; and at every
+// step of a reinstall and of a removal, a folder of the installation
+// swapped for a link while the run goes on.
 // Products: Halvorsen Ledger 1.0 and 2.0 (tests/e2e/make_maker_product.py).
 #include <gtest/gtest.h>
 
@@ -23,6 +25,7 @@
 #include "registration/registration.h"
 #include "rollback/cut_points.h"
 #include "rollback/rollback.h"
+#include "tests/common/files.h"
 #include "tests/e2e/driver.h"
 #include "uninstaller/uninstaller.h"
 #include "wizard/wizard.h"
@@ -156,22 +159,47 @@ DWORD WINAPI RunOnThread(LPVOID parameter)
     return 0;
 }
 
-// Runs steps on a thread of their own, ended at step at (0: never); the
-// steps passed, and the kind of the step it was ended at in *kind.
-unsigned long RunCut(void (*steps)(const RunPlan&), const RunPlan& plan, unsigned long at, CutStep* kind = nullptr)
+// Runs cut's steps on a thread of their own, action called at each step;
+// the steps passed.
+unsigned long RunOnItsThread(Cut& cut, CutPointAction action, void* context)
 {
-    Cut cut = {steps, &plan, at, CUT_AFTER_CHANGE};
     ResetCutPoints();
-    SetCutPointAction(EndThisThread, &cut);
+    SetCutPointAction(action, context);
     HANDLE thread = CreateThread(nullptr, 0, RunOnThread, &cut, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     SetCutPointAction(nullptr, nullptr);
     unsigned long passed = CutPointsPassed();
     ForgetTheProcess();
+    return passed;
+}
+
+// Runs steps on a thread of their own, ended at step at (0: never); the
+// steps passed, and the kind of the step it was ended at in *kind.
+unsigned long RunCut(void (*steps)(const RunPlan&), const RunPlan& plan, unsigned long at, CutStep* kind = nullptr)
+{
+    Cut cut = {steps, &plan, at, CUT_AFTER_CHANGE};
+    unsigned long passed = RunOnItsThread(cut, EndThisThread, &cut);
     if (kind)
         *kind = cut.kind;
     return passed;
+}
+
+// A folder of the installation swapped, at one step of a run that goes
+// on, for a link to a folder of somebody else's holding files of the same
+// names.
+struct Swap {
+    unsigned long at;
+    std::string folder, moved, victim;
+    bool made;
+};
+
+void SwapForLink(unsigned long step, CutStep, void* context)
+{
+    Swap* swap = static_cast<Swap*>(context);
+    if (step == swap->at)
+        swap->made = MoveFileA(swap->folder.c_str(), swap->moved.c_str()) &&
+                     testfiles::MakeUnixLink(swap->victim, swap->folder);
 }
 
 // The last record of the journal file torn, as a power cut leaves it: the
@@ -308,6 +336,41 @@ protected:
         Restore(before);
     }
 
+    // The installation's Data folder swapped for a link at every step of
+    // the run in turn: nothing behind the link changes, whatever the run
+    // and its recovery do after the swap.
+    void SwapAtEveryStep(const RunPlan& plan)
+    {
+        std::string victim = root_ + "\\Victim", data = target_ + "\\Data";
+        for (const char* name : {"accounts.dat", "rates.dat", "mine.dat", "Old\\2019.dat"}) {
+            CreateDirectoryA(victim.c_str(), nullptr);
+            CreateDirectoryA((victim + "\\Old").c_str(), nullptr);
+            ASSERT_TRUE(e2e::WriteFile(victim + "\\" + name, "somebody else's"));
+        }
+        e2e::State theirs = e2e::Snapshot({victim}, {});
+        e2e::SavedState before;
+        Save(before, "before");
+        void (*steps)(const RunPlan&) = plan.removal ? RemovalSteps : InstallSteps;
+        unsigned long total = RunCut(steps, plan, 0), swaps = 0;
+        for (unsigned long k = 1; k <= total; ++k) {
+            SCOPED_TRACE("Data swapped for a link after step " + std::to_string(k) + " of " + std::to_string(total));
+            Restore(before);
+            Swap swap = {k, data, root_ + "\\Data moved", victim, false};
+            Cut run = {steps, &plan, 0, CUT_AFTER_CHANGE};
+            RunOnItsThread(run, SwapForLink, &swap);
+            RunCut(RecoverySteps, plan, 0);
+            if (swap.made)
+                testfiles::RemoveLink(data);
+            swaps += swap.made;
+            ASSERT_EQ("", e2e::Differences(theirs, e2e::Snapshot({victim}, {}))) << "a change went through the link";
+            ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker))) << "a journal is left";
+        }
+        ASSERT_GT(swaps, total / 2);
+        printf("%s: %lu steps, %lu swaps\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), total,
+               swaps);
+        Restore(before);
+    }
+
     std::string root_, store_, target_, group_;
 };
 
@@ -343,6 +406,20 @@ TEST_F(CrashEveryStep, Removal)
     Install("1.0");
     AddUsersFiles();
     CutAtEveryStep({"1.0", false, true, target_});
+}
+
+TEST_F(CrashEveryStep, LinkSwappedIntoAReinstall)
+{
+    Install("1.0");
+    AddUsersFiles();
+    SwapAtEveryStep({"1.0", false, false, target_});
+}
+
+TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
+{
+    Install("1.0");
+    AddUsersFiles();
+    SwapAtEveryStep({"1.0", false, true, target_});
 }
 
 // A run cut at eight steps spread over an upgrade (the last, after its
