@@ -301,15 +301,18 @@ TEST_F(Installation, RepairIsNotOfferedWhenTheSetupIsGone)
     ExpectNothingRemoved();
 }
 
-TEST_F(Installation, FileHeldOpenIsNamedAndRetriedOrLeft)
+// Retry removes the file once it is free, Ignore leaves it and says so,
+// and Cancel gives back everything already taken away: the removal is one
+// change, made whole or not at all.
+TEST_F(Installation, FileHeldOpenIsNamedAndRetriedLeftOrCancelled)
 {
     struct Case {
-        bool retry;
+        int answer;
         DWORD exitCode;
-    } cases[] = {{false, 1}, {true, 0}};
+    } cases[] = {{IDIGNORE, 1}, {IDRETRY, 0}, {IDCANCEL, 1602}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.retry ? "retry" : "ignore");
-        if (c.retry) {
+        SCOPED_TRACE(c.answer == IDRETRY ? "retry" : c.answer == IDIGNORE ? "ignore" : "cancel");
+        if (c.answer != IDIGNORE) {
             TearDown();
             SetUp();
         }
@@ -321,25 +324,28 @@ TEST_F(Installation, FileHeldOpenIsNamedAndRetriedOrLeft)
         HWND inUse = WaitForDialog(IDIGNORE);
         ASSERT_TRUE(inUse);
         EXPECT_NE(std::string::npos, ItemText(inUse, IDC_IN_USE_TEXT).find(installed[0]));
-        if (c.retry) {
+        if (c.answer == IDRETRY) {
             CloseHandle(held);
             held = INVALID_HANDLE_VALUE;
-            Click(inUse, IDRETRY);
-        } else {
-            Click(inUse, IDIGNORE);
         }
+        Click(inUse, c.answer);
         std::string summary = AcknowledgeMessage();
         EXPECT_EQ(c.exitCode, WaitForExit());
-        EXPECT_EQ(!c.retry, summary.find(installed[0]) != std::string::npos) << summary;
-        EXPECT_EQ(!c.retry, Exists(installed[0]));
-        EXPECT_FALSE(Exists(installed[1]));
-        EXPECT_TRUE(WaitUntilGone(uninstaller));
-        ExpectSiblingAndNeighbourKept();
-        ExpectRegistrationGone();
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
         CloseHandle(process.hProcess);
         process = {};
+        ExpectSiblingAndNeighbourKept();
+        if (c.answer == IDCANCEL) {
+            ExpectNothingRemoved();
+            EXPECT_FALSE(Exists(e2e::JournalFile(kProduct))) << "the cancelled removal was rolled back and ended";
+            continue;
+        }
+        EXPECT_EQ(c.answer == IDIGNORE, summary.find(installed[0]) != std::string::npos) << summary;
+        EXPECT_EQ(c.answer == IDIGNORE, Exists(installed[0]));
+        EXPECT_FALSE(Exists(installed[1]));
+        EXPECT_TRUE(WaitUntilGone(uninstaller));
+        ExpectRegistrationGone();
     }
 }
 
