@@ -20,6 +20,7 @@ struct Request {
     bool Read = false;
     unsigned long CutAt = 0;
     char StepsFile[MAX_PATH] = "";
+    bool StopAfterRecovery = false;
 };
 Request Asked;
 
@@ -35,6 +36,10 @@ void ReadRequest()
     n = GetEnvironmentVariableA("SETUP_CUT_STEPS_FILE", Asked.StepsFile, sizeof Asked.StepsFile);
     if (n == 0 || n >= sizeof Asked.StepsFile)
         Asked.StepsFile[0] = '\0';
+    Asked.StopAfterRecovery = GetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", value, sizeof value) > 0;
+    SetEnvironmentVariableA("SETUP_CUT_AT", nullptr);
+    SetEnvironmentVariableA("SETUP_CUT_STEPS_FILE", nullptr);
+    SetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", nullptr);
 }
 
 void KeepCount(unsigned long step)
@@ -63,12 +68,13 @@ void PassCutPoint(CutStep kind)
         Action(step, kind, ActionContext);
 }
 
-void PassRecoveryPoint()
+bool StopAfterRecoveryAsked()
 {
-    char value[8];
-    if (GetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", value, sizeof value) > 0)
-        TerminateProcess(GetCurrentProcess(), kCutExitCode);
+    ReadRequest();
+    return Asked.StopAfterRecovery;
 }
+
+void EndProcessAtCut() { TerminateProcess(GetCurrentProcess(), kCutExitCode); }
 
 void SetCutPointAction(CutPointAction action, void* context)
 {

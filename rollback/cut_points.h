@@ -9,7 +9,12 @@
 //                             there, for a run that counts its steps
 //   SETUP_STOP_AFTER_RECOVERY the process ends as soon as the start of its
 //                             session has recovered an earlier run's journal
-// or, in a test's own process, an action called at every step.
+//                             (and ended the session, as a run that only
+//                             recovers ends it)
+// or, in a test's own process, an action called at every step. The
+// variables are read at the first step and taken out of the process's
+// environment, so that a program the run starts (the uninstaller's copy
+// that removes it) is never cut or counted in its place.
 #pragma once
 
 enum { kCutExitCode = 0xC7 };
@@ -21,8 +26,10 @@ enum CutStep { CUT_AFTER_CHANGE = 0, CUT_AFTER_RECORD = 1 };
 #ifdef SETUP_CUT_POINTS
 
 void PassCutPoint(CutStep kind = CUT_AFTER_CHANGE);
-// Passed once a session's start has finished recovering.
-void PassRecoveryPoint();
+// True when the process is to end once a session's start has recovered.
+bool StopAfterRecoveryAsked();
+// Ends the process as a cut does.
+void EndProcessAtCut();
 // Called with the number of the step just passed (1 for the first), on
 // whichever thread passed it; null: none. For tests in their own process.
 typedef void (*CutPointAction)(unsigned long step, CutStep kind, void* context);
@@ -34,6 +41,7 @@ void ResetCutPoints();
 #else
 
 inline void PassCutPoint(CutStep = CUT_AFTER_CHANGE) {}
-inline void PassRecoveryPoint() {}
+inline bool StopAfterRecoveryAsked() { return false; }
+inline void EndProcessAtCut() {}
 
 #endif

@@ -210,7 +210,10 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     if (!TakeRunLock(journal))
         return JOURNAL_BUSY;
     JournalStart started = RecoverEarlierRun(journal, recovered);
-    PassRecoveryPoint();
+    if (started == JOURNAL_STARTED && StopAfterRecoveryAsked()) {
+        JournalEndSession(journal);
+        EndProcessAtCut();
+    }
     return started;
 }
 
@@ -302,13 +305,40 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     return failures;
 }
 
-void JournalCommit(RunJournal& journal)
+void JournalCommit(RunJournal& journal, bool finishLater)
 {
     // Once this record is on the disk the run counts as done: a recovery
     // finishes the tidying below instead of undoing the run.
     AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
     TellObserver(journal, "run committed: the files kept aside for a rollback are deleted");
     TidyCommitted(journal, journal.Records);
+    // A file to delete that is still in use (the running uninstaller
+    // itself) keeps the committed journal on the disk, with the guards and
+    // the folders it may leave empty: whichever run of the product starts
+    // next (the uninstaller's own copy, as soon as the program has ended)
+    // finishes the deletion. Killed before that, the removal is still done.
+    TextList pending;
+    ParsedRecord r;
+    for (size_t i = 0; i < journal.Records.Count(); ++i)
+        if (ParseRecord(journal.Records.At(i), r) && r.Kind == RECORD_DELETE_AT_COMMIT &&
+            GetFileAttributesA(r.Fields[0].c_str()) != INVALID_FILE_ATTRIBUTES)
+            pending.Add(journal.Records.At(i));
+    if (finishLater && pending.Count() > 0) {
+        for (size_t i = 0; i < journal.Records.Count(); ++i) {
+            char kind = journal.Records.At(i)[0];
+            if (kind == RECORD_GUARDED || kind == RECORD_EMPTIED_FOLDER || kind == RECORD_COMMITTED)
+                pending.Add(journal.Records.At(i));
+        }
+        journal.Records.Clear();
+        for (size_t i = 0; i < pending.Count(); ++i)
+            journal.Records.Add(pending.At(i));
+        RewriteJournalFile(journal);
+        // The file stays as written: this session's end leaves it alone.
+        CloseHandle(journal.File);
+        journal.File = INVALID_HANDLE_VALUE;
+        journal.Records.Clear();
+        return;
+    }
     journal.Records.Clear();
     RewriteJournalFile(journal);
 }

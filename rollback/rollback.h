@@ -140,7 +140,10 @@ int JournalRollBack(RunJournal& journal, bool keepFolders);
 // The run succeeded: the moved-aside files are deleted (or, when still in
 // use, left to the next restart), temporary files deleted, folders the
 // session created that stayed empty removed, and the journal emptied.
-void JournalCommit(RunJournal& journal);
+// With finishLater, a file to delete at the commit that is still in use
+// (the running uninstaller) keeps the committed journal on the disk, and
+// the next session of the product deletes it; without, it stays listed.
+void JournalCommit(RunJournal& journal, bool finishLater = false);
 
 // ---------------------------------------------------------------------------
 // Links. A user who can write into a folder the elevated program works in

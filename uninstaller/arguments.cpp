@@ -57,6 +57,8 @@ void ParseCommandLine(const char* arguments, CommandLine& out)
     out.FinishHandle.Clear();
     out.FinishPath.Clear();
     out.FinishPerUser = false;
+    out.FinishMaker.Clear();
+    out.FinishProduct.Clear();
 
     const char* p = arguments ? arguments : "";
     Text argument;
@@ -69,6 +71,8 @@ void ParseCommandLine(const char* arguments, CommandLine& out)
             NextArgument(p, out.FinishPath);
             Text scope;
             out.FinishPerUser = NextArgument(p, scope) && EqualNoCase(scope.c_str(), "user");
+            NextArgument(p, out.FinishMaker);
+            NextArgument(p, out.FinishProduct);
             return;
         }
         first = false;

@@ -278,7 +278,8 @@ int RemoveProduct(Session& session, const TextList& files)
     // Last of all the program itself, once this process has ended; when no
     // copy can do that, the system does it at the next restart (for every
     // user's installation: a per-user one has no right to that).
-    if (!StartSelfRemoval(settings.MakerName.c_str(), session.OwnProgram.c_str()) && !settings.PerUser)
+    if (!StartSelfRemoval(settings.MakerName.c_str(), settings.ProductName.c_str(), session.OwnProgram.c_str()) &&
+        !settings.PerUser)
         MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
 }
@@ -289,7 +290,10 @@ int Run(const char* arguments)
     ParseCommandLine(arguments, command);
     if (command.Finish) {
         SetInstallScope(command.FinishPerUser ? SCOPE_USER : SCOPE_MACHINE);
-        return FinishSelfRemoval(command.FinishHandle.c_str(), command.FinishPath.c_str()) ? 0 : 1;
+        return FinishSelfRemoval(command.FinishHandle.c_str(), command.FinishPath.c_str(),
+                                 command.FinishMaker.c_str(), command.FinishProduct.c_str())
+                   ? 0
+                   : 1;
     }
 
     Session session;
@@ -351,7 +355,8 @@ int Run(const char* arguments)
                                   folder.c_str(), registered) &&
         registered.empty()) {
         ShowText(session, nullptr, ProductText(IDS_REMOVED, session), MB_OK | MB_ICONINFORMATION);
-        if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.OwnProgram.c_str()))
+        if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
+                              session.OwnProgram.c_str()))
             MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         return UNINSTALL_DONE;
     }

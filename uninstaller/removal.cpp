@@ -277,7 +277,7 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
     RecordFileToDeleteAtCommit(journal, settingsFile.c_str());
     if (options.OwnProgram)
         RecordFileToDeleteAtCommit(journal, options.OwnProgram);
-    JournalCommit(journal);
+    JournalCommit(journal, true);
     return true;
 }
 

@@ -66,7 +66,7 @@ bool MakeCopyFolder(const char* makerName, char* folder, size_t size)
 
 } // namespace
 
-bool StartSelfRemoval(const char* makerName, const char* ownProgram)
+bool StartSelfRemoval(const char* makerName, const char* productName, const char* ownProgram)
 {
     // The copy runs elevated: where a standard user could write, the user
     // could swap it before it starts.
@@ -114,9 +114,11 @@ bool StartSelfRemoval(const char* makerName, const char* ownProgram)
     command.Append(handleText);
     command.Append(" \"");
     command.Append(ownProgram);
+    command.Append(perUser ? "\" user \"" : "\" machine \"");
+    command.Append(makerName);
+    command.Append("\" \"");
+    command.Append(productName);
     command.Append('"');
-    if (perUser)
-        command.Append(" user");
     char* commandLine = static_cast<char*>(malloc(command.length() + 1));
     bool started = false;
     if (commandLine) {
@@ -141,7 +143,8 @@ bool StartSelfRemoval(const char* makerName, const char* ownProgram)
     return started;
 }
 
-bool FinishSelfRemoval(const char* handleText, const char* programPath)
+bool FinishSelfRemoval(const char* handleText, const char* programPath, const char* makerName,
+                       const char* productName)
 {
     // Only the file of the uninstaller that handed down its own process
     // handle: without one, or for any other path, nothing is deleted.
@@ -168,6 +171,15 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath)
             // Still held (a virus scanner, say): the next restart takes it.
             MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         }
+    }
+
+    // The removal's journal waited for the program to be gone: its next
+    // session finishes it (and leaves no journal when nothing is left).
+    if (own && IsPlainName(makerName) && IsPlainName(productName)) {
+        RunJournal journal;
+        JournalRecovery recovered;
+        if (JournalStartSession(journal, makerName, productName, &recovered) == JOURNAL_STARTED)
+            JournalEndSession(journal);
     }
 
     // This copy cannot delete itself either; the temporary folder is

@@ -45,7 +45,9 @@ struct CommandLine {
     Text ExeName;
     Text FinishHandle;
     Text FinishPath;
-    bool FinishPerUser; // "/finish <handle> <path> user": the copy of a per-user uninstaller
+    bool FinishPerUser; // "/finish <handle> <path> user ...": the copy of a per-user uninstaller
+    Text FinishMaker;   // "/finish <handle> <path> <scope> <maker> <product>": whose journal
+    Text FinishProduct; // the copy finishes once the program is gone
 };
 void ParseCommandLine(const char* arguments, CommandLine& out);
 
@@ -230,12 +232,17 @@ bool DeleteRegistryTree(HKEY root, const char* subkey);
 // deleted at the next restart (a per-user copy, which has no right to
 // that, stays in the user's temporary folder). False when the copy could
 // not be started.
-bool StartSelfRemoval(const char* makerName, const char* ownProgram);
+// The copy then finishes the removal's journal, which the running program
+// kept for it (JournalCommit with finishLater).
+bool StartSelfRemoval(const char* makerName, const char* productName, const char* ownProgram);
 
 // The copy's side: waits for the process behind handleText, deletes
 // programPath (only a file named "UnInstall.exe") and the emptied folders.
-// Returns true when the file is gone.
-bool FinishSelfRemoval(const char* handleText, const char* programPath);
+// Then the journal of the maker's product, when named, is finished (the
+// program's deletion at the commit, the folders it leaves empty). Returns
+// true when the file is gone.
+bool FinishSelfRemoval(const char* handleText, const char* programPath, const char* makerName,
+                       const char* productName);
 
 // Small helpers.
 // Reads one REG_SZ value into buffer (size bytes); false when it is

@@ -62,8 +62,10 @@ TEST(UninstallCommandLine, ArgumentsAndSwitches)
     EXPECT_STREQ("1234", finish.FinishHandle.c_str());
     EXPECT_STREQ("C:\\P\\UnInstall.exe", finish.FinishPath.c_str());
     EXPECT_FALSE(finish.FinishPerUser);
-    ParseCommandLine("/finish 1234 \"C:\\P\\UnInstall.exe\" user", finish);
+    ParseCommandLine("/finish 1234 \"C:\\P\\UnInstall.exe\" user \"Maker\" \"Some Product\"", finish);
     EXPECT_TRUE(finish.FinishPerUser);
+    EXPECT_STREQ("Maker", finish.FinishMaker.c_str());
+    EXPECT_STREQ("Some Product", finish.FinishProduct.c_str());
 }
 
 TEST(UninstallSettingsFile, NameArgumentsMustBeTwoPlainNames)
