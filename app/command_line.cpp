@@ -111,24 +111,6 @@ bool ParseCommandLine(const char* arguments, CommandLineSwitches& out)
     return true;
 }
 
-const char* SkipProgramName(const char* commandLine)
-{
-    const char* p = commandLine;
-    if (*p == '"') {
-        ++p;
-        while (*p && *p != '"')
-            ++p;
-        if (*p == '"')
-            ++p;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            ++p;
-    }
-    while (*p == ' ' || *p == '\t')
-        ++p;
-    return p;
-}
-
 const char* RepairFolderOf(const char* arguments)
 {
     // An upper-case "/R" counts where the command line's parser hands over

@@ -27,8 +27,6 @@ struct CommandLineSwitches {
 // False when a switch is unknown or malformed; Problem then names it.
 bool ParseCommandLine(const char* arguments, CommandLineSwitches& out);
 
-// Skips the program name at the start of a command line.
-const char* SkipProgramName(const char* commandLine);
 
 // The folder of the repair switch: finds "/r" in the arguments (program
 // name excluded), or an upper-case "/R" at their very start, and returns

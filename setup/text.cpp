@@ -175,3 +175,21 @@ void ReplaceField(Text& text, const char* field, const char* value)
     }
     text = result;
 }
+
+const char* SkipProgramName(const char* commandLine)
+{
+    const char* p = commandLine;
+    if (*p == '"') {
+        ++p;
+        while (*p && *p != '"')
+            ++p;
+        if (*p == '"')
+            ++p;
+    } else {
+        while (*p && *p != ' ' && *p != '\t')
+            ++p;
+    }
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    return p;
+}

@@ -61,6 +61,10 @@ private:
     size_t capacity_;
 };
 
+// Skips the program name (quoted, or up to the first blank) at the start
+// of a command line, and the blanks after it.
+const char* SkipProgramName(const char* commandLine);
+
 // Replaces every occurrence of field ("{Name}", say) in text with value,
 // inserted as it is: a brace in a file name is not a field of its own.
 void ReplaceField(Text& text, const char* field, const char* value);

@@ -42,22 +42,6 @@ void HardenDllSearchPath()
         setDir("");
 }
 
-// Skips the program name at the start of the command line.
-const char* SkipProgramName(const char* p)
-{
-    if (*p == '"') {
-        ++p;
-        while (*p && *p != '"')
-            ++p;
-        if (*p == '"')
-            ++p;
-    } else {
-        while (*p && *p != ' ' && *p != '\t')
-            ++p;
-    }
-    return p;
-}
-
 bool IsExistingFile(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);

@@ -22,6 +22,11 @@ typedef void* HANDLE;
 typedef unsigned short LANGID;
 typedef struct HKEY__* HKEY;
 typedef struct HINSTANCE__* HMODULE;
+typedef void* PSID;
+// Named by the journal's types, never used by the parsers fuzzed.
+typedef struct {
+    void* opaque[5];
+} CRITICAL_SECTION;
 typedef intptr_t (*FARPROC)();
 typedef union {
     struct {
