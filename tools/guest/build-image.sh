@@ -20,7 +20,9 @@ out=$(cd "$out" && pwd)
 # Everything that decides the image's content is part of the recipe.
 GUEST_PACKAGES="linux-image-amd64 initramfs-tools kmod wine wine64 fonts-wine"
 GUEST_PACKAGES_I386="wine32:i386"
-IMAGE_SIZE=6G
+# The booted prefixes take 1.9 GB; the image (sparse) keeps about 4 GB free
+# beside them for what a job writes to the guest's own disk.
+IMAGE_SIZE=8G
 # The prefixes' content is decided by the job that makes them and by
 # wine-prefix.sh, which it runs.
 PREFIX_KINDS="win32 win64"
