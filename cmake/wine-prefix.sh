@@ -1,6 +1,7 @@
 #!/bin/sh
 # Creates or ends the throwaway Wine prefix of one test run.
 #   wine-prefix.sh setup PREFIX   fresh prefix, null graphics driver, server kept alive
+#   wine-prefix.sh start PREFIX   a prefix made by setup earlier and kept: server kept alive
 #   wine-prefix.sh stop PREFIX    shuts that prefix's server down
 set -e
 action="$1"; prefix="$2"
@@ -30,12 +31,26 @@ setup)
     "$loader" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
     echo "wine prefix ready: $prefix"
     ;;
+start)
+    # A prefix that setup made and whose server then ended (the guest's
+    # image carries its prefixes so): what setup does after wineboot, for
+    # the same reasons. Without its registry there is nothing to start.
+    if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/user.reg" ]; then
+        echo "no wine prefix made by setup at $prefix" >&2
+        exit 1
+    fi
+    mkdir -p "$HOME"
+    wineserver -p </dev/null >/dev/null 2>&1
+    "$loader" cmd /c exit </dev/null >/dev/null 2>&1
+    "$loader" rundll32.exe user32.dll,GetDesktopWindow </dev/null >/dev/null 2>&1 || true
+    echo "wine prefix started: $prefix"
+    ;;
 stop)
     wineserver -k </dev/null >/dev/null 2>&1 || true
     echo "wine server stopped: $prefix"
     ;;
 *)
-    echo "usage: $0 setup|stop PREFIX" >&2
+    echo "usage: $0 setup|start|stop PREFIX" >&2
     exit 2
     ;;
 esac

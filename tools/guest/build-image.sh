@@ -1,11 +1,14 @@
 #!/bin/bash
 # Builds the Debian 12 guest in which the shipped 32-bit setup.exe runs
 # under test: a minimal amd64 system with its kernel and initrd, Wine with
-# its 32-bit half (wine32:i386) and an init that runs one job from a 9p
-# share and powers off. The result lives in OUTDIR (build/guest):
+# its 32-bit half (wine32:i386), an init that runs one job from a 9p share
+# and powers off, and the two Wine prefixes of e2e-job.sh already booted
+# (made by prefix-job.sh in one boot of the guest that writes the image).
+# The result lives in OUTDIR (build/guest):
 #   root.img  ext4 image of the root file system (sparse)
 #   vmlinuz, initrd.img
 #   recipe.sha  hash of the recipe that made them
+#   prefix-job/  the job that booted the prefixes, with its logs
 # An existing image whose recipe hash matches is reused as it is.
 #   build-image.sh OUTDIR
 set -euo pipefail
@@ -17,8 +20,15 @@ out=$(cd "$out" && pwd)
 # Everything that decides the image's content is part of the recipe.
 GUEST_PACKAGES="linux-image-amd64 initramfs-tools kmod wine wine64 fonts-wine"
 GUEST_PACKAGES_I386="wine32:i386"
-IMAGE_SIZE=6G
-recipe=$(cat "$here/build-image.sh" "$here/guest-init" | sha256sum | cut -d' ' -f1)
+# The booted prefixes take 1.9 GB; the image (sparse) keeps about 4 GB free
+# beside them for what a job writes to the guest's own disk.
+IMAGE_SIZE=8G
+# The prefixes' content is decided by the job that makes them and by
+# wine-prefix.sh, which it runs.
+PREFIX_KINDS="win32 win64"
+wine_prefix=$(cd "$here/../../cmake" && pwd)/wine-prefix.sh
+recipe=$(cat "$here/build-image.sh" "$here/guest-init" "$here/prefix-job.sh" "$wine_prefix" |
+    sha256sum | cut -d' ' -f1)
 
 if [ -f "$out/recipe.sha" ] && [ "$(cat "$out/recipe.sha")" = "$recipe" ] &&
    [ -f "$out/root.img" ] && [ -f "$out/vmlinuz" ] && [ -f "$out/initrd.img" ]; then
@@ -44,7 +54,7 @@ cleanup() {
 }
 trap cleanup EXIT
 cleanup
-rm -rf "$root" "$out/root.img" "$out/vmlinuz" "$out/initrd.img" "$out/recipe.sha"
+rm -rf "$root" "$out/root.img" "$out/vmlinuz" "$out/initrd.img" "$out/recipe.sha" "$out/prefix-job"
 
 echo "guest image: debootstrap from $mirror"
 debootstrap --variant=minbase --arch=amd64 --include="$(echo $GUEST_PACKAGES | tr ' ' ,)" \
@@ -79,5 +89,32 @@ chmod 644 "$out/vmlinuz" "$out/initrd.img"
 
 mkfs.ext4 -q -F -L guest32 -d "$root" "$out/root.img" "$IMAGE_SIZE"
 rm -rf "$root"
+echo "guest image: system made in $(( $(date +%s) - started )) s"
+
+# The prefixes are made in the guest itself: making either starts 32-bit
+# Wine processes, which this machine's kernel cannot run. The job shares
+# nothing of the build tree, only an empty folder in its place.
+booted=$(date +%s)
+job=$out/prefix-job
+mkdir -p "$job/build"
+cp "$here/prefix-job.sh" "$job/job.sh"
+cp "$wine_prefix" "$job/"
+echo "$PREFIX_KINDS" >"$job/prefixes"
+"$here/run-guest.sh" --write-image "$out" "$job" "$job/build" 1800 || {
+    rm -f "$out/root.img"; echo "guest image: the boot that makes the Wine prefixes failed" >&2; exit 1; }
+for kind in $PREFIX_KINDS; do
+    grep -qx "$kind" "$job/results/made" 2>/dev/null || {
+        rm -f "$out/root.img"
+        echo "guest image: the $kind Wine prefix could not be made; its log's end:" >&2
+        tail -n 20 "$job/results/$kind-prefix.log" >&2
+        exit 1
+    }
+done
+# A journal left by the boot would be replayed by every test run.
+e2fsck -p "$out/root.img" >"$job/e2fsck.log" 2>&1 || [ $? -le 1 ] ||
+    { rm -f "$out/root.img"; cat "$job/e2fsck.log" >&2; exit 1; }
+rmdir "$job/build"
+echo "guest image: Wine prefixes booted in $(( $(date +%s) - booted )) s"
+
 echo "$recipe" >"$out/recipe.sha"
 echo "guest image: built in $(( $(date +%s) - started )) s ($(du -sh --apparent-size "$out/root.img" | cut -f1) image, $(du -sh "$out/root.img" | cut -f1) used)"
