@@ -171,7 +171,7 @@ protected:
         WaitUntil(
             [&] {
                 return program.find("UnInstall") == std::string::npos ||
-                       (!Exists(target_ + "\\UnInstall.exe") && !Exists(JournalFile(kProduct, kMaker)));
+                       (!Exists(target_ + "\\UnInstall.exe") && !FolderExists(SetupFolder(kProduct, kMaker)));
             },
             30000);
         State after = Now();

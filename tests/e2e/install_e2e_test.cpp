@@ -920,7 +920,8 @@ protected:
         EXPECT_NE(std::string::npos, ReadFile(folder + "\\UnInstall.ini").find(std::string("version=") + version));
     }
     // The uninstall entry's quiet command (from the hive of root), to its
-    // end and its copy's.
+    // end and its copy's: the copy deletes the program, then finishes the
+    // removal's journal and the product's setup folder.
     void Uninstall(const std::string& folder, HKEY root = HKEY_LOCAL_MACHINE)
     {
         std::string quiet;
@@ -929,7 +930,10 @@ protected:
         ASSERT_NE(std::string::npos, programEnd);
         Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
         EXPECT_EQ(0, uninstall.Wait(60000));
-        EXPECT_TRUE(WaitUntil([&] { return !Exists(folder + "\\UnInstall.exe"); }, kPageWait));
+        std::string setupFolder =
+            SetupFolder("Halvorsen Ledger", "Halvorsen", root == HKEY_CURRENT_USER ? Scope::User : Scope::Machine);
+        EXPECT_TRUE(WaitUntil(
+            [&] { return !Exists(folder + "\\UnInstall.exe") && !FolderExists(setupFolder); }, kPageWait));
     }
     State Now(const std::string& folder) { return Snapshot({folder, group_}, {kMakerKey, kEntry, kAppPath}); }
 
