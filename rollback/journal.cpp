@@ -63,27 +63,6 @@ bool OpenJournalFile(RunJournal& journal)
     return true;
 }
 
-// "<folder>\~RB<run><n>.tmp" beside path: the run's aside names are
-// unique within it and unlikely to meet anything else's. False when it
-// does not fit a path.
-bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t size)
-{
-    const char* slash = strrchr(path, '\\');
-    if (!slash)
-        return false;
-    if (journal.RunId == 0)
-        journal.RunId = RandomNumber() | 1;
-    char name[40];
-    snprintf(name, sizeof name, "%s%08lX%04lX.tmp", kAsidePrefix, static_cast<unsigned long>(journal.RunId),
-             journal.Asides++);
-    size_t folderLength = static_cast<size_t>(slash - path) + 1;
-    if (folderLength >= size)
-        return false;
-    memcpy(aside, path, folderLength);
-    aside[folderLength] = '\0';
-    return AppendBounded(aside, size, name);
-}
-
 // Records and performs the rename of an existing file to an aside name.
 // The record is on the disk before the rename: after a power cut the
 // file is found again under its aside name.
@@ -173,29 +152,105 @@ bool RefuseLink(RunJournal& journal, const char* path)
     return true;
 }
 
-// "<namespace><maker> Setup <product>": one lock per product of a maker.
-HANDLE CreateRunLock(const char* nameSpace, const char* makerName, const char* productName)
+// "<namespace><maker> Setup <product>[ for <SID>]<what>": one lock per
+// product of a maker, and the marker of a removal's copy at work beside it.
+bool RunLockName(const char* nameSpace, const char* makerName, const char* productName, const char* what,
+                 char* name, size_t size)
 {
-    char name[MAX_PATH];
-    CopyBounded(name, sizeof name, nameSpace);
+    CopyBounded(name, size, nameSpace);
     size_t start = strlen(name);
-    AppendBounded(name, sizeof name, makerName);
-    AppendBounded(name, sizeof name, " Setup ");
-    AppendBounded(name, sizeof name, productName);
-    AppendBounded(name, sizeof name, ScopeRunLockSuffix());
+    bool fits = AppendBounded(name, size, makerName) && AppendBounded(name, size, " Setup ") &&
+                AppendBounded(name, size, productName) && AppendBounded(name, size, ScopeRunLockSuffix()) &&
+                AppendBounded(name, size, what);
     // A backslash would name another namespace.
     for (char* c = name + start; *c; ++c)
         if (*c == '\\')
             *c = '_';
+    return fits;
+}
+
+HANDLE CreateRunLock(const char* nameSpace, const char* makerName, const char* productName)
+{
+    char name[MAX_PATH];
+    RunLockName(nameSpace, makerName, productName, "", name, sizeof name);
     return CreateScopeMutex(name);
+}
+
+const char kFinishing[] = " finishing";
+const char* const kLockSpaces[] = {"Global\\", "Local\\"};
+// How long a session waits for a removal's copy that holds the run lock:
+// the copy waits for its uninstaller's end (a minute at most) and for the
+// system to let go of the program's file before it finishes the journal.
+const DWORD kFinishingWaitMs = 3 * 60 * 1000;
+
+bool FinishingMarkerExists(const char* makerName, const char* productName)
+{
+    for (const char* space : kLockSpaces) {
+        char name[MAX_PATH];
+        if (!RunLockName(space, makerName, productName, kFinishing, name, sizeof name))
+            continue;
+        HANDLE marker = OpenMutexA(SYNCHRONIZE, FALSE, name);
+        if (marker) {
+            CloseHandle(marker);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
 
 RunJournal SessionJournal;
 
+bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t size)
+{
+    const char* slash = strrchr(path, '\\');
+    if (!slash)
+        return false;
+    if (journal.RunId == 0)
+        journal.RunId = RandomNumber() | 1;
+    char name[40];
+    snprintf(name, sizeof name, "%s%08lX%04lX.tmp", kAsidePrefix, static_cast<unsigned long>(journal.RunId),
+             journal.Asides++);
+    size_t folderLength = static_cast<size_t>(slash - path) + 1;
+    if (folderLength >= size)
+        return false;
+    memcpy(aside, path, folderLength);
+    aside[folderLength] = '\0';
+    return AppendBounded(aside, size, name);
+}
+
+bool IsAsideName(const char* path)
+{
+    const char* slash = strrchr(path, '\\');
+    const char* name = slash ? slash + 1 : path;
+    size_t prefix = strlen(kAsidePrefix), n = strlen(name);
+    return n > prefix + 4 && _strnicmp(name, kAsidePrefix, prefix) == 0 &&
+           strspn(name + prefix, "0123456789ABCDEFabcdef") == n - prefix - 4 && lstrcmpiA(name + n - 4, ".tmp") == 0;
+}
+
+HANDLE HoldFinishingMarker(const char* makerName, const char* productName)
+{
+    for (const char* space : kLockSpaces) {
+        char name[MAX_PATH];
+        if (!RunLockName(space, makerName, productName, kFinishing, name, sizeof name))
+            continue;
+        HANDLE marker = CreateScopeMutex(name);
+        if (marker)
+            return marker;
+    }
+    return nullptr;
+}
+
+void ReleaseFinishingMarker(HANDLE marker)
+{
+    if (marker)
+        CloseHandle(marker);
+}
+
 RunJournal::RunJournal()
-    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), RunId(0), Asides(0), Observer(nullptr)
+    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), Finishing(false), RunId(0), Asides(0),
+      Observer(nullptr)
 {
     InitializeCriticalSection(&Guard);
 }
@@ -277,6 +332,12 @@ bool TakeRunLock(RunJournal& journal)
     if (!journal.Lock)
         return true;
     DWORD wait = WaitForSingleObject(journal.Lock, 0);
+    // A removal's copy finishing the removal holds the lock for a moment:
+    // it is waited for, not reported as another run.
+    if (wait == WAIT_TIMEOUT && !journal.Finishing && FinishingMarkerExists(maker, product)) {
+        TellObserver(journal, "waiting for the removal that is finishing");
+        wait = WaitForSingleObject(journal.Lock, kFinishingWaitMs);
+    }
     if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
         return true;
     CloseHandle(journal.Lock);

@@ -22,8 +22,13 @@ void RewriteJournalFile(RunJournal& journal);
 bool JournalPath(const char* makerName, const char* productName, bool makeFolder, char* path, size_t size);
 // The first line of the maker's journal files: "<MAKER> SETUP JOURNAL 1".
 Text JournalHeader(const char* makerName);
+// "<folder>\~RB<run><n>.tmp" beside path: the run's aside names are
+// unique within it and unlikely to meet anything else's. False when it
+// does not fit a path.
+bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t size);
 // Takes the run lock of the journal's product for the session; false when
-// another session of the product holds it.
+// another session of the product holds it. A removal's copy that is
+// finishing (its marker is there) is waited for.
 bool TakeRunLock(RunJournal& journal);
 void ReleaseRunLock(RunJournal& journal);
 // Tells the journal's observer, when there is one, of an event: the text

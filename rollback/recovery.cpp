@@ -178,6 +178,31 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
             TellObserver(journal, "folder left empty, removed:", r.Fields[0].c_str());
 }
 
+// The committed journal that a removal leaves for its finishing: each
+// file still in use to be deleted (by its own name only while it has not
+// moved: withOwnNames), its aside name when it has one, the guards and the
+// folders the deletions may leave empty. Written and flushed at once.
+void KeepForTheFinishing(RunJournal& journal, const TextList& files, const TextList& asides, bool withOwnNames)
+{
+    TextList kept;
+    for (size_t i = 0; i < files.Count(); ++i) {
+        const char* fields[] = {files.At(i), asides.At(i)};
+        if (withOwnNames || !asides.At(i)[0])
+            kept.Add(FormatRecord(RECORD_DELETE_AT_COMMIT, fields, 1).c_str());
+        if (asides.At(i)[0])
+            kept.Add(FormatRecord(RECORD_MOVED_FILE, fields, 2).c_str());
+    }
+    for (size_t i = 0; i < journal.Records.Count(); ++i) {
+        char kind = journal.Records.At(i)[0];
+        if (kind == RECORD_GUARDED || kind == RECORD_EMPTIED_FOLDER || kind == RECORD_COMMITTED)
+            kept.Add(journal.Records.At(i));
+    }
+    journal.Records.Clear();
+    for (size_t i = 0; i < kept.Count(); ++i)
+        journal.Records.Add(kept.At(i));
+    RewriteJournalFile(journal);
+}
+
 // Reads the journal file of an earlier run: the records a recovery acts
 // on (ReadJournalText); false when it is not one of ours.
 bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records, bool* committed)
@@ -322,17 +347,30 @@ void JournalCommit(RunJournal& journal, bool finishLater)
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         if (ParseRecord(journal.Records.At(i), r) && r.Kind == RECORD_DELETE_AT_COMMIT &&
             GetFileAttributesA(r.Fields[0].c_str()) != INVALID_FILE_ATTRIBUTES)
-            pending.Add(journal.Records.At(i));
+            pending.Add(r.Fields[0].c_str());
     if (finishLater && pending.Count() > 0) {
-        for (size_t i = 0; i < journal.Records.Count(); ++i) {
-            char kind = journal.Records.At(i)[0];
-            if (kind == RECORD_GUARDED || kind == RECORD_EMPTIED_FOLDER || kind == RECORD_COMMITTED)
-                pending.Add(journal.Records.At(i));
+        // Each goes aside within its folder first (a running program may be
+        // renamed), so that the finishing deletes it under a name only this
+        // run made: its own name is free at once for a new installation,
+        // which the finishing must never touch. The journal names both the
+        // file and where it goes before it moves.
+        TextList planned, moved;
+        for (size_t i = 0; i < pending.Count(); ++i) {
+            char aside[MAX_PATH];
+            planned.Add(MakeAsideName(journal, pending.At(i), aside, sizeof aside) ? aside : "");
         }
-        journal.Records.Clear();
-        for (size_t i = 0; i < pending.Count(); ++i)
-            journal.Records.Add(pending.At(i));
-        RewriteJournalFile(journal);
+        KeepForTheFinishing(journal, pending, planned, true);
+        for (size_t i = 0; i < pending.Count(); ++i) {
+            bool gone = planned.At(i)[0] && MoveFileAt(journal.Guarded, pending.At(i), planned.At(i));
+            moved.Add(gone ? planned.At(i) : "");
+            if (!gone)
+                continue;
+            PassCutPoint();
+            journal.LeftForLater.Add(pending.At(i));
+            journal.LeftAsides.Add(planned.At(i));
+            TellObserver(journal, "in use, moved aside for the finishing:", pending.At(i), planned.At(i));
+        }
+        KeepForTheFinishing(journal, pending, moved, false);
         // The file stays as written: this session's end leaves it alone.
         CloseHandle(journal.File);
         journal.File = INVALID_HANDLE_VALUE;

@@ -84,10 +84,16 @@ struct RunJournal {
     HANDLE Lock;          // the product's run lock, held for the whole session
     HANDLE File;          // the journal on disk, INVALID_HANDLE_VALUE until the first record
     bool FileRefused;     // no trusted place for the file: the journal stays in memory
+    bool Finishing;       // a removal's copy finishing the removal: never waits for itself
     TextList Records;     // every record still to be undone, oldest first
     TextList Guarded;     // folders below which nothing goes through a link
     DWORD RunId;          // random, part of the names of moved-aside files
     unsigned long Asides; // moved-aside files named so far
+    // Files the commit could not delete because they were in use (the
+    // running uninstaller), each moved aside for whoever finishes the
+    // journal: their paths, and the aside names they went to.
+    TextList LeftForLater;
+    TextList LeftAsides;
     // Records may come from a worker thread that a cancel left finishing
     // while the interface thread goes on: one at a time.
     CRITICAL_SECTION Guard;
@@ -141,9 +147,19 @@ int JournalRollBack(RunJournal& journal, bool keepFolders);
 // use, left to the next restart), temporary files deleted, folders the
 // session created that stayed empty removed, and the journal emptied.
 // With finishLater, a file to delete at the commit that is still in use
-// (the running uninstaller) keeps the committed journal on the disk, and
-// the next session of the product deletes it; without, it stays listed.
+// (the running uninstaller) is moved aside within its folder and keeps the
+// committed journal on the disk: the next session of the product deletes
+// it under that aside name, never under its own name, which a new
+// installation may have taken by then (LeftForLater and LeftAsides say
+// where each went). Without finishLater it stays listed.
 void JournalCommit(RunJournal& journal, bool finishLater = false);
+
+// The marker of a removal's copy at work: held from the copy's start until
+// it has finished the removal's journal, so that a session of the product
+// that starts meanwhile waits for the run lock instead of reporting another
+// run (TakeRunLock). Null when no marker could be made.
+HANDLE HoldFinishingMarker(const char* makerName, const char* productName);
+void ReleaseFinishingMarker(HANDLE marker);
 
 // ---------------------------------------------------------------------------
 // Links. A user who can write into a folder the elevated program works in
@@ -193,6 +209,9 @@ void PutBackFile(RunJournal& journal, const char* path);
 // Moves an existing file aside without putting anything in its place (a
 // deletion that a rollback can undo). True when nothing is left at path.
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path);
+// True when path's file name is one the journal gives a file it moves
+// aside ("~RB" and hexadecimal digits, ".tmp").
+bool IsAsideName(const char* path);
 // A temporary file of the run, deleted at the end either way.
 void RecordTemporaryFile(RunJournal& journal, const char* path);
 // A folder that the run's deletions may leave empty (an earlier version's

@@ -195,6 +195,29 @@ bool StartRepair(const Session& session)
 // ---------------------------------------------------------------------------
 // Removal.
 
+// Where the running program's file is now: the removal's commit moved it
+// aside, since it could not be deleted while it runs.
+const char* ProgramNow(const Session& session)
+{
+    const RunJournal& journal = session.Journal;
+    for (size_t i = 0; i < journal.LeftForLater.Count(); ++i)
+        if (lstrcmpiA(journal.LeftForLater.At(i), session.OwnProgram.c_str()) == 0)
+            return journal.LeftAsides.At(i);
+    return session.OwnProgram.c_str();
+}
+
+// Last of all the program itself, once this process has ended: a copy
+// deletes it and finishes the journal the commit kept for that; when no
+// copy can be started, the system does it at the next restart (for every
+// user's installation: a per-user one has no right to that).
+void LeaveProgramToCopy(const Session& session)
+{
+    const char* program = ProgramNow(session);
+    if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), program) &&
+        !session.Settings.PerUser)
+        MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 // The product folder is kept when anything but this program is still in it.
 bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
 {
@@ -252,19 +275,14 @@ int RemoveProduct(Session& session, const TextList& files)
     }
 
     Text kept;
-    if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), session.OwnProgram.c_str()))
+    if (FolderHoldsOtherFiles(session.Settings.Folder.c_str(), ProgramNow(session)))
         kept = session.Settings.Folder;
     Text summary = ComposeSummary(settings.ProductName.c_str(), report, settings.SiblingName.c_str(),
                                   archivist.c_str(), kept.c_str());
     ShowText(session, nullptr, summary,
              report.LeftFiles.Count() ? MB_OK | MB_ICONWARNING : MB_OK | MB_ICONINFORMATION);
 
-    // Last of all the program itself, once this process has ended; when no
-    // copy can do that, the system does it at the next restart (for every
-    // user's installation: a per-user one has no right to that).
-    if (!StartSelfRemoval(settings.MakerName.c_str(), settings.ProductName.c_str(), session.OwnProgram.c_str()) &&
-        !settings.PerUser)
-        MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    LeaveProgramToCopy(session);
     return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
 }
 
@@ -339,9 +357,14 @@ int Run(const char* arguments)
                                   folder.c_str(), registered) &&
         registered.empty()) {
         ShowText(session, nullptr, ProductText(IDS_REMOVED, session), MB_OK | MB_ICONINFORMATION);
-        if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(),
-                              session.OwnProgram.c_str()))
-            MoveFileExA(session.OwnProgram.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        // Its program, left by the removal that was cut, goes as the
+        // removal's own would have gone.
+        Text guarded(folder);
+        guarded.Truncate(guarded.length() - 1);
+        JournalGuardFolder(session.Journal, guarded.c_str());
+        RecordFileToDeleteAtCommit(session.Journal, session.OwnProgram.c_str());
+        JournalCommit(session.Journal, true);
+        LeaveProgramToCopy(session);
         return UNINSTALL_DONE;
     }
 

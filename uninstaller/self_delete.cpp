@@ -1,11 +1,16 @@
 // Removal of the uninstaller's own file. Windows keeps a running program's
-// file open, so the uninstaller cannot delete itself: it leaves a copy of
-// itself in a private folder (administrators only, a name nobody can
-// guess), started with "/finish", which waits for the uninstaller to end,
-// deletes its file and the folder it leaves empty, and has its own file
-// and folder deleted at the next restart. A per-user uninstaller has no
-// right to deletions at the restart (the machine's hive keeps them): its
-// copy goes into the user's temporary folder and stays there.
+// file open, so the uninstaller cannot delete itself: its commit moves the
+// program aside within its folder and keeps the removal's journal for a
+// copy of the program, made in a private folder (administrators only, a
+// name nobody can guess) and started with "/finish". The copy waits for
+// the uninstaller to end and for the system to let go of the program's
+// file, then finishes the journal under the product's run lock: the aside
+// file goes, and the folders that leave empty. It never deletes a file by
+// the name an installation gives it, which a new installation may already
+// have taken again. It has its own file and folder deleted at the next
+// restart. A per-user uninstaller has no right to deletions at the restart
+// (the machine's hive keeps them): its copy goes into the user's temporary
+// folder and stays there.
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
@@ -16,12 +21,12 @@
 
 namespace {
 
-// How long the copy waits for the uninstaller to end, and how long it keeps
-// trying to delete the file afterwards (the system may hold the image a
-// moment longer than the process).
+// How long the copy waits for the uninstaller to end, and how long it then
+// waits for the system to let go of the program's file (it may hold the
+// image a moment longer than the process).
 const DWORD kWaitForEndMs = 60000;
-const int kDeleteTries = 100;
-const DWORD kDeletePauseMs = 100;
+const int kReleaseTries = 100;
+const DWORD kReleasePauseMs = 100;
 
 bool ParseHandle(const char* text, HANDLE* handle)
 {
@@ -32,27 +37,25 @@ bool ParseHandle(const char* text, HANDLE* handle)
     return *handle != nullptr;
 }
 
-// Only the uninstaller's own file name is ever deleted by "/finish": the
-// switch is no general way to delete files.
-bool IsUninstallerPath(const char* path)
-{
-    if (!IsRemovablePath(path))
-        return false;
-    const char* name = strrchr(path, '\\');
-    return name && lstrcmpiA(name + 1, "UnInstall.exe") == 0;
-}
+// The name the commit gave the running program, beside its old name: the
+// only file "/finish" deletes by itself, so that the switch is no general
+// way to delete files.
+bool IsAsidePath(const char* path) { return IsRemovablePath(path) && IsAsideName(path); }
 
-// True when process (a handle the uninstaller handed down) runs the
-// program at path: "/finish" deletes the file of the uninstaller that
-// started it and nothing else, whatever a command line says.
-bool ProcessRunsProgram(HANDLE process, const char* path)
+// Waits until nothing holds path any more (the program's image let go),
+// or it is gone: opened without sharing, it is free.
+void WaitUntilReleased(const char* path)
 {
-    typedef BOOL(WINAPI * QueryImageName)(HANDLE, DWORD, LPSTR, PDWORD);
-    QueryImageName query = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
-    char image[MAX_PATH];
-    DWORD size = sizeof image;
-    return query && query(process, 0, image, &size) && lstrcmpiA(image, path) == 0;
+    for (int i = 0; i < kReleaseTries; ++i) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return;
+        }
+        if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)
+            return;
+        Sleep(kReleasePauseMs);
+    }
 }
 
 // A new private folder for the copy; false when there is none to be had,
@@ -66,7 +69,7 @@ bool MakeCopyFolder(const char* makerName, char* folder, size_t size)
 
 } // namespace
 
-bool StartSelfRemoval(const char* makerName, const char* productName, const char* ownProgram)
+bool StartSelfRemoval(const char* makerName, const char* productName, const char* program)
 {
     // The copy runs elevated: where a standard user could write, the user
     // could swap it before it starts.
@@ -75,7 +78,7 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
     bool perUser = CurrentInstallScope() == SCOPE_USER;
     if (!perUser && MakeCopyFolder(makerName, temp, sizeof temp)) {
         if (!CopyBounded(copy, sizeof copy, temp) || !AppendBounded(copy, sizeof copy, "\\UnInstall.exe") ||
-            !CopyFileA(ownProgram, copy, TRUE)) {
+            !CopyFileA(program, copy, TRUE)) {
             RemoveDirectoryA(temp);
             return false;
         }
@@ -89,7 +92,7 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
         if (!GetTempFileNameA(temp, "uns", 0, reserved))
             return false;
         bool fits = CopyBounded(copy, sizeof copy, reserved) && AppendBounded(copy, sizeof copy, ".exe");
-        if (!fits || !CopyFileA(ownProgram, copy, FALSE)) {
+        if (!fits || !CopyFileA(program, copy, FALSE)) {
             DeleteFileA(reserved);
             return false;
         }
@@ -113,7 +116,7 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
     command.Append("\" /finish ");
     command.Append(handleText);
     command.Append(" \"");
-    command.Append(ownProgram);
+    command.Append(program);
     command.Append(perUser ? "\" user \"" : "\" machine \"");
     command.Append(makerName);
     command.Append("\" \"");
@@ -146,41 +149,39 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
 bool FinishSelfRemoval(const char* handleText, const char* programPath, const char* makerName,
                        const char* productName)
 {
-    // Only the file of the uninstaller that handed down its own process
-    // handle: without one, or for any other path, nothing is deleted.
+    // A session of the product that starts while this copy works waits for
+    // it (TakeRunLock), from now until the journal is finished.
+    bool named = IsPlainName(makerName) && IsPlainName(productName);
+    HANDLE marker = named ? HoldFinishingMarker(makerName, productName) : nullptr;
     HANDLE original = nullptr;
-    bool own = false;
     if (ParseHandle(handleText, &original)) {
-        own = ProcessRunsProgram(original, programPath);
         WaitForSingleObject(original, kWaitForEndMs);
         CloseHandle(original);
     }
-
-    bool gone = false;
-    if (own && IsUninstallerPath(programPath)) {
-        for (int i = 0; i < kDeleteTries && !gone; ++i) {
-            gone = DeleteOneFile(programPath) == ERROR_SUCCESS;
-            if (!gone)
-                Sleep(kDeletePauseMs);
-        }
-        if (gone) {
-            TextList protectedFolders;
-            CollectProtectedFolders(protectedFolders, "");
-            RemoveEmptyFolders(FolderOf(programPath).c_str(), protectedFolders);
-        } else if (CurrentInstallScope() == SCOPE_MACHINE) {
-            // Still held (a virus scanner, say): the next restart takes it.
-            MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-        }
-    }
+    bool aside = IsAsidePath(programPath);
+    if (aside)
+        WaitUntilReleased(programPath);
 
     // The removal's journal waited for the program to be gone: its next
-    // session finishes it (and leaves no journal when nothing is left).
-    if (own && IsPlainName(makerName) && IsPlainName(productName)) {
+    // session deletes it under its aside name and removes the folders that
+    // leaves empty. Taken by another session meanwhile (a setup started in
+    // the moment between), the journal was finished there; the program's
+    // aside file, which the system may still have held then, is this
+    // removal's own to delete.
+    if (named) {
         RunJournal journal;
+        journal.Finishing = true;
         JournalRecovery recovered;
-        if (JournalStartSession(journal, makerName, productName, &recovered) == JOURNAL_STARTED)
+        JournalStart started = JournalStartSession(journal, makerName, productName, &recovered);
+        if (aside && GetFileAttributesA(programPath) != INVALID_FILE_ATTRIBUTES)
+            DeleteOneFile(programPath);
+        if (started == JOURNAL_STARTED)
             JournalEndSession(journal);
     }
+    ReleaseFinishingMarker(marker);
+    bool gone = GetFileAttributesA(programPath) == INVALID_FILE_ATTRIBUTES;
+    if (!gone && aside && CurrentInstallScope() == SCOPE_MACHINE)
+        MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 
     // This copy cannot delete itself either; the temporary folder is
     // cleaned of it at the next restart (a per-user copy is left to the

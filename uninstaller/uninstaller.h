@@ -226,21 +226,23 @@ bool DeleteRegistryTree(HKEY root, const char* subkey);
 
 // ---------------------------------------------------------------------------
 // The uninstaller's own file. A running program cannot delete its file:
-// StartSelfRemoval copies the program into the temporary folder and starts
-// the copy with "/finish"; the copy waits for this process to end, deletes
-// ownProgram, removes the folders that this leaves empty and has itself
-// deleted at the next restart (a per-user copy, which has no right to
-// that, stays in the user's temporary folder). False when the copy could
-// not be started.
-// The copy then finishes the removal's journal, which the running program
-// kept for it (JournalCommit with finishLater).
-bool StartSelfRemoval(const char* makerName, const char* productName, const char* ownProgram);
+// the removal's commit moves it aside within its folder (JournalCommit
+// with finishLater keeps the journal for it), and StartSelfRemoval copies
+// the program from there into a private folder and starts the copy with
+// "/finish"; the copy waits for this process to end, finishes the journal
+// (the aside file deleted, the folders that leaves empty removed) and has
+// itself deleted at the next restart (a per-user copy, which has no right
+// to that, stays in the user's temporary folder). program is where the
+// running program's file is now. False when the copy could not be
+// started.
+bool StartSelfRemoval(const char* makerName, const char* productName, const char* program);
 
-// The copy's side: waits for the process behind handleText, deletes
-// programPath (only a file named "UnInstall.exe") and the emptied folders.
-// Then the journal of the maker's product, when named, is finished (the
-// program's deletion at the commit, the folders it leaves empty). Returns
-// true when the file is gone.
+// The copy's side: holds the product's finishing marker, waits for the
+// process behind handleText and for its program's file to be let go, then
+// finishes the journal of the maker's product under its run lock. It
+// deletes no file by the name an installation gives it: only programPath,
+// when that is an aside name, once the journal is finished. Returns true
+// when programPath is gone.
 bool FinishSelfRemoval(const char* handleText, const char* programPath, const char* makerName,
                        const char* productName);
 

@@ -229,7 +229,9 @@ DWORD ParentProcessOf(DWORD processId)
     return parent;
 }
 
-void EndChildrenOf(DWORD parent)
+// Calls act with a handle (access) to each running process that parent
+// started.
+void ForEachChildOf(DWORD parent, DWORD access, const std::function<void(HANDLE)>& act)
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
@@ -239,14 +241,29 @@ void EndChildrenOf(DWORD parent)
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         if (entry.th32ParentProcessID != parent)
             continue;
-        HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        HANDLE child = OpenProcess(access, FALSE, entry.th32ProcessID);
         if (child) {
-            TerminateProcess(child, 0);
-            WaitForSingleObject(child, 5000);
+            act(child);
             CloseHandle(child);
         }
     }
     CloseHandle(snapshot);
+}
+
+void EndChildrenOf(DWORD parent)
+{
+    ForEachChildOf(parent, PROCESS_TERMINATE | SYNCHRONIZE, [](HANDLE child) {
+        TerminateProcess(child, 0);
+        WaitForSingleObject(child, 5000);
+    });
+}
+
+bool WaitForChildrenOf(DWORD parent, DWORD milliseconds)
+{
+    bool ended = true;
+    ForEachChildOf(parent, SYNCHRONIZE,
+                   [&](HANDLE child) { ended = WaitForSingleObject(child, milliseconds) == WAIT_OBJECT_0 && ended; });
+    return ended;
 }
 
 void CloseLaunchedWindows()

@@ -79,6 +79,10 @@ DWORD ParentProcessOf(DWORD processId);
 // it launched, the Explorer window on the Start-menu folder): a process
 // that outlives a test would keep its output open.
 void EndChildrenOf(DWORD parentProcessId);
+// Waits for the processes that a program started to end (the uninstaller's
+// copy that finishes a removal): false when one is still running after
+// milliseconds.
+bool WaitForChildrenOf(DWORD parentProcessId, DWORD milliseconds);
 // Closes the windows of the launched demo product and of Explorer on the
 // maker's Start-menu folder, which would hold files and folders open.
 void CloseLaunchedWindows();

@@ -36,6 +36,9 @@ const char kRepairRecord[] = "repair-started.txt";
 // The message box's text control.
 const int kMessageTextId = 0xFFFF;
 const DWORD kDialogWait = 20000;
+// The removal's copy ends once it has finished the removal: a limit only
+// against a hang, never a measure of speed.
+const DWORD kCopyWait = 180000;
 
 std::string ThisProgram()
 {
@@ -198,13 +201,26 @@ protected:
         return text;
     }
 
-    // The copy in the temporary folder deletes the program after this
-    // process has ended.
-    bool WaitUntilGone(const std::string& path)
+    // The uninstaller to its end, and the copy it left to finish the
+    // removal (the program's file, the emptied folders) to its own.
+    DWORD WaitForRemovalToFinish()
     {
-        for (int i = 0; i < 300 && Exists(path); ++i)
-            Sleep(100);
-        return !Exists(path);
+        DWORD code = WaitForExit();
+        EXPECT_TRUE(e2e::WaitForChildrenOf(process.dwProcessId, kCopyWait)) << "the removal's copy did not end";
+        CloseHandle(process.hProcess);
+        process = {};
+        return code;
+    }
+
+    // Files the removal moved aside and left behind ("~RB....tmp").
+    bool AsideFilesLeft(const std::string& folder)
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE find = FindFirstFileA((folder + "~RB*.tmp").c_str(), &found);
+        if (find == INVALID_HANDLE_VALUE)
+            return false;
+        FindClose(find);
+        return true;
     }
 
     void ExpectRegistrationGone()
@@ -330,11 +346,9 @@ TEST_F(Installation, FileHeldOpenIsNamedAndRetriedLeftOrCancelled)
         }
         Click(inUse, c.answer);
         std::string summary = AcknowledgeMessage();
-        EXPECT_EQ(c.exitCode, WaitForExit());
+        EXPECT_EQ(c.exitCode, WaitForRemovalToFinish());
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
-        CloseHandle(process.hProcess);
-        process = {};
         ExpectSiblingAndNeighbourKept();
         if (c.answer == IDCANCEL) {
             ExpectNothingRemoved();
@@ -344,9 +358,29 @@ TEST_F(Installation, FileHeldOpenIsNamedAndRetriedLeftOrCancelled)
         EXPECT_EQ(c.answer == IDIGNORE, summary.find(installed[0]) != std::string::npos) << summary;
         EXPECT_EQ(c.answer == IDIGNORE, Exists(installed[0]));
         EXPECT_FALSE(Exists(installed[1]));
-        EXPECT_TRUE(WaitUntilGone(uninstaller));
+        EXPECT_FALSE(Exists(uninstaller));
+        EXPECT_FALSE(AsideFilesLeft(product));
         ExpectRegistrationGone();
     }
+}
+
+// The removal's copy finishes after the uninstaller has ended. An
+// installation laid out in the same folder before that (here while the
+// removal's closing message is still open) stays whole: the running
+// program went aside at the commit, and only that aside file is deleted.
+TEST_F(Installation, RemovalFinishedLateLeavesANewInstallationAlone)
+{
+    Start(std::string("\"") + kProduct + "\" \"" + kExe + "\"");
+    ChooseRemove();
+    HWND summary = WaitForDialog(IDOK);
+    ASSERT_TRUE(summary);
+    EXPECT_FALSE(Exists(uninstaller)) << "the running program was not moved aside";
+    SetUp();
+    Click(summary, IDOK);
+    EXPECT_EQ(0u, WaitForRemovalToFinish());
+    ExpectNothingRemoved();
+    EXPECT_TRUE(Exists(settings));
+    EXPECT_FALSE(AsideFilesLeft(product));
 }
 
 TEST_F(Installation, SilentRemovalWithFileHeldOpenReportsFailure)

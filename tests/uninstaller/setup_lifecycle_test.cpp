@@ -23,6 +23,9 @@ namespace {
 
 const DWORD kPageWait = 20000;
 const DWORD kInstallWait = 180000;
+// The uninstaller and the copy that finishes its removal: limits against a
+// hang only.
+const DWORD kRemovalWait = 180000;
 const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
@@ -150,16 +153,17 @@ protected:
 
     bool IsSiblingFile(const std::string& path) const { return path.compare(0, archivist_.size() + 1, archivist_ + "\\") == 0; }
 
-    bool WaitUntilGone(const std::string& path)
+    // The uninstaller's end, then its copy's, which deletes the program and
+    // finishes the removal.
+    void WaitForRemoval(Process& uninstall, long exitCode)
     {
-        for (int i = 0; i < 300 && (Exists(path) || FolderExists(path)); ++i)
-            Sleep(100);
-        return !Exists(path) && !FolderExists(path);
+        EXPECT_EQ(exitCode, uninstall.Wait(kRemovalWait));
+        EXPECT_TRUE(WaitForChildrenOf(uninstall.Id(), kRemovalWait)) << "the removal's copy did not end";
     }
 
     void ExpectRemoved()
     {
-        EXPECT_TRUE(WaitUntilGone(uninstaller_)) << "the uninstaller removes itself";
+        EXPECT_FALSE(Exists(uninstaller_)) << "the uninstaller removes itself";
         for (const std::string& f : listed_) {
             if (IsSiblingFile(f))
                 EXPECT_TRUE(Exists(f)) << "the sibling product's file stays: " << f;
@@ -211,7 +215,7 @@ TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
     std::string arguments = command.substr(uninstaller_.size() + 3) + " /S";
     Process uninstall(uninstaller_, arguments);
     ASSERT_TRUE(uninstall.Started());
-    EXPECT_EQ(0, uninstall.Wait(60000));
+    WaitForRemoval(uninstall, 0);
 
     ExpectRemoved();
     EXPECT_EQ("the user's work", ReadFile(userFile));
@@ -236,10 +240,10 @@ TEST_F(SetupLifecycle, UninstallThroughItsDialogsAsTheStartMenuStartsIt)
     EXPECT_NE(std::string::npos, summary.find("Corvane GlyphForge has been removed")) << summary;
     EXPECT_NE(std::string::npos, summary.find("Corvane Archivist in " + archivist_)) << summary;
     Click(done, IDOK);
-    EXPECT_EQ(0, uninstall.Wait(30000));
+    WaitForRemoval(uninstall, 0);
 
     ExpectRemoved();
-    EXPECT_TRUE(WaitUntilGone(target_)) << "the emptied product folder goes";
+    EXPECT_FALSE(FolderExists(target_)) << "the emptied product folder goes";
 }
 
 TEST_F(SetupLifecycle, RepairFromTheUninstallerRestoresADeletedFile)
