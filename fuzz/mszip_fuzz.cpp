@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         int result = MszipDecompress(state, input, length, gWindow, &count);
         if (result == MSZIP_OK && count > MSZIP_WINDOW_SIZE) abort();
         if (expected >= 0) {
-            uint32_t want = uint32_t(expected < MSZIP_WINDOW_SIZE ? expected : MSZIP_WINDOW_SIZE);
+            uint32_t want = uint32_t(expected < long(MSZIP_WINDOW_SIZE) ? expected : long(MSZIP_WINDOW_SIZE));
             if (result != MSZIP_OK || count != want || memcmp(gWindow, gExpected, want) != 0) abort();
         }
         if (result != MSZIP_OK) MszipReset(state);
