@@ -46,11 +46,22 @@ void RemoveDroppedFiles();
 // into the product's installation in the other scope is that
 // installation's, and is neither replaced nor listed.
 void CreateShortcuts();
-// One link file through the shell link object. The HRESULT of the save, or
-// of the first step that failed (a link path longer than MAX_PATH - 1
-// characters is refused, never saved truncated).
+// One link file: the shell link object writes the link's bytes into
+// memory, and the run writes them into a new file at linkPath through a
+// handle it checked itself (CreatePreparedFile), never through a path the
+// link object opens. The HRESULT of the first step that failed (a link
+// path longer than MAX_PATH - 1 characters is refused, never saved
+// truncated).
 HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
                         const char* workingFolder);
+// The bytes of a link to targetPath (malloc'd, the caller frees them).
+typedef HRESULT (*LinkBytesFunction)(const char* targetPath, const char* description, const char* workingFolder,
+                                     void** bytes, DWORD* size);
+// How CreateShellLink makes them: through the shell's link object, unless
+// a test keeps the bytes of links it has seen made.
+extern LinkBytesFunction MakeLinkBytes;
+HRESULT ShellLinkBytes(const char* targetPath, const char* description, const char* workingFolder, void** bytes,
+                       DWORD* size);
 // A folder without its trailing backslash, except that a drive root keeps
 // it ("C:\Tools\App\" gives "C:\Tools\App", "C:\" stays "C:\"): the links'
 // working folder and the application path's "Path".

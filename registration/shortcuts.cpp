@@ -6,6 +6,8 @@
 #include "rollback/cut_points.h"
 
 #include <objbase.h>
+#include <stdlib.h>
+#include <string.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -15,6 +17,7 @@
 // Explorer on the Start-menu folder runs as the signed-in user, once the
 // program's start has given the way.
 ShellOpenFunction ShellOpenFolder = ShellExecuteA;
+LinkBytesFunction MakeLinkBytes = ShellLinkBytes;
 
 namespace {
 
@@ -23,6 +26,7 @@ namespace {
 const CLSID kClsidShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidPersistStream = {0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 Text Expanded(const char* pattern)
 {
@@ -132,36 +136,81 @@ Text FolderWithoutBackslash(const char* folder)
     return result;
 }
 
-HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
-                        const char* workingFolder)
+HRESULT ShellLinkBytes(const char* targetPath, const char* description, const char* workingFolder, void** bytes,
+                       DWORD* size)
 {
+    *bytes = nullptr;
+    *size = 0;
     IShellLinkA* link = nullptr;
     HRESULT result = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
                                       reinterpret_cast<void**>(&link));
     if (FAILED(result))
         return result;
-    IPersistFile* file = nullptr;
-    result = link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&file));
-    if (FAILED(result)) {
-        link->Release();
-        return result;
-    }
-
     link->SetPath(targetPath);
     link->SetWorkingDirectory(workingFolder);
     link->SetDescription(description);
-
-    // A path that does not fit the wide buffer with its terminator is not
-    // saved: a cut path would name another file. Nor is a link to a target
-    // too long for the link to hold whole.
-    WCHAR widePath[MAX_PATH];
-    if (lstrlenA(targetPath) >= MAX_PATH || MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) == 0)
-        result = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    else
-        result = file->Save(widePath, TRUE);
-
-    file->Release();
+    IPersistStream* persist = nullptr;
+    IStream* stream = nullptr;
+    result = link->QueryInterface(kIidPersistStream, reinterpret_cast<void**>(&persist));
+    if (SUCCEEDED(result))
+        result = CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+    if (SUCCEEDED(result))
+        result = persist->Save(stream, TRUE);
+    // The stream's memory may be larger than what was written: its
+    // position says how much that was.
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER end = {};
+    if (SUCCEEDED(result))
+        result = stream->Seek(zero, STREAM_SEEK_CUR, &end);
+    if (SUCCEEDED(result) && (end.QuadPart == 0 || end.QuadPart > 1024 * 1024))
+        result = E_FAIL;
+    HGLOBAL memory = nullptr;
+    if (SUCCEEDED(result))
+        result = GetHGlobalFromStream(stream, &memory);
+    if (SUCCEEDED(result)) {
+        DWORD n = static_cast<DWORD>(end.QuadPart);
+        void* data = GlobalLock(memory);
+        *bytes = data ? malloc(n) : nullptr;
+        if (*bytes) {
+            memcpy(*bytes, data, n);
+            *size = n;
+        } else {
+            result = E_OUTOFMEMORY;
+        }
+        if (data)
+            GlobalUnlock(memory);
+    }
+    if (stream)
+        stream->Release();
+    if (persist)
+        persist->Release();
     link->Release();
+    return result;
+}
+
+HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
+                        const char* workingFolder)
+{
+    // A path that does not fit with its terminator is not saved: a cut
+    // path would name another file. Nor is a link to a target too long for
+    // the link to hold whole.
+    if (lstrlenA(targetPath) >= MAX_PATH || lstrlenA(linkPath) >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    void* bytes = nullptr;
+    DWORD size = 0;
+    HRESULT result = MakeLinkBytes(targetPath, description, workingFolder, &bytes, &size);
+    if (FAILED(result))
+        return result;
+    HANDLE file = CreatePreparedFile(SessionJournal, linkPath);
+    if (file == INVALID_HANDLE_VALUE) {
+        result = HRESULT_FROM_WIN32(GetLastError());
+    } else {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, size, &written, nullptr) || written != size)
+            result = HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
+        CloseHandle(file);
+    }
+    free(bytes);
     return result;
 }
 
