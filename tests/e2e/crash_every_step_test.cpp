@@ -1,21 +1,24 @@
 // Every step of a run, cut: the installation run's steps (the install
 // page's, without a window) and the uninstaller's transaction, run in this
 // test's own process on a thread that the test build's cut point ends at
-// its K-th step, for every K. What a killed process would have let go goes
-// too (the journal's file, the staged cabinets, the open files, the run
-// lock), and a fresh session of the product recovers: the machine must be
-// exactly as it was before the run, or, once the run had committed,
-// exactly as the completed run left it. At every step that wrote a record,
-// the same again with that record torn, as a power cut would leave it; for
-// a sample of cuts, the recovery cut at each of its own steps; and at every
-// step of a reinstall and of a removal, a folder of the installation
-// swapped for a link while the run goes on.
-// Products: Halvorsen Ledger 1.0 and 2.0 (tests/e2e/make_maker_product.py).
+// its K-th step, for every K, each cut from the machine as it was before
+// the run. What a killed process would have let go goes too (the journal's
+// file, the staged cabinets, the open files, the run lock), and a fresh
+// session of the product recovers: the machine must be exactly as it was
+// before the run, or, once the run had committed, exactly as the completed
+// run left it. At every step that wrote a record, the same again with that
+// record torn, as a power cut would leave it; for a sample of cuts, the
+// recovery cut at each of its own steps; and at every step of a reinstall
+// and of a removal, a folder of the installation swapped for a link while
+// the run goes on. One run is cut in the per-user scope as well.
+// Products: Halvorsen Ledger 1.0 and 2.0, for every user and for the user
+// alone (tests/e2e/make_maker_product.py).
 #include <gtest/gtest.h>
 
 #include <io.h>
 #include <shlobj.h>
 
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -30,37 +33,61 @@
 #include "uninstaller/uninstaller.h"
 #include "wizard/wizard.h"
 
-#ifndef LEDGER_DIR
-#error LEDGER_DIR comes from the build
+#if !defined(LEDGER_DIR) || !defined(LEDGER_USER_DIR)
+#error LEDGER_DIR and LEDGER_USER_DIR come from the build
 #endif
 
 namespace {
 
 const char kProduct[] = "Halvorsen Ledger";
 const char kMaker[] = "Halvorsen";
-const std::vector<std::string> kKeys = {"SOFTWARE\\Halvorsen",
-                                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger",
-                                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe"};
+const char* const kKeys[] = {"SOFTWARE\\Halvorsen", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger",
+                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe"};
 
 // One run in this process: an installation of a version (a repair when
-// asked), or the removal of the installation in the folder.
+// asked), or the removal of the installation in the folder; for every
+// user or for the user alone.
 struct RunPlan {
     const char* version;
     bool repair;
     bool removal;
     std::string folder;
+    bool user = false;
 };
 
 // The setup program of a version, loaded for its resources only: its
 // cabinets, containers and strings are what the run installs.
-HMODULE ProductModule(const char* version)
+HMODULE ProductModule(const RunPlan& plan)
 {
-    static HMODULE modules[2] = {};
-    int i = version[0] == '1' ? 0 : 1;
-    if (!modules[i])
-        modules[i] = LoadLibraryExA(e2e::FromUnixPath(std::string(LEDGER_DIR) + "/ledger-" + version + ".exe").c_str(),
-                                    nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    return modules[i];
+    static std::map<std::string, HMODULE> modules;
+    std::string path = std::string(plan.user ? LEDGER_USER_DIR : LEDGER_DIR) + "/ledger-" + plan.version + ".exe";
+    HMODULE& module = modules[path];
+    if (!module)
+        module = LoadLibraryExA(e2e::FromUnixPath(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return module;
+}
+
+// The shell's link object is the slow part of a link under Wine, and what
+// it makes of a target does not change between the cuts of one run: each
+// link's bytes are made once, and every cut writes them as the run writes
+// any link.
+std::map<std::string, std::string> LinkBytes;
+
+HRESULT KeptLinkBytes(const char* target, const char* description, const char* folder, void** bytes, DWORD* size)
+{
+    std::string key = std::string(target) + "\n" + description + "\n" + folder;
+    auto kept = LinkBytes.find(key);
+    if (kept == LinkBytes.end()) {
+        HRESULT made = ShellLinkBytes(target, description, folder, bytes, size);
+        if (FAILED(made))
+            return made;
+        kept = LinkBytes.emplace(key, std::string(static_cast<char*>(*bytes), *size)).first;
+        free(*bytes);
+    }
+    *size = static_cast<DWORD>(kept->second.size());
+    *bytes = malloc(*size);
+    memcpy(*bytes, kept->second.data(), *size);
+    return S_OK;
 }
 
 // What a killed process lets go of, and a fresh start of the process's
@@ -80,7 +107,8 @@ void ForgetTheProcess()
 
 void InstallSteps(const RunPlan& plan)
 {
-    Context.InstanceHandle = ProductModule(plan.version);
+    SetInstallScope(plan.user ? SCOPE_USER : SCOPE_MACHINE);
+    Context.InstanceHandle = ProductModule(plan);
     Context.Silent = 1;
     JournalRecovery recovered;
     if (JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED)
@@ -107,6 +135,7 @@ void InstallSteps(const RunPlan& plan)
 
 void RemovalSteps(const RunPlan& plan)
 {
+    SetInstallScope(plan.user ? SCOPE_USER : SCOPE_MACHINE);
     UninstallSettings settings;
     TextList files, protectedFolders;
     JournalRecovery recovered;
@@ -127,8 +156,9 @@ void RemovalSteps(const RunPlan& plan)
 }
 
 // The next start of a setup of the product: it recovers, and ends.
-void RecoverySteps(const RunPlan&)
+void RecoverySteps(const RunPlan& plan)
 {
+    SetInstallScope(plan.user ? SCOPE_USER : SCOPE_MACHINE);
     JournalRecovery recovered;
     JournalStartSession(SessionJournal, kMaker, kProduct, &recovered);
     JournalEndSession(SessionJournal);
@@ -204,9 +234,9 @@ void SwapForLink(unsigned long step, CutStep, void* context)
 
 // The last record of the journal file torn, as a power cut leaves it: the
 // first half of its bytes kept, its newline lost.
-void TearLastRecord()
+void TearLastRecord(e2e::Scope scope)
 {
-    std::string path = e2e::JournalFile(kProduct, kMaker);
+    std::string path = e2e::JournalFile(kProduct, kMaker, scope);
     std::string data = e2e::ReadFile(path);
     if (data.size() < 2)
         return;
@@ -222,17 +252,25 @@ class CrashEveryStep : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        scope_ = user_ ? e2e::Scope::User : e2e::Scope::Machine;
         root_ = e2e::TempFolder("crash steps");
         store_ = e2e::TempFolder("crash steps saved");
         target_ = root_ + "\\Ledger";
         group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        setup_ = e2e::SetupFolder(kProduct, kMaker, scope_);
+        for (const char* key : kKeys)
+            keys_.push_back(user_ ? std::string("HKCU\\") + key : key);
         CreateDirectoryA(store_.c_str(), nullptr);
+        LinkBytes.clear();
+        MakeLinkBytes = KeptLinkBytes;
         Clean();
     }
     void TearDown() override
     {
         Clean();
         e2e::RemoveTree(store_);
+        MakeLinkBytes = ShellLinkBytes;
+        SetInstallScope(SCOPE_MACHINE);
     }
     static std::string SpecialFolder(int csidl)
     {
@@ -242,36 +280,38 @@ protected:
     }
     void Clean()
     {
-        for (const std::string& key : kKeys)
+        for (const char* key : kKeys) {
             e2e::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
-        std::string maker = e2e::SetupFolder(kProduct, kMaker);
-        for (const std::string& folder : {root_, group_, maker.substr(0, maker.rfind('\\'))})
+            e2e::DeleteKeyTree(HKEY_CURRENT_USER, key);
+        }
+        for (const std::string& folder : {root_, group_, setup_.substr(0, setup_.rfind('\\'))})
             e2e::RemoveTree(folder);
         CreateDirectoryA(root_.c_str(), nullptr);
     }
     e2e::State Now()
     {
-        std::string setup = e2e::SetupFolder(kProduct, kMaker);
-        e2e::State state = e2e::Snapshot({root_, group_, setup}, kKeys);
-        for (const std::string& folder : {group_, setup})
+        e2e::State state = e2e::Snapshot({root_, group_, setup_}, keys_);
+        for (const std::string& folder : {group_, setup_})
             if (e2e::FolderExists(folder))
                 state[folder + "\\"] = "folder";
         return state;
     }
     void Save(e2e::SavedState& state, const char* name)
     {
-        state.Save(store_ + "\\" + name,
-                   {{root_, false}, {group_, false}, {e2e::SetupFolder(kProduct, kMaker), true}}, kKeys);
+        state.Save(store_ + "\\" + name, {{root_, false}, {group_, false}, {setup_, true}}, keys_, scope_);
     }
     void Restore(const e2e::SavedState& state)
     {
         Clean();
         state.Restore();
     }
+    RunPlan Plan(const char* version, bool repair = false, bool removal = false)
+    {
+        return {version, repair, removal, target_, user_};
+    }
     void Install(const char* version)
     {
-        RunPlan plan = {version, false, false, target_};
-        RunCut(InstallSteps, plan, 0);
+        RunCut(InstallSteps, Plan(version), 0);
         ASSERT_TRUE(e2e::Exists(target_ + "\\UnInstall.ini")) << "the installation of " << version;
     }
     void AddUsersFiles()
@@ -280,11 +320,12 @@ protected:
         ASSERT_TRUE(e2e::WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
     }
 
-    // Cuts the run at every one of its steps (each record step also torn,
-    // as a power cut leaves it); after each, a fresh session recovers, and
-    // the machine is the one before or, from the commit on, the one after.
-    // A record lost whole needs no cut of its own: the journal then ends
-    // at the boundary before it, which is the cut at the step before.
+    // Cuts the run at every one of its steps, each cut from the machine as
+    // it was before the run (each record step also torn, as a power cut
+    // leaves it); after each, a fresh session recovers, and the machine is
+    // the one before or, from the commit on, the one after. A record lost
+    // whole needs no cut of its own: the journal then ends at the boundary
+    // before it, which is the cut at the step before.
     void CutAtEveryStep(const RunPlan& plan)
     {
         e2e::SavedState before;
@@ -300,23 +341,21 @@ protected:
         bool committed = false, restore = false;
         unsigned long cuts = 0;
         for (unsigned long k = 1; k <= total; ++k) {
-            for (int torn = 0; torn < 2; ++torn) {
+            CutStep kind = CUT_AFTER_CHANGE;
+            for (int torn = 0; torn < 2 && (!torn || kind == CUT_AFTER_RECORD); ++torn) {
                 SCOPED_TRACE("step " + std::to_string(k) + " of " + std::to_string(total) +
                              (torn ? ", its record torn" : ""));
-                // A recovery that gave the machine back as it was leaves
-                // nothing to put back.
+                // A recovery that gave the machine back as it was, file for
+                // file and value for value, leaves nothing to put back.
                 if (restore)
                     Restore(before);
-                CutStep kind;
                 RunCut(steps, plan, k, &kind);
-                if (torn && kind != CUT_AFTER_RECORD)
-                    break;
                 if (torn)
-                    TearLastRecord();
+                    TearLastRecord(scope_);
                 ++cuts;
                 RunCut(RecoverySteps, plan, 0);
                 e2e::State now = Now();
-                ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker))) << "a journal is left";
+                ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker, scope_))) << "a journal is left";
                 std::string toBefore = e2e::Differences(was, now);
                 restore = !toBefore.empty();
                 if (!restore && (torn || !committed))
@@ -371,19 +410,33 @@ protected:
         Restore(before);
     }
 
-    std::string root_, store_, target_, group_;
+    bool user_ = false;
+    e2e::Scope scope_ = e2e::Scope::Machine;
+    std::string root_, store_, target_, group_, setup_;
+    std::vector<std::string> keys_;
+};
+
+// The same cuts for a product installed for the user alone: its keys in the
+// user's hive, its private folder in the user's local application data.
+class CrashEveryStepForTheUser : public CrashEveryStep {
+protected:
+    void SetUp() override
+    {
+        user_ = true;
+        CrashEveryStep::SetUp();
+    }
 };
 
 TEST_F(CrashEveryStep, FreshInstall)
 {
-    CutAtEveryStep({"1.0", false, false, target_});
+    CutAtEveryStep(Plan("1.0"));
 }
 
 TEST_F(CrashEveryStep, ReinstallOverTheUsersFiles)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep({"1.0", false, false, target_});
+    CutAtEveryStep(Plan("1.0"));
 }
 
 TEST_F(CrashEveryStep, Repair)
@@ -391,35 +444,42 @@ TEST_F(CrashEveryStep, Repair)
     Install("1.0");
     AddUsersFiles();
     DeleteFileA((target_ + "\\Docs\\Guide.txt").c_str());
-    CutAtEveryStep({"1.0", true, false, target_});
+    CutAtEveryStep(Plan("1.0", true));
 }
 
 TEST_F(CrashEveryStep, UpgradeThatDropsFiles)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep({"2.0", false, false, target_});
+    CutAtEveryStep(Plan("2.0"));
+}
+
+TEST_F(CrashEveryStepForTheUser, UpgradeThatDropsFiles)
+{
+    Install("1.0");
+    AddUsersFiles();
+    CutAtEveryStep(Plan("2.0"));
 }
 
 TEST_F(CrashEveryStep, Removal)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep({"1.0", false, true, target_});
+    CutAtEveryStep(Plan("1.0", false, true));
 }
 
 TEST_F(CrashEveryStep, LinkSwappedIntoAReinstall)
 {
     Install("1.0");
     AddUsersFiles();
-    SwapAtEveryStep({"1.0", false, false, target_});
+    SwapAtEveryStep(Plan("1.0"));
 }
 
 TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
 {
     Install("1.0");
     AddUsersFiles();
-    SwapAtEveryStep({"1.0", false, true, target_});
+    SwapAtEveryStep(Plan("1.0", false, true));
 }
 
 // A run cut at eight steps spread over an upgrade (the last, after its
@@ -430,7 +490,7 @@ TEST_F(CrashEveryStep, RecoveryOfARecovery)
 {
     Install("1.0");
     AddUsersFiles();
-    RunPlan plan = {"2.0", false, false, target_};
+    RunPlan plan = Plan("2.0");
     e2e::SavedState before, cut;
     Save(before, "before");
     e2e::State was = Now();

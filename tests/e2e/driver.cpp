@@ -414,11 +414,19 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds)
 
 namespace {
 
+// FNV-1a over eight bytes at a time: the cut tests take a snapshot after
+// every cut.
 std::string Digest(const std::string& data)
 {
     unsigned long long h = 1469598103934665603ull;
-    for (unsigned char c : data)
-        h = (h ^ c) * 1099511628211ull;
+    size_t i = 0;
+    for (; i + 8 <= data.size(); i += 8) {
+        unsigned long long word;
+        memcpy(&word, data.data() + i, 8);
+        h = (h ^ word) * 1099511628211ull;
+    }
+    for (; i < data.size(); ++i)
+        h = (h ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
     char text[40];
     snprintf(text, sizeof text, "%zu:%016llx", data.size(), h);
     return text;
@@ -462,16 +470,24 @@ void SnapshotKey(HKEY root, const std::string& hive, const std::string& key, Sta
 
 } // namespace
 
+// The hive a key of a state names ("HKCU\\..." or the machine's), and the
+// key below it.
+HKEY RootOfKey(const std::string& key, std::string* below)
+{
+    bool user = key.compare(0, 5, "HKCU\\") == 0;
+    *below = user ? key.substr(5) : key;
+    return user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
 State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys)
 {
     State state;
     for (const std::string& folder : folders)
         SnapshotFolder(folder, state);
     for (const std::string& key : keys) {
-        if (key.compare(0, 5, "HKCU\\") == 0)
-            SnapshotKey(HKEY_CURRENT_USER, "HKCU\\", key.substr(5), state);
-        else
-            SnapshotKey(HKEY_LOCAL_MACHINE, "HKLM\\", key, state);
+        std::string below;
+        HKEY root = RootOfKey(key, &below);
+        SnapshotKey(root, root == HKEY_CURRENT_USER ? "HKCU\\" : "HKLM\\", below, state);
     }
     return state;
 }
@@ -507,12 +523,34 @@ State WithoutTimes(State state)
 
 namespace {
 
-// The descriptor the setup gives what only administrators may change.
+// This process's account, as text.
+std::string CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return "";
+    char buffer[256];
+    DWORD size = 0;
+    std::string text;
+    char* sid = nullptr;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) {
+        text = sid;
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
+// The descriptor the setup gives its private folders: administrators only
+// for every user's installation, the user alone for a per-user one.
 struct AdminOnlyDescriptor {
-    AdminOnlyDescriptor()
+    explicit AdminOnlyDescriptor(Scope scope = Scope::Machine)
     {
-        ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
-                                                             SDDL_REVISION_1, &descriptor, nullptr);
+        std::string user = scope == Scope::User ? CurrentUserSid() : "";
+        std::string sddl = user.empty() ? "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                                        : "O:" + user + "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + user + ")";
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
         attributes = {sizeof attributes, descriptor, FALSE};
     }
     ~AdminOnlyDescriptor() { LocalFree(descriptor); }
@@ -546,9 +584,11 @@ void CopyTree(const std::string& from, const std::string& to, SECURITY_ATTRIBUTE
 
 } // namespace
 
-void SavedState::Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys)
+void SavedState::Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys,
+                      Scope scope)
 {
     store_ = store;
+    scope_ = scope;
     folders_ = folders;
     existed_.clear();
     RemoveTree(store);
@@ -561,8 +601,9 @@ void SavedState::Save(const std::string& store, const std::vector<Folder>& folde
     keyRoots_ = keys;
     keys_.clear();
     std::function<void(const std::string&)> save = [&](const std::string& key) {
-        HKEY k;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        std::string below;
+        HKEY k, root = RootOfKey(key, &below);
+        if (RegOpenKeyExA(root, below.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
             return;
         Key saved{key, {}};
         std::vector<char> data(1 << 16);
@@ -589,7 +630,7 @@ void SavedState::Save(const std::string& store, const std::vector<Folder>& folde
 
 void SavedState::Restore() const
 {
-    AdminOnlyDescriptor admin;
+    AdminOnlyDescriptor admin(scope_);
     for (size_t i = 0; i < folders_.size(); ++i) {
         const Folder& folder = folders_[i];
         RemoveTree(folder.path);
@@ -600,12 +641,14 @@ void SavedState::Restore() const
         CreateDirectoryA(parent.c_str(), security);
         CopyTree(store_ + "\\" + std::to_string(i), folder.path, security);
     }
-    for (const std::string& key : keyRoots_)
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+    std::string below;
+    for (const std::string& key : keyRoots_) {
+        HKEY root = RootOfKey(key, &below);
+        DeleteKeyTree(root, below);
+    }
     for (const Key& key : keys_) {
-        HKEY k;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
-                            nullptr) != ERROR_SUCCESS)
+        HKEY k, root = RootOfKey(key.path, &below);
+        if (RegCreateKeyExA(root, below.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
             continue;
         for (const Value& v : key.values)
             RegSetValueExA(k, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),

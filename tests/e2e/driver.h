@@ -116,13 +116,17 @@ std::string Differences(const State& before, const State& after);
 // uninstaller and settings file), and the bytes of its links, which keep
 // the time their target was last looked at (their size stays).
 State WithoutTimes(State state);
+// A product installed for every user of the machine, or for the user alone.
+enum class Scope { Machine, User };
 // What a run may change, kept and put back exactly, for runs that are cut
 // and started again from the same machine: folder trees with their files'
 // attributes and times (a folder that was missing is missing again), and
-// HKEY_LOCAL_MACHINE keys with their values. Folders marked administrators
-// only (the setup's own folder under the common application data) and
-// their files are made again with the setup's descriptor, so that the
-// setup trusts them as it trusted the originals.
+// registry keys with their values (HKEY_LOCAL_MACHINE's, or
+// HKEY_CURRENT_USER's for a key written "HKCU\\..."). Folders marked
+// private (the setup's own folder: administrators only, or for a per-user
+// product the user's alone) and their files are made again with the
+// setup's descriptor of that scope, so that the setup trusts them as it
+// trusted the originals.
 class SavedState {
 public:
     struct Folder {
@@ -130,7 +134,8 @@ public:
         bool adminOnly;
     };
     // Keeps the copies in store (a folder of the test's own).
-    void Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys);
+    void Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys,
+              Scope scope = Scope::Machine);
     void Restore() const;
 
 private:
@@ -144,14 +149,13 @@ private:
         std::vector<Value> values;
     };
     std::string store_;
+    Scope scope_ = Scope::Machine;
     std::vector<Folder> folders_;
     std::vector<bool> existed_;
     std::vector<std::string> keyRoots_;
     std::vector<Key> keys_;
 };
 
-// A product installed for every user of the machine, or for the user alone.
-enum class Scope { Machine, User };
 // The product's folder of the setup, "<maker> Setup\<product>", under the
 // common application data (administrators only), or for a per-user
 // product under the user's local application data (the user's only): the
