@@ -3,8 +3,9 @@
 # prefix of its own, under the user locale of one language: Wine takes the
 # user's default language from LANG, and a running wineserver keeps the
 # one it started with, so the prefix and its server live only for this run.
-#   run_language.sh fr|nl|de PREFIX PROGRAM
-language="$1"; prefix="$2"; program="$3"
+# The prefix is a copy of the run's booted template, or booted here.
+#   run_language.sh fr|nl|de PREFIX PROGRAM [TEMPLATE]
+language="$1"; prefix="$2"; program="$3"; template="$4"
 case "$language" in
 fr) LANG=fr_FR.UTF-8 ;;
 nl) LANG=nl_BE.UTF-8 ;;
@@ -22,9 +23,13 @@ export E2E_LANGUAGE="$language"
 wineserver -k 2>/dev/null
 rm -rf "$prefix" "$HOME"
 mkdir -p "$HOME"
-/usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-wineserver -w
+if [ -n "$template" ] && [ -f "$template/system.reg" ]; then
+    cp -a "$template" "$prefix"
+else
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -w
+fi
 
 /usr/lib/wine/wine64 "$program" --gtest_filter='WizardLanguage.*'
 status=$?
