@@ -1,16 +1,19 @@
 // Every step of a run, cut: the installation run's steps (the install
 // page's, without a window) and the uninstaller's transaction, run in this
 // test's own process on a thread that the test build's cut point ends at
-// its K-th step, for every K, each cut from the machine as it was before
-// the run. What a killed process would have let go goes too (the journal's
-// file, the staged cabinets, the open files, the run lock), and a fresh
-// session of the product recovers: the machine must be exactly as it was
-// before the run, or, once the run had committed, exactly as the completed
-// run left it. At every step that wrote a record, the same again with that
-// record torn, as a power cut would leave it; for a sample of cuts, the
-// recovery cut at each of its own steps; and at every step of a reinstall
-// and of a removal, a folder of the installation swapped for a link while
-// the run goes on. One run is cut in the per-user scope as well.
+// its K-th step, each cut from the machine as it was before the run. What
+// a killed process would have let go goes too (the journal's file, the
+// staged cabinets, the open files, the run lock), and a fresh session of
+// the product recovers: the machine must be exactly as it was before the
+// run, or, once the run had committed, exactly as the completed run left
+// it. At every step that wrote a record, the same again with that record
+// torn, as a power cut would leave it; for a sample of cuts, the recovery
+// cut in turn at its own steps; and at the steps of a reinstall and of a
+// removal, a folder of the installation swapped for a link while the run
+// goes on. The fresh install and the removal are cut at every step, the
+// other runs at an even spread of 64 (every step with
+// SETUP_CUT_EVERY_STEP set: ./build.sh test --full); one run is cut in the
+// per-user scope as well.
 // Products: Halvorsen Ledger 1.0 and 2.0, for every user and for the user
 // alone (tests/e2e/make_maker_product.py).
 #include <gtest/gtest.h>
@@ -163,6 +166,28 @@ void RecoverySteps(const RunPlan& plan)
     JournalStartSession(SessionJournal, kMaker, kProduct, &recovered);
     JournalEndSession(SessionJournal);
 }
+
+// The steps of a run of total steps that a scenario cuts: every one, or
+// an even spread of spread of them (the first and the last among them).
+// SETUP_CUT_EVERY_STEP (./build.sh test --full) makes every scenario cut
+// every step.
+std::vector<unsigned long> StepsToCut(unsigned long total, unsigned long spread)
+{
+    char full[8];
+    if (spread == 0 || spread >= total || GetEnvironmentVariableA("SETUP_CUT_EVERY_STEP", full, sizeof full) > 0)
+        spread = total;
+    std::vector<unsigned long> steps;
+    for (unsigned long i = 0; i < spread; ++i) {
+        unsigned long k = spread == 1 ? total : 1 + i * (total - 1) / (spread - 1);
+        if (steps.empty() || steps.back() != k)
+            steps.push_back(k);
+    }
+    return steps;
+}
+// The default spread of the scenarios that do not cut every step, and of
+// each recovery that is cut in turn.
+const unsigned long kSpread = 64;
+const unsigned long kRecoverySpread = 16;
 
 struct Cut {
     void (*steps)(const RunPlan&);
@@ -320,13 +345,14 @@ protected:
         ASSERT_TRUE(e2e::WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
     }
 
-    // Cuts the run at every one of its steps, each cut from the machine as
-    // it was before the run (each record step also torn, as a power cut
-    // leaves it); after each, a fresh session recovers, and the machine is
-    // the one before or, from the commit on, the one after. A record lost
-    // whole needs no cut of its own: the journal then ends at the boundary
-    // before it, which is the cut at the step before.
-    void CutAtEveryStep(const RunPlan& plan)
+    // Cuts the run at every one of its steps (or an even spread of them),
+    // each cut from the machine as it was before the run (each record step
+    // also torn, as a power cut leaves it); after each, a fresh session
+    // recovers, and the machine is the one before or, from the commit on,
+    // the one after. A record lost whole needs no cut of its own: the
+    // journal then ends at the boundary before it, which is the cut at the
+    // step before.
+    void CutAtEveryStep(const RunPlan& plan, unsigned long spread = 0)
     {
         e2e::SavedState before;
         Save(before, "before");
@@ -340,7 +366,7 @@ protected:
         ASSERT_EQ("", e2e::Differences(was, Now())) << "the machine was not put back";
         bool committed = false, restore = false;
         unsigned long cuts = 0;
-        for (unsigned long k = 1; k <= total; ++k) {
+        for (unsigned long k : StepsToCut(total, spread)) {
             CutStep kind = CUT_AFTER_CHANGE;
             for (int torn = 0; torn < 2 && (!torn || kind == CUT_AFTER_RECORD); ++torn) {
                 SCOPED_TRACE("step " + std::to_string(k) + " of " + std::to_string(total) +
@@ -378,7 +404,7 @@ protected:
     // The installation's Data folder swapped for a link at every step of
     // the run in turn: nothing behind the link changes, whatever the run
     // and its recovery do after the swap.
-    void SwapAtEveryStep(const RunPlan& plan)
+    void SwapAtEveryStep(const RunPlan& plan, unsigned long spread = 0)
     {
         std::string victim = root_ + "\\Victim", data = target_ + "\\Data";
         for (const char* name : {"accounts.dat", "rates.dat", "mine.dat", "Old\\2019.dat"}) {
@@ -391,7 +417,8 @@ protected:
         Save(before, "before");
         void (*steps)(const RunPlan&) = plan.removal ? RemovalSteps : InstallSteps;
         unsigned long total = RunCut(steps, plan, 0), swaps = 0;
-        for (unsigned long k = 1; k <= total; ++k) {
+        std::vector<unsigned long> cuts = StepsToCut(total, spread);
+        for (unsigned long k : cuts) {
             SCOPED_TRACE("Data swapped for a link after step " + std::to_string(k) + " of " + std::to_string(total));
             Restore(before);
             Swap swap = {k, data, root_ + "\\Data moved", victim, false};
@@ -404,7 +431,7 @@ protected:
             ASSERT_EQ("", e2e::Differences(theirs, e2e::Snapshot({victim}, {}))) << "a change went through the link";
             ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker))) << "a journal is left";
         }
-        ASSERT_GT(swaps, total / 2);
+        ASSERT_GT(swaps, cuts.size() / 2);
         printf("%s: %lu steps, %lu swaps\n", ::testing::UnitTest::GetInstance()->current_test_info()->name(), total,
                swaps);
         Restore(before);
@@ -436,7 +463,7 @@ TEST_F(CrashEveryStep, ReinstallOverTheUsersFiles)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep(Plan("1.0"));
+    CutAtEveryStep(Plan("1.0"), kSpread);
 }
 
 TEST_F(CrashEveryStep, Repair)
@@ -444,21 +471,21 @@ TEST_F(CrashEveryStep, Repair)
     Install("1.0");
     AddUsersFiles();
     DeleteFileA((target_ + "\\Docs\\Guide.txt").c_str());
-    CutAtEveryStep(Plan("1.0", true));
+    CutAtEveryStep(Plan("1.0", true), kSpread);
 }
 
 TEST_F(CrashEveryStep, UpgradeThatDropsFiles)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep(Plan("2.0"));
+    CutAtEveryStep(Plan("2.0"), kSpread);
 }
 
 TEST_F(CrashEveryStepForTheUser, UpgradeThatDropsFiles)
 {
     Install("1.0");
     AddUsersFiles();
-    CutAtEveryStep(Plan("2.0"));
+    CutAtEveryStep(Plan("2.0"), kSpread);
 }
 
 TEST_F(CrashEveryStep, Removal)
@@ -472,7 +499,7 @@ TEST_F(CrashEveryStep, LinkSwappedIntoAReinstall)
 {
     Install("1.0");
     AddUsersFiles();
-    SwapAtEveryStep(Plan("1.0"));
+    SwapAtEveryStep(Plan("1.0"), kSpread);
 }
 
 TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
@@ -483,9 +510,10 @@ TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
 }
 
 // A run cut at eight steps spread over an upgrade (the last, after its
-// commit, among them), then its recovery cut at every one of its own
-// steps: the recovery after that still gives back the machine as it was,
-// or as the completed run left it.
+// commit, among them), then its recovery cut at its own steps (an even
+// spread of 16, every one with SETUP_CUT_EVERY_STEP): the recovery after
+// that still gives back the machine as it was, or as the completed run
+// left it.
 TEST_F(CrashEveryStep, RecoveryOfARecovery)
 {
     Install("1.0");
@@ -503,7 +531,7 @@ TEST_F(CrashEveryStep, RecoveryOfARecovery)
         Save(cut, "cut");
         unsigned long recovery = RunCut(RecoverySteps, plan, 0);
         e2e::State recovered = Now();
-        for (unsigned long j = 1; j <= recovery; ++j) {
+        for (unsigned long j : StepsToCut(recovery, kRecoverySpread)) {
             SCOPED_TRACE("run cut at " + std::to_string(k) + ", its recovery at " + std::to_string(j) + " of " +
                          std::to_string(recovery));
             Restore(cut);
