@@ -1,7 +1,8 @@
 #!/bin/bash
 # The project's two commands, for a fresh Debian 12 machine as root:
-#   ./build.sh run    build setup.exe with the demo product and run it under Wine
-#   ./build.sh test   build all three configurations and run every test
+#   ./build.sh run           build setup.exe with the demo product and run it under Wine
+#   ./build.sh test [--full] build all three configurations and run every test
+#                            (--full: the cut tests cut every step of every run)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -10,7 +11,7 @@ PACKAGES=(cmake ninja-build g++ make python3 git
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev
           googletest libbenchmark-dev clang libclang-rt-14-dev
           wine wine64 gcab osslsigncode openssl xvfb xauth x11-utils imagemagick fonts-wine
-          qemu-system-x86 debootstrap)
+          qemu-system-x86 mmdebstrap)
 
 install_packages() {
     local missing=()
@@ -24,11 +25,15 @@ install_packages() {
     fi
 }
 
+# configure_and_build PRESET [TARGET...]: the Windows builds take the
+# native build's mksetup rather than building one of their own.
 configure_and_build() {
     local preset=$1
     shift
     echo "== building $preset"
-    cmake --preset "$preset" >/dev/null
+    local host=()
+    [ "$preset" = native ] || host=(-DSETUP_HOST_MKSETUP="$ROOT/build/native/tools/mksetup/mksetup")
+    cmake --preset "$preset" "${host[@]}" >/dev/null
     if [ $# -gt 0 ]; then
         cmake --build --preset "$preset" -j"$(nproc)" --target "$@"
     else
@@ -37,20 +42,24 @@ configure_and_build() {
 }
 
 cmd_test() {
+    local full=false
+    [ "${1:-}" = --full ] && full=true
     install_packages
+    local started=$SECONDS
     # The guest's image needs only the packages: it is built (or found in
-    # its cache) beside the compilers rather than after the tests.
+    # the machine's cache, tools/guest/image-dir.sh) beside the compilers.
     local guest=false image_done="$ROOT/build/guest-image.done"
     if command -v qemu-system-x86_64 >/dev/null; then
         guest=true
         mkdir -p "$ROOT/build"
         rm -f "$image_done"
         { rc=0
-          "$ROOT/tools/guest/build-image.sh" "$ROOT/build/guest" >"$ROOT/build/guest-image.log" 2>&1 </dev/null || rc=$?
+          "$ROOT/tools/guest/build-image.sh" >"$ROOT/build/guest-image.log" 2>&1 </dev/null || rc=$?
           echo "$rc" >"$image_done"; } &
     fi
     configure_and_build native
-    configure_and_build win32
+    # Of the shipped 32-bit build, what ships and what the guest runs.
+    configure_and_build win32 setup setup_nopayload uninstaller mksetup guest32_programs
     configure_and_build win64
     echo "== native tests"
     ctest --preset native
@@ -66,19 +75,26 @@ cmd_test() {
     fi
     echo "== Windows tests under Wine"
     local status=0
-    ctest --preset win64 || status=$?
+    if $full; then
+        SETUP_CUT_EVERY_STEP=1 ctest --preset win64 || status=$?
+    else
+        ctest --preset win64 || status=$?
+    fi
     echo "== 32-bit programs in the guest"
     if [ -n "$guest_pid" ]; then
         wait "$guest_pid" || status=$?
+        cat "$ROOT/build/guest-image.log"
         cat "$guest_log"
     else
         echo "skipped: no qemu-system-x86_64 on this machine"
     fi
+    echo "== ./build.sh test took $(( SECONDS - started )) s after the packages"
     return $status
 }
 
 cmd_run() {
     install_packages
+    configure_and_build native mksetup
     configure_and_build win32 setup setup_nopayload
     configure_and_build win64 setup demo_walk wizard_shots
     "$ROOT/tools/run-demo.sh" "$ROOT/build/win32" "$ROOT/build/win64"
@@ -86,6 +102,6 @@ cmd_run() {
 
 case "${1:-}" in
     run) cmd_run ;;
-    test) cmd_test ;;
-    *) echo "usage: $0 run|test" >&2; exit 2 ;;
+    test) cmd_test "${2:-}" ;;
+    *) echo "usage: $0 run|test [--full]" >&2; exit 2 ;;
 esac

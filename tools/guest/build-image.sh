@@ -4,22 +4,25 @@
 # its 32-bit half (wine32:i386), an init that runs one job from a 9p share
 # and powers off, and the two Wine prefixes of e2e-job.sh already booted
 # (made by prefix-job.sh in one boot of the guest that writes the image).
-# The result lives in OUTDIR (build/guest):
+# The result lives in OUTDIR (by default the machine's cache that
+# image-dir.sh names, shared by every checkout):
 #   root.img  ext4 image of the root file system (sparse)
 #   vmlinuz, initrd.img
 #   recipe.sha  hash of the recipe that made them
 #   prefix-job/  the job that booted the prefixes, with its logs
-# An existing image whose recipe hash matches is reused as it is.
-#   build-image.sh OUTDIR
+# An existing image whose recipe hash matches is reused as it is; two
+# builds of one folder at once take turns.
+#   build-image.sh [OUTDIR]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-out=${1:?usage: build-image.sh OUTDIR}
+out=${1:-$("$here/image-dir.sh")}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+exec 9>"$out/.lock"
+flock 9
 
 # Everything that decides the image's content is part of the recipe.
-GUEST_PACKAGES="linux-image-amd64 initramfs-tools kmod wine wine64 fonts-wine"
-GUEST_PACKAGES_I386="wine32:i386"
+GUEST_PACKAGES="linux-image-amd64 initramfs-tools kmod wine wine64 wine32:i386 fonts-wine"
 # The booted prefixes take 1.9 GB; the image (sparse) keeps about 4 GB free
 # beside them for what a job writes to the guest's own disk.
 IMAGE_SIZE=8G
@@ -46,32 +49,23 @@ fi
 mirror=${mirror:-http://deb.debian.org/debian}
 
 started=$(date +%s)
-root="$out/rootfs"
-cleanup() {
-    for m in proc sys dev/pts dev; do
-        mountpoint -q "$root/$m" 2>/dev/null && umount -l "$root/$m" || true
-    done
-}
+# The system is laid out in memory: dpkg's writes need no disk, and the
+# image is written once, whole, at the end.
+root=$(mktemp -d /dev/shm/guest-root.XXXXXX)
+cleanup() { rm -rf "$root"; }
 trap cleanup EXIT
-cleanup
-rm -rf "$root" "$out/root.img" "$out/vmlinuz" "$out/initrd.img" "$out/recipe.sha" "$out/prefix-job"
+rm -rf "$out/root.img" "$out/vmlinuz" "$out/initrd.img" "$out/recipe.sha" "$out/prefix-job"
 
-echo "guest image: debootstrap from $mirror"
-debootstrap --variant=minbase --arch=amd64 --include="$(echo $GUEST_PACKAGES | tr ' ' ,)" \
-    bookworm "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
-    { tail -n 30 "$out/debootstrap.log"; exit 1; }
-
-# The 32-bit half of Wine comes from the i386 architecture of the guest
-# (never of the host, which cannot run 32-bit code).
-mount -t proc proc "$root/proc"
-mount --bind /dev "$root/dev"
-echo "deb $mirror bookworm main" >"$root/etc/apt/sources.list"
-chroot "$root" dpkg --add-architecture i386
-chroot "$root" apt-get update -qq >"$out/apt.log" 2>&1 || { tail -n 30 "$out/apt.log"; exit 1; }
-DEBIAN_FRONTEND=noninteractive chroot "$root" apt-get install -y -qq --no-install-recommends \
-    $GUEST_PACKAGES_I386 >>"$out/apt.log" 2>&1 || { tail -n 30 "$out/apt.log"; exit 1; }
-chroot "$root" apt-get clean
-cleanup
+# mmdebstrap fetches with apt (in parallel, both architectures at once:
+# the 32-bit half of Wine comes from the guest's i386 architecture, never
+# the host's, which cannot run 32-bit code) and unpacks without syncing.
+echo "guest image: mmdebstrap from $mirror"
+mmdebstrap --variant=minbase --architectures=amd64,i386 --include="$(echo $GUEST_PACKAGES | tr ' ' ,)" \
+    --aptopt='APT::Install-Recommends "false"' --aptopt='Acquire::Languages "none"' \
+    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+    --dpkgopt='path-exclude=/usr/share/locale/*' \
+    bookworm "$root" "deb $mirror bookworm main" >"$out/mmdebstrap.log" 2>&1 ||
+    { tail -n 30 "$out/mmdebstrap.log"; exit 1; }
 
 # No login of any kind and no network: the kernel starts guest-init, which
 # runs the job of the share and powers off.
@@ -80,7 +74,7 @@ sed -i 's/^root:[^:]*:/root:*:/' "$root/etc/shadow"
 mkdir -p "$root/mnt/job" "$root/mnt/build"
 echo guest32 >"$root/etc/hostname"
 printf '127.0.0.1 localhost\n127.0.1.1 guest32\n' >"$root/etc/hosts"
-rm -rf "$root/var/lib/apt/lists/"* "$root/usr/share/doc/"* "$root/usr/share/man/"* "$root/var/cache/apt/"*.bin
+rm -rf "$root/var/lib/apt/lists/"* "$root/var/cache/apt/"*.bin "$root/var/cache/apt/archives/"*.deb
 
 kernel=$(ls "$root"/boot/vmlinuz-* | sort -V | tail -n1)
 cp "$kernel" "$out/vmlinuz"
@@ -88,7 +82,7 @@ cp "$root/boot/initrd.img-${kernel##*/vmlinuz-}" "$out/initrd.img"
 chmod 644 "$out/vmlinuz" "$out/initrd.img"
 
 mkfs.ext4 -q -F -L guest32 -d "$root" "$out/root.img" "$IMAGE_SIZE"
-rm -rf "$root"
+cleanup
 echo "guest image: system made in $(( $(date +%s) - started )) s"
 
 # The prefixes are made in the guest itself: making either starts 32-bit

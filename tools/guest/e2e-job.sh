@@ -1,8 +1,8 @@
 #!/bin/bash
 # The job that the guest runs (as job.sh of its share): the end-to-end
-# programs of the 32-bit build against the shipped setup.exe, first in a
-# 32-bit Wine prefix, then in a 64-bit one where the 32-bit programs run
-# under WOW64; both come booted with the image. Reads from the share:
+# programs of the 32-bit build against the shipped setup.exe, in a 32-bit
+# Wine prefix and, at the same time, in a 64-bit one where the 32-bit
+# programs run under WOW64; both come booted with the image. Reads from the share:
 #   build.path   the host's build tree (shared as /mnt/build)
 #   prefixes     the prefix kinds to run, e.g. "win32 win64"
 #   suite.txt    one program a line: NAME GTEST_FILTER PROGRAM
@@ -33,7 +33,10 @@ export LANG=C.UTF-8
 export WINE_RUN_LOADER=/usr/bin/wine
 # A crashing program ends instead of waiting in the debugger.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
-for kind in $(cat "$job/prefixes"); do
+# Each kind of prefix has a server of its own: both run at once, one on
+# each of the guest's processors.
+run_kind() {
+    kind=$1
     export WINE_RUN_ARCH=$kind
     prefix=/root/prefix-$kind
     # The image carries this prefix booted (build-image.sh): only its server
@@ -56,4 +59,8 @@ for kind in $(cat "$job/prefixes"); do
     done <"$job/suite.txt"
     sh "$job/wine-prefix.sh" stop "$prefix" >/dev/null 2>&1
     WINEPREFIX=$prefix wineserver -w 2>/dev/null
+}
+for kind in $(cat "$job/prefixes"); do
+    run_kind "$kind" &
 done
+wait

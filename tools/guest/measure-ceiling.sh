@@ -23,13 +23,16 @@ work=${1:?usage: measure-ceiling.sh WORKDIR KIND:MEGABYTES...}
 shift
 [ $# -gt 0 ] || { echo "usage: measure-ceiling.sh WORKDIR KIND:MEGABYTES..." >&2; exit 2; }
 build=$source_dir/build/win32
-mksetup=$build/host/mksetup
+# The host mksetup the 32-bit build used: the native build's, or its own.
+mksetup=$source_dir/build/native/tools/mksetup/mksetup
+[ -x "$mksetup" ] || mksetup=$build/host/mksetup
 stub=$build/kit/setup-nopayload.exe
 for f in "$mksetup" "$stub"; do
     [ -f "$f" ] || { echo "ceiling: build the win32 configuration first ($f is missing)" >&2; exit 1; }
 done
 command -v qemu-system-x86_64 >/dev/null || { echo "ceiling: needs qemu-system-x86_64" >&2; exit 1; }
-"$here/build-image.sh" "$source_dir/build/guest" || exit 1
+image=$("$here/image-dir.sh")
+"$here/build-image.sh" "$image" || exit 1
 
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
@@ -68,7 +71,7 @@ cp "$source_dir/cmake/wine-prefix.sh" "$source_dir/cmake/wine-run.sh" "$work/job
 echo "${PREFIXES:-win32 win64}" >"$work/job/prefixes"
 echo "${WINEDEBUG:-}" >"$work/job/winedebug"
 start=$(date +%s)
-"$here/run-guest.sh" "$source_dir/build/guest" "$work/job" "$build" 14400 "$work/scratch.img"
+"$here/run-guest.sh" "$image" "$work/job" "$build" 14400 "$work/scratch.img"
 status=$?
 echo "ceiling: boot to power-off $(( $(date +%s) - start )) s"
 rm -f "$work/scratch.img"

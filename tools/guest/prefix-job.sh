@@ -24,7 +24,10 @@ complete() {
 # The environment e2e-job.sh runs them in (its language, its loader).
 export LANG=C.UTF-8
 export WINE_RUN_LOADER=/usr/bin/wine
-for kind in $(cat "$job/prefixes"); do
+# Each kind has a server of its own: both are made at once, one on each of
+# the guest's processors.
+make_kind() {
+    kind=$1
     export WINE_RUN_ARCH=$kind
     prefix=/root/prefix-$kind
     : >"$results/$kind-prefix.log"
@@ -43,5 +46,9 @@ for kind in $(cat "$job/prefixes"); do
             break
         fi
     done
+}
+for kind in $(cat "$job/prefixes"); do
+    make_kind "$kind" &
 done
+wait
 sync

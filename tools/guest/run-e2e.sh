@@ -1,16 +1,17 @@
 #!/bin/bash
 # Runs the 32-bit end-to-end suite in the guest, with one boot for all of
 # it: builds the guest image (or reuses it), lays out the job folder and
-# boots the guest, which runs e2e-job.sh once with a 32-bit and once with a
-# 64-bit Wine prefix. The results stay in JOBDIR/results for
+# boots the guest, which runs e2e-job.sh with a 32-bit and a 64-bit Wine
+# prefix at once. The results stay in JOBDIR/results for
 # check-result.sh; the timings are printed.
 #   run-e2e.sh SOURCEDIR BUILDDIR IMAGEDIR JOBDIR SUITEFILE SECONDS
+# An empty IMAGEDIR is the machine's cache (image-dir.sh).
 # Exit 0 when the guest ran the whole job (whatever the tests said), 77
 # when this machine has no qemu, else 1.
 set -uo pipefail
 source_dir=${1:?usage: run-e2e.sh SOURCEDIR BUILDDIR IMAGEDIR JOBDIR SUITEFILE SECONDS}
 build=${2:?}
-image=${3:?}
+image=${3:-$("$1/tools/guest/image-dir.sh")}
 job=${4:?}
 suite=${5:?}
 limit=${6:?}
