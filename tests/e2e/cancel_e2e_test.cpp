@@ -99,7 +99,7 @@ protected:
     void CancelAndQuit(Process& setup, HWND installPage, bool expectFilesInstalled)
     {
         Click(installPage, IDCANCEL);
-        HWND question = WaitForDialog(setup.Id(), IDYES, "", 20000);
+        HWND question = WaitForDialog(setup.Id(), IDYES, "", e2e::kHangWait);
         ASSERT_NE(nullptr, question) << "cancel question";
         // The worker is paused while the question is up: the phase shows
         // in what is on disk.
@@ -110,10 +110,10 @@ protected:
             EXPECT_TRUE(present.empty()) << "expected to be staging, found " << present.size() << " files";
         ExpectStagedCabinetsOutOfReach();
         Click(question, IDYES);
-        HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", 60000);
+        HWND interrupted = WaitForDialog(setup.Id(), 1001, "User Interrupted Installation", e2e::kHangWait);
         ASSERT_NE(nullptr, interrupted) << "interrupted page";
         Click(interrupted, IDOK);
-        EXPECT_EQ(1602, setup.Wait(120000));
+        EXPECT_EQ(1602, setup.Wait(e2e::kHangWait));
 
         EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
         EXPECT_TRUE(Exists(parent_ + "\\other.txt"));
@@ -167,10 +167,10 @@ protected:
     {
         Process setup(setup_, "");
         ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
-        HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", 300000);
+        HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", e2e::kHangWait);
         ASSERT_NE(nullptr, finish) << "finish page";
         Click(finish, IDOK);
-        setup.Wait(60000);
+        setup.Wait(e2e::kHangWait);
         CloseLaunchedWindows();
         ASSERT_TRUE(WriteFile(target_ + "notes.txt", "the user's own notes"));
     }
@@ -221,7 +221,7 @@ void CancelE2e::CancelDuringStaging()
     ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
     // The page shows itself before it starts the staging thread, so a
     // Cancel posted at once is handled while the first cabinet is copied.
-    HWND page = WaitForDialog(setup.Id(), 1016, "", 20000);
+    HWND page = WaitForDialog(setup.Id(), 1016, "", e2e::kHangWait);
     ASSERT_NE(nullptr, page) << "install page";
     CancelAndQuit(setup, page, false);
 }
@@ -230,12 +230,10 @@ void CancelE2e::CancelDuringExtraction()
 {
     Process setup(setup_, "");
     ASSERT_EQ("", WalkToInstall(setup.Id(), target_));
-    HWND page = WaitForDialog(setup.Id(), 1016, "", 20000);
+    HWND page = WaitForDialog(setup.Id(), 1016, "", e2e::kHangWait);
     ASSERT_NE(nullptr, page) << "install page";
     // Wait until the first files have arrived.
-    for (int i = 0; i < 3000 && ListFiles(target_).size() < 20; ++i)
-        Sleep(10);
-    ASSERT_GE(ListFiles(target_).size(), 20u) << "extraction did not start";
+    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, kHangWait)) << "extraction did not start";
     CancelAndQuit(setup, page, true);
 }
 
@@ -246,7 +244,7 @@ void CancelE2e::SilentRunAskedToCloseCancelsAndUndoesItsRun()
 {
     std::string log = root_ + "\\silent.log";
     Process setup(setup_, "/S /LOG=\"" + log + "\" /D=" + target_);
-    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, 120000)) << "extraction did not start";
+    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, e2e::kHangWait)) << "extraction did not start";
     HWND frame = FindWindowWhere([&](HWND w) {
         char name[32] = "";
         GetClassNameA(w, name, sizeof name);
@@ -255,7 +253,7 @@ void CancelE2e::SilentRunAskedToCloseCancelsAndUndoesItsRun()
     ASSERT_NE(nullptr, frame) << "the hidden frame window";
     EXPECT_FALSE(IsWindowVisible(frame));
     PostMessageA(frame, WM_CLOSE, 0, 0);
-    EXPECT_EQ(1602, setup.Wait(120000));
+    EXPECT_EQ(1602, setup.Wait(e2e::kHangWait));
     EXPECT_FALSE(FolderExists(target_)) << "the destination folder stays";
     EXPECT_EQ("was here before", ReadFile(archivist_ + "\\shared\\a.dat"));
     EXPECT_EQ(stagedBefore_, StagedFiles(scope_)) << "staged cabinets left in the temporary folder";
@@ -273,24 +271,24 @@ void CancelE2e::RepairCancelledHalfwayGivesBackTheInstallation()
     State before = Now();
 
     Process repair(setup_, "/r " + target_);
-    HWND page = WaitForDialog(repair.Id(), 1016, "", 20000);
+    HWND page = WaitForDialog(repair.Id(), 1016, "", e2e::kHangWait);
     ASSERT_NE(nullptr, page) << "install page";
-    ASSERT_TRUE(WaitUntil([&] { return MovedAsideIn(target_); }, 120000)) << "extraction did not start";
+    ASSERT_TRUE(WaitUntil([&] { return MovedAsideIn(target_); }, e2e::kHangWait)) << "extraction did not start";
     Click(page, IDCANCEL);
-    HWND question = WaitForOwnedDialog(page, 20000);
+    HWND question = WaitForOwnedDialog(page, e2e::kHangWait);
     ASSERT_NE(nullptr, question) << "cancel question";
     Click(question, IDYES);
-    HWND interrupted = WaitForDialog(repair.Id(), 1001, "User Interrupted Installation", 60000);
+    HWND interrupted = WaitForDialog(repair.Id(), 1001, "User Interrupted Installation", e2e::kHangWait);
     ASSERT_NE(nullptr, interrupted) << "interrupted page";
     Click(interrupted, IDOK);
-    repair.Wait(120000);
+    repair.Wait(e2e::kHangWait);
     EXPECT_EQ("", Differences(before, Now()));
 
     Process product(target_ + "Atlas.exe", "");
-    EXPECT_EQ(0, product.Wait(20000)) << "the product does not start";
+    EXPECT_EQ(0, product.Wait(e2e::kHangWait)) << "the product does not start";
     Process uninstall(target_ + "UnInstall.exe", "/S");
-    EXPECT_EQ(0, uninstall.Wait(120000));
-    EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, 20000));
+    EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
+    EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, e2e::kHangWait));
     EXPECT_FALSE(KeyExists(hive_, kProductKey));
 }
 
@@ -316,9 +314,9 @@ void CancelE2e::KilledRunIsUndoneAtTheNextStart()
         SCOPED_TRACE(moment.name);
         {
             Process run(setup_, "/r " + target_);
-            ASSERT_TRUE(WaitUntil(moment.reached, 300000)) << "never reached";
+            ASSERT_TRUE(WaitUntil(moment.reached, e2e::kHangWait)) << "never reached";
             run.Kill();
-            run.Wait(30000);
+            run.Wait(e2e::kHangWait);
         }
         Process next(setup_, "");
         HWND first = nullptr;
@@ -328,7 +326,7 @@ void CancelE2e::KilledRunIsUndoneAtTheNextStart()
                     first = dialog;
             }
             return first != nullptr;
-        }, 120000)) << "neither the recovery message nor the welcome page";
+        }, e2e::kHangWait)) << "neither the recovery message nor the welcome page";
         // Staging and extraction come before the run could succeed: they
         // are undone, with a word to the user.
         bool told = !HasItem(first, 1010);
@@ -339,13 +337,13 @@ void CancelE2e::KilledRunIsUndoneAtTheNextStart()
         EXPECT_EQ(stagedBefore_, StagedFiles(scope_));
         if (told)
             Click(first, IDOK);
-        HWND welcome = WaitForDialog(next.Id(), 1010, "", 20000);
+        HWND welcome = WaitForDialog(next.Id(), 1010, "", e2e::kHangWait);
         ASSERT_NE(nullptr, welcome);
         Click(welcome, IDCANCEL);
-        HWND confirm = WaitForOwnedDialog(welcome, 20000);
+        HWND confirm = WaitForOwnedDialog(welcome, e2e::kHangWait);
         ASSERT_NE(nullptr, confirm);
         Click(confirm, 2);
-        EXPECT_NE(-1, next.Wait(30000));
+        EXPECT_NE(-1, next.Wait(e2e::kHangWait));
         EXPECT_FALSE(Exists(JournalFile(kProduct, kMaker, scope_)));
     }
 }

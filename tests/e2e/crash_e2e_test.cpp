@@ -57,7 +57,7 @@ long RunWith(const std::string& program, const std::string& arguments,
         SetEnvironmentVariableA(name, v == variables.end() ? nullptr : v->second.c_str());
     }
     Process process(program, arguments);
-    long code = process.Wait(120000);
+    long code = process.Wait(e2e::kHangWait);
     for (const char* name : {"SETUP_CUT_AT", "SETUP_CUT_STEPS_FILE", "SETUP_STOP_AFTER_RECOVERY"})
         SetEnvironmentVariableA(name, nullptr);
     return code;
@@ -173,7 +173,7 @@ protected:
                 return program.find("UnInstall") == std::string::npos ||
                        (!Exists(target_ + "\\UnInstall.exe") && !FolderExists(SetupFolder(kProduct, kMaker)));
             },
-            30000);
+            kHangWait);
         State after = Now();
         ASSERT_NE("", Differences(before, after)) << "the run changed nothing";
         Restore(before_);

@@ -12,6 +12,11 @@
 
 namespace e2e {
 
+// The limit of every wait for a state (a page, a process's end, a file):
+// there only against a hang, never a measure of speed, so that a loaded
+// machine is slower but never fails.
+const DWORD kHangWait = 300000;
+
 // A running program started with CreateProcess.
 class Process {
 public:
@@ -67,7 +72,7 @@ HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std:
 // Walks welcome, licence (accepted), information and destination (folder
 // typed in), ending with Next on the destination page. Empty on success,
 // else what went wrong. The licence page's text goes to licenceText.
-std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = 20000,
+std::string WalkToInstall(DWORD processId, const std::string& folder, DWORD pageWait = kHangWait,
                           std::string* licenceText = nullptr);
 // A visible dialog owned by owner (a message box or the exit
 // confirmation); null on time-out.

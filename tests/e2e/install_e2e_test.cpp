@@ -27,12 +27,12 @@ using namespace e2e;
 
 namespace {
 
-const DWORD kPageWait = 20000;
+const DWORD kPageWait = e2e::kHangWait;
 // The product is started through the desktop's shell a moment after the
 // setup ends; under emulation on a busy machine (the 32-bit guest) that
 // moment has taken longer than ten seconds.
-const DWORD kProductStartWait = 120000;
-const DWORD kInstallWait = 180000;
+const DWORD kProductStartWait = e2e::kHangWait;
+const DWORD kInstallWait = e2e::kHangWait;
 const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
@@ -136,7 +136,7 @@ protected:
         HWND finish = WaitForFinish(setup);
         ASSERT_NE(nullptr, finish) << "finish page";
         Click(finish, IDOK);
-        EXPECT_EQ(0, setup.Wait(30000));
+        EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
         // The product starts through the desktop's shell, a moment later.
         WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kProductStartWait);
         CloseLaunchedWindows();
@@ -309,7 +309,7 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     // Finish launches the product, through the desktop's shell: it is no
     // child of the elevated setup.
     Click(finish, IDOK);
-    EXPECT_EQ(0, setup.Wait(30000));
+    EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
     HWND product = nullptr;
     EXPECT_TRUE(WaitUntil([&] { return (product = FindTopLevel("GlyphForge (demo)")) != nullptr; }, kProductStartWait))
         << "the installed program was not started";
@@ -349,7 +349,7 @@ TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
     size_t programEnd = quiet.find("\" ");
     ASSERT_NE(std::string::npos, programEnd);
     Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
-    EXPECT_EQ(0, uninstall.Wait(60000));
+    EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
     EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target); }, kPageWait)) << "the product folder stays";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
 }
@@ -433,7 +433,7 @@ TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
     EXPECT_FALSE(HasItem(finish, 1039));
     EXPECT_EQ(original, ReadFile(readme));
     Click(finish, IDOK);
-    EXPECT_EQ(0, repair.Wait(30000));
+    EXPECT_EQ(0, repair.Wait(e2e::kHangWait));
     EXPECT_EQ(before, FilesList());
     std::string text = ReadFile(log);
     EXPECT_NE(std::string::npos, text.find("exit code 0"));
@@ -496,7 +496,7 @@ TEST_F(InstallE2e, CopyErrorRetryAndIgnore)
             EXPECT_EQ("in use", ReadFile(target_ + "\\ReadMe.txt"));
         }
         Click(finish, IDOK);
-        EXPECT_EQ(0, setup.Wait(30000));
+        EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
         // The log of a run with the wizard names the file and the answer.
         std::string text = ReadFile(log);
         for (std::string line : {"cannot write " + target_ + "\\ReadMe.txt (Windows error",
@@ -533,7 +533,7 @@ TEST_F(InstallE2e, AbortLeadsToTheErrorPageAndASecondRunSucceeds)
     HWND finish = WaitForFinish(setup);
     ASSERT_NE(nullptr, finish) << "second run";
     Click(finish, IDOK);
-    EXPECT_EQ(0, setup.Wait(30000));
+    EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
 
     // The second run's files stay: its success cleared the rollback.
     for (const std::string& f : ListFiles(demoMain_))
@@ -562,7 +562,7 @@ TEST_F(InstallE2e, ReinstallAbortedInACopyErrorGivesBackTheInstallation)
     HWND errorPage = WaitForDialog(setup.Id(), 1001, "Error during installation", kPageWait);
     ASSERT_NE(nullptr, errorPage) << "error page";
     Click(errorPage, IDOK);
-    EXPECT_EQ(1603, setup.Wait(60000));
+    EXPECT_EQ(1603, setup.Wait(e2e::kHangWait));
     CloseHandle(held);
     EXPECT_EQ("", Differences(before, Now()));
     EXPECT_FALSE(Exists(JournalFile("Corvane GlyphForge")));
@@ -602,7 +602,7 @@ TEST_F(InstallE2e, CancelWhileACopyErrorIsUpWritesNothingMoreAndLeavesNothing)
         EXPECT_EQ("", Differences(atCancel, Now())) << "written after the cancel";
         Click(destination, IDOK);
     }
-    EXPECT_EQ(1602, setup.Wait(60000)) << "the setup does not end as cancelled";
+    EXPECT_EQ(1602, setup.Wait(e2e::kHangWait)) << "the setup does not end as cancelled";
     EXPECT_EQ("", Differences(before, Now()));
     held.Release();
     EXPECT_EQ("in use", ReadFile(target_ + "\\ReadMe.txt"));
@@ -627,7 +627,7 @@ TEST_F(InstallE2e, DestinationIsOneFullFolderEverywhere)
         EXPECT_TRUE(IsWindowVisible(destination)) << folder;
     }
     refused.Kill();
-    refused.Wait(10000);
+    refused.Wait(e2e::kHangWait);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
 
     for (const std::string& typed : {root_ + "\\Apps\\Tool ", root_ + "\\Apps\\{v2}"}) {
@@ -650,7 +650,7 @@ TEST_F(InstallE2e, DestinationIsOneFullFolderEverywhere)
         Click(finish, IDOK);
         EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kProductStartWait))
             << "the product was not launched";
-        setup.Wait(30000);
+        setup.Wait(e2e::kHangWait);
         CloseLaunchedWindows();
         Clean();
     }
@@ -677,7 +677,7 @@ TEST_F(InstallE2e, DamagedSetupSaysSoAndChangesNothing)
     EXPECT_NE(std::string::npos, ItemText(box, 0xFFFF).find("damaged"));
     EXPECT_FALSE(HasItem(box, 1008)) << "a page came instead";
     Click(box, IDOK);
-    EXPECT_EQ(1603, setup.Wait(30000));
+    EXPECT_EQ(1603, setup.Wait(e2e::kHangWait));
     EXPECT_FALSE(FolderExists(programs_));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
     EXPECT_EQ("", Differences(before, Snapshot({SetupFolder("Corvane GlyphForge")}, {})));
@@ -708,7 +708,7 @@ TEST_F(InstallE2e, NothingGoesThroughALinkBelowTheInstallation)
     ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", command));
     std::string uninstaller = target_ + "\\UnInstall.exe";
     Process uninstall(uninstaller, command.substr(uninstaller.size() + 3));
-    EXPECT_EQ(1, uninstall.Wait(60000)) << "the entries behind the link are reported as left";
+    EXPECT_EQ(1, uninstall.Wait(e2e::kHangWait)) << "the entries behind the link are reported as left";
     EXPECT_EQ("", Differences(behind, Snapshot({elsewhere}, {})));
     testfiles::RemoveLink(fonts);
     Clean();
@@ -737,7 +737,7 @@ TEST_F(InstallE2e, NothingGoesThroughALinkBelowTheInstallation)
         }, kInstallWait));
         EXPECT_EQ(answer == IDCANCEL ? 1u : linked, asked);
         Click(end, IDOK);
-        setup.Wait(30000);
+        setup.Wait(e2e::kHangWait);
         CloseLaunchedWindows();
         EXPECT_EQ("", Differences(behind, Snapshot({elsewhere}, {})));
     }
@@ -769,7 +769,7 @@ TEST_F(InstallE2e, InstallingAnywayOntoAVolumeTooSmallFailsAndLeavesNothing)
     }
     ASSERT_NE(nullptr, errorPage) << "error page";
     Click(errorPage, IDOK);
-    EXPECT_EQ(1603, setup.Wait(60000));
+    EXPECT_EQ(1603, setup.Wait(e2e::kHangWait));
     EXPECT_EQ(before, ListFiles("S:\\"));
     EXPECT_FALSE(FolderExists("S:\\GlyphForge"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
@@ -808,7 +808,7 @@ TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
     ASSERT_NE(nullptr, finish) << "finish page";
     EXPECT_EQ("Tessera Atlas Installation - Installation Successfully Completed", Text(finish));
     Click(finish, IDOK);
-    EXPECT_EQ(0, setup.Wait(30000));
+    EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
 
     std::vector<std::string> expected = ListFiles(main);
     expected.push_back("UnInstall.exe");
@@ -828,10 +828,10 @@ TEST_F(InstallE2e, ProductFromItsOwnDescriptionInstallsAndUninstalls)
     ASSERT_EQ(0u, command.find("\"" + uninstaller + "\" "));
     Process uninstall(uninstaller, command.substr(uninstaller.size() + 3) + " /S");
     ASSERT_TRUE(uninstall.Started());
-    EXPECT_EQ(0, uninstall.Wait(120000));
-    // The uninstaller's copy removes it and the emptied folder a moment later.
-    for (int i = 0; i < 300 && FolderExists(target); ++i)
-        Sleep(100);
+    EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
+    // The uninstaller's copy removes it and the emptied folder once the
+    // uninstaller has ended.
+    EXPECT_TRUE(WaitForChildrenOf(uninstall.Id(), kHangWait));
     EXPECT_FALSE(FolderExists(target));
     EXPECT_FALSE(FolderExists(group));
     for (const std::string& key : {product, entry, appPath})
@@ -894,7 +894,7 @@ protected:
         ASSERT_NE(nullptr, finish) << "finish page";
         EXPECT_FALSE(IsWindowVisible(GetDlgItem(finish, 1020))) << "a product without a web site has no web button";
         Click(finish, IDOK);
-        EXPECT_EQ(0, setup.Wait(30000));
+        EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
         EndChildrenOf(setup.Id());
     }
     // The version's files in folder, byte for byte, with the uninstaller;
@@ -929,7 +929,7 @@ protected:
         size_t programEnd = quiet.find("\" ");
         ASSERT_NE(std::string::npos, programEnd);
         Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
-        EXPECT_EQ(0, uninstall.Wait(60000));
+        EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
         std::string setupFolder =
             SetupFolder("Halvorsen Ledger", "Halvorsen", root == HKEY_CURRENT_USER ? Scope::User : Scope::Machine);
         EXPECT_TRUE(WaitUntil(
@@ -1059,7 +1059,7 @@ TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
     EXPECT_NE(std::string::npos, ItemText(question, 0xFFFF).find("Version 2.0 of Halvorsen Ledger is installed"))
         << ItemText(question, 0xFFFF);
     Click(question, IDNO);
-    EXPECT_EQ(1602, setup.Wait(30000));
+    EXPECT_EQ(1602, setup.Wait(e2e::kHangWait));
     EXPECT_EQ("", Differences(before, Now(target_)));
 }
 
@@ -1182,7 +1182,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
                 EXPECT_NE(std::string::npos, log.find(line)) << line;
         }
         Process product(userTarget_ + "\\Ledger.exe", "");
-        EXPECT_EQ(0, product.Wait(20000)) << "the product does not start";
+        EXPECT_EQ(0, product.Wait(e2e::kHangWait)) << "the product does not start";
 
         Uninstall(userTarget_, HKEY_CURRENT_USER);
         WaitForTheCopy();

@@ -22,8 +22,8 @@ using namespace e2e;
 
 namespace {
 
-const DWORD kPageWait = 20000;
-const DWORD kInstallWait = 180000;
+const DWORD kPageWait = e2e::kHangWait;
+const DWORD kInstallWait = e2e::kHangWait;
 const char kMakerFolders[] = "SOFTWARE\\Corvane\\folders";
 const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
@@ -128,8 +128,8 @@ protected:
         if (!page)
             return nullptr;
         Toggle(page, 1012);
-        for (int i = 0; i < 100 && !ItemEnabled(page, IDOK); ++i)
-            Sleep(20);
+        if (!WaitUntil([&] { return ItemEnabled(page, IDOK); }, kHangWait))
+            return nullptr;
         if (!Leave(page, IDOK))
             return nullptr;
         page = Page(setup, kInformation);

@@ -35,10 +35,10 @@ const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Pa
 const char kRepairRecord[] = "repair-started.txt";
 // The message box's text control.
 const int kMessageTextId = 0xFFFF;
-const DWORD kDialogWait = 20000;
+const DWORD kDialogWait = e2e::kHangWait;
 // The removal's copy ends once it has finished the removal: a limit only
 // against a hang, never a measure of speed.
-const DWORD kCopyWait = 180000;
+const DWORD kCopyWait = e2e::kHangWait;
 
 std::string ThisProgram()
 {
@@ -163,7 +163,7 @@ protected:
     DWORD WaitForExit()
     {
         DWORD code = 12345;
-        if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        if (WaitForSingleObject(process.hProcess, e2e::kHangWait) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &code);
         return code;
     }
@@ -291,8 +291,7 @@ TEST_F(Installation, RepairStartsTheRecordedSetupWithTheFolder)
     // The started program writes the record a moment later: waited for
     // until it holds its line, not merely until the file is there.
     std::string record = product + kRepairRecord;
-    for (int i = 0; i < 300 && ReadText(record).empty(); ++i)
-        Sleep(100);
+    EXPECT_TRUE(e2e::WaitUntil([&] { return !ReadText(record).empty(); }, e2e::kHangWait));
     EXPECT_EQ("\"" + setupProgram + "\" /r " + product, ReadText(record));
     for (size_t i = 1; i < installed.size(); ++i)
         EXPECT_TRUE(Exists(installed[i]));

@@ -21,11 +21,11 @@ using namespace e2e;
 
 namespace {
 
-const DWORD kPageWait = 20000;
-const DWORD kInstallWait = 180000;
+const DWORD kPageWait = e2e::kHangWait;
+const DWORD kInstallWait = e2e::kHangWait;
 // The uninstaller and the copy that finishes its removal: limits against a
 // hang only.
-const DWORD kRemovalWait = 180000;
+const DWORD kRemovalWait = e2e::kHangWait;
 const char kProductKey[] = "SOFTWARE\\Corvane\\Corvane GlyphForge";
 const char kAppPathKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GlyphForge.exe";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvane GlyphForge";
@@ -118,8 +118,7 @@ protected:
         HWND licence = WaitForDialog(setup.Id(), 1012, "", kPageWait);
         ASSERT_NE(nullptr, licence) << "licence page";
         Toggle(licence, 1012);
-        for (int i = 0; i < 100 && !ItemEnabled(licence, IDOK); ++i)
-            Sleep(20);
+        ASSERT_TRUE(WaitUntil([&] { return ItemEnabled(licence, IDOK); }, kHangWait));
         Click(licence, IDOK);
         ASSERT_TRUE(WaitGone(licence, kPageWait));
         Next(setup, 1011, "information page");
@@ -131,11 +130,10 @@ protected:
         HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
         ASSERT_NE(nullptr, finish) << "finish page";
         Click(finish, IDOK);
-        EXPECT_EQ(0, setup.Wait(30000));
+        EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
         // The program started by the finish page runs from the product
         // folder; wait for it to show, then close it.
-        for (int i = 0; i < 100 && !FindTopLevel("GlyphForge (demo)"); ++i)
-            Sleep(50);
+        EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kHangWait));
         CloseLaunchedWindows();
 
         for (int i = 0;; ++i) {
@@ -259,7 +257,7 @@ TEST_F(SetupLifecycle, RepairFromTheUninstallerRestoresADeletedFile)
     HWND choice = WaitForDialog(uninstall.Id(), IDC_REPAIR, "", kPageWait);
     ASSERT_NE(nullptr, choice);
     Click(choice, IDC_REPAIR);
-    EXPECT_EQ(0, uninstall.Wait(30000));
+    EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
 
     // The setup runs in repair mode, a process of its own.
     HWND finish = nullptr;
@@ -275,7 +273,7 @@ TEST_F(SetupLifecycle, RepairFromTheUninstallerRestoresADeletedFile)
     EXPECT_EQ(original, ReadFile(program));
     Click(finish, IDOK);
     if (setup) {
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, 30000));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(setup, e2e::kHangWait));
         CloseHandle(setup);
     }
     EXPECT_TRUE(Exists(uninstaller_));
@@ -296,7 +294,7 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
         EXPECT_NE(std::string::npos, text.find(settings)) << text;
         EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
         Click(message, IDOK);
-        EXPECT_EQ(1603, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(e2e::kHangWait));
     }
     ExpectNothingRemoved();
 
@@ -310,11 +308,11 @@ TEST_F(SetupLifecycle, MissingSettingsOrFileListRemovesNothing)
         EXPECT_NE(std::string::npos, text.find("Corvane GlyphForge is missing from the registry")) << text;
         EXPECT_NE(std::string::npos, text.find("Nothing has been removed")) << text;
         Click(message, IDOK);
-        EXPECT_EQ(1603, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(e2e::kHangWait));
     }
     {
         Process uninstall(uninstaller_, "/S");
-        EXPECT_EQ(1603, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(e2e::kHangWait));
     }
     ExpectNothingRemoved();
 }
@@ -327,7 +325,7 @@ TEST_F(SetupLifecycle, ForeignNamesOrPathsRemoveNothing)
     ASSERT_NO_FATAL_FAILURE(InstallDemo());
     {
         Process uninstall(uninstaller_, "\"Corvane Neighbour\" \"neighbour.exe\" /S");
-        EXPECT_EQ(1603, uninstall.Wait(30000));
+        EXPECT_EQ(1603, uninstall.Wait(e2e::kHangWait));
     }
     ExpectNothingRemoved();
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kNeighbourKey));
@@ -335,7 +333,7 @@ TEST_F(SetupLifecycle, ForeignNamesOrPathsRemoveNothing)
     ASSERT_TRUE(WriteFile(foreign, "another product's uninstaller"));
     for (const char* handle : {"1234", "4"}) {
         Process finish(uninstaller_, std::string("/finish ") + handle + " \"" + foreign + "\"");
-        finish.Wait(30000);
+        finish.Wait(e2e::kHangWait);
         EXPECT_TRUE(Exists(foreign)) << handle;
     }
     ExpectNothingRemoved();
@@ -359,7 +357,7 @@ TEST_F(SetupLifecycle, UninstallerOfAnOlderFolderLeavesTheNewerInstallation)
     auto state = [&] { return Snapshot({older, target_, group_}, {kProductKey, kAppPathKey, kUninstallKey}); };
     State before = state();
     Process stale(older + "\\UnInstall.exe", "/S");
-    EXPECT_EQ(1603, stale.Wait(60000));
+    EXPECT_EQ(1603, stale.Wait(e2e::kHangWait));
     EXPECT_EQ("", Differences(before, state()));
 }
 
