@@ -14,7 +14,7 @@ using namespace e2e;
 
 namespace {
 
-HWND Page(DWORD process, int control, const char* title, const char* name, DWORD wait = 30000)
+HWND Page(DWORD process, int control, const char* title, const char* name, DWORD wait = kHangWait)
 {
     HWND page = WaitForDialog(process, control, title, wait);
     if (page)
@@ -27,7 +27,7 @@ HWND Page(DWORD process, int control, const char* title, const char* name, DWORD
 bool Next(HWND page, int id = IDOK)
 {
     Click(page, id);
-    return WaitGone(page, 30000);
+    return WaitGone(page, kHangWait);
 }
 
 } // namespace
@@ -54,8 +54,7 @@ int main(int argc, char** argv)
         return 1;
     printf("        Next is %s until the licence is accepted\n", ItemEnabled(licence, IDOK) ? "ENABLED" : "greyed");
     Toggle(licence, 1012);
-    for (int i = 0; i < 250 && !ItemEnabled(licence, IDOK); ++i)
-        Sleep(20);
+    WaitUntil([&] { return ItemEnabled(licence, IDOK); }, kHangWait);
     if (!Next(licence))
         return 1;
     HWND information = Page(id, 1011, "Important Information", "information");
@@ -74,7 +73,7 @@ int main(int argc, char** argv)
         Next(disk);
     }
     HWND install = Page(id, 1016, "", "installation");
-    HWND finish = Page(id, 1020, "Successfully Completed", "finish", 300000);
+    HWND finish = Page(id, 1020, "Successfully Completed", "finish");
     if (!finish) {
         (void)install;
         HWND error = WaitForDialog(id, 1001, "", 1000);
@@ -110,13 +109,10 @@ int main(int argc, char** argv)
     }
 
     Click(finish, IDOK);
-    long code = setup.Wait(60000);
+    long code = setup.Wait(kHangWait);
     printf("== setup ended with exit code %ld\n", code);
     HWND product = nullptr;
-    for (int i = 0; i < 250 && !product; ++i) {
-        product = FindTopLevel("GlyphForge (demo)");
-        Sleep(40);
-    }
+    WaitUntil([&] { return (product = FindTopLevel("GlyphForge (demo)")) != nullptr; }, kHangWait);
     printf("== the installed program %s\n", product ? "was started: \"GlyphForge (demo)\" is open" : "did NOT start");
     if (product)
         PostMessageA(product, WM_CLOSE, 0, 0);

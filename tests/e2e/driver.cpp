@@ -295,7 +295,7 @@ HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std:
     if (licenceText)
         *licenceText = ItemText(licence, 1011);
     Toggle(licence, 1012);
-    if (!WaitUntil([&] { return ItemEnabled(licence, IDOK); }, 5000))
+    if (!WaitUntil([&] { return ItemEnabled(licence, IDOK); }, pageWait))
         return *error = "Next stays disabled after accepting", nullptr;
     Click(licence, IDOK);
     if (!WaitGone(licence, pageWait))
