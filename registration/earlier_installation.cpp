@@ -16,9 +16,13 @@
 
 namespace {
 
+size_t Below(const char* path, const char* folder);
+
 // The earlier installation's "\Files" list, in its order: "File0000",
-// "File0001", ... up to the first that is missing.
-void ReadEarlierList(TextList& files)
+// "File0001", ... up to the first that is missing. Given the folder as the
+// earlier run spelt it, its files are listed as this run's TargetDir
+// spells the same folder.
+void ReadEarlierList(TextList& files, const char* respelt)
 {
     Text key = ProductKeyPath();
     key.Append("\\Files");
@@ -27,7 +31,14 @@ void ReadEarlierList(TextList& files)
         snprintf(name, sizeof name, "File%04lu", i);
         if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), name, value))
             break;
-        files.Add(value);
+        size_t base = respelt ? Below(value, respelt) : 0;
+        if (base) {
+            Text path = Context.TargetDir;
+            path.Append(value + base);
+            files.Add(path.c_str());
+        } else {
+            files.Add(value);
+        }
     }
 }
 
@@ -137,8 +148,12 @@ void RemoveDroppedFiles()
     // A repair keeps the list as it is, and a first installation has none.
     if (Context.RepairMode || Context.EarlierDir.empty())
         return;
-    const char* earlier = Context.EarlierDir.c_str();
-    bool moved = lstrcmpiA(earlier, Context.TargetDir.c_str()) != 0;
+    // The same folder by another spelling (a link above it, a short name,
+    // a drive letter mapped onto it) is no move: its list is read in the
+    // spelling of this run, so that the files just written are known as
+    // carried again.
+    bool moved = !IsSameFolder(Context.EarlierDir.c_str(), Context.TargetDir.c_str());
+    const char* earlier = moved ? Context.EarlierDir.c_str() : Context.TargetDir.c_str();
     if (moved) {
         // Nothing of the earlier folder is taken away through a link that
         // somebody placed below it.
@@ -151,7 +166,7 @@ void RemoveDroppedFiles()
     Text programs = ProgramsFolder();
     const char* archivist = Context.ArchivistDir.c_str();
     TextList list, emptied;
-    ReadEarlierList(list);
+    ReadEarlierList(list, moved ? nullptr : Context.EarlierDir.c_str());
     for (size_t i = 0; i < list.Count(); ++i) {
         const char* path = list.At(i);
         // Carried again, or written by this run (a link of the same name):

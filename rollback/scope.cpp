@@ -48,7 +48,7 @@ void LearnUser()
     }
 }
 
-void AddFolder(const char* folder)
+void AddFolderAsNamed(const char* folder)
 {
     char path[MAX_PATH];
     if (!folder[0] || !CopyBounded(path, sizeof path, folder))
@@ -60,6 +60,16 @@ void AddFolder(const char* folder)
         if (lstrcmpiA(MachineFolders.At(i), path) == 0)
             return;
     MachineFolders.Add(path);
+}
+
+// A folder by its name and by its final path, which is what a path
+// through a link, a short name or another drive letter resolves to.
+void AddFolder(const char* folder)
+{
+    AddFolderAsNamed(folder);
+    char final[MAX_PATH];
+    FinalFormOfPath(folder, final, sizeof final);
+    AddFolderAsNamed(final);
 }
 
 // The folders every user of the machine shares, which only administrators
@@ -171,15 +181,18 @@ bool IsRootOfScope(HKEY root)
 bool IsMachineWidePath(const char* path)
 {
     LearnMachineFolders();
-    // Only a short name holds a tilde ("PROGRA~1"): a path without one is
-    // compared as it stands, without asking the file system.
-    char full[MAX_PATH];
+    // Compared as it stands, in its long form (a short name "PROGRA~1"
+    // must not hide a machine-wide folder) and in its final form (nor a
+    // link or a drive letter mapped onto one).
+    char full[MAX_PATH], final[MAX_PATH];
     if (strchr(path, '~'))
         LongForm(path, full, sizeof full);
     else
         CopyBounded(full, sizeof full, path);
+    FinalFormOfPath(path, final, sizeof final);
     for (size_t i = 0; i < MachineFolders.Count(); ++i)
-        if (IsFolderOrBelow(path, MachineFolders.At(i)) || IsFolderOrBelow(full, MachineFolders.At(i)))
+        if (IsFolderOrBelow(path, MachineFolders.At(i)) || IsFolderOrBelow(full, MachineFolders.At(i)) ||
+            IsFolderOrBelow(final, MachineFolders.At(i)))
             return true;
     return false;
 }

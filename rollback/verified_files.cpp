@@ -13,18 +13,9 @@
 
 namespace {
 
-typedef DWORD(WINAPI* FinalPathCall)(HANDLE, LPSTR, DWORD, DWORD);
 typedef BOOL(WINAPI* SetInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 
-// Both calls came with Windows Vista; before it the part-by-part look is
-// all there is.
-FinalPathCall FinalPathName()
-{
-    static FinalPathCall call = reinterpret_cast<FinalPathCall>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
-    return call;
-}
-
+// The call came with Windows Vista.
 SetInformationCall SetInformation()
 {
     static SetInformationCall call = reinterpret_cast<SetInformationCall>(
@@ -44,19 +35,6 @@ size_t BelowFolder(const char* path, const char* root)
     if (n == 0 || _strnicmp(path, root, n) != 0 || path[n] != '\\' || path[n + 1] == '\0')
         return 0;
     return n;
-}
-
-// The final path of handle in plain form ("C:\..." or "\\server\share\...").
-bool FinalPath(HANDLE handle, char* out, size_t size)
-{
-    FinalPathCall call = FinalPathName();
-    char named[MAX_PATH + 8];
-    DWORD n = call ? call(handle, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) : 0;
-    if (n == 0 || n >= sizeof named)
-        return false;
-    if (strncmp(named, "\\\\?\\UNC\\", 8) == 0)
-        return CopyBounded(out, size, "\\\\") && AppendBounded(out, size, named + 8);
-    return CopyBounded(out, size, strncmp(named, "\\\\?\\", 4) == 0 ? named + 4 : named);
 }
 
 // Opens path itself (a link as a link) for a rename or deletion.
@@ -146,7 +124,7 @@ bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
         size_t n = BelowFolder(path, guarded.At(i));
         if (n == 0)
             continue;
-        if (!FinalPathName()) {
+        if (!CanNameFinalPaths()) {
             if (CrossesLinkBelow(path, guarded.At(i)))
                 return false;
             continue;
@@ -162,10 +140,10 @@ bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (root == INVALID_HANDLE_VALUE)
             return false;
-        bool named = FinalPath(root, expected, sizeof expected);
+        bool named = FinalPathOfHandle(root, expected, sizeof expected);
         CloseHandle(root);
         if (!named || !AppendBounded(expected, sizeof expected, path + n) ||
-            !FinalPath(handle, actual, sizeof actual) || lstrcmpiA(expected, actual) != 0)
+            !FinalPathOfHandle(handle, actual, sizeof actual) || lstrcmpiA(expected, actual) != 0)
             return false;
     }
     return true;

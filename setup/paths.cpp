@@ -93,6 +93,104 @@ bool MakeDestinationFolder(const char* typed, Text& out)
     return IsTypedAsFullPath(typed) && MakeFullFolderPath(typed, out);
 }
 
+namespace {
+
+typedef DWORD(WINAPI* FinalPathCall)(HANDLE, LPSTR, DWORD, DWORD);
+
+// The call came with Windows Vista.
+FinalPathCall FinalPathName()
+{
+    static FinalPathCall call = reinterpret_cast<FinalPathCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+    return call;
+}
+
+// A handle for looking at a file or folder, links followed.
+HANDLE OpenToLookAt(const char* path)
+{
+    return CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Letters equal, case and trailing backslashes aside.
+bool SameLetters(const char* a, const char* b)
+{
+    size_t na = strlen(a), nb = strlen(b);
+    while (na > 0 && a[na - 1] == '\\')
+        --na;
+    while (nb > 0 && b[nb - 1] == '\\')
+        --nb;
+    return na == nb && _strnicmp(a, b, na) == 0;
+}
+
+} // namespace
+
+bool CanNameFinalPaths() { return FinalPathName() != nullptr; }
+
+bool FinalPathOfHandle(HANDLE handle, char* out, size_t size)
+{
+    FinalPathCall call = FinalPathName();
+    char named[MAX_PATH + 8];
+    DWORD n = call ? call(handle, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) : 0;
+    if (n == 0 || n >= sizeof named)
+        return false;
+    if (strncmp(named, "\\\\?\\UNC\\", 8) == 0)
+        return CopyBounded(out, size, "\\\\") && AppendBounded(out, size, named + 8);
+    return CopyBounded(out, size, strncmp(named, "\\\\?\\", 4) == 0 ? named + 4 : named);
+}
+
+void FinalFormOfPath(const char* path, char* out, size_t size)
+{
+    char part[MAX_PATH];
+    if (CopyBounded(part, sizeof part, path)) {
+        // From the whole path up to its volume: the first part that opens
+        // is resolved, and what lies below it (not there yet) kept.
+        for (size_t cut = strlen(part); cut > 2; --cut) {
+            if (part[cut] != '\\' && part[cut] != '\0')
+                continue;
+            char saved = part[cut];
+            part[cut] = '\0';
+            HANDLE handle = OpenToLookAt(part);
+            part[cut] = saved;
+            if (handle == INVALID_HANDLE_VALUE)
+                continue;
+            bool named = FinalPathOfHandle(handle, out, size);
+            CloseHandle(handle);
+            if (named && AppendBounded(out, size, part + cut))
+                return;
+            break;
+        }
+    }
+    CopyBounded(out, size, path);
+}
+
+bool IsSameFolder(const char* a, const char* b)
+{
+    if (SameLetters(a, b))
+        return true;
+    HANDLE first = OpenToLookAt(a);
+    if (first == INVALID_HANDLE_VALUE)
+        return false;
+    HANDLE second = OpenToLookAt(b);
+    bool same = false;
+    if (second != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION one, other;
+        if (GetFileInformationByHandle(first, &one) && GetFileInformationByHandle(second, &other))
+            same = one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+                   one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow &&
+                   (one.nFileIndexHigh | one.nFileIndexLow) != 0;
+        // Two drive letters onto one folder may report two serial numbers;
+        // the system still names both by one final path.
+        char finalA[MAX_PATH], finalB[MAX_PATH];
+        if (!same && FinalPathOfHandle(first, finalA, sizeof finalA) &&
+            FinalPathOfHandle(second, finalB, sizeof finalB))
+            same = SameLetters(finalA, finalB);
+        CloseHandle(second);
+    }
+    CloseHandle(first);
+    return same;
+}
+
 bool FileExists(const char* path)
 {
     WIN32_FIND_DATAA found;

@@ -28,6 +28,23 @@ bool MakeFullFolderPath(const char* folder, Text& out);
 // (MakeFullFolderPath), which goes into out.
 bool MakeDestinationFolder(const char* typed, Text& out);
 
+// The final path of an open handle (every link, short name and mapped
+// drive resolved by the system) in plain form: "C:\..." or
+// "\\server\share\...". False where the system cannot name it (before
+// Windows Vista) or it does not fit.
+bool FinalPathOfHandle(HANDLE handle, char* out, size_t size);
+// True where the system names final paths (Windows Vista and later).
+bool CanNameFinalPaths();
+// path as the system finally names it: its longest existing part resolved
+// (FinalPathOfHandle), the rest appended as written. Where nothing of it
+// can be resolved, path as it stands.
+void FinalFormOfPath(const char* path, char* out, size_t size);
+// True when two folders are one, however each is spelt: the same letters
+// (case and a trailing backslash aside), the same file of the same volume,
+// or the same final path. "C:\PROGRA~1\Tool", a junction above
+// "C:\Program Files\Tool" and a drive letter mapped onto it all name it.
+bool IsSameFolder(const char* a, const char* b);
+
 // True when the path names an existing entry that is not a folder.
 bool FileExists(const char* path);
 // Deletes an existing file that is not a folder, read-only or not.

@@ -13,8 +13,6 @@
 
 namespace {
 
-bool EqualNoCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
-
 // Compares the first n characters of two texts without regard to case, as
 // Windows compares file names.
 bool PrefixEqualNoCase(const char* a, const char* b, size_t n)
@@ -39,16 +37,6 @@ bool ReadStringValue(HKEY root, const char* subkey, const char* name, char* buff
     // The setup stores its strings without the terminating NUL.
     buffer[got < size ? got : size - 1] = '\0';
     return true;
-}
-
-void LongFolderName(const char* folder, char* out, size_t size)
-{
-    char copy[MAX_PATH];
-    CopyBounded(copy, sizeof copy, folder);
-    DWORD n = GetLongPathNameA(copy, out, static_cast<DWORD>(size));
-    if (n == 0 || n >= size)
-        CopyBounded(out, size, copy);
-    StripTrailingBackslash(out);
 }
 
 void StripTrailingBackslash(char* path)
@@ -199,10 +187,7 @@ bool IsRegisteredInstallation(const char* makerName, const char* productName, co
     if (!ReadStringValue(ScopeRegistryRoot(), key.c_str(), "InstallDir", value, sizeof value) || !value[0])
         return false;
     installDir = value;
-    char registered[MAX_PATH], own[MAX_PATH];
-    LongFolderName(value, registered, sizeof registered);
-    LongFolderName(folder, own, sizeof own);
-    return EqualNoCase(registered, own);
+    return IsSameFolder(value, folder);
 }
 
 bool IsUnderFolder(const char* path, const char* folder)

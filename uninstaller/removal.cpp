@@ -330,10 +330,7 @@ void RemoveProductRegistration(RunJournal& journal, const char* makerName, const
         char value[MAX_PATH];
         bool ours = false;
         if (ReadStringValue(root, appPathKey.c_str(), "Path", value, sizeof value)) {
-            char a[MAX_PATH], b[MAX_PATH];
-            LongFolderName(value, a, sizeof a);
-            LongFolderName(installDir, b, sizeof b);
-            ours = b[0] && lstrcmpiA(a, b) == 0;
+            ours = installDir[0] && IsSameFolder(value, installDir);
         } else if (ReadStringValue(root, appPathKey.c_str(), "", value, sizeof value)) {
             ours = IsUnderFolder(value, installDir);
         }

@@ -250,10 +250,6 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath, const ch
 // Reads one REG_SZ value into buffer (size bytes); false when it is
 // missing, not a string or does not fit.
 bool ReadStringValue(HKEY root, const char* subkey, const char* name, char* buffer, DWORD size);
-// A folder in its long form without a trailing backslash, so that
-// "C:\PROGRA~1\Corvane" and "C:\Program Files\Corvane\" compare equal
-// while the folder exists.
-void LongFolderName(const char* folder, char* out, size_t size);
 void StripTrailingBackslash(char* path);
 // The folder of a path, with its trailing backslash ("C:\A\b.txt" -> "C:\A\").
 Text FolderOf(const char* path);

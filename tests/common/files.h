@@ -45,14 +45,13 @@ inline bool RunUnixCommand(const std::string& program, const std::vector<std::st
 }
 
 // Waits until path's attributes satisfy done (Wine cannot always wait for
-// a Unix program to end): false after 10 s.
+// a Unix program to end): false after five minutes, a limit against a
+// hang only.
 template <typename Condition> bool WaitForAttributes(const std::string& path, Condition done)
 {
-    for (int i = 0; i < 500; ++i) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 300000; Sleep(20))
         if (done(GetFileAttributesA(path.c_str())))
             return true;
-        Sleep(20);
-    }
     return false;
 }
 

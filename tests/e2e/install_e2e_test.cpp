@@ -900,7 +900,7 @@ protected:
     // The version's files in folder, byte for byte, with the uninstaller;
     // its registry values in the hive of root.
     void ExpectVersion(const char* version, const std::string& folder, std::vector<std::string> users = {},
-                       HKEY root = HKEY_LOCAL_MACHINE)
+                       HKEY root = HKEY_LOCAL_MACHINE, std::string registered = "")
     {
         std::vector<std::string> expected = ListFiles(Main(version));
         for (const char* f : {"UnInstall.exe", "UnInstall.ini"})
@@ -909,14 +909,14 @@ protected:
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(expected, ListFiles(folder));
         for (const std::string& f : ListFiles(Main(version)))
-            EXPECT_EQ(ReadFile(Main(version) + "\\" + f), ReadFile(folder + "\\" + f)) << f;
+            EXPECT_TRUE(ReadFile(Main(version) + "\\" + f) == ReadFile(folder + "\\" + f)) << f << " differs";
         std::string value;
         EXPECT_TRUE(ReadRegString(root, kProductKey, "Version", value));
         EXPECT_EQ(version, value);
         EXPECT_TRUE(ReadRegString(root, kEntry, "DisplayVersion", value));
         EXPECT_EQ(version, value);
         EXPECT_TRUE(ReadRegString(root, kProductKey, "InstallDir", value));
-        EXPECT_EQ(folder + "\\", value);
+        EXPECT_EQ((registered.empty() ? folder : registered) + "\\", value);
         EXPECT_NE(std::string::npos, ReadFile(folder + "\\UnInstall.ini").find(std::string("version=") + version));
     }
     // The uninstall entry's quiet command (from the hive of root), to its
@@ -1024,6 +1024,48 @@ TEST_F(LedgerE2e, UpgradeIntoAnotherFolderLeavesOnlyTheUsersFiles)
     std::string value;
     EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", value));
     EXPECT_EQ(other + "\\", value);
+}
+
+// The installed folder named another way (through a link, by its short
+// name, on a drive letter mapped onto it) is the same folder: 2.0 upgrades
+// 1.0 in place, keeps every file it wrote and takes away only what it
+// dropped.
+TEST_F(LedgerE2e, UpgradeThroughAnotherSpellingOfTheFolderIsInPlace)
+{
+    // The drive is a link among the prefix's drives, which Wine reads anew
+    // at each path.
+    const char* drive = "Z:\\bin\\sh -c \"ln -sfn \\\"$0\\\" \\\"$WINEPREFIX/dosdevices/m:\\\"\"";
+    for (const char* way : {"link", "short name", "mapped drive"}) {
+        SCOPED_TRACE(way);
+        ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+        ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own"));
+        std::string spelt;
+        if (way[0] == 'l') {
+            spelt = root_ + "\\Via";
+            ASSERT_TRUE(testfiles::MakeUnixLink(target_, spelt));
+        } else if (way[0] == 's') {
+            char shortName[MAX_PATH];
+            DWORD n = GetShortPathNameA(target_.c_str(), shortName, sizeof shortName);
+            ASSERT_TRUE(n > 0 && n < sizeof shortName);
+            spelt = shortName;
+        } else {
+            spelt = "M:\\Ledger";
+            ASSERT_TRUE(testfiles::RunUnixCommand(drive, {root_}));
+            ASSERT_TRUE(WaitUntil([&] { return FolderExists(spelt); }, kHangWait));
+        }
+        ASSERT_NE(target_, spelt);
+        ASSERT_EQ(0, Silent("2.0", "/D=" + spelt));
+        ExpectVersion("2.0", target_, {"notes.txt"}, HKEY_LOCAL_MACHINE, spelt);
+        EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
+        Uninstall(spelt);
+        std::vector<std::string> left = {"notes.txt"};
+        EXPECT_EQ(left, ListFiles(target_));
+        if (way[0] == 'l')
+            testfiles::RemoveLink(spelt);
+        else if (way[0] == 'm')
+            testfiles::RunUnixCommand("Z:\\bin\\sh -c \"rm -f \\\"$WINEPREFIX/dosdevices/m:\\\"\"", {});
+        RemoveTree(target_);
+    }
 }
 
 // An upgrade that fails (a file held open: a silent run aborts at the

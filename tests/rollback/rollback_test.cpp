@@ -446,8 +446,9 @@ TEST(UserScope, PrivateFolderAndARunLockOfItsOwn)
 
 // Nothing that every user shares is changed by a per-user run, nor undone
 // by the recovery of a per-user journal that names it (forged, say),
-// whether a folder is written in full or with short names; the user's own
-// records are undone all the same.
+// whether a folder is written in full, with short names or through a link
+// in the user's own folder; the user's own records are undone all the
+// same.
 TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
 {
     char programFiles[MAX_PATH] = "", common[MAX_PATH] = "", temp[MAX_PATH];
@@ -463,8 +464,10 @@ TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
     SetValue(kKey, "Shared", "every user's");
     char shortShared[MAX_PATH] = "";
     ASSERT_GT(GetShortPathNameA(shared.c_str(), shortShared, sizeof shortShared), 0u);
+    std::string link = std::string(temp) + "rollback link";
+    ASSERT_TRUE(testfiles::MakeUnixLink(shared, link));
     const std::string machineWide[] = {shared + "\\planted.dll", std::string(shortShared) + "\\planted.dll",
-                                       std::string(common) + "\\Rollback Test.txt"};
+                                       std::string(common) + "\\Rollback Test.txt", link + "\\planted.dll"};
 
     SetInstallScope(SCOPE_USER);
     {
@@ -511,6 +514,7 @@ TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
     EXPECT_EQ("every user's", testfiles::ReadFile(shared + "\\planted.dll"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((own + "\\mine.txt").c_str())) << "the user's own record";
     EXPECT_EQ("1:every user's", RegistrySnapshot(kKey)["Shared"].substr(0, 14));
+    testfiles::RemoveLink(link);
     testfiles::RemoveTree(shared);
     testfiles::RemoveTree(own);
     DeleteTree(kKey);
