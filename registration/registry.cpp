@@ -95,7 +95,13 @@ void RegisterUninstallDetails(const char* uninstallKey, const char* command)
 
 // Writes a new file through the journal: an existing one is moved aside
 // first. False when the place cannot be freed.
-bool FreeForWriting(const Text& path) { return PrepareFileForWriting(SessionJournal, path.c_str()); }
+bool FreeForWriting(const Text& path)
+{
+    bool free = PrepareFileForWriting(SessionJournal, path.c_str());
+    // Written by path next, not through CreatePreparedFile.
+    MakeRecordsDurable(SessionJournal);
+    return free;
+}
 
 // Keeps a copy of this setup program for later repairs where only
 // administrators can change it (the product's folder under the common

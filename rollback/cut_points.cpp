@@ -11,6 +11,9 @@
 namespace {
 
 volatile LONG Passed = 0;
+// The journal's file and its size at its last flush.
+HANDLE Journal = INVALID_HANDLE_VALUE;
+LARGE_INTEGER JournalDurable = {};
 CutPointAction Action = nullptr;
 void* ActionContext = nullptr;
 
@@ -62,8 +65,11 @@ void PassCutPoint(CutStep kind)
     unsigned long step = static_cast<unsigned long>(InterlockedIncrement(&Passed));
     if (Asked.StepsFile[0])
         KeepCount(step);
-    if (Asked.CutAt && step == Asked.CutAt)
+    if (Asked.CutAt && step == Asked.CutAt) {
+        if (kind == CUT_AFTER_CHANGE)
+            DropUndurableJournal();
         TerminateProcess(GetCurrentProcess(), kCutExitCode);
+    }
     if (Action)
         Action(step, kind, ActionContext);
 }
@@ -80,6 +86,23 @@ void SetCutPointAction(CutPointAction action, void* context)
 {
     ActionContext = context;
     Action = action;
+}
+
+void NoteDurableJournal(HANDLE file)
+{
+    Journal = file;
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &JournalDurable))
+        JournalDurable.QuadPart = 0;
+}
+
+void DropUndurableJournal()
+{
+    if (Journal == INVALID_HANDLE_VALUE)
+        return;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(Journal, &size) && size.QuadPart > JournalDurable.QuadPart &&
+        SetFilePointerEx(Journal, JournalDurable, nullptr, FILE_BEGIN))
+        SetEndOfFile(Journal);
 }
 
 unsigned long CutPointsPassed() { return static_cast<unsigned long>(Passed); }

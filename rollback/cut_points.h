@@ -11,7 +11,9 @@
 //                             session has recovered an earlier run's journal
 //                             (and ended the session, as a run that only
 //                             recovers ends it)
-// or, in a test's own process, an action called at every step. The
+// or, in a test's own process, an action called at every step. A cut
+// after a change is a power cut for the journal: what was written to its
+// file since its last flush is gone (DropUndurableJournal). The
 // variables are read at the first step and taken out of the process's
 // environment, so that a program the run starts (the uninstaller's copy
 // that removes it) is never cut or counted in its place.
@@ -25,7 +27,14 @@ enum CutStep { CUT_AFTER_CHANGE = 0, CUT_AFTER_RECORD = 1 };
 
 #ifdef SETUP_CUT_POINTS
 
+#include <windows.h>
+
 void PassCutPoint(CutStep kind = CUT_AFTER_CHANGE);
+// The journal's file has just been flushed (its size then is what a power
+// cut keeps); INVALID_HANDLE_VALUE: it was closed.
+void NoteDurableJournal(HANDLE file);
+// Cuts the journal's file back to what its last flush put on the disk.
+void DropUndurableJournal();
 // True when the process is to end once a session's start has recovered.
 bool StopAfterRecoveryAsked();
 // Ends the process as a cut does.
@@ -41,6 +50,7 @@ void ResetCutPoints();
 #else
 
 inline void PassCutPoint(CutStep = CUT_AFTER_CHANGE) {}
+inline void NoteDurableJournal(void*) {}
 inline bool StopAfterRecoveryAsked() { return false; }
 inline void EndProcessAtCut() {}
 

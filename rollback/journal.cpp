@@ -33,11 +33,13 @@ bool WriteLine(HANDLE file, const char* line)
     return WriteAll(file, line, strlen(line)) && WriteAll(file, "\n", 1);
 }
 
-// Opens the journal file on the first record of a session. Without a
+// Opens the journal file on the first record of a session and writes
+// every record held so far into it (opened is set then). Without a
 // trusted folder for it the journal stays in memory: the run can still be
 // undone while the program lives, only not after it was killed.
-bool OpenJournalFile(RunJournal& journal)
+bool OpenJournalFile(RunJournal& journal, bool* opened)
 {
+    *opened = false;
     if (journal.File != INVALID_HANDLE_VALUE)
         return true;
     if (journal.FileRefused || journal.ProductName.empty())
@@ -60,7 +62,17 @@ bool OpenJournalFile(RunJournal& journal)
     }
     TellObserver(journal, "the run's journal:", path);
     RewriteJournalFile(journal);
+    *opened = true;
     return true;
+}
+
+// The records written so far are on the disk: a cut of the tests drops
+// nothing before this point.
+void FlushJournalFile(RunJournal& journal)
+{
+    FlushFileBuffers(journal.File);
+    journal.Unflushed = false;
+    NoteDurableJournal(journal.File);
 }
 
 // Records and performs the rename of an existing file to an aside name.
@@ -89,10 +101,9 @@ bool MoveAside(RunJournal& journal, const char* path)
     return false;
 }
 
-// Records the present state of one value: its old data (V, flushed when
-// asked) or its absence (A).
-void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name,
-                      bool flushNow)
+// Records the present state of one value: its old data (V) or its
+// absence (A). The caller makes it durable before the change.
+void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name)
 {
     DWORD type = 0, size = 0;
     LONG result = key ? RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) : ERROR_FILE_NOT_FOUND;
@@ -110,7 +121,7 @@ void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const c
         Text hex;
         AppendHex(hex, data, size);
         const char* fields[] = {letter, keyPath, name, typeText, hex.c_str()};
-        AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, flushNow);
+        AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, false);
     }
     free(data);
 }
@@ -249,7 +260,8 @@ void ReleaseFinishingMarker(HANDLE marker)
 }
 
 RunJournal::RunJournal()
-    : Lock(nullptr), File(INVALID_HANDLE_VALUE), FileRefused(false), Finishing(false), RunId(0), Asides(0),
+    : Lock(nullptr), File(INVALID_HANDLE_VALUE), Unflushed(false), FileRefused(false), Finishing(false), RunId(0),
+      Asides(0),
       Observer(nullptr)
 {
     InitializeCriticalSection(&Guard);
@@ -258,8 +270,7 @@ RunJournal::RunJournal()
 RunJournal::~RunJournal()
 {
     DeleteCriticalSection(&Guard);
-    if (File != INVALID_HANDLE_VALUE)
-        CloseHandle(File);
+    CloseJournalFile(*this);
     if (Lock) {
         ReleaseMutex(Lock);
         CloseHandle(Lock);
@@ -280,8 +291,7 @@ void RewriteJournalFile(RunJournal& journal)
     if (journal.File == INVALID_HANDLE_VALUE)
         return;
     if (journal.Records.Count() == 0) {
-        CloseHandle(journal.File);
-        journal.File = INVALID_HANDLE_VALUE;
+        CloseJournalFile(journal);
         char path[MAX_PATH];
         if (JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), false, path, sizeof path))
             DeleteFileA(path);
@@ -292,8 +302,26 @@ void RewriteJournalFile(RunJournal& journal)
     WriteLine(journal.File, JournalHeader(journal.MakerName.c_str()).c_str());
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         WriteLine(journal.File, journal.Records.At(i));
-    FlushFileBuffers(journal.File);
+    FlushJournalFile(journal);
     PassCutPoint();
+}
+
+void CloseJournalFile(RunJournal& journal)
+{
+    if (journal.File == INVALID_HANDLE_VALUE)
+        return;
+    NoteDurableJournal(INVALID_HANDLE_VALUE);
+    CloseHandle(journal.File);
+    journal.File = INVALID_HANDLE_VALUE;
+    journal.Unflushed = false;
+}
+
+void MakeRecordsDurable(RunJournal& journal)
+{
+    EnterCriticalSection(&journal.Guard);
+    if (journal.Unflushed && journal.File != INVALID_HANDLE_VALUE)
+        FlushJournalFile(journal);
+    LeaveCriticalSection(&journal.Guard);
 }
 
 Text JournalHeader(const char* makerName)
@@ -374,11 +402,15 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
     Text line = FormatRecord(kind, fields, count);
     EnterCriticalSection(&journal.Guard);
     bool added = journal.Records.Add(line.c_str());
-    // The file keeps up with memory; a write that fails leaves the run
-    // undoable in memory, which is all a failing disk allows.
-    if (added && OpenJournalFile(journal) && WriteLine(journal.File, line.c_str()) &&
-        (flushNow || kind == RECORD_COMMITTED))
-        FlushFileBuffers(journal.File);
+    // The file keeps up with memory (a file opened now holds the record
+    // already); a write that fails leaves the run undoable in memory,
+    // which is all a failing disk allows.
+    bool opened = false;
+    if (added && OpenJournalFile(journal, &opened) && !opened && WriteLine(journal.File, line.c_str())) {
+        journal.Unflushed = true;
+        if (flushNow || kind == RECORD_COMMITTED)
+            FlushJournalFile(journal);
+    }
     LeaveCriticalSection(&journal.Guard);
     PassCutPoint(CUT_AFTER_RECORD);
     return added;
@@ -415,7 +447,7 @@ bool IsBehindLink(RunJournal& journal, const char* path)
 void RecordCreatedFolder(RunJournal& journal, const char* folder)
 {
     const char* fields[] = {folder};
-    AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+    AppendRecord(journal, RECORD_FOLDER, fields, 1, true);
 }
 
 bool RecordedCreateFolder(RunJournal& journal, const char* folder)
@@ -427,6 +459,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const char* fields[] = {folder};
     AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+    MakeRecordsDurable(journal);
     if (CreateFolderAt(journal.Guarded, folder)) {
         PassCutPoint();
         TellObserver(journal, "folder created:", folder);
@@ -459,6 +492,7 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
 
 HANDLE CreatePreparedFile(RunJournal& journal, const char* path)
 {
+    MakeRecordsDurable(journal);
     return CreateNewFileAt(journal.Guarded, path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
 }
 
@@ -496,7 +530,8 @@ bool MoveFileAsideForDeletion(RunJournal& journal, const char* path)
 void RecordTemporaryFile(RunJournal& journal, const char* path)
 {
     const char* fields[] = {path};
-    AppendRecord(journal, RECORD_TEMPORARY, fields, 1, false);
+    // The caller makes the file right after.
+    AppendRecord(journal, RECORD_TEMPORARY, fields, 1, true);
     TellObserver(journal, "temporary file:", path);
 }
 
@@ -539,11 +574,13 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
     }
 
     HKEY key = nullptr;
+    MakeRecordsDurable(journal);
     if (RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     PassCutPoint();
-    RecordValueState(journal, key, letter, keyPath, name, true);
+    RecordValueState(journal, key, letter, keyPath, name);
+    MakeRecordsDurable(journal);
     LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
     PassCutPoint();
@@ -574,7 +611,8 @@ void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
             names.Add(name);
     }
     for (size_t i = 0; i < names.Count(); ++i)
-        RecordValueState(journal, key, letter, keyPath, names.At(i), i + 1 == names.Count());
+        RecordValueState(journal, key, letter, keyPath, names.At(i));
+    MakeRecordsDurable(journal);
     for (size_t i = 0; i < names.Count(); ++i) {
         RegDeleteValueA(key, names.At(i));
         PassCutPoint();
@@ -614,6 +652,7 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyP
     // Its existence too: a rollback makes it again, empty or not.
     const char* fields[] = {letter, keyPath};
     AppendRecord(journal, RECORD_DELETED_KEY, fields, 2, false);
+    MakeRecordsDurable(journal);
     result = RegDeleteKeyA(root, keyPath);
     PassCutPoint();
     if (journal.Observer && result == ERROR_SUCCESS)

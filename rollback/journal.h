@@ -9,10 +9,14 @@
 
 // Appends one record with its fields, to memory and to the journal file
 // (created in the product's administrators-only folder on the first
-// record). flushNow puts it on the disk before the caller makes the change
-// it announces: done for changes that would lose something if the record
-// were missing after a power cut (a file moved aside, a value replaced).
+// record). Every record is on the disk before the change it announces:
+// flushNow puts it there at once; otherwise MakeRecordsDurable does, just
+// before the change, for every record written since the last flush, so
+// that a change announced by several records (a key's levels and its
+// value) costs one flush.
 bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int count, bool flushNow);
+// Closes the journal's file, leaving it on the disk as it is.
+void CloseJournalFile(RunJournal& journal);
 // Writes the header and every record held in memory over the file's
 // content. An empty journal is no file at all.
 void RewriteJournalFile(RunJournal& journal);

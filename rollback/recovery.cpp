@@ -372,8 +372,7 @@ void JournalCommit(RunJournal& journal, bool finishLater)
         }
         KeepForTheFinishing(journal, pending, moved, false);
         // The file stays as written: this session's end leaves it alone.
-        CloseHandle(journal.File);
-        journal.File = INVALID_HANDLE_VALUE;
+        CloseJournalFile(journal);
         journal.Records.Clear();
         return;
     }

@@ -83,6 +83,7 @@ struct RunJournal {
     Text ProductName;     // names the journal's folder; empty: memory only
     HANDLE Lock;          // the product's run lock, held for the whole session
     HANDLE File;          // the journal on disk, INVALID_HANDLE_VALUE until the first record
+    bool Unflushed;       // records written to File since it was last put on the disk
     bool FileRefused;     // no trusted place for the file: the journal stays in memory
     bool Finishing;       // a removal's copy finishing the removal: never waits for itself
     TextList Records;     // every record still to be undone, oldest first
@@ -197,6 +198,11 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// Puts the records written since the last flush on the disk; called right
+// before a change that goes by path instead of through CreatePreparedFile,
+// which does it itself. After a power cut no change is found without its
+// record, and records written together cost one flush.
+void MakeRecordsDurable(RunJournal& journal);
 // Creates the file that PrepareFileForWriting made room for, for writing,
 // through a handle checked to be at path: INVALID_HANDLE_VALUE with
 // ERROR_CANT_ACCESS_FILE when a folder below a guarded one was swapped for

@@ -6,8 +6,10 @@
 // staged cabinets, the open files, the run lock), and a fresh session of
 // the product recovers: the machine must be exactly as it was before the
 // run, or, once the run had committed, exactly as the completed run left
-// it. At every step that wrote a record, the same again with that record
-// torn, as a power cut would leave it; for a sample of cuts, the recovery
+// it. A cut after a change is a power cut: the journal keeps only what
+// its last flush put on the disk. At every step that wrote a record, the
+// same again with that record torn, as a power cut would leave it; for a
+// sample of cuts, the recovery
 // cut in turn at its own steps; and at the steps of a reinstall and of a
 // removal, a folder of the installation swapped for a link while the run
 // goes on. The fresh install and the removal are cut at every step, the
@@ -202,6 +204,8 @@ void EndThisThread(unsigned long step, CutStep kind, void* context)
     if (step != cut->at)
         return;
     cut->kind = kind;
+    if (kind == CUT_AFTER_CHANGE)
+        DropUndurableJournal();
     ExitThread(kCutExitCode);
 }
 
