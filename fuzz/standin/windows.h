@@ -18,6 +18,7 @@ typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef void* PVOID;
+typedef char* LPSTR;
 typedef void* HANDLE;
 typedef unsigned short LANGID;
 typedef struct HKEY__* HKEY;
@@ -51,6 +52,14 @@ typedef union {
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
 #define REG_SZ 1
+#define FILE_READ_ATTRIBUTES 0x80
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
+#define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_NAME_NORMALIZED 0x0
+#define VOLUME_NAME_DOS 0x0
 #define IDRETRY 4
 #define IDIGNORE 5
 
@@ -64,6 +73,11 @@ typedef struct {
     char cFileName[MAX_PATH];
     char cAlternateFileName[14];
 } WIN32_FIND_DATAA;
+typedef struct {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime, ftLastAccessTime, ftLastWriteTime;
+    DWORD dwVolumeSerialNumber, nFileSizeHigh, nFileSizeLow, nNumberOfLinks, nFileIndexHigh, nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION;
 
 inline int _strnicmp(const char* a, const char* b, size_t n) { return strncasecmp(a, b, n); }
 inline int lstrcmpiA(const char* a, const char* b) { return strcasecmp(a, b); }
@@ -76,6 +90,10 @@ BOOL FindClose(HANDLE find);
 BOOL SetFileAttributesA(const char* path, DWORD attributes);
 BOOL DeleteFileA(const char* path);
 DWORD GetFileAttributesA(const char* path);
+HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void* security, DWORD disposition, DWORD flags,
+                   HANDLE model);
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+BOOL CloseHandle(HANDLE handle);
 HMODULE GetModuleHandleA(const char* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);

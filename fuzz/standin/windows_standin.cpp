@@ -79,6 +79,9 @@ BOOL FindClose(HANDLE) { return TRUE; }
 BOOL SetFileAttributesA(const char*, DWORD) { return FALSE; }
 BOOL DeleteFileA(const char*) { return FALSE; }
 DWORD GetFileAttributesA(const char*) { return INVALID_FILE_ATTRIBUTES; }
+HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
+BOOL GetFileInformationByHandle(HANDLE, BY_HANDLE_FILE_INFORMATION*) { return FALSE; }
+BOOL CloseHandle(HANDLE) { return TRUE; }
 HMODULE GetModuleHandleA(const char*) { return nullptr; }
 FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
