@@ -60,24 +60,6 @@ size_t Below(const char* path, const char* folder)
     return n;
 }
 
-// The Start menu's Programs folder of the user, with a trailing backslash;
-// empty when the shell cannot name it.
-Text ProgramsFolder()
-{
-    Text folder;
-    char path[MAX_PATH];
-    LPITEMIDLIST list = nullptr;
-    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) && list) {
-        if (SHGetPathFromIDListA(list, path) && path[0]) {
-            folder = path;
-            if (folder.last() != '\\')
-                folder.Append('\\');
-        }
-        CoTaskMemFree(list);
-    }
-    return folder;
-}
-
 // Adds every folder between base (excluded) and the folder of path to
 // folders, once each.
 void AddFoldersBetween(TextList& folders, const char* path, size_t baseLength)
@@ -163,7 +145,15 @@ void RemoveDroppedFiles()
         LogEvent("the product moves from %s to %s: the earlier folder's files go", earlier,
                  Context.TargetDir.c_str());
     }
-    Text programs = ProgramsFolder();
+    // The Start menu's Programs folder of the user, with a trailing
+    // backslash; empty when the shell cannot name it.
+    Text programs;
+    char programsFolder[MAX_PATH];
+    if (GetProgramsFolder(programsFolder, sizeof programsFolder)) {
+        programs = programsFolder;
+        if (programs.last() != '\\')
+            programs.Append('\\');
+    }
     const char* archivist = Context.ArchivistDir.c_str();
     TextList list, emptied;
     ReadEarlierList(list, moved ? nullptr : Context.EarlierDir.c_str());

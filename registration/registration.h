@@ -46,6 +46,9 @@ void RemoveDroppedFiles();
 // into the product's installation in the other scope is that
 // installation's, and is neither replaced nor listed.
 void CreateShortcuts();
+// The Start menu's Programs folder of the current user; false when the
+// shell cannot name it.
+bool GetProgramsFolder(char* folder, size_t size);
 // One link file: the shell link object writes the link's bytes into
 // memory, and the run writes them into a new file at linkPath through a
 // handle it checked itself (CreatePreparedFile), never through a path the

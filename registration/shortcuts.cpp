@@ -45,22 +45,6 @@ Text Joined(const char* folder, const char* pattern)
     return path;
 }
 
-// The Start menu's Programs folder of the current user; false when the
-// shell cannot name it.
-bool GetProgramsFolder(char* folder, size_t size)
-{
-    folder[0] = '\0';
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) || !list)
-        return false;
-    char path[MAX_PATH];
-    BOOL found = SHGetPathFromIDListA(list, path);
-    CoTaskMemFree(list);
-    if (!found || path[0] == '\0')
-        return false;
-    return CopyBounded(folder, size, path);
-}
-
 // Where an existing link leads; empty when it cannot be read.
 Text LinkTarget(const char* linkPath)
 {
@@ -124,6 +108,20 @@ void AddExtraPaths()
 }
 
 } // namespace
+
+bool GetProgramsFolder(char* folder, size_t size)
+{
+    folder[0] = '\0';
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) || !list)
+        return false;
+    char path[MAX_PATH];
+    BOOL found = SHGetPathFromIDListA(list, path);
+    CoTaskMemFree(list);
+    if (!found || path[0] == '\0')
+        return false;
+    return CopyBounded(folder, size, path);
+}
 
 Text FolderWithoutBackslash(const char* folder)
 {

@@ -33,8 +33,6 @@ bool DeleteCreatedFile(const TextList& guarded, const char* path)
     return false;
 }
 
-bool DeleteFileAsItIs(const TextList& guarded, const char* path) { return DeleteFileAt(guarded, path); }
-
 bool RestoreMovedFile(const TextList& guarded, const char* path, const char* aside)
 {
     if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES)

@@ -13,9 +13,6 @@ bool KeyExists(HKEY root, const char* keyPath);
 // Deletes a file the run created, read-only or not. A file still in use
 // is left to the next restart. False when it is still there.
 bool DeleteCreatedFile(const TextList& guarded, const char* path);
-// Deletes a file now if it can be, read-only or not; one in use stays (no
-// deletion at the next restart). True when it is gone.
-bool DeleteFileAsItIs(const TextList& guarded, const char* path);
 // Puts a moved file back in its place. Nothing to do when the aside name
 // is gone (the rename never happened, or it was put back already).
 bool RestoreMovedFile(const TextList& guarded, const char* path, const char* aside);

@@ -167,7 +167,9 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
         // A file deleted at the commit that is still in use (the running
         // uninstaller) is its own to take away once it has ended.
         if (r.Kind == RECORD_DELETE_AT_COMMIT && !IsBehindLink(journal, r.Fields[0].c_str())) {
-            DeleteFileAsItIs(journal.Guarded, r.Fields[0].c_str());
+            // Deleted now if it can be; one still in use stays (no
+            // deletion at the next restart).
+            DeleteFileAt(journal.Guarded, r.Fields[0].c_str());
             PassCutPoint();
         }
     }

@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "setup/paths.h"
+#include "setup/system_libraries.h"
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -249,15 +250,6 @@ void CreatePageFonts();
 // (as the signed-in user) wherever one of these is kept.
 typedef HINSTANCE(WINAPI* ShellOpenFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
-// Opens a DLL from the system folder only, never from the program's own
-// folder or the current directory.
-HMODULE LoadSystemLibrary(const char* name);
-// Registers the progress bar's window class (COMCTL32 from the system
-// folder).
-void RegisterCommonControls();
-// Takes the program's folder and the current directory out of the DLL
-// search path. Called first thing at start.
-void HardenDllSearchPath();
 
 // ---------------------------------------------------------------------------
 // The run's log (run_log.cpp): what administrators read after an

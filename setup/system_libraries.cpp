@@ -1,7 +1,8 @@
 // System libraries, loaded only from the system folder: the setup runs
 // from a downloads folder, where anybody may have left a DLL of a system
 // library's name.
-#include "setup/setup.h"
+#include "setup/system_libraries.h"
+#include "setup/text.h"
 
 void HardenDllSearchPath()
 {

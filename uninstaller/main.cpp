@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "rollback/rollback.h"
+#include "setup/system_libraries.h"
 #include "uninstaller/resource_ids.h"
 
 namespace {
@@ -23,24 +24,6 @@ struct Session {
     bool RepairAvailable;  // the setup program named under "repair" exists
     Text Caption;
 };
-
-// Neither the program's folder nor the current directory may supply a DLL
-// to a program that runs with administrator rights.
-void HardenDllSearchPath()
-{
-    typedef BOOL(WINAPI * SetDefaultDirs)(DWORD);
-    typedef BOOL(WINAPI * SetDllDir)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return;
-    SetDefaultDirs setDefault =
-        reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (setDefault)
-        setDefault(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
-    SetDllDir setDir = reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
-    if (setDir)
-        setDir("");
-}
 
 bool IsExistingFile(const char* path)
 {

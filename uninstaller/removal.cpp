@@ -99,15 +99,7 @@ bool IsProtectedFolder(const char* folder, const TextList& protectedFolders)
     return IsVolumeRoot(copy) || ContainsNoCase(protectedFolders, copy);
 }
 
-bool IsBehindGuardedLink(const char* path, const TextList* guarded)
-{
-    for (size_t i = 0; guarded && i < guarded->Count(); ++i)
-        if (CrossesLinkBelow(path, guarded->At(i)))
-            return true;
-    return false;
-}
-
-int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, const TextList* guarded)
+int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders)
 {
     char current[MAX_PATH];
     if (!CopyBounded(current, sizeof current, folder))
@@ -116,8 +108,7 @@ int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, con
     int removed = 0;
     // RemoveDirectoryA takes only an empty folder: whatever still holds a
     // file, the user's or another product's, stays with all its parents.
-    while (!IsProtectedFolder(current, protectedFolders) && !IsBehindGuardedLink(current, guarded) &&
-           (guarded ? RemoveFolderAt(*guarded, current) : RemoveDirectoryA(current) != 0)) {
+    while (!IsProtectedFolder(current, protectedFolders) && RemoveDirectoryA(current)) {
         ++removed;
         char* cut = strrchr(current, '\\');
         if (!cut)
@@ -225,21 +216,6 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
     return true;
 }
 
-namespace {
-
-void AddSpecialFolderPath(TextList& list, int csidl)
-{
-    char path[MAX_PATH] = "";
-    LPITEMIDLIST items = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
-        return;
-    if (SHGetPathFromIDListA(items, path) && path[0])
-        list.Add(path);
-    CoTaskMemFree(items);
-}
-
-} // namespace
-
 bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
                         RemovalReport& report)
 {
@@ -251,8 +227,8 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
     Text folder(settings.Folder);
     folder.Truncate(folder.length() - 1);
     guarded.Add(folder.c_str());
-    AddSpecialFolderPath(guarded, CSIDL_PROGRAMS);
-    AddSpecialFolderPath(guarded, CSIDL_COMMON_PROGRAMS);
+    AddSpecialFolder(guarded, CSIDL_PROGRAMS);
+    AddSpecialFolder(guarded, CSIDL_COMMON_PROGRAMS);
     for (size_t i = 0; i < guarded.Count(); ++i)
         JournalGuardFolder(journal, guarded.At(i));
 
@@ -279,34 +255,6 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
         RecordFileToDeleteAtCommit(journal, options.OwnProgram);
     JournalCommit(journal, true);
     return true;
-}
-
-bool DeleteRegistryTree(HKEY root, const char* subkey)
-{
-    HKEY key;
-    LONG result = RegOpenKeyExA(root, subkey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key);
-    if (result == ERROR_FILE_NOT_FOUND)
-        return true;
-    if (result != ERROR_SUCCESS)
-        return false;
-    bool ok = true;
-    for (;;) {
-        // Always the first subkey: the previous one is gone by now.
-        char name[256];
-        DWORD length = sizeof name;
-        result = RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result != ERROR_SUCCESS)
-            break;
-        Text child(subkey);
-        child.Append('\\');
-        child.Append(name);
-        if (!DeleteRegistryTree(root, child.c_str())) {
-            ok = false;
-            break;
-        }
-    }
-    RegCloseKey(key);
-    return ok && RegDeleteKeyA(root, subkey) == ERROR_SUCCESS;
 }
 
 void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,

@@ -154,15 +154,9 @@ void CollectProtectedFolders(TextList& out, const char* archivistFolder);
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders);
 
 // Removes folder and then each parent that is left empty, stopping at the
-// first folder that still holds anything, is protected, is a volume root,
-// or lies below a guarded folder through a link. Returns the number of
-// folders removed.
-int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders, const TextList* guarded = nullptr);
-
-// True when path lies below one of the guarded folders through a link
-// (a junction or symbolic link that a user placed there): nothing behind
-// it is deleted.
-bool IsBehindGuardedLink(const char* path, const TextList* guarded);
+// first folder that still holds anything, is protected or is a volume
+// root. Returns the number of folders removed.
+int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders);
 
 // ---------------------------------------------------------------------------
 // Removal of the listed files.
@@ -220,9 +214,6 @@ DWORD DeleteOneFile(const char* path);
 // Every deletion goes through the journal, so that a rollback restores it.
 void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,
                                const char* exeName, const char* installDir);
-
-// Deletes a registry key with all its subkeys and values.
-bool DeleteRegistryTree(HKEY root, const char* subkey);
 
 // ---------------------------------------------------------------------------
 // The uninstaller's own file. A running program cannot delete its file:

@@ -381,6 +381,22 @@ TEST_F(CoreTest, ProgramFilesMacrosReadTheRegistry)
               Expand(LoadStringAsText(IDS_DEFAULT_FOLDER).c_str()));
 }
 
+// Versions compare part by part as numbers: what decides between an
+// upgrade, a reinstall and a downgrade.
+TEST_F(CoreTest, VersionsCompareAsNumbersPartByPart)
+{
+    const struct {
+        const char *a, *b;
+        int order;
+    } cases[] = {{"3.10", "3.9", 1},    {"3.9", "3.10", -1},        {"1.0", "1", 0},     {"1", "1.0.0.0", 0},
+                 {"1.2.3.4", "1.2.3.5", -1}, {"1.2.3.10", "1.2.3.9", 1}, {"01.002", "1.2", 0}, {"2.0", "10.0", -1},
+                 {"1.0.1", "1.0", 1},   {"", "0", 0},               {"1.x", "1.0", 0}};
+    for (const auto& c : cases) {
+        int order = CompareVersions(c.a, c.b);
+        EXPECT_EQ(c.order, order > 0 ? 1 : order < 0 ? -1 : 0) << c.a << " against " << c.b;
+    }
+}
+
 TEST_F(CoreTest, FileExistsIsFalseForFolders)
 {
     TempFolder folder;
