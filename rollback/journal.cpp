@@ -20,7 +20,12 @@ namespace {
 const char kJournalName[] = "setup.journal";
 // The registry value data of a V record is written as hex; larger values
 // are not ours.
-const DWORD kMaxRecordedValue = 64 * 1024;
+// The largest value data a record holds (as hex, twice as long); a value
+// larger than this is never changed, since a rollback could not give it
+// back. Windows advises keeping values far smaller.
+const DWORD kMaxRecordedValue = 1024 * 1024;
+// The longest value name the registry allows, with its terminator.
+const DWORD kMaxValueName = 16384;
 
 bool WriteAll(HANDLE file, const char* data, size_t size)
 {
@@ -102,28 +107,37 @@ bool MoveAside(RunJournal& journal, const char* path)
 }
 
 // Records the present state of one value: its old data (V) or its
-// absence (A). The caller makes it durable before the change.
-void RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name)
+// absence (A). The caller makes it durable before the change. False, with
+// nothing recorded, for a value that is there but cannot be recorded (too
+// large, or gone meanwhile): it must not be changed.
+bool RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name)
 {
     DWORD type = 0, size = 0;
     LONG result = key ? RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) : ERROR_FILE_NOT_FOUND;
-    if (result != ERROR_SUCCESS || size > kMaxRecordedValue) {
+    if (result == ERROR_FILE_NOT_FOUND) {
         const char* fields[] = {letter, keyPath, name};
         AppendRecord(journal, RECORD_NEW_VALUE, fields, 3, false);
-        return;
+        return true;
+    }
+    if ((result != ERROR_SUCCESS && result != ERROR_MORE_DATA) || size > kMaxRecordedValue) {
+        TellObserver(journal, "registry value left as it is, too large to be given back:",
+                     RegistryValueName(RootFromLetter(letter), keyPath, name).c_str());
+        return false;
     }
     unsigned char* data = static_cast<unsigned char*>(malloc(size + 1));
     if (!data)
-        return;
+        return false;
+    bool recorded = false;
     if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS) {
         char typeText[16];
         snprintf(typeText, sizeof typeText, "%lu", static_cast<unsigned long>(type));
         Text hex;
         AppendHex(hex, data, size);
         const char* fields[] = {letter, keyPath, name, typeText, hex.c_str()};
-        AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, false);
+        recorded = AppendRecord(journal, RECORD_OLD_VALUE, fields, 5, false);
     }
     free(data);
+    return recorded;
 }
 
 // "HKLM\key [name] = data" for the observer: texts as they are, numbers
@@ -579,7 +593,10 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     PassCutPoint();
-    RecordValueState(journal, key, letter, keyPath, name);
+    if (!RecordValueState(journal, key, letter, keyPath, name)) {
+        RegCloseKey(key);
+        return false;
+    }
     MakeRecordsDurable(journal);
     LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
@@ -590,36 +607,50 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
     return result == ERROR_SUCCESS;
 }
 
-void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* keyPath, const char* prefix)
+bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* keyPath, const char* prefix)
 {
     const char* letter = LetterFromRoot(root);
     HKEY key;
-    if (!letter || !IsRootOfScope(root) || RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    // Names first: deleting while enumerating would skip values.
+    LONG opened = letter && IsRootOfScope(root)
+                      ? RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+                      : ERROR_ACCESS_DENIED;
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND;
+    // Names first: deleting while enumerating would skip values. Names of
+    // any length the registry allows: one left out would go unrecorded
+    // with its key.
     TextList names;
     size_t prefixLength = strlen(prefix);
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
+    char* name = static_cast<char*>(malloc(kMaxValueName));
+    bool all = name != nullptr;
+    for (DWORD i = 0; name; ++i) {
+        DWORD length = kMaxValueName;
         LONG result = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_MORE_DATA)
-            continue; // a name longer than any of ours
-        if (result != ERROR_SUCCESS)
+        if (result != ERROR_SUCCESS) {
+            all = all && result == ERROR_NO_MORE_ITEMS;
             break;
+        }
         if (_strnicmp(name, prefix, prefixLength) == 0)
             names.Add(name);
     }
-    for (size_t i = 0; i < names.Count(); ++i)
-        RecordValueState(journal, key, letter, keyPath, names.At(i));
-    MakeRecordsDurable(journal);
+    free(name);
+    TextList recorded;
     for (size_t i = 0; i < names.Count(); ++i) {
-        RegDeleteValueA(key, names.At(i));
+        if (RecordValueState(journal, key, letter, keyPath, names.At(i)))
+            recorded.Add(names.At(i));
+        else
+            all = false;
+    }
+    MakeRecordsDurable(journal);
+    for (size_t i = 0; i < recorded.Count(); ++i) {
+        const char* name = recorded.At(i);
+        RegDeleteValueA(key, name);
         PassCutPoint();
         if (journal.Observer)
-            TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, names.At(i)).c_str());
+            TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, name).c_str());
     }
     RegCloseKey(key);
+    return all;
 }
 
 bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyPath)
@@ -648,7 +679,9 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyP
     for (size_t i = 0; i < children.Count(); ++i)
         if (!RecordedDeleteRegistryTree(journal, root, children.At(i)))
             return false;
-    RecordedDeleteRegistryValues(journal, root, keyPath, "");
+    // A value that could not be recorded keeps its key.
+    if (!RecordedDeleteRegistryValues(journal, root, keyPath, ""))
+        return false;
     // Its existence too: a rollback makes it again, empty or not.
     const char* fields[] = {letter, keyPath};
     AppendRecord(journal, RECORD_DELETED_KEY, fields, 2, false);

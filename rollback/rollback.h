@@ -231,12 +231,17 @@ void RecordFolderToRemoveIfEmpty(RunJournal& journal, const char* folder);
 void RecordFileToDeleteAtCommit(RunJournal& journal, const char* path);
 
 // Stores a registry value, creating its key: the key's missing levels and
-// the value's earlier state are recorded first.
+// the value's earlier state are recorded first. A value there already that
+// is too large to record (over a megabyte) is left as it is: false, and
+// the observer is told.
 bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, const char* name, DWORD type,
                               const void* data, DWORD size);
 // Deletes every value of key whose name starts with prefix (all of them
-// for an empty prefix), each recorded so that a rollback restores it.
-void RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
+// for an empty prefix), each recorded so that a rollback restores it. A
+// value too large to record (over a megabyte) stays, and the observer is
+// told; false then (and when the key cannot be read), true when every
+// such value is gone.
+bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
 // Deletes key with its subkeys and values, each value's data and each key
 // recorded first so that a rollback puts them all back. True when the key
 // is gone (or never was).

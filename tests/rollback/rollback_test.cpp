@@ -49,13 +49,14 @@ std::map<std::string, std::string> RegistrySnapshot(const char* key)
     HKEY k;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &k) != ERROR_SUCCESS)
         return result;
+    // Any name and data the registry takes.
+    std::vector<char> name(16384);
+    std::vector<BYTE> data(4 << 20);
     for (DWORD i = 0;; ++i) {
-        char name[256];
-        BYTE data[1024];
-        DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
-        if (RegEnumValueA(k, i, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS)
+        DWORD nameLength = DWORD(name.size()), dataLength = DWORD(data.size()), type = 0;
+        if (RegEnumValueA(k, i, name.data(), &nameLength, nullptr, &type, data.data(), &dataLength) != ERROR_SUCCESS)
             break;
-        result[name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataLength);
+        result[name.data()] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data.data()), dataLength);
     }
     RegCloseKey(k);
     return result;
@@ -123,6 +124,9 @@ protected:
         SetValue(kKey, "InstallDir", "C:\\Old\\");
         SetValue((std::string(kKey) + "\\Files").c_str(), "File0000", "C:\\Old\\app.exe");
         SetValue((std::string(kKey) + "\\Files").c_str(), "File0001", "C:\\Old\\help.hlp");
+        // A name longer than any of ours, and data too large to record.
+        SetValue((std::string(kKey) + "\\Files").c_str(), ("File" + std::string(300, 'x')).c_str(), "long");
+        SetValue((std::string(kKey) + "\\Files").c_str(), "FileHuge", std::string(1536 * 1024, 'h'));
         DeleteFileA(JournalFile().c_str());
     }
     void TearDown() override
@@ -148,7 +152,12 @@ protected:
         RecordTemporaryFile(journal, temporary.c_str());
 
         std::string files = std::string(kKey) + "\\Files";
-        RecordedDeleteRegistryValues(journal, HKEY_LOCAL_MACHINE, files.c_str(), "File");
+        // The value too large to be given back is neither deleted nor
+        // replaced; all the others are, whatever the length of their names.
+        EXPECT_FALSE(RecordedDeleteRegistryValues(journal, HKEY_LOCAL_MACHINE, files.c_str(), "File"));
+        EXPECT_EQ(1u, RegistrySnapshot(files.c_str()).count("FileHuge"));
+        EXPECT_EQ(1u, RegistrySnapshot(files.c_str()).size());
+        EXPECT_FALSE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, files.c_str(), "FileHuge", REG_SZ, "x", 1));
         const char dir[] = "C:\\New\\";
         ASSERT_TRUE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, kKey, "InstallDir", REG_SZ, dir, 7));
         ASSERT_TRUE(RecordedSetRegistryValue(journal, HKEY_LOCAL_MACHINE, files.c_str(), "File0000", REG_SZ, "x", 1));
