@@ -7,6 +7,7 @@
 #include <dirent.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #endif
 #include <stdio.h>
 #include <sys/stat.h>
@@ -222,6 +223,16 @@ void RemoveEmptyFolders(const std::vector<std::string>& created)
 {
     for (size_t i = created.size(); i-- > 0;)
         RemoveOneFolder(created[i]);
+}
+
+bool RenameOver(const std::string& from, const std::string& to)
+{
+#ifdef _WIN32
+    // The C library's rename will not replace a file on Windows.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return rename(from.c_str(), to.c_str()) == 0;
+#endif
 }
 
 bool IsAbsolutePath(const std::string& path)

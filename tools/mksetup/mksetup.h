@@ -134,6 +134,9 @@ bool IsFolder(const std::string& path);
 bool MakeFolder(const std::string& path, std::vector<std::string>* created = nullptr);
 // Removes the folders MakeFolder noted, innermost first, where empty.
 void RemoveEmptyFolders(const std::vector<std::string>& created);
+// Renames from to to in one step, replacing a file there: to is the
+// earlier file or the new one, never neither.
+bool RenameOver(const std::string& from, const std::string& to);
 uint64_t FileSize(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& relative);
 std::string FolderOf(const std::string& path);

@@ -68,8 +68,7 @@ bool CopyInto(const std::string& from, const std::string& target)
         OutputDiscard(&out);
         return false;
     }
-    remove(target.c_str());
-    if (rename(out.path.c_str(), target.c_str()) != 0) {
+    if (!RenameOver(out.path, target)) {
         OutputDiscard(&out);
         return false;
     }
@@ -154,8 +153,9 @@ bool ReplaceWithFile(const std::string& made, const std::string& target)
         remove(made.c_str());
         return true;
     }
-    remove(target.c_str());
-    if (rename(made.c_str(), target.c_str()) == 0)
+    // One rename puts it in place: the earlier file stays until then, and
+    // stays whole when the new one cannot come.
+    if (RenameOver(made, target))
         return true;
     bool ok = CopyInto(made, target);
     remove(made.c_str());

@@ -68,19 +68,33 @@ bool ReadFolderBytes(void* user, uint8_t* buffer, uint32_t count)
     return true;
 }
 
+// A cabinet's file with the most bytes it may take: packing stops as soon
+// as the cabinet passes it, not after the last file.
+struct BudgetedOutput {
+    OutputFile* out;
+    uint64_t budget;
+    bool over;
+};
+
 bool WriteToOutput(void* user, const uint8_t* data, uint32_t count)
 {
-    return OutputWrite(static_cast<OutputFile*>(user), data, count);
+    BudgetedOutput* b = static_cast<BudgetedOutput*>(user);
+    if (b->out->size + count > b->budget) {
+        b->over = true;
+        return false;
+    }
+    return OutputWrite(b->out, data, count);
 }
 
 bool PatchOutput(void* user, uint32_t offset, const uint8_t* data, uint32_t count)
 {
-    return OutputPatch(static_cast<OutputFile*>(user), offset, data, count);
+    return OutputPatch(static_cast<BudgetedOutput*>(user)->out, offset, data, count);
 }
 
-// Packs a folder into a cabinet at path; its size goes to *size.
-bool PackFolder(const ProductFolder& folder, const std::string& path, Progress* progress, uint32_t* size,
-                std::string* error)
+// Packs a folder into a cabinet at path, of budget bytes at most; its size
+// goes to *size. Over the budget: false with *over set.
+bool PackFolder(const ProductFolder& folder, const std::string& path, Progress* progress, uint64_t budget,
+                uint32_t* size, bool* over, std::string* error)
 {
     std::vector<CabWriterEntry> entries;
     for (const ProductFile& f : folder.files)
@@ -94,7 +108,8 @@ bool PackFolder(const ProductFolder& folder, const std::string& path, Progress* 
     stream.files = &folder.files;
     stream.progress = progress;
     unsigned threads = std::thread::hardware_concurrency();
-    CabWriterSink sink = {&out, WriteToOutput, PatchOutput};
+    BudgetedOutput budgeted = {&out, budget, false};
+    CabWriterSink sink = {&budgeted, WriteToOutput, PatchOutput};
     CabWriterResult result = WriteCabinetTo(entries, ReadFolderBytes, &stream, kCompressionLevel,
                                             threads == 0 ? 1 : threads > kMostThreads ? kMostThreads : threads, sink,
                                             size);
@@ -103,6 +118,7 @@ bool PackFolder(const ProductFolder& folder, const std::string& path, Progress* 
     bool closed = OutputClose(&out);
     if (result != CAB_WRITER_OK || !closed) {
         OutputDiscard(&out);
+        *over = budgeted.over;
         if (!stream.failed.empty())
             *error = stream.failed + " could not be read";
         else if (result == CAB_WRITER_WRITE_FAILED || !closed)
@@ -150,13 +166,36 @@ ResourceName PayloadType(int i) { return ResourceByName(i < 2 ? "CAB" : "CVZB");
 int PackThrough(const PackRequest& request, const Description& d, PeImage* image, const std::string* cabinets,
                 std::vector<std::string>* folders, PackFigures* figures)
 {
+    // The progress total adds the staged cabinets to the extracted bytes,
+    // so a product that does not compress reaches the limit at half its
+    // size: refused before packing when the product alone passes it, and
+    // as soon as its cabinets do.
+    const uint64_t kCeiling = 0x7FFFFFFFull;
+    uint64_t extracted = d.main.bytes + d.archivist.bytes;
+    auto overTheCeiling = [&](const std::string& cabinetBytes) {
+        Problems problems;
+        const Value* main = FindValue(d, "Files.Main");
+        problems.Add(main ? main->origin : Origin{d.file, 0},
+                     "the product (" + Megabytes(extracted) + ") and its cabinets (" + cabinetBytes +
+                         ") come to more than the 2048 MB the setup's progress counts; a product that does not "
+                         "compress can be 1023 MB at most",
+                     "make the folders smaller");
+        fprintf(stderr, "%s\n", problems.lines[0].c_str());
+        return EXIT_MISTAKES;
+    };
+    if (extracted > kCeiling)
+        return overTheCeiling("not packed");
     std::string error;
     Progress progress;
-    ProgressBegin(&progress, request.progress, d.main.bytes + d.archivist.bytes);
+    ProgressBegin(&progress, request.progress, extracted);
     uint32_t cabinetSizes[2] = {0, 0};
-    bool packed = PackFolder(d.main, cabinets[0], &progress, &cabinetSizes[0], &error) &&
-                  PackFolder(d.archivist, cabinets[1], &progress, &cabinetSizes[1], &error);
+    bool over = false;
+    bool packed = PackFolder(d.main, cabinets[0], &progress, kCeiling - extracted, &cabinetSizes[0], &over, &error) &&
+                  PackFolder(d.archivist, cabinets[1], &progress, kCeiling - extracted - cabinetSizes[0],
+                             &cabinetSizes[1], &over, &error);
     ProgressEnd(&progress);
+    if (over)
+        return overTheCeiling("more than " + Megabytes(kCeiling - extracted) + " before they were done");
     if (!packed)
         return Fail(error);
     Bytes containers[2];
@@ -165,22 +204,6 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
     Bytes comctlUpdate;
     if (!ReadWholeFile(d.comctlUpdate, &comctlUpdate) || !PackContainer(comctlUpdate, &containers[1]))
         return Fail("cannot read or pack " + d.comctlUpdate);
-    uint64_t extracted = d.main.bytes + d.archivist.bytes;
-    uint64_t cabinetBytes = uint64_t(cabinetSizes[0]) + cabinetSizes[1];
-    // The progress total adds the staged cabinets to the extracted bytes,
-    // so a product that does not compress reaches the limit at half its
-    // size.
-    if (extracted + cabinetBytes > 0x7FFFFFFFull) {
-        Problems problems;
-        const Value* main = FindValue(d, "Files.Main");
-        problems.Add(main ? main->origin : Origin{d.file, 0},
-                     "the product (" + Megabytes(extracted) + ") and its cabinets (" + Megabytes(cabinetBytes) +
-                         ") come to more than the 2048 MB the setup's progress counts; a product that does not "
-                         "compress can be 1023 MB at most",
-                     "make the folders smaller");
-        fprintf(stderr, "%s\n", problems.lines[0].c_str());
-        return EXIT_MISTAKES;
-    }
 
     SetStrings(image, d.strings);
     static const char* const kSuffixes[] = {"", "_FR", "_DU"};
