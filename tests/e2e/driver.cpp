@@ -11,6 +11,14 @@
 #include <stdio.h>
 #include <string.h>
 
+namespace {
+
+// Every line of a test's output reaches its log at once: a program ended
+// by the guest's time limit keeps what it printed up to its end.
+const int kUnbuffered = (setvbuf(stdout, nullptr, _IONBF, 0), setvbuf(stderr, nullptr, _IONBF, 0), 0);
+
+} // namespace
+
 namespace e2e {
 
 Process::Process(const std::string& program, const std::string& arguments)

@@ -964,6 +964,13 @@ TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
     EXPECT_NE(std::string::npos, ini.find("maker=Halvorsen")) << ini;
     EXPECT_EQ(std::string::npos, ini.find("Corvane")) << ini;
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Halvorsen Ledger"));
+    // The programs' manifests name the maker and the product too.
+    for (const auto& program : {std::make_pair(Setup("1.0"), "Halvorsen.HalvorsenLedger.Setup"),
+                                std::make_pair(target_ + "\\UnInstall.exe", "Halvorsen.HalvorsenLedger.Uninstall")}) {
+        std::string bytes = ReadFile(program.first);
+        EXPECT_NE(std::string::npos, bytes.find(std::string("name=\"") + program.second + "\"")) << program.first;
+        EXPECT_EQ(std::string::npos, bytes.find("Corvane.GlyphForge")) << program.first;
+    }
     EXPECT_TRUE(Exists(group_ + "\\Halvorsen Ledger.lnk"));
     EXPECT_TRUE(Exists(SetupFolder("Halvorsen Ledger", "Halvorsen") + "\\setup.exe")) << "the repair copy";
     for (const auto& entry : Now(target_))

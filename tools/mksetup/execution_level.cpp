@@ -1,8 +1,10 @@
-// The rights a program asks Windows for when it starts: the level of the
-// "requestedExecutionLevel" in its manifest (the RT_MANIFEST resource),
-// which mksetup sets per scope in the setup program and the uninstaller it
-// carries. Only the level's value changes; the manifest keeps every other
-// byte, so that a program already asking for the level stays as it is.
+// The manifest (the RT_MANIFEST resource) of the setup program and of the
+// uninstaller it carries, as mksetup makes it the maker's: the rights the
+// program asks Windows for when it starts (the level of its
+// "requestedExecutionLevel"), set per scope, and the name its
+// assemblyIdentity gives it, the maker's and the product's. Only those
+// values change; the manifest keeps every other byte, so that a program
+// already saying so stays as it is.
 #include "tools/mksetup/mksetup.h"
 
 #include <string.h>
@@ -77,6 +79,38 @@ ExecutionLevelResult SetExecutionLevel(PeImage* image, const std::string& level)
     xml.replace(start, end - start, level);
     manifest->data.assign(xml.begin(), xml.end());
     return LEVEL_CHANGED;
+}
+
+std::string AssemblyName(const std::string& maker, const std::string& product, const char* role)
+{
+    std::string name;
+    for (const std::string* part : {&maker, &product}) {
+        std::string kept;
+        for (char c : *part)
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
+                kept += c;
+        name += (kept.empty() ? "Product" : kept) + ".";
+    }
+    return name + role;
+}
+
+bool SetAssemblyName(PeImage* image, const std::string& name)
+{
+    Resource* manifest = Manifest(image);
+    if (!manifest)
+        return false;
+    std::string xml(manifest->data.begin(), manifest->data.end());
+    size_t element = xml.find("<assemblyIdentity");
+    size_t close = element == std::string::npos ? element : xml.find('>', element);
+    size_t attribute = close == std::string::npos ? close : xml.find(" name=\"", element);
+    if (attribute == std::string::npos || attribute > close)
+        return false;
+    size_t start = attribute + 7, end = xml.find('"', start);
+    if (end == std::string::npos || end > close || xml.compare(start, end - start, name) == 0)
+        return false;
+    xml.replace(start, end - start, name);
+    manifest->data.assign(xml.begin(), xml.end());
+    return true;
 }
 
 }  // namespace mksetup

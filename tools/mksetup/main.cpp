@@ -200,20 +200,29 @@ void AskForTheScopesRights(const Options& o, const Description& d, PeImage* stub
     if (SetExecutionLevel(stub, level) == LEVEL_NOT_ASKED && d.perUser)
         problems->Add(scopeOrigin, o.stub + " has no manifest that asks for an execution level",
                       "name the payload-free setup program with --stub");
+    // The programs are the maker's: their manifests name maker and product.
+    auto text = [&](int id) {
+        auto found = d.strings.find(id);
+        return found == d.strings.end() ? std::string() : found->second;
+    };
+    std::string maker = text(5009).empty() ? text(5007) : text(5009), product = text(5004);
+    SetAssemblyName(stub, AssemblyName(maker, product, "Setup"));
     if (!ReadWholeFile(d.uninstaller, uninstaller)) {
         problems->Add(where, "the uninstaller " + d.uninstaller + " cannot be read", "name a readable program");
         return;
     }
     PeImage program;
     std::string error;
-    ExecutionLevelResult result = ReadPeImage(*uninstaller, &program, &error) ? SetExecutionLevel(&program, level)
-                                                                               : LEVEL_NOT_ASKED;
+    bool read = ReadPeImage(*uninstaller, &program, &error);
+    ExecutionLevelResult result = read ? SetExecutionLevel(&program, level) : LEVEL_NOT_ASKED;
+    bool renamed = read && SetAssemblyName(&program, AssemblyName(maker, product, "Uninstall"));
     Bytes rewritten;
     OutputFile written;
     OutputCreateInMemory(&written, &rewritten);
-    if (result == LEVEL_CHANGED && !WritePeImage(program, &written, &error))
+    bool changed = result == LEVEL_CHANGED || renamed;
+    if (changed && !WritePeImage(program, &written, &error))
         problems->Add(where, "the uninstaller " + d.uninstaller + " " + error, "use the kit's UnInstall.exe");
-    else if (result == LEVEL_CHANGED)
+    else if (changed)
         uninstaller->swap(rewritten);
     else if (result == LEVEL_NOT_ASKED && d.perUser)
         problems->Add(where, "the uninstaller " + d.uninstaller +

@@ -270,6 +270,12 @@ enum ExecutionLevelResult {
     LEVEL_NOT_ASKED,  // no manifest, or none with a requestedExecutionLevel
 };
 ExecutionLevelResult SetExecutionLevel(PeImage* image, const std::string& level);
+// The assembly name of a maker's program, "<Maker>.<ProductName>.<role>",
+// each part cut down to the letters and digits an identity may hold.
+std::string AssemblyName(const std::string& maker, const std::string& product, const char* role);
+// Sets the name of the manifest's assemblyIdentity, every other byte kept;
+// true when it changed.
+bool SetAssemblyName(PeImage* image, const std::string& name);
 
 // Checks the maker's icon (id 0) or header or footer bitmap (its ID):
 // false with what is wrong in error.
