@@ -15,6 +15,7 @@ and a failed run leaves nothing behind.
 Usage: payload_test.py MKSETUP STUB [WINDOWS_MKSETUP WINE_RUN WINE_PREFIX]
 """
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -121,6 +122,11 @@ def decode_cabinet(cab):
     return files
 
 
+def renamed(manifest, name):
+    """The manifest with its assemblyIdentity's name replaced."""
+    return re.sub(rb'(<assemblyIdentity[^>]* name=")[^"]*"', lambda m: m.group(1) + name + b'"', manifest, count=1)
+
+
 def string(found, number):
     block = found.get((6, number // 16 + 1), b"")
     at = 0
@@ -191,9 +197,11 @@ def test_made_up_product(work):
           "the welcome page names the product")
 
     # A product for every user asks for administrator rights as the stub
-    # does, and carries its uninstaller as it is.
+    # does; its manifest names the maker and the product instead of the
+    # demo's, every other byte the stub's.
     check(string(found, 5012) == "machine", f"string 5012: {string(found, 5012)!r}")
-    check(found.get((24, 1)) == resources(read(STUB)).get((24, 1)), "the manifest is the stub's")
+    check(found.get((24, 1)) == renamed(resources(read(STUB)).get((24, 1)), b"Maker.MakerTool.Setup"),
+          "the manifest is the stub's, with the maker's name")
 
     # The same inputs give the same bytes; a signed stub gives them too.
     r = mksetup(work, "-o", os.path.join(out, "again.exe"))
@@ -245,13 +253,15 @@ def test_per_user_product(work):
     check(string(found, 5002) == "{LocalAppDataDir}\\Programs\\Tool\\", f"string 5002: {string(found, 5002)!r}")
     asked = b'level="requireAdministrator"'
     stub_manifest = resources(read(STUB)).get((24, 1), b"")
-    check(asked in stub_manifest and found.get((24, 1)) == stub_manifest.replace(asked, b'level="asInvoker"'),
+    check(asked in stub_manifest and
+          found.get((24, 1)) == renamed(stub_manifest, b"Maker.MakerTool.Setup").replace(asked, b'level="asInvoker"'),
           f"the setup's manifest: {found.get((24, 1))!r}")
     kit = read(os.path.join(os.path.dirname(STUB), "UnInstall.exe"))
     packed = found.get(("CVZB", "UNINSTALL"), b"")
     uninstaller = resources(zlib.decompress(packed[8:]))
     original = resources(kit)
-    check(original.get((24, 1), b"").replace(asked, b'level="asInvoker"') == uninstaller.get((24, 1)),
+    check(renamed(original.get((24, 1), b""), b"Maker.MakerTool.Uninstall").replace(asked, b'level="asInvoker"') ==
+          uninstaller.get((24, 1)),
           f"the uninstaller's manifest: {uninstaller.get((24, 1))!r}")
     check({k: v for k, v in original.items() if k != (24, 1)} == {k: v for k, v in uninstaller.items() if k != (24, 1)},
           "the uninstaller's other resources changed")
