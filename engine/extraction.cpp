@@ -236,12 +236,14 @@ intptr_t OnCloseFile(CabNotification* n)
     if (h != INVALID_HANDLE_VALUE && DosDateTimeToFileTime(n->date, n->time, &local) &&
         LocalFileTimeToFileTime(&local, &utc))
         SetFileTime(h, &utc, nullptr, &utc);
+    // A new file has the archive attribute already, which is what most
+    // entries carry; the others go onto the same handle (by path only where
+    // the system cannot set them so).
+    bool other = (n->attributes & 0x27) != FILE_ATTRIBUTE_ARCHIVE;
+    bool set = !other || (h != INVALID_HANDLE_VALUE && SetAttributesThrough(h, n->attributes & 0x27));
     CloseCallback(n->fileHandle);
     PassCutPoint();
-
-    // A new file has the archive attribute already, which is what most
-    // entries carry.
-    if ((n->attributes & 0x27) != FILE_ATTRIBUTE_ARCHIVE)
+    if (!set)
         SetFileAttributesA(path, n->attributes & 0x27);
     AddDone(Context.CurrentFileSize);
     return 1;

@@ -210,8 +210,15 @@ void WriteUninstaller()
     if (data) {
         if (!FreeForWriting(programPath))
             return;
-        if (!UnpackContainer(data, size, programPath.c_str())) {
-            PutBackFile(SessionJournal, programPath.c_str());
+        HANDLE file = CreatePreparedFile(SessionJournal, programPath.c_str());
+        bool written = file != INVALID_HANDLE_VALUE && UnpackContainerTo(data, size, file);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        if (!written) {
+            if (file != INVALID_HANDLE_VALUE)
+                DiscardCreatedFile(SessionJournal, programPath.c_str());
+            else
+                PutBackFile(SessionJournal, programPath.c_str());
             return;
         }
         PassCutPoint();
@@ -222,26 +229,42 @@ void WriteUninstaller()
     Text settingsPath = InTargetDir("UnInstall.ini");
     if (!FreeForWriting(settingsPath))
         return;
-    Text arguments = Expanded(kUninstallArguments);
     Text repair = KeepRepairCopy();
-    WritePrivateProfileStringA("uninstall", "args", arguments.c_str(), settingsPath.c_str());
-    WritePrivateProfileStringA("uninstall", "repair", repair.c_str(), settingsPath.c_str());
+    Text settings("[uninstall]\r\n");
+    auto add = [&](const char* key, const char* value) {
+        settings.Append(key);
+        settings.Append('=');
+        settings.Append(value);
+        settings.Append("\r\n");
+    };
+    add("args", Expanded(kUninstallArguments).c_str());
+    add("repair", repair.c_str());
     // The sibling product's folder of this installation, which the
     // uninstaller leaves alone, whoever runs it later; the maker, whose
     // registry key and setup folder the uninstaller looks in; the sibling's
     // name (none for a product without one) and the version installed.
-    WritePrivateProfileStringA("uninstall", "archivist", Context.ArchivistDir.c_str(), settingsPath.c_str());
-    WritePrivateProfileStringA("uninstall", "maker", LoadStringAsText(IDS_MAKER).c_str(), settingsPath.c_str());
-    WritePrivateProfileStringA("uninstall", "sibling", LoadStringAsText(IDS_SIBLING).c_str(), settingsPath.c_str());
-    WritePrivateProfileStringA("uninstall", "version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str(),
-                               settingsPath.c_str());
+    add("archivist", Context.ArchivistDir.c_str());
+    add("maker", LoadStringAsText(IDS_MAKER).c_str());
+    add("sibling", LoadStringAsText(IDS_SIBLING).c_str());
+    add("version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str());
     // A per-user installation says so: the uninstaller then takes the
     // product out of the user's hive and folders. Without the key it is
     // every user's, as every installation was before there were scopes.
     if (CurrentInstallScope() == SCOPE_USER)
-        WritePrivateProfileStringA("uninstall", "scope", InstallScopeName(SCOPE_USER), settingsPath.c_str());
-    // Windows may keep profile files in a cache; put this one on disk now,
-    // before a restart can follow the installation.
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, settingsPath.c_str());
+        add("scope", InstallScopeName(SCOPE_USER));
+    // Written whole through the handle the journal checked, and on the
+    // disk before a restart can follow the installation; the profile
+    // functions would open the path anew for every key.
+    HANDLE file = CreatePreparedFile(SessionJournal, settingsPath.c_str());
+    DWORD written = 0;
+    bool stored = file != INVALID_HANDLE_VALUE &&
+                  WriteFile(file, settings.c_str(), static_cast<DWORD>(settings.length()), &written, nullptr) &&
+                  written == settings.length() && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (!stored && file != INVALID_HANDLE_VALUE)
+        DiscardCreatedFile(SessionJournal, settingsPath.c_str());
+    else if (!stored)
+        PutBackFile(SessionJournal, settingsPath.c_str());
     PassCutPoint();
 }

@@ -19,7 +19,7 @@ bool KeyExists(HKEY root, const char* keyPath)
     return true;
 }
 
-bool DeleteCreatedFile(const TextList& guarded, const char* path)
+bool DeleteCreatedFile(const GuardedFolders& guarded, const char* path)
 {
     if (DeleteFileAt(guarded, path))
         return true;
@@ -33,7 +33,7 @@ bool DeleteCreatedFile(const TextList& guarded, const char* path)
     return false;
 }
 
-bool RestoreMovedFile(const TextList& guarded, const char* path, const char* aside)
+bool RestoreMovedFile(const GuardedFolders& guarded, const char* path, const char* aside)
 {
     if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES)
         return true;

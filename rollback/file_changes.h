@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "rollback/rollback.h"
 #include "setup/text.h"
 
 bool KeyExists(HKEY root, const char* keyPath);
@@ -12,10 +13,10 @@ bool KeyExists(HKEY root, const char* keyPath);
 // never through a link (ERROR_CANT_ACCESS_FILE).
 // Deletes a file the run created, read-only or not. A file still in use
 // is left to the next restart. False when it is still there.
-bool DeleteCreatedFile(const TextList& guarded, const char* path);
+bool DeleteCreatedFile(const GuardedFolders& guarded, const char* path);
 // Puts a moved file back in its place. Nothing to do when the aside name
 // is gone (the rename never happened, or it was put back already).
-bool RestoreMovedFile(const TextList& guarded, const char* path, const char* aside);
+bool RestoreMovedFile(const GuardedFolders& guarded, const char* path, const char* aside);
 // Stores a value's earlier data again, creating its key when needed.
 bool RestoreRegistryValue(HKEY root, const char* key, const char* name, DWORD type, const void* data, DWORD size);
 // Deletes a value; true when it is gone (or never was).

@@ -433,19 +433,52 @@ bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int
 bool JournalHasRunChanges(const RunJournal& journal)
 {
     for (size_t i = 0; i < journal.Records.Count(); ++i)
-        if (journal.Records.At(i)[0] != RECORD_FOLDER && journal.Records.At(i)[0] != RECORD_GUARDED)
+        if (journal.Records.At(i)[0] != RECORD_FOLDER && journal.Records.At(i)[0] != RECORD_GUARDED &&
+            journal.Records.At(i)[0] != RECORD_GUARD_IDENTITY)
             return true;
     return false;
 }
 
-void JournalGuardFolder(RunJournal& journal, const char* folder)
+void JournalGuardFolder(RunJournal& journal, const char* given)
 {
+    // Without a trailing backslash (a volume's root keeps it), as the
+    // folders the run creates are named.
+    char folder[MAX_PATH];
+    if (!CopyBounded(folder, sizeof folder, given))
+        return;
+    for (size_t n = strlen(folder); n > 3 && folder[n - 1] == '\\'; --n)
+        folder[n - 1] = '\0';
     for (size_t i = 0; i < journal.Guarded.Count(); ++i)
         if (lstrcmpiA(journal.Guarded.At(i), folder) == 0)
             return;
-    journal.Guarded.Add(folder);
+    journal.Guarded.Folders.Add(folder);
     const char* fields[] = {folder};
     AppendRecord(journal, RECORD_GUARDED, fields, 1, false);
+    LearnGuardedFolder(journal, folder);
+}
+
+void LearnGuardedFolder(RunJournal& journal, const char* folder)
+{
+    GuardedFolders& guarded = journal.Guarded;
+    for (size_t i = 0; i < guarded.Count() && i < GuardedFolders::kMostKnown; ++i) {
+        if (lstrcmpiA(guarded.At(i), folder) != 0 || guarded.Finals[i].c_str()[0])
+            continue;
+        // Links followed: the folder as it is now, whatever leads to it.
+        HANDLE handle = CreateFileA(folder, FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE)
+            return;
+        char final[MAX_PATH];
+        bool named = FinalPathOfHandle(handle, final, sizeof final) && IsPlainFullPath(final);
+        CloseHandle(handle);
+        if (!named)
+            return;
+        guarded.Finals[i] = final;
+        const char* fields[] = {folder, final};
+        AppendRecord(journal, RECORD_GUARD_IDENTITY, fields, 2, false);
+        return;
+    }
 }
 
 bool IsBehindLink(RunJournal& journal, const char* path)
@@ -477,6 +510,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
     if (CreateFolderAt(journal.Guarded, folder)) {
         PassCutPoint();
         TellObserver(journal, "folder created:", folder);
+        LearnGuardedFolder(journal, folder);
         return true;
     }
     return GetLastError() == ERROR_ALREADY_EXISTS;
@@ -527,6 +561,13 @@ void PutBackFile(RunJournal& journal, const char* path)
             return;
         }
     }
+}
+
+void DiscardCreatedFile(RunJournal& journal, const char* path)
+{
+    DeleteFileAt(journal.Guarded, path);
+    PassCutPoint();
+    PutBackFile(journal, path);
 }
 
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path)

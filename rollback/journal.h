@@ -15,6 +15,10 @@
 // that a change announced by several records (a key's levels and its
 // value) costs one flush.
 bool AppendRecord(RunJournal& journal, char kind, const char* const* fields, int count, bool flushNow);
+// Records the final path of the guarded folder named folder, once: when it
+// is first guarded, or made by the run. Nothing for a folder not guarded,
+// not there, or known already.
+void LearnGuardedFolder(RunJournal& journal, const char* folder);
 // Closes the journal's file, leaving it on the disk as it is.
 void CloseJournalFile(RunJournal& journal);
 // Writes the header and every record held in memory over the file's

@@ -36,6 +36,8 @@ bool IsPlausibleRecord(const ParsedRecord& r)
     case RECORD_MOVED_FILE:
         return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
                IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
+    case RECORD_GUARD_IDENTITY:
+        return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str());
     case RECORD_KEY:
     case RECORD_DELETED_KEY:
     case RECORD_NEW_VALUE:

@@ -13,6 +13,7 @@
 //   A root key name                   registry value stored where there was none
 //   V root key name type hexdata      registry value replaced or deleted: its earlier state
 //   G folder                          folder guarded against links
+//   I folder final                    the final path a guarded folder had when the run found it
 //   R folder                          folder the run may leave empty: removed at the commit when it is
 //   X path                            file the run deletes at its commit (left as it is by a rollback)
 //   E root key                        registry key deleted by the run (it existed)
@@ -32,6 +33,7 @@ enum {
     RECORD_NEW_VALUE = 'A',
     RECORD_OLD_VALUE = 'V',
     RECORD_GUARDED = 'G',
+    RECORD_GUARD_IDENTITY = 'I',
     RECORD_EMPTIED_FOLDER = 'R',
     RECORD_DELETE_AT_COMMIT = 'X',
     RECORD_DELETED_KEY = 'E',

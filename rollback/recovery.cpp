@@ -37,18 +37,24 @@ bool IsPlausible(const ParsedRecord& r)
     }
 }
 
-// The guarded folders among records, known before any record is undone.
+// The guarded folders among records, known before any record is undone,
+// with the final paths the run found them at: a folder swapped for a link
+// since (while no run was there to see) leads nowhere a recovery goes.
 void LoadGuards(RunJournal& journal, const TextList& records)
 {
+    GuardedFolders& guarded = journal.Guarded;
     ParsedRecord r;
     for (size_t i = 0; i < records.Count(); ++i) {
-        if (!ParseRecord(records.At(i), r) || r.Kind != RECORD_GUARDED || !IsPlausible(r))
+        if (!ParseRecord(records.At(i), r) || (r.Kind != RECORD_GUARDED && r.Kind != RECORD_GUARD_IDENTITY) ||
+            !IsPlausible(r))
             continue;
-        bool known = false;
-        for (size_t k = 0; k < journal.Guarded.Count() && !known; ++k)
-            known = lstrcmpiA(journal.Guarded.At(k), r.Fields[0].c_str()) == 0;
-        if (!known)
-            journal.Guarded.Add(r.Fields[0].c_str());
+        size_t k = 0;
+        while (k < guarded.Count() && lstrcmpiA(guarded.At(k), r.Fields[0].c_str()) != 0)
+            ++k;
+        if (k == guarded.Count())
+            guarded.Folders.Add(r.Fields[0].c_str());
+        if (r.Kind == RECORD_GUARD_IDENTITY && k < GuardedFolders::kMostKnown && !guarded.Finals[k].c_str()[0])
+            guarded.Finals[k] = r.Fields[1].c_str();
     }
 }
 
@@ -196,7 +202,8 @@ void KeepForTheFinishing(RunJournal& journal, const TextList& files, const TextL
     }
     for (size_t i = 0; i < journal.Records.Count(); ++i) {
         char kind = journal.Records.At(i)[0];
-        if (kind == RECORD_GUARDED || kind == RECORD_EMPTIED_FOLDER || kind == RECORD_COMMITTED)
+        if (kind == RECORD_GUARDED || kind == RECORD_GUARD_IDENTITY || kind == RECORD_EMPTIED_FOLDER ||
+            kind == RECORD_COMMITTED)
             kept.Add(journal.Records.At(i));
     }
     journal.Records.Clear();
@@ -322,7 +329,8 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     // The session's folders, and the guards over them, outlive the run.
     if (keepFolders) {
         for (size_t i = 0; i < journal.Records.Count(); ++i)
-            if (journal.Records.At(i)[0] == RECORD_FOLDER || journal.Records.At(i)[0] == RECORD_GUARDED)
+            if (journal.Records.At(i)[0] == RECORD_FOLDER || journal.Records.At(i)[0] == RECORD_GUARDED ||
+                journal.Records.At(i)[0] == RECORD_GUARD_IDENTITY)
                 kept.Add(journal.Records.At(i));
     }
     journal.Records.Clear();

@@ -70,6 +70,21 @@ const char* ScopeRunLockSuffix();
 // the user's tokens in, elevated or not, and nobody else.
 HANDLE CreateScopeMutex(const char* name);
 
+// The folders below which nothing goes through a link, each with the final
+// path it had when the session first found it there (every link, short
+// name and mapped drive resolved once): a check compares with that, so that
+// the folder itself swapped for a link later leads nowhere the run goes.
+struct GuardedFolders {
+    size_t Count() const { return Folders.Count(); }
+    const char* At(size_t i) const { return Folders.At(i); }
+    // "" while the folder was not there yet: it is resolved at each check.
+    const char* FinalAt(size_t i) const { return i < kMostKnown ? Finals[i].c_str() : ""; }
+
+    static const size_t kMostKnown = 16;
+    TextList Folders;
+    Text Finals[kMostKnown];
+};
+
 // ---------------------------------------------------------------------------
 // The record of one session of a product's setup program: its changes in
 // order, and the file that mirrors them.
@@ -87,7 +102,7 @@ struct RunJournal {
     bool FileRefused;     // no trusted place for the file: the journal stays in memory
     bool Finishing;       // a removal's copy finishing the removal: never waits for itself
     TextList Records;     // every record still to be undone, oldest first
-    TextList Guarded;     // folders below which nothing goes through a link
+    GuardedFolders Guarded; // folders below which nothing goes through a link
     DWORD RunId;          // random, part of the names of moved-aside files
     unsigned long Asides; // moved-aside files named so far
     // Files the commit could not delete because they were in use (the
@@ -175,13 +190,15 @@ void ReleaseFinishingMarker(HANDLE marker);
 // included) is a reparse point. False for a path that is not below root.
 bool CrossesLinkBelow(const char* path, const char* root);
 // Guards folder for the rest of the session (recorded, so that a recovery
-// guards it too).
+// guards it too), with the final path it has now when it is there; one made
+// later by the run gets its final path then. Both are recorded, so that a
+// recovery compares with what the run found, not with what is there then.
 void JournalGuardFolder(RunJournal& journal, const char* folder);
 // True when path lies below a guarded folder through a link.
 bool IsBehindLink(RunJournal& journal, const char* path);
 // Removes an empty folder through a handle checked to be at folder below
 // the guarded folders; false when it is not empty, not there, or elsewhere.
-bool RemoveFolderAt(const TextList& guarded, const char* folder);
+bool RemoveFolderAt(const GuardedFolders& guarded, const char* folder);
 
 // ---------------------------------------------------------------------------
 // Changes, each recorded before it is made.
@@ -198,6 +215,10 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// Sets a file's attributes through a handle opened for writing, so that
+// they land on the file that was written whatever its path leads to now;
+// false where the system cannot (before Windows Vista).
+bool SetAttributesThrough(HANDLE file, DWORD attributes);
 // Puts the records written since the last flush on the disk; called right
 // before a change that goes by path instead of through CreatePreparedFile,
 // which does it itself. After a power cut no change is found without its
@@ -212,6 +233,9 @@ HANDLE CreatePreparedFile(RunJournal& journal, const char* path);
 // not be written after all: whatever is at path goes, the moved file
 // comes back.
 void PutBackFile(RunJournal& journal, const char* path);
+// The same after CreatePreparedFile made the file and writing it failed:
+// the file it made goes first (through a checked handle).
+void DiscardCreatedFile(RunJournal& journal, const char* path);
 // Moves an existing file aside without putting anything in its place (a
 // deletion that a rollback can undo). True when nothing is left at path.
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path);

@@ -77,21 +77,25 @@ bool RenameHandle(HANDLE handle, const char* to)
 // cannot be deleted.
 void ClearReadOnly(HANDLE handle)
 {
-    SetInformationCall call = SetInformation();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!call || !GetFileInformationByHandle(handle, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-        return;
-    // Times left at zero stay as they are.
-    FILE_BASIC_INFO basic = {};
-    basic.FileAttributes = info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (basic.FileAttributes == 0)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    call(handle, FileBasicInfo, &basic, sizeof basic);
+    if (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
+        SetAttributesThrough(handle, info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
 bool Gone(const char* path) { return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; }
 
 } // namespace
+
+bool SetAttributesThrough(HANDLE file, DWORD attributes)
+{
+    SetInformationCall call = SetInformation();
+    if (!call)
+        return false;
+    // Times left at zero stay as they are.
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return call(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
 
 bool CrossesLinkBelow(const char* path, const char* root)
 {
@@ -118,7 +122,7 @@ bool CrossesLinkBelow(const char* path, const char* root)
     return false;
 }
 
-bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
+bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path)
 {
     for (size_t i = 0; i < guarded.Count(); ++i) {
         size_t n = BelowFolder(path, guarded.At(i));
@@ -129,19 +133,24 @@ bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
                 return false;
             continue;
         }
-        // The guarded folder as path names it, resolved now: links above
-        // it are the user's own choice of folder, and stay allowed.
+        // The guarded folder as the session found it: links above it (and
+        // at it, then) are the user's own choice of folder, and stay
+        // allowed; one swapped in since is not. Not there when the session
+        // began, it is resolved now.
         char folder[MAX_PATH], expected[MAX_PATH], actual[MAX_PATH];
         if (n >= sizeof folder)
             return false;
-        memcpy(folder, path, n);
-        folder[n] = '\0';
-        HANDLE root = CreateFileA(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (root == INVALID_HANDLE_VALUE)
-            return false;
-        bool named = FinalPathOfHandle(root, expected, sizeof expected);
-        CloseHandle(root);
+        bool named = CopyBounded(expected, sizeof expected, guarded.FinalAt(i));
+        if (!expected[0]) {
+            memcpy(folder, path, n);
+            folder[n] = '\0';
+            HANDLE root = CreateFileA(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (root == INVALID_HANDLE_VALUE)
+                return false;
+            named = FinalPathOfHandle(root, expected, sizeof expected);
+            CloseHandle(root);
+        }
         if (!named || !AppendBounded(expected, sizeof expected, path + n) ||
             !FinalPathOfHandle(handle, actual, sizeof actual) || lstrcmpiA(expected, actual) != 0)
             return false;
@@ -149,7 +158,7 @@ bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path)
     return true;
 }
 
-HANDLE CreateNewFileAt(const TextList& guarded, const char* path, DWORD access, DWORD share)
+HANDLE CreateNewFileAt(const GuardedFolders& guarded, const char* path, DWORD access, DWORD share)
 {
     HANDLE file = CreateFileA(path, access | DELETE, share, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -162,7 +171,7 @@ HANDLE CreateNewFileAt(const TextList& guarded, const char* path, DWORD access, 
     return INVALID_HANDLE_VALUE;
 }
 
-bool DeleteFileAt(const TextList& guarded, const char* path)
+bool DeleteFileAt(const GuardedFolders& guarded, const char* path)
 {
     HANDLE file = OpenForChange(path, FILE_WRITE_ATTRIBUTES);
     if (file == INVALID_HANDLE_VALUE) {
@@ -193,7 +202,7 @@ bool DeleteFileAt(const TextList& guarded, const char* path)
     return ok;
 }
 
-bool MoveFileAt(const TextList& guarded, const char* from, const char* to)
+bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to)
 {
     HANDLE file = OpenForChange(from, 0);
     if (file == INVALID_HANDLE_VALUE)
@@ -217,7 +226,7 @@ bool MoveFileAt(const TextList& guarded, const char* from, const char* to)
     return moved;
 }
 
-bool CreateFolderAt(const TextList& guarded, const char* folder)
+bool CreateFolderAt(const GuardedFolders& guarded, const char* folder)
 {
     if (!CreateDirectoryA(folder, nullptr))
         return false;
@@ -234,7 +243,7 @@ bool CreateFolderAt(const TextList& guarded, const char* folder)
     return ours;
 }
 
-bool RemoveFolderAt(const TextList& guarded, const char* folder)
+bool RemoveFolderAt(const GuardedFolders& guarded, const char* folder)
 {
     HANDLE handle = OpenForChange(folder, 0);
     if (handle == INVALID_HANDLE_VALUE)

@@ -7,28 +7,29 @@
 
 #include <windows.h>
 
+#include "rollback/rollback.h"
 #include "setup/text.h"
 
 // True when handle, opened through path, refers to path itself: below a
 // guarded folder its final path (every link resolved) must be the
-// folder's own final path followed by the rest of path, letter case
-// aside. A path below no guarded folder is taken as it is. Where the
+// folder's final path, as the session found it (or, before the folder was
+// there, as it is now), followed by the rest of path, letter case aside. A path below no guarded folder is taken as it is. Where the
 // system cannot name a handle's final path (before Windows Vista), the
 // path is looked at part by part instead (CrossesLinkBelow).
-bool HandleIsAt(const TextList& guarded, HANDLE handle, const char* path);
+bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path);
 
 // Creates path, which must not exist, for writing. A file that turns out
 // to lie behind a link is deleted again through its handle:
 // INVALID_HANDLE_VALUE then, with ERROR_CANT_ACCESS_FILE.
-HANDLE CreateNewFileAt(const TextList& guarded, const char* path, DWORD access, DWORD share);
+HANDLE CreateNewFileAt(const GuardedFolders& guarded, const char* path, DWORD access, DWORD share);
 // Deletes the file path (a link as a link), read-only or not, through a
 // handle at it. True when it is gone or was never there; false with
 // ERROR_CANT_ACCESS_FILE when path leads elsewhere.
-bool DeleteFileAt(const TextList& guarded, const char* path);
+bool DeleteFileAt(const GuardedFolders& guarded, const char* path);
 // Renames the file from to to (to must not exist) through a handle at
 // from; a file that arrives anywhere but at to is renamed back. False with
 // the system's error, or ERROR_CANT_ACCESS_FILE.
-bool MoveFileAt(const TextList& guarded, const char* from, const char* to);
+bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to);
 // Creates folder; one that turns out to lie behind a link is removed
 // again (ERROR_CANT_ACCESS_FILE). ERROR_ALREADY_EXISTS as the system's.
-bool CreateFolderAt(const TextList& guarded, const char* folder);
+bool CreateFolderAt(const GuardedFolders& guarded, const char* folder);

@@ -7,6 +7,13 @@
 
 namespace {
 
+// Writes the whole buffer and flushes it.
+bool WriteAllTo(HANDLE file, const unsigned char* bytes, uint32_t length)
+{
+    DWORD written = 0;
+    return WriteFile(file, bytes, length, &written, nullptr) && written == length && FlushFileBuffers(file);
+}
+
 // Writes the whole buffer, flushes it and closes the file. A file that
 // could not be written completely is removed, so no caller ever runs or
 // registers a truncated program.
@@ -15,9 +22,7 @@ bool WriteWholeFile(const char* path, const unsigned char* bytes, uint32_t lengt
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes, length, &written, nullptr) && written == length;
-    ok = ok && FlushFileBuffers(file);
+    bool ok = WriteAllTo(file, bytes, length);
     if (!CloseHandle(file))
         ok = false;
     if (!ok)
@@ -26,6 +31,17 @@ bool WriteWholeFile(const char* path, const unsigned char* bytes, uint32_t lengt
 }
 
 } // namespace
+
+int UnpackContainerTo(const void* data, uint32_t size, HANDLE file)
+{
+    unsigned char* bytes = nullptr;
+    uint32_t length = 0;
+    if (DecodeContainer(data, size, &bytes, &length) != CONTAINER_OK)
+        return 0;
+    bool written = WriteAllTo(file, bytes, length);
+    free(bytes);
+    return written ? 1 : 0;
+}
 
 int UnpackContainer(const void* data, uint32_t size, const char* path)
 {

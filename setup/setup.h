@@ -271,6 +271,10 @@ void LogJournalEvent(const char* event);
 // Writes the content of a "CVZB" container to path. 1 on success, 0 on any
 // failure (no output file is left behind then).
 int UnpackContainer(const void* data, uint32_t size, const char* path);
+// The same into a file the caller opened for writing (and closes): 1 when
+// every byte is written and flushed; else 0, and the caller takes the file
+// away.
+int UnpackContainerTo(const void* data, uint32_t size, HANDLE file);
 
 // ---------------------------------------------------------------------------
 // The product's identity (product.cpp): the maker's key and the product's,

@@ -247,16 +247,28 @@ unsigned long RunCut(void (*steps)(const RunPlan&), const RunPlan& plan, unsigne
 // A folder of the installation swapped, at one step of a run that goes
 // on, for a link to a folder of somebody else's holding files of the same
 // names.
+// A guarded folder itself is swapped only once the run has found it:
+// before, the link is as good as the user's own choice of folder.
 struct Swap {
     unsigned long at;
     std::string folder, moved, victim;
     bool made;
+    bool guarded;
 };
+
+bool FoundByTheRun(const std::string& folder)
+{
+    for (size_t i = 0; i < SessionJournal.Guarded.Count(); ++i)
+        if (lstrcmpiA(SessionJournal.Guarded.At(i), folder.c_str()) == 0)
+            return SessionJournal.Guarded.FinalAt(i)[0] != '\0';
+    return false;
+}
 
 void SwapForLink(unsigned long step, CutStep, void* context)
 {
     Swap* swap = static_cast<Swap*>(context);
-    if (step == swap->at)
+    if (step >= swap->at && !swap->made && (step == swap->at || swap->guarded) &&
+        (!swap->guarded || FoundByTheRun(swap->folder)))
         swap->made = MoveFileA(swap->folder.c_str(), swap->moved.c_str()) &&
                      testfiles::MakeUnixLink(swap->victim, swap->folder);
 }
@@ -405,16 +417,25 @@ protected:
         Restore(before);
     }
 
-    // The installation's Data folder swapped for a link at every step of
-    // the run in turn: nothing behind the link changes, whatever the run
-    // and its recovery do after the swap.
-    void SwapAtEveryStep(const RunPlan& plan, unsigned long spread = 0)
+    // A folder swapped for a link at every step of the run in turn (the
+    // installation's Data folder, below the guarded installation folder;
+    // the installation folder itself, which holds UnInstall.exe and
+    // UnInstall.ini; or the Start-menu group of the links), the link
+    // leading to somebody else's folder with files of the same names:
+    // nothing behind it changes, whatever the run and its recovery do
+    // after the swap.
+    enum Swapped { DATA_FOLDER, INSTALLATION_FOLDER, LINK_GROUP };
+    void SwapAtEveryStep(const RunPlan& plan, unsigned long spread = 0, Swapped which = DATA_FOLDER)
     {
-        std::string victim = root_ + "\\Victim", data = target_ + "\\Data";
-        for (const char* name : {"accounts.dat", "rates.dat", "mine.dat", "Old\\2019.dat"}) {
-            CreateDirectoryA(victim.c_str(), nullptr);
-            CreateDirectoryA((victim + "\\Old").c_str(), nullptr);
-            ASSERT_TRUE(e2e::WriteFile(victim + "\\" + name, "somebody else's"));
+        std::string victim = root_ + "\\Victim";
+        std::string data = which == DATA_FOLDER ? target_ + "\\Data" : which == LINK_GROUP ? group_ : target_;
+        std::vector<std::string> names = {"accounts.dat", "rates.dat", "mine.dat", "Old\\2019.dat"};
+        if (which != DATA_FOLDER)
+            names = e2e::ListFiles(data);
+        for (const std::string& name : names) {
+            std::string path = victim + "\\" + name;
+            SHCreateDirectoryExA(nullptr, path.substr(0, path.rfind('\\')).c_str(), nullptr);
+            ASSERT_TRUE(e2e::WriteFile(path, "somebody else's"));
         }
         e2e::State theirs = e2e::Snapshot({victim}, {});
         e2e::SavedState before;
@@ -423,14 +444,16 @@ protected:
         unsigned long total = RunCut(steps, plan, 0), swaps = 0;
         std::vector<unsigned long> cuts = StepsToCut(total, spread);
         for (unsigned long k : cuts) {
-            SCOPED_TRACE("Data swapped for a link after step " + std::to_string(k) + " of " + std::to_string(total));
+            SCOPED_TRACE(data.substr(data.rfind('\\') + 1) + " swapped for a link after step " + std::to_string(k) +
+                         " of " + std::to_string(total));
             Restore(before);
-            Swap swap = {k, data, root_ + "\\Data moved", victim, false};
+            Swap swap = {k, data, data + " moved", victim, false, which == INSTALLATION_FOLDER};
             Cut run = {steps, &plan, 0, CUT_AFTER_CHANGE};
             RunOnItsThread(run, SwapForLink, &swap);
             RunCut(RecoverySteps, plan, 0);
             if (swap.made)
                 testfiles::RemoveLink(data);
+            e2e::RemoveTree(swap.moved);
             swaps += swap.made;
             ASSERT_EQ("", e2e::Differences(theirs, e2e::Snapshot({victim}, {}))) << "a change went through the link";
             ASSERT_FALSE(e2e::Exists(e2e::JournalFile(kProduct, kMaker))) << "a journal is left";
@@ -511,6 +534,20 @@ TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
     Install("1.0");
     AddUsersFiles();
     SwapAtEveryStep(Plan("1.0", false, true));
+}
+
+// The guarded folders themselves swapped: the installation folder and the
+// links' group, at an even spread of the steps of a reinstall and of a
+// removal.
+TEST_F(CrashEveryStep, LinkSwappedForAGuardedFolder)
+{
+    Install("1.0");
+    AddUsersFiles();
+    for (Swapped which : {INSTALLATION_FOLDER, LINK_GROUP}) {
+        SCOPED_TRACE(which == LINK_GROUP ? "the links' group" : "the installation folder");
+        SwapAtEveryStep(Plan("1.0"), kRecoverySpread, which);
+        SwapAtEveryStep(Plan("1.0", false, true), kRecoverySpread, which);
+    }
 }
 
 // A run cut at eight steps spread over an upgrade (the last, after its
