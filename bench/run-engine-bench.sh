@@ -12,13 +12,17 @@ cmake --build "$build" --target engine-bench setup setup_nopayload host_mksetup 
 prefix=$build/bench-prefix
 [ -d "$prefix/drive_c" ] || "$root/cmake/wine-prefix.sh" setup "$prefix" >/dev/null
 windows() { echo "Z:$1" | tr / '\\'; }
+# The host mksetup the build was given (./build.sh gives the native one),
+# else the one it made itself.
+mksetup=$(sed -n 's/^SETUP_HOST_MKSETUP:FILEPATH=//p' "$build/CMakeCache.txt")
+[ -x "$mksetup" ] || mksetup=$build/host/mksetup
 
 # A product of $1 MB made into a setup program once, kept for later runs.
 product() {
     dir=$build/bench/large$1
     if [ ! -f "$dir/setup.exe" ]; then
         python3 "$root/tests/e2e/make_large_product.py" "$dir" "$1" >/dev/null
-        "$build/host/mksetup" "$dir/large_product.ini" --stub "$build/kit/setup-nopayload.exe" \
+        "$mksetup" "$dir/large_product.ini" --stub "$build/kit/setup-nopayload.exe" \
             -o "$dir/setup.exe" --quiet
     fi
 }

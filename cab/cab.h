@@ -191,5 +191,10 @@ enum CabCheckResult {
 // sizes, framing and checksum (a block whose checksum field is 0 carries
 // none). Fast enough to run over a payload before a program's first page.
 CabCheckResult CabCheckImage(const uint8_t* image, uint32_t size);
+// Calls visit with each file name of a cabinet held in memory, in the
+// order of its file table (the order a decoder delivers the files in);
+// false, with no call, for a cabinet that fails CabCheckImage.
+bool CabListFileNames(const uint8_t* image, uint32_t size, void (*visit)(const char* name, void* context),
+                      void* context);
 
 #endif

@@ -106,14 +106,98 @@ void DeleteHelpCompanion(const char* path)
     MoveFileAsideForDeletion(SessionJournal, companion);
 }
 
+// Most files land in the folder of the file before them: the folder last
+// made sure of is remembered (on the extraction thread only), so that it
+// is not looked at again for every file.
+char KnownFolder[MAX_PATH] = "";
+
+// The journal's records of new files are written ahead of the decoder,
+// for the next files of the cabinet that are not there yet and whose
+// folder is, so that one flush puts a batch of them on the disk before the
+// first is made instead of a flush for every file (a record must be on the
+// disk before its file is). A file's record always follows its folder's,
+// so that a rollback, last record first, empties a folder before it
+// removes it. On the extraction thread only.
+const size_t kRecordsAhead = 64;
+TextList CabinetNames;             // the cabinet's file names, in the decoder's order
+size_t NextName = 0;               // where the decoder is among them
+size_t AheadFrom = 0, AheadUntil = 0; // the names last looked at ahead
+bool RecordedAhead[kRecordsAhead];   // whose new-file record was written then
+
+void AddName(const char* name, void* context) { static_cast<TextList*>(context)->Add(name); }
+
+// The names of the cabinet the pass extracts, from the payload resource the
+// staged file was copied from.
+void LearnCabinetNames(int pass)
+{
+    CabinetNames.Clear();
+    NextName = AheadFrom = AheadUntil = 0;
+    HMODULE module = Context.StagingJob.ModuleHandle;
+    HRSRC found = FindResourceA(module, pass == 0 ? "MAIN" : "ARCHIVIST", "CAB");
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void* image = loaded ? LockResource(loaded) : nullptr;
+    if (image)
+        CabListFileNames(static_cast<const uint8_t*>(image), SizeofResource(module, found), AddName, &CabinetNames);
+}
+
+// True when the folder of path is there.
+bool FolderIsThere(const char* path)
+{
+    char folder[MAX_PATH];
+    if (!CopyBounded(folder, sizeof folder, path))
+        return false;
+    char* slash = strrchr(folder, '\\');
+    if (!slash)
+        return false;
+    *slash = '\0';
+    if (_stricmp(folder, KnownFolder) == 0)
+        return true;
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The place of name among the cabinet's names, from where the decoder was;
+// the count of names when it is not there.
+size_t FindName(const char* name)
+{
+    size_t at = NextName;
+    while (at < CabinetNames.Count() && strcmp(CabinetNames.At(at), name) != 0)
+        ++at;
+    return at;
+}
+
+// Once the decoder has passed the names looked at, or reached one that
+// was not recorded ahead (its folder was made just now), the records of the
+// next new files are written; their flush comes with the file at hand's.
+void RecordAhead(size_t at, bool recorded)
+{
+    NextName = at + 1;
+    if ((recorded && NextName < AheadUntil) || NextName >= CabinetNames.Count())
+        return;
+    AheadFrom = NextName;
+    AheadUntil = AheadFrom + kRecordsAhead < CabinetNames.Count() ? AheadFrom + kRecordsAhead : CabinetNames.Count();
+    for (size_t i = AheadFrom; i < AheadUntil; ++i) {
+        char path[MAX_PATH];
+        RecordedAhead[i - AheadFrom] = CabEntryNameIsSafe(CabinetNames.At(i)) &&
+                                       BuildDestination(CabinetNames.At(i), path) &&
+                                       GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && FolderIsThere(path) &&
+                                       PrepareFileForWriting(SessionJournal, path, false);
+    }
+}
+
 // Creates the destination file, the existing one moved aside first; a new
 // file only, checked to be at path, so that a name that appeared
 // meanwhile, or a folder swapped for a link, is not written through. A
 // read-only file is not replaced: the user is asked, as for a file in use.
-int CreateDestinationFile(const char* path)
+int CreateDestinationFile(const char* path, const char* name)
 {
-    if (!PrepareFileForWriting(SessionJournal, path, false))
+    size_t at = FindName(name);
+    bool recorded = at >= AheadFrom && at < AheadUntil && RecordedAhead[at - AheadFrom] &&
+                    GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+    if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
         return -1;
+    if (at < CabinetNames.Count())
+        RecordAhead(at, recorded);
     HANDLE file = CreatePreparedFile(SessionJournal, path);
     int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
     if (file != INVALID_HANDLE_VALUE && handle == -1)
@@ -126,11 +210,6 @@ int CreateDestinationFile(const char* path)
     }
     return handle;
 }
-
-// Most files land in the folder of the file before them: the folder last
-// made sure of is remembered (on the extraction thread only), so that it
-// is not looked at again for every file.
-char KnownFolder[MAX_PATH] = "";
 
 void MakeParentFolders(const char* path)
 {
@@ -181,7 +260,7 @@ intptr_t OnCopyFile(CabNotification* n)
         if (fits && safe) {
             DeleteHelpCompanion(path);
             MakeParentFolders(path);
-            handle = CreateDestinationFile(path);
+            handle = CreateDestinationFile(path, n->text1);
             // A Retry looks at the folder again: the user may have fixed it.
             if (handle == -1)
                 KnownFolder[0] = '\0';
@@ -320,6 +399,7 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
             break;
         Context.ExtractingArchivist = pass;
         Context.ExtractDir = pass == 0 ? Context.ExtractTargetDir : Context.ArchivistDir;
+        LearnCabinetNames(pass);
         int32_t status = ExtractCabinet(pass == 0 ? job->MainCabPath : job->ArchivistCabPath);
         if (status != 0) {
             job->Status = status;
