@@ -30,30 +30,31 @@ bool WriteWholeFile(const char* path, const unsigned char* bytes, uint32_t lengt
     return ok;
 }
 
-} // namespace
-
-int UnpackContainerTo(const void* data, uint32_t size, HANDLE file)
+// Decodes the container completely before write sees a byte, so that a
+// damaged one never creates or truncates the output.
+template <typename Write> int Unpack(const void* data, uint32_t size, Write write)
 {
     unsigned char* bytes = nullptr;
     uint32_t length = 0;
     if (DecodeContainer(data, size, &bytes, &length) != CONTAINER_OK)
         return 0;
-    bool written = WriteAllTo(file, bytes, length);
+    bool written = write(bytes, length);
     free(bytes);
     return written ? 1 : 0;
+}
+
+} // namespace
+
+int UnpackContainerTo(const void* data, uint32_t size, HANDLE file)
+{
+    return Unpack(data, size,
+                  [&](const unsigned char* bytes, uint32_t length) { return WriteAllTo(file, bytes, length); });
 }
 
 int UnpackContainer(const void* data, uint32_t size, const char* path)
 {
     if (!path)
         return 0;
-    // Decoded completely before the output is opened, so a damaged
-    // container never creates or truncates the file.
-    unsigned char* bytes = nullptr;
-    uint32_t length = 0;
-    if (DecodeContainer(data, size, &bytes, &length) != CONTAINER_OK)
-        return 0;
-    bool written = WriteWholeFile(path, bytes, length);
-    free(bytes);
-    return written ? 1 : 0;
+    return Unpack(data, size,
+                  [&](const unsigned char* bytes, uint32_t length) { return WriteWholeFile(path, bytes, length); });
 }
