@@ -103,6 +103,23 @@ bool FreeForWriting(const Text& path)
     return free;
 }
 
+// Writes the file FreeForWriting made room for through the handle the
+// journal checked (write fills it); a file that could not be made or
+// written goes again, and what was there before comes back.
+template <typename Write> bool WritePreparedFile(const Text& path, Write write)
+{
+    HANDLE file = CreatePreparedFile(SessionJournal, path.c_str());
+    if (file == INVALID_HANDLE_VALUE) {
+        PutBackFile(SessionJournal, path.c_str());
+        return false;
+    }
+    bool written = write(file);
+    CloseHandle(file);
+    if (!written)
+        DiscardCreatedFile(SessionJournal, path.c_str());
+    return written;
+}
+
 // Keeps a copy of this setup program for later repairs where only
 // administrators can change it (the product's folder under the common
 // application data, as Windows Installer keeps its packages; the user's
@@ -210,17 +227,8 @@ void WriteUninstaller()
     if (data) {
         if (!FreeForWriting(programPath))
             return;
-        HANDLE file = CreatePreparedFile(SessionJournal, programPath.c_str());
-        bool written = file != INVALID_HANDLE_VALUE && UnpackContainerTo(data, size, file);
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        if (!written) {
-            if (file != INVALID_HANDLE_VALUE)
-                DiscardCreatedFile(SessionJournal, programPath.c_str());
-            else
-                PutBackFile(SessionJournal, programPath.c_str());
+        if (!WritePreparedFile(programPath, [&](HANDLE file) { return UnpackContainerTo(data, size, file) != 0; }))
             return;
-        }
         PassCutPoint();
     }
 
@@ -252,19 +260,13 @@ void WriteUninstaller()
     // every user's, as every installation was before there were scopes.
     if (CurrentInstallScope() == SCOPE_USER)
         add("scope", InstallScopeName(SCOPE_USER));
-    // Written whole through the handle the journal checked, and on the
-    // disk before a restart can follow the installation; the profile
-    // functions would open the path anew for every key.
-    HANDLE file = CreatePreparedFile(SessionJournal, settingsPath.c_str());
-    DWORD written = 0;
-    bool stored = file != INVALID_HANDLE_VALUE &&
-                  WriteFile(file, settings.c_str(), static_cast<DWORD>(settings.length()), &written, nullptr) &&
-                  written == settings.length() && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (!stored && file != INVALID_HANDLE_VALUE)
-        DiscardCreatedFile(SessionJournal, settingsPath.c_str());
-    else if (!stored)
-        PutBackFile(SessionJournal, settingsPath.c_str());
+    // Written whole, and on the disk before a restart can follow the
+    // installation; the profile functions would open the path anew for
+    // every key.
+    WritePreparedFile(settingsPath, [&](HANDLE file) {
+        DWORD written = 0;
+        return WriteFile(file, settings.c_str(), static_cast<DWORD>(settings.length()), &written, nullptr) &&
+               written == settings.length() && FlushFileBuffers(file);
+    });
     PassCutPoint();
 }

@@ -41,9 +41,9 @@ rm -rf "$disk" "$work/job" "$work/products"
 mkdir -p "$disk/setups" "$disk/sums" "$work/job" "$work/products"
 : >"$work/job/setups"
 largest=0
-for spec in "$@"; do
-    kind=${spec%%:*}
-    megabytes=${spec#*:}
+for asked in "$@"; do
+    kind=${asked%%:*}
+    megabytes=${asked#*:}
     name=$kind-$megabytes
     product=$work/products/$name
     python3 "$here/ceiling_product.py" "$product" "$kind" "$megabytes" "$name" || exit 1
