@@ -286,10 +286,19 @@ void CancelE2e::RepairCancelledHalfwayGivesBackTheInstallation()
 
     Process product(target_ + "Atlas.exe", "");
     EXPECT_EQ(0, product.Wait(e2e::kHangWait)) << "the product does not start";
+    // A removal for the user alone never adds to the machine's renames at
+    // the restart, which only an administrator may ask for.
+    const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    std::string renamesBefore, renamesAfter;
+    ReadRegValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", renamesBefore);
     Process uninstall(target_ + "UnInstall.exe", "/S");
     EXPECT_EQ(0, uninstall.Wait(e2e::kHangWait));
     EXPECT_TRUE(WaitUntil([&] { return ListFiles(target_) == std::vector<std::string>{"notes.txt"}; }, e2e::kHangWait));
     EXPECT_FALSE(KeyExists(hive_, kProductKey));
+    ReadRegValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations", renamesAfter);
+    if (scope_ == Scope::User) {
+        EXPECT_EQ(renamesBefore, renamesAfter);
+    }
 }
 
 // A repair killed while staging, while extracting and while registering:

@@ -127,7 +127,7 @@ protected:
     {
         std::map<std::string, std::string> variables = more;
         variables["SETUP_STOP_AFTER_RECOVERY"] = "1";
-        return RunWith(SetupOf("1.0"), "/S", variables);
+        return RunWith(SetupOf("3.9"), "/S", variables);
     }
     // The steps of a run of program that goes its whole way.
     unsigned long CountSteps(const std::string& program, const std::string& arguments, long* code,
@@ -206,33 +206,33 @@ protected:
 
 TEST_F(CrashE2e, FreshInstall)
 {
-    CutEverywhere([] {}, SetupOf("1.0"), "/S /D=" + target_);
+    CutEverywhere([] {}, SetupOf("3.9"), "/S /D=" + target_);
 }
 
 TEST_F(CrashE2e, ReinstallOverTheUsersFiles)
 {
-    CutEverywhere([&] { Install("1.0"); AddUsersFiles(); }, SetupOf("1.0"), "/S");
+    CutEverywhere([&] { Install("3.9"); AddUsersFiles(); }, SetupOf("3.9"), "/S");
 }
 
 TEST_F(CrashE2e, Repair)
 {
     CutEverywhere(
         [&] {
-            Install("1.0");
+            Install("3.9");
             AddUsersFiles();
             DeleteFileA((target_ + "\\Docs\\Guide.txt").c_str());
         },
-        SetupOf("1.0"), "/S /r " + target_);
+        SetupOf("3.9"), "/S /r " + target_);
 }
 
 TEST_F(CrashE2e, UpgradeThatDropsFiles)
 {
-    CutEverywhere([&] { Install("1.0"); AddUsersFiles(); }, SetupOf("2.0"), "/S");
+    CutEverywhere([&] { Install("3.9"); AddUsersFiles(); }, SetupOf("3.10"), "/S");
 }
 
 TEST_F(CrashE2e, Removal)
 {
-    CutEverywhere([&] { Install("1.0"); AddUsersFiles(); }, target_ + "\\UnInstall.exe",
+    CutEverywhere([&] { Install("3.9"); AddUsersFiles(); }, target_ + "\\UnInstall.exe",
                   "\"Halvorsen Ledger\" \"Ledger.exe\" /S");
 }
 
@@ -241,20 +241,20 @@ TEST_F(CrashE2e, Removal)
 // machine as it was.
 TEST_F(CrashE2e, RecoveryOfARecovery)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
     Save(before_);
     State before = Now();
     long code = 0;
-    unsigned long steps = CountSteps(SetupOf("2.0"), "/S", &code);
+    unsigned long steps = CountSteps(SetupOf("3.10"), "/S", &code);
     ASSERT_EQ(0, code);
     for (unsigned long k : {steps / 3, steps / 2}) {
         Restore(before_);
-        EXPECT_EQ(kCutExitCode, RunWith(SetupOf("2.0"), "/S", {{"SETUP_CUT_AT", std::to_string(k)}}));
+        EXPECT_EQ(kCutExitCode, RunWith(SetupOf("3.10"), "/S", {{"SETUP_CUT_AT", std::to_string(k)}}));
         Save(cut_);
         State cut = Now();
         long recovered = 0;
-        unsigned long recovery = CountSteps(SetupOf("1.0"), "/S", &recovered, {{"SETUP_STOP_AFTER_RECOVERY", "1"}});
+        unsigned long recovery = CountSteps(SetupOf("3.9"), "/S", &recovered, {{"SETUP_STOP_AFTER_RECOVERY", "1"}});
         EXPECT_EQ("", Differences(before, Now())) << "the recovery of the cut at " << k;
         ASSERT_GT(recovery, 2u);
         for (unsigned long j : Spread(recovery, 6)) {

@@ -483,57 +483,57 @@ protected:
 
 TEST_F(CrashEveryStep, FreshInstall)
 {
-    CutAtEveryStep(Plan("1.0"));
+    CutAtEveryStep(Plan("3.9"));
 }
 
 TEST_F(CrashEveryStep, ReinstallOverTheUsersFiles)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    CutAtEveryStep(Plan("1.0"), kSpread);
+    CutAtEveryStep(Plan("3.9"), kSpread);
 }
 
 TEST_F(CrashEveryStep, Repair)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
     DeleteFileA((target_ + "\\Docs\\Guide.txt").c_str());
-    CutAtEveryStep(Plan("1.0", true), kSpread);
+    CutAtEveryStep(Plan("3.9", true), kSpread);
 }
 
 TEST_F(CrashEveryStep, UpgradeThatDropsFiles)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    CutAtEveryStep(Plan("2.0"), kSpread);
+    CutAtEveryStep(Plan("3.10"), kSpread);
 }
 
 TEST_F(CrashEveryStepForTheUser, UpgradeThatDropsFiles)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    CutAtEveryStep(Plan("2.0"), kSpread);
+    CutAtEveryStep(Plan("3.10"), kSpread);
 }
 
 TEST_F(CrashEveryStep, Removal)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    CutAtEveryStep(Plan("1.0", false, true));
+    CutAtEveryStep(Plan("3.9", false, true));
 }
 
 TEST_F(CrashEveryStep, LinkSwappedIntoAReinstall)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    SwapAtEveryStep(Plan("1.0"), kSpread);
+    SwapAtEveryStep(Plan("3.9"), kSpread);
 }
 
 TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    SwapAtEveryStep(Plan("1.0", false, true));
+    SwapAtEveryStep(Plan("3.9", false, true));
 }
 
 // The guarded folders themselves swapped: the installation folder and the
@@ -541,12 +541,12 @@ TEST_F(CrashEveryStep, LinkSwappedIntoARemoval)
 // removal.
 TEST_F(CrashEveryStep, LinkSwappedForAGuardedFolder)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
     for (Swapped which : {INSTALLATION_FOLDER, LINK_GROUP}) {
         SCOPED_TRACE(which == LINK_GROUP ? "the links' group" : "the installation folder");
-        SwapAtEveryStep(Plan("1.0"), kRecoverySpread, which);
-        SwapAtEveryStep(Plan("1.0", false, true), kRecoverySpread, which);
+        SwapAtEveryStep(Plan("3.9"), kRecoverySpread, which);
+        SwapAtEveryStep(Plan("3.9", false, true), kRecoverySpread, which);
     }
 }
 
@@ -557,9 +557,9 @@ TEST_F(CrashEveryStep, LinkSwappedForAGuardedFolder)
 // left it.
 TEST_F(CrashEveryStep, RecoveryOfARecovery)
 {
-    Install("1.0");
+    Install("3.9");
     AddUsersFiles();
-    RunPlan plan = Plan("2.0");
+    RunPlan plan = Plan("3.10");
     e2e::SavedState before, cut;
     Save(before, "before");
     e2e::State was = Now();

@@ -703,11 +703,20 @@ bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, s
     DWORD number = 0, size = sizeof number, type = 0;
     LONG rc = RegQueryValueExA(k, value.empty() ? nullptr : value.c_str(), nullptr, &type,
                                reinterpret_cast<BYTE*>(&number), &size);
-    RegCloseKey(k);
     if (rc == ERROR_SUCCESS && type == REG_DWORD && size == sizeof number) {
+        RegCloseKey(k);
         data = std::to_string(number);
         return true;
     }
+    if ((rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) && type == REG_MULTI_SZ) {
+        // A list of names, its bytes as they are.
+        data.assign(size, '\0');
+        rc = RegQueryValueExA(k, value.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data[0]), &size);
+        RegCloseKey(k);
+        data.resize(rc == ERROR_SUCCESS ? size : 0);
+        return rc == ERROR_SUCCESS;
+    }
+    RegCloseKey(k);
     return ReadRegString(root, key, value, data);
 }
 

@@ -174,7 +174,7 @@ std::string JournalFile(const std::string& productName, const std::string& maker
 
 // Registry.
 bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);
-// A text value as it is, a number in decimal.
+// A text value as it is, a number in decimal, a list of texts as its bytes.
 bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data);
 // view: 0 for the program's own registry view, or KEY_WOW64_32KEY /
 // KEY_WOW64_64KEY for one of the two views of 64-bit Windows.

@@ -951,21 +951,21 @@ protected:
 // too.
 TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
 {
-    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
     std::string log = ReadFile(root_ + "\\setup.log");
     EXPECT_EQ(std::string::npos, log.find("Corvane")) << log;
     EXPECT_EQ(std::string::npos, log.find("sibling")) << "no sibling, no sibling's folder";
     for (const std::string& line : {std::string("the product's run lock: Global\\Halvorsen Setup Halvorsen Ledger"),
                                     "the run's journal: " + JournalFile("Halvorsen Ledger", "Halvorsen"),
-                                    std::string("a first installation of version 1.0")})
+                                    std::string("a first installation of version 3.9")})
         EXPECT_NE(std::string::npos, log.find(line)) << line;
-    ExpectVersion("1.0", target_);
+    ExpectVersion("3.9", target_);
     std::string ini = ReadFile(target_ + "\\UnInstall.ini");
     EXPECT_NE(std::string::npos, ini.find("maker=Halvorsen")) << ini;
     EXPECT_EQ(std::string::npos, ini.find("Corvane")) << ini;
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Halvorsen Ledger"));
     // The programs' manifests name the maker and the product too.
-    for (const auto& program : {std::make_pair(Setup("1.0"), "Halvorsen.HalvorsenLedger.Setup"),
+    for (const auto& program : {std::make_pair(Setup("3.9"), "Halvorsen.HalvorsenLedger.Setup"),
                                 std::make_pair(target_ + "\\UnInstall.exe", "Halvorsen.HalvorsenLedger.Uninstall")}) {
         std::string bytes = ReadFile(program.first);
         EXPECT_NE(std::string::npos, bytes.find(std::string("name=\"") + program.second + "\"")) << program.first;
@@ -993,19 +993,19 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
 {
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent ? "silent" : "wizard");
-        ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+        ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
         ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own"));
         ASSERT_TRUE(WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
         if (silent)
-            ASSERT_EQ(0, Silent("2.0", ""));
+            ASSERT_EQ(0, Silent("3.10", ""));
         else
-            ASSERT_NO_FATAL_FAILURE(Wizard("2.0", target_ + "\\"));
-        ExpectVersion("2.0", target_, {"Data\\mine.dat", "notes.txt"});
+            ASSERT_NO_FATAL_FAILURE(Wizard("3.10", target_ + "\\"));
+        ExpectVersion("3.10", target_, {"Data\\mine.dat", "notes.txt"});
         EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
         EXPECT_FALSE(FolderExists(target_ + "\\Data\\Old"));
         if (silent) {
             std::string log = ReadFile(root_ + "\\setup.log");
-            EXPECT_NE(std::string::npos, log.find("this run upgrades it to version 2.0")) << log;
+            EXPECT_NE(std::string::npos, log.find("this run upgrades it to version 3.10")) << log;
             EXPECT_NE(std::string::npos, log.find("removed " + target_ + "\\Data\\rates.dat")) << log;
         }
         Uninstall(target_);
@@ -1021,10 +1021,10 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
 TEST_F(LedgerE2e, UpgradeIntoAnotherFolderLeavesOnlyTheUsersFiles)
 {
     std::string other = root_ + "\\Ledger 2";
-    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
     ASSERT_TRUE(WriteFile(target_ + "\\Reports\\mine.txt", "the user's own"));
-    ASSERT_EQ(0, Silent("2.0", "/D=" + other));
-    ExpectVersion("2.0", other);
+    ASSERT_EQ(0, Silent("3.10", "/D=" + other));
+    ExpectVersion("3.10", other);
     std::vector<std::string> left = {"Reports\\mine.txt"};
     EXPECT_EQ(left, ListFiles(target_));
     EXPECT_FALSE(FolderExists(target_ + "\\Data"));
@@ -1044,7 +1044,7 @@ TEST_F(LedgerE2e, UpgradeThroughAnotherSpellingOfTheFolderIsInPlace)
     const char* drive = "Z:\\bin\\sh -c \"ln -sfn \\\"$0\\\" \\\"$WINEPREFIX/dosdevices/m:\\\"\"";
     for (const char* way : {"link", "short name", "mapped drive"}) {
         SCOPED_TRACE(way);
-        ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+        ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
         ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own"));
         std::string spelt;
         if (way[0] == 'l') {
@@ -1061,8 +1061,8 @@ TEST_F(LedgerE2e, UpgradeThroughAnotherSpellingOfTheFolderIsInPlace)
             ASSERT_TRUE(WaitUntil([&] { return FolderExists(spelt); }, kHangWait));
         }
         ASSERT_NE(target_, spelt);
-        ASSERT_EQ(0, Silent("2.0", "/D=" + spelt));
-        ExpectVersion("2.0", target_, {"notes.txt"}, HKEY_LOCAL_MACHINE, spelt);
+        ASSERT_EQ(0, Silent("3.10", "/D=" + spelt));
+        ExpectVersion("3.10", target_, {"notes.txt"}, HKEY_LOCAL_MACHINE, spelt);
         EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
         Uninstall(spelt);
         std::vector<std::string> left = {"notes.txt"};
@@ -1080,12 +1080,12 @@ TEST_F(LedgerE2e, UpgradeThroughAnotherSpellingOfTheFolderIsInPlace)
 // included, with its registry values.
 TEST_F(LedgerE2e, FailedUpgradeGivesBackTheEarlierVersion)
 {
-    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
+    ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
     State before = Now(target_);
     HANDLE held = CreateFileA((target_ + "\\Docs\\Guide.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(1603, Silent("2.0", ""));
+    EXPECT_EQ(1603, Silent("3.10", ""));
     CloseHandle(held);
     EXPECT_EQ("", Differences(before, Now(target_)));
     EXPECT_FALSE(Exists(JournalFile("Halvorsen Ledger", "Halvorsen")));
@@ -1095,17 +1095,17 @@ TEST_F(LedgerE2e, FailedUpgradeGivesBackTheEarlierVersion)
 // default) changes nothing; a silent run is refused with 1638.
 TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
 {
-    ASSERT_EQ(0, Silent("2.0", "/D=" + target_));
+    ASSERT_EQ(0, Silent("3.10", "/D=" + target_));
     State before = Now(target_);
-    EXPECT_EQ(1638, Silent("1.0", ""));
+    EXPECT_EQ(1638, Silent("3.9", ""));
     EXPECT_NE(std::string::npos, ReadFile(root_ + "\\setup.log").find("exit code 1638"));
     EXPECT_EQ("", Differences(before, Now(target_)));
 
-    Process setup(Setup("1.0"), "");
+    Process setup(Setup("3.9"), "");
     ASSERT_TRUE(setup.Started());
     HWND question = WaitForDialog(setup.Id(), IDNO, "", kPageWait);
     ASSERT_NE(nullptr, question) << "the downgrade question";
-    EXPECT_NE(std::string::npos, ItemText(question, 0xFFFF).find("Version 2.0 of Halvorsen Ledger is installed"))
+    EXPECT_NE(std::string::npos, ItemText(question, 0xFFFF).find("Version 3.10 of Halvorsen Ledger is installed"))
         << ItemText(question, 0xFFFF);
     Click(question, IDNO);
     EXPECT_EQ(1602, setup.Wait(e2e::kHangWait));
@@ -1196,20 +1196,20 @@ protected:
 
 TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
 {
-    std::string program = ReadFile(UserSetup("1.0"));
+    std::string program = ReadFile(UserSetup("3.9"));
     EXPECT_NE(std::string::npos, program.find("level=\"asInvoker\""));
     EXPECT_EQ(std::string::npos, program.find("requireAdministrator"));
     State machine = MachineWide();
     // A folder that every user shares is refused, even to an administrator.
-    EXPECT_EQ(1603, UserSilent("1.0", "/D=" + SpecialFolder(CSIDL_PROGRAM_FILES) + "\\Halvorsen Ledger"));
+    EXPECT_EQ(1603, UserSilent("3.9", "/D=" + SpecialFolder(CSIDL_PROGRAM_FILES) + "\\Halvorsen Ledger"));
     EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("a per-user installation writes nothing in"));
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent ? "silent" : "wizard");
         if (silent)
-            ASSERT_EQ(0, UserSilent("1.0"));
+            ASSERT_EQ(0, UserSilent("3.9"));
         else
-            ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("1.0"), userTarget_ + "\\"));
-        ExpectVersion("1.0", userTarget_, {}, HKEY_CURRENT_USER);
+            ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("3.9"), userTarget_ + "\\"));
+        ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
         std::string ini = ReadFile(userTarget_ + "\\UnInstall.ini");
         EXPECT_NE(std::string::npos, ini.find("scope=user")) << ini;
         std::string uninstaller = ReadFile(userTarget_ + "\\UnInstall.exe");
@@ -1227,7 +1227,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
                  {std::string("installation scope: per user"),
                   std::string("the product's run lock: Global\\Halvorsen Setup Halvorsen Ledger for S-1-"),
                   "the run's journal: " + JournalFile("Halvorsen Ledger", "Halvorsen", Scope::User),
-                  std::string("a first installation of version 1.0")})
+                  std::string("a first installation of version 3.9")})
                 EXPECT_NE(std::string::npos, log.find(line)) << line;
         }
         Process product(userTarget_ + "\\Ledger.exe", "");
@@ -1250,17 +1250,17 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
 // uninstaller takes away its own installation and nothing of the other.
 TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
 {
-    ASSERT_EQ(0, Silent("1.0", "/D=" + target_));
-    ASSERT_EQ(0, UserSilent("1.0"));
+    ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
+    ASSERT_EQ(0, UserSilent("3.9"));
     std::string log = ReadFile(root_ + "\\user.log");
-    EXPECT_NE(std::string::npos, log.find("a first installation of version 1.0")) << log;
+    EXPECT_NE(std::string::npos, log.find("a first installation of version 3.9")) << log;
     EXPECT_NE(std::string::npos, log.find("link " + group_ + "\\Halvorsen Ledger.lnk leads into the installation in " +
                                           target_ + "\\, which is every user's: left as it is"))
         << log;
-    ASSERT_EQ(0, UserSilent("2.0"));
-    EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("this run upgrades it to version 2.0"));
-    ExpectVersion("1.0", target_);
-    ExpectVersion("2.0", userTarget_, {}, HKEY_CURRENT_USER);
+    ASSERT_EQ(0, UserSilent("3.10"));
+    EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("this run upgrades it to version 3.10"));
+    ExpectVersion("3.9", target_);
+    ExpectVersion("3.10", userTarget_, {}, HKEY_CURRENT_USER);
     EXPECT_EQ(target_ + "\\Ledger.exe", LinkTarget(group_ + "\\Halvorsen Ledger.lnk"));
 
     State machine = Now(target_);
@@ -1270,13 +1270,13 @@ TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kMakerKey));
     EXPECT_EQ("", Differences(machine, Now(target_)));
 
-    ASSERT_EQ(0, UserSilent("1.0"));
+    ASSERT_EQ(0, UserSilent("3.9"));
     State user = UserNow();
     Uninstall(target_);
     EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target_); }, kPageWait)) << "the product's folder stays";
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMakerKey));
     EXPECT_EQ("", Differences(user, UserNow()));
-    ExpectVersion("1.0", userTarget_, {}, HKEY_CURRENT_USER);
+    ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
     Uninstall(userTarget_, HKEY_CURRENT_USER);
     WaitForTheCopy();
 }

@@ -2,11 +2,11 @@
 """Writes a second maker's product in two versions, as that maker would
 describe it from scratch: Halvorsen Ledger by Halvorsen Data, with no
 Maker key (its maker is the first word of its publisher), no sibling
-product, no web site and no default folder. Version 2.0 drops three files
-of 1.0 (two of them the last files of their folders) and adds two.
+product, no web site and no default folder. Version 3.10 drops three files
+of 3.9 (two of them the last files of their folders) and adds two.
 
 usage: make_maker_product.py OUT_DIR PROGRAM [SCOPE]
-writes OUT_DIR/1.0/ledger.ini and OUT_DIR/2.0/ledger.ini, each beside its
+writes OUT_DIR/3.9/ledger.ini and OUT_DIR/3.10/ledger.ini, each beside its
 licence, information and main/ folder; PROGRAM (a Windows program) becomes
 the product's Ledger.exe. SCOPE "user" describes the product installed
 for the user alone (Scope = user); left out, for every user.
@@ -59,7 +59,7 @@ def write(path, data):
 def main():
     out, program = sys.argv[1], sys.argv[2]
     scope = "Scope = user\n" if sys.argv[3:] == ["user"] else ""
-    for version, files in (("1.0", {**COMMON, **ONLY_1}), ("2.0", {**COMMON, **ONLY_2})):
+    for version, files in (("3.9", {**COMMON, **ONLY_1}), ("3.10", {**COMMON, **ONLY_2})):
         folder = os.path.join(out, version)
         shutil.rmtree(folder, ignore_errors=True)
         for name, data in files.items():

@@ -55,6 +55,31 @@ protected:
     }
 };
 
+// The kind of run, from the product key an earlier installation left,
+// against this program's version "1.0": versions as numbers part by part,
+// none recorded older than any, a key whose folder is gone no installation.
+TEST_F(Registration, EarlierInstallationDecidesTheKindOfRun)
+{
+    TempFolder folder;
+    const struct {
+        const char* version; // nullptr: none recorded
+        bool folderThere;
+        RunKind kind;
+    } cases[] = {{"1.0", true, RUN_REINSTALL},  {"1", true, RUN_REINSTALL},      {"0.10", true, RUN_UPGRADE},
+                 {"0.9.9.9", true, RUN_UPGRADE}, {nullptr, true, RUN_UPGRADE},    {"1.0.1", true, RUN_DOWNGRADE},
+                 {"10.0", true, RUN_DOWNGRADE},  {"1.0", false, RUN_FIRST_INSTALL}};
+    for (const auto& c : cases) {
+        DeleteProductKeys();
+        ResetInstallerContext();
+        StoreText(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir",
+                  c.folderThere ? folder.Path() : folder.Path() + "gone\\");
+        if (c.version)
+            StoreText(HKEY_LOCAL_MACHINE, kProductKey, "Version", c.version);
+        FindEarlierInstallation();
+        EXPECT_EQ(c.kind, ClassifyRun()) << (c.version ? c.version : "no version") << (c.folderThere ? "" : ", gone");
+    }
+}
+
 // Every value of a first installation, for folders that the rules treat
 // differently: a drive root keeps its backslash in "Path", a blank needs
 // the uninstaller's path quoted, braces in a folder are not macros.
