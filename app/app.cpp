@@ -9,6 +9,7 @@
 #include "rollback/rollback.h"
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
+#include "setup/wide.h"
 
 #include <new>
 #include <objbase.h>
@@ -48,7 +49,7 @@ void RefuseCommandLine(const char* problem)
     }
     text.Append(LoadStringAsText(LocalizedId(IDS_USAGE)).c_str());
     Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(),
+    MessageBoxU(nullptr, text.c_str(), caption.c_str(),
                 MB_OK | MB_SETFOREGROUND | (problem ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
 }
 
@@ -67,27 +68,30 @@ bool AppStart(const char* arguments)
 {
     CoInitialize(nullptr);
 
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    char path[kPathBytes];
+    DWORD n = GetModuleFileNameU(nullptr, path, sizeof path);
     if (n >= sizeof path)
         n = 0;
     path[n] = '\0';
     // At most 250 characters are kept. A longer path is not kept at all:
     // cut, it would name another program.
-    if (n <= 250)
+    if (WideLength(path) <= 250)
         CopyBounded(Context.ModulePath, sizeof Context.ModulePath, path);
 
-    Context.InstanceHandle = GetModuleHandleA(nullptr);
+    Context.InstanceHandle = GetModuleHandleW(nullptr);
     // For every user or for the user alone: the setup program's own
     // resources say, never its command line, and everything below follows.
     ApplyInstallScope();
 
     // The switches come first: a command line that cannot be followed
     // changes nothing, and the log hears of everything after it.
-    if (!arguments)
-        arguments = "";
     CommandLineSwitches switches;
-    bool understood = ParseCommandLine(arguments, switches);
+    bool understood = arguments && ParseCommandLine(arguments, switches);
+    if (!arguments) {
+        // Nothing of it can be followed, not even /S.
+        arguments = "";
+        switches.Problem = "a letter of the command line has no form in this system's code page";
+    }
     Context.Silent = switches.Silent;
     if (!switches.LogPath.empty() && OpenRunLog(switches.LogPath.c_str()))
         SessionJournal.Observer = LogJournalEvent;
@@ -212,7 +216,7 @@ bool AcceptEarlierInstallation()
         ReplaceField(question, "{Version}", version.c_str());
         ExpandMacros(question);
         Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-        if (MessageBoxA(nullptr, question.c_str(), caption.c_str(),
+        if (MessageBoxU(nullptr, question.c_str(), caption.c_str(),
                         MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION | MB_SETFOREGROUND) == IDYES) {
             LogEvent("the older version replaces the newer one, as the user chose");
             return true;
@@ -230,12 +234,12 @@ int AppRun()
 {
     MSG msg;
     HWND frame = MainWindowHandle();
-    HACCEL accelerators = LoadAcceleratorsA(Context.InstanceHandle, MAKEINTRESOURCEA(IDR_MAINFRAME));
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (accelerators && frame && TranslateAcceleratorA(frame, accelerators, &msg))
+    HACCEL accelerators = LoadAcceleratorsW(Context.InstanceHandle, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (accelerators && frame && TranslateAcceleratorW(frame, accelerators, &msg))
             continue;
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

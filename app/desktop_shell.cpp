@@ -4,6 +4,7 @@
 // with the user's ordinary rights, and after an over-the-shoulder
 // elevation in the user's own account, not the administrator's.
 #include "app/app.h"
+#include "setup/wide.h"
 
 #include <exdisp.h>
 #include <objbase.h>
@@ -44,10 +45,10 @@ template <typename T> void Release(T*& p)
 // A wide BSTR of text, or null.
 BSTR MakeString(AllocString alloc, const char* text)
 {
-    WCHAR wide[1024];
-    if (!text || MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 1024) == 0)
+    WideText wide;
+    if (!text || !wide.Assign(text))
         return nullptr;
-    return alloc(wide);
+    return alloc(wide.c_str());
 }
 
 // A VARIANT holding text, or an empty one.
@@ -141,5 +142,5 @@ HINSTANCE WINAPI OpenAsDesktopUser(HWND window, LPCSTR verb, LPCSTR file, LPCSTR
         return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(33));
     }
     LogEvent("the desktop's shell cannot be reached: started by the setup itself: %s", file);
-    return ShellExecuteA(window, verb, file, parameters, directory, show);
+    return ShellExecuteU(window, verb, file, parameters, directory, show);
 }

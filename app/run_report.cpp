@@ -2,6 +2,7 @@
 // with which switches and rights, and how it ended.
 #include "app/app.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 namespace {
 
@@ -59,9 +60,9 @@ void LogRunStart(const char* arguments)
              LoadStringAsText(IDS_PRODUCT_VERSION).c_str(), LoadStringAsText(IDS_PUBLISHER).c_str());
     LogEvent("switches: %s", arguments[0] ? arguments : "(none)");
     LogEvent("language: %s", LanguageName());
-    char user[256] = "";
+    char user[3 * 256] = "";
     DWORD size = sizeof user;
-    if (!GetUserNameA(user, &size))
+    if (!GetUserNameU(user, &size))
         CopyBounded(user, sizeof user, "(unknown)");
     LogEvent("user: %s, administrator rights: %s", user, HasAdministratorRights() ? "yes" : "no");
     LogEvent("installation scope: %s", CurrentInstallScope() == SCOPE_USER

@@ -48,13 +48,15 @@ void Set32(uint8_t* p, uint32_t v)
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
-bool PlainName(const std::string& name)
+bool PlainName(const std::string& name, uint16_t attributes)
 {
     if (name.empty() || name.size() > CAB_WRITER_MAX_NAME) return false;
     // Folders are separated by backslashes in a cabinet; a slash would
-    // reach the installer as part of a name.
+    // reach the installer as part of a name. Letters beyond ASCII only in
+    // a name the entry says is UTF-8.
+    bool utf8 = (attributes & CAB_WRITER_NAME_IS_UTF8) != 0;
     for (unsigned char c : name)
-        if (c < 0x20 || c > 0x7E || c == '/') return false;
+        if (c < 0x20 || c == 0x7F || c == '/' || (c > 0x7F && !utf8)) return false;
     return true;
 }
 
@@ -325,7 +327,7 @@ CabWriterResult WriteCabinetTo(const std::vector<CabWriterEntry>& entries, CabWr
     uint64_t total = 0;
     uint32_t fileListSize = 0;
     for (const CabWriterEntry& e : entries) {
-        if (!PlainName(e.name)) return CAB_WRITER_BAD_NAME;
+        if (!PlainName(e.name, e.attributes)) return CAB_WRITER_BAD_NAME;
         total += e.size;
         fileListSize += kFileEntrySize + uint32_t(e.name.size()) + 1;
     }
@@ -397,7 +399,7 @@ const char* CabWriterResultText(CabWriterResult result)
     case CAB_WRITER_OK:
         return "written";
     case CAB_WRITER_BAD_NAME:
-        return "a file name is empty, longer than 255 characters or not plain ASCII";
+        return "a file name is empty, longer than 255 bytes, or beyond ASCII without the UTF-8 mark";
     case CAB_WRITER_TOO_LARGE:
         return "more than 65535 files or 2 GiB of data, more than one cabinet can hold";
     case CAB_WRITER_READ_FAILED:

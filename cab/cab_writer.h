@@ -26,12 +26,15 @@ enum {
 };
 
 struct CabWriterEntry {
-    std::string name;     // relative path, folders separated by '\', plain ASCII
+    std::string name;     // relative path, folders separated by '\', ASCII or UTF-8 (CAB_WRITER_NAME_IS_UTF8)
     uint32_t size;
     uint16_t date;        // MS-DOS date and time, as the decoder hands them on
     uint16_t time;
-    uint16_t attributes;  // MS-DOS attribute bits (0x01 read-only, 0x20 archive)
+    uint16_t attributes;  // MS-DOS attribute bits (0x01 read-only, 0x20 archive), CAB_WRITER_NAME_IS_UTF8
 };
+// The attribute bit that says a name is UTF-8 (a cabinet's names are
+// otherwise read in the code page of the machine that reads them).
+const uint16_t CAB_WRITER_NAME_IS_UTF8 = 0x80;
 
 // Fills buffer with the next count bytes of the folder: the entries'
 // contents one after the other, in list order. False when they cannot be
@@ -40,7 +43,7 @@ typedef bool (*CabWriterReadCallback)(void* user, uint8_t* buffer, uint32_t coun
 
 enum CabWriterResult {
     CAB_WRITER_OK = 0,
-    CAB_WRITER_BAD_NAME,       // empty, longer than 255 characters, not plain ASCII, or with a '/'
+    CAB_WRITER_BAD_NAME,       // empty, longer than 255 bytes, beyond ASCII without the UTF-8 mark, or with a '/'
     CAB_WRITER_TOO_LARGE,      // more entries or blocks than the format counts, or over 2 GiB
     CAB_WRITER_READ_FAILED,    // the read callback failed
     CAB_WRITER_DEFLATE_FAILED, // zlib refused (out of memory)

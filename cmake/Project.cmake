@@ -27,8 +27,10 @@ if(WIN32)
 endif()
 
 # Options for code that ships inside setup.exe or the uninstaller: small,
-# no exceptions, no run-time type information.
-set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -Os)
+# no exceptions, no run-time type information, and the system's
+# interfaces named without their suffix in their wide forms, so that none
+# of the ANSI ones is called by accident.
+set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -Os -DUNICODE -D_UNICODE)
 
 # A GUI program for Windows, stripped in release builds.
 function(setup_gui_program target)

@@ -6,6 +6,7 @@
 #include "rollback/cut_points.h"
 #include "cab/cab.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,7 +20,7 @@ namespace {
 ExtractionJobRecord* ActiveJob = nullptr;
 // The file being written now, named by the log when a write fails. The
 // extraction thread's own.
-char WritingPath[MAX_PATH];
+char WritingPath[kPathBytes];
 
 // Retry (IDRETRY), Ignore (IDIGNORE) or Abort (IDCANCEL) for a file that
 // cannot be written, as whoever started the worker answers it; nobody to
@@ -38,7 +39,7 @@ void FreeCallback(void* memory) { free(memory); }
 // and deletion by the run itself, so a reader shares both.
 intptr_t OpenCallback(char* path, int flags, int)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    HANDLE file = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, (flags & _O_SEQUENTIAL) ? FILE_FLAG_SEQUENTIAL_SCAN : 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
@@ -86,11 +87,12 @@ void SplitPath(const char* path, Text& folder, Text& file)
     }
 }
 
-// Builds ExtractDir + name into path (MAX_PATH bytes); false when it does
+// Builds ExtractDir + name into path (kPathBytes bytes); false when it does
 // not fit, so that it is never cut into another file's name.
 bool BuildDestination(const char* name, char* path)
 {
-    return CopyBounded(path, MAX_PATH, Context.ExtractDir.c_str()) && AppendBounded(path, MAX_PATH, name);
+    return CopyBounded(path, kPathBytes, Context.ExtractDir.c_str()) && AppendBounded(path, kPathBytes, name) &&
+           WideLength(path) < MAX_PATH;
 }
 
 // The help file's index (".gid") is rebuilt by Windows from the new help
@@ -100,7 +102,7 @@ void DeleteHelpCompanion(const char* path)
     size_t n = strlen(path);
     if (n < 4 || _stricmp(path + n - 4, ".hlp") != 0)
         return;
-    char companion[MAX_PATH];
+    char companion[kPathBytes];
     CopyBounded(companion, sizeof companion, path);
     memcpy(companion + n - 3, "gid", 3);
     MoveFileAsideForDeletion(SessionJournal, companion);
@@ -109,7 +111,7 @@ void DeleteHelpCompanion(const char* path)
 // Most files land in the folder of the file before them: the folder last
 // made sure of is remembered (on the extraction thread only), so that it
 // is not looked at again for every file.
-char KnownFolder[MAX_PATH] = "";
+char KnownFolder[kPathBytes] = "";
 
 // The journal's records of new files are written ahead of the decoder,
 // for the next files of the cabinet that are not there yet and whose
@@ -133,7 +135,7 @@ void LearnCabinetNames(int pass)
     CabinetNames.Clear();
     NextName = AheadFrom = AheadUntil = 0;
     HMODULE module = Context.StagingJob.ModuleHandle;
-    HRSRC found = FindResourceA(module, pass == 0 ? "MAIN" : "ARCHIVIST", "CAB");
+    HRSRC found = FindResourceU(module, pass == 0 ? "MAIN" : "ARCHIVIST", "CAB");
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* image = loaded ? LockResource(loaded) : nullptr;
     if (image)
@@ -143,7 +145,7 @@ void LearnCabinetNames(int pass)
 // True when the folder of path is there.
 bool FolderIsThere(const char* path)
 {
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     if (!CopyBounded(folder, sizeof folder, path))
         return false;
     char* slash = strrchr(folder, '\\');
@@ -152,7 +154,7 @@ bool FolderIsThere(const char* path)
     *slash = '\0';
     if (_stricmp(folder, KnownFolder) == 0)
         return true;
-    DWORD attributes = GetFileAttributesA(folder);
+    DWORD attributes = GetFileAttributesU(folder);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -177,10 +179,10 @@ void RecordAhead(size_t at, bool recorded)
     AheadFrom = NextName;
     AheadUntil = AheadFrom + kRecordsAhead < CabinetNames.Count() ? AheadFrom + kRecordsAhead : CabinetNames.Count();
     for (size_t i = AheadFrom; i < AheadUntil; ++i) {
-        char path[MAX_PATH];
+        char path[kPathBytes];
         RecordedAhead[i - AheadFrom] = CabEntryNameIsSafe(CabinetNames.At(i)) &&
                                        BuildDestination(CabinetNames.At(i), path) &&
-                                       GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES && FolderIsThere(path) &&
+                                       GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES && FolderIsThere(path) &&
                                        PrepareFileForWriting(SessionJournal, path, false);
     }
 }
@@ -193,7 +195,7 @@ int CreateDestinationFile(const char* path, const char* name)
 {
     size_t at = FindName(name);
     bool recorded = at >= AheadFrom && at < AheadUntil && RecordedAhead[at - AheadFrom] &&
-                    GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+                    GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES;
     if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
         return -1;
     if (at < CabinetNames.Count())
@@ -213,7 +215,7 @@ int CreateDestinationFile(const char* path, const char* name)
 
 void MakeParentFolders(const char* path)
 {
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     CopyBounded(folder, sizeof folder, path);
     char* slash = strrchr(folder, '\\');
     if (slash)
@@ -233,7 +235,7 @@ intptr_t OnCopyFile(CabNotification* n)
         return 0;
 
     Context.CurrentFileSize = n->size;
-    char path[MAX_PATH];
+    char path[kPathBytes];
     bool fits = BuildDestination(n->text1, path);
     bool safe = CabEntryNameIsSafe(n->text1);
     if (!fits)
@@ -303,7 +305,7 @@ intptr_t OnCopyFile(CabNotification* n)
 
 intptr_t OnCloseFile(CabNotification* n)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     BuildDestination(n->text1, path);
 
     // The date and time go onto the handle that wrote the file, just before
@@ -323,7 +325,7 @@ intptr_t OnCloseFile(CabNotification* n)
     CloseCallback(n->fileHandle);
     PassCutPoint();
     if (!set)
-        SetFileAttributesA(path, n->attributes & 0x27);
+        SetFileAttributesU(path, n->attributes & 0x27);
     AddDone(Context.CurrentFileSize);
     return 1;
 }
@@ -336,7 +338,7 @@ int32_t ExtractCabinet(const char* cabinetPath)
                                            CloseCallback, SeekCallback, 1, &error);
     if (!decoder)
         return 1;
-    char path[MAX_PATH];
+    char path[kPathBytes];
     CopyBounded(path, sizeof path, cabinetPath);
     intptr_t file = OpenCallback(path, kOpenForHeader, 0);
     if (file == -1) {
@@ -351,7 +353,7 @@ int32_t ExtractCabinet(const char* cabinetPath)
         return 3;
     }
 
-    char folder[MAX_PATH] = "";
+    char folder[kPathBytes] = "";
     const char* name = path;
     char* slash = strrchr(path, '\\');
     if (slash) {

@@ -5,6 +5,7 @@
 #include "engine/engine.h"
 #include "cab/cab.h"
 #include "cab/container_format.h"
+#include "setup/wide.h"
 
 #include <stdlib.h>
 
@@ -16,7 +17,7 @@ const char* const kContainers[] = {"UNINSTALL", "40COMUPD"};
 // The resource's bytes, or null when it is missing or cannot be read.
 const void* LockPayload(const char* name, const char* type, DWORD* size)
 {
-    HRSRC found = FindResourceA(Context.InstanceHandle, name, type);
+    HRSRC found = FindResourceU(Context.InstanceHandle, name, type);
     if (!found)
         return nullptr;
     *size = SizeofResource(Context.InstanceHandle, found);
@@ -40,7 +41,7 @@ bool CheckPayload()
     // with zlib's checksum intact.
     for (const char* name : kContainers) {
         DWORD size = 0;
-        if (!FindResourceA(Context.InstanceHandle, name, "CVZB"))
+        if (!FindResourceU(Context.InstanceHandle, name, "CVZB"))
             continue;
         const void* data = LockPayload(name, "CVZB", &size);
         unsigned char* decoded = nullptr;

@@ -7,6 +7,7 @@
 #include "engine/engine.h"
 #include "rollback/cut_points.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ enum StagingStatus {
 // when the temporary folder was unusable.
 int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder, char* path, HANDLE* held)
 {
-    HRSRC found = FindResourceA(job->ModuleHandle, name, "CAB");
+    HRSRC found = FindResourceU(job->ModuleHandle, name, "CAB");
     if (!found)
         return STAGING_NOT_FOUND;
     DWORD remaining = SizeofResource(job->ModuleHandle, found);
@@ -53,10 +54,10 @@ int StageCabinet(StagingJobRecord* job, const char* name, const char* tempFolder
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; tempFolder[0] != '\0' && attempt < kNameAttempts; ++attempt) {
         UINT unique = (RandomNumber() & 0xFFFF) | 1;
-        if (GetTempFileNameA(tempFolder, "tmp", unique, path) == 0)
+        if (GetTempFileNameU(tempFolder, "tmp", unique, path) == 0)
             break;
         RecordTemporaryFile(SessionJournal, path);
-        file = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        file = CreateFileU(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             break;
@@ -103,7 +104,7 @@ DWORD WINAPI StagingThreadProc(LPVOID parameter)
         if (CopyBounded(tempFolder, TempFolderRoom, Context.WorkFolder.c_str()))
             folderLength = static_cast<DWORD>(Context.WorkFolder.length());
     } else {
-        folderLength = GetTempPathA(TempFolderRoom, tempFolder);
+        folderLength = GetTempPathU(TempFolderRoom, tempFolder);
     }
     if (folderLength == 0 || folderLength >= TempFolderRoom)
         tempFolder[0] = '\0';

@@ -52,7 +52,7 @@ void ReleaseStagedCabinets()
 void MakeWorkFolder()
 {
     Context.WorkFolder.Clear();
-    char product[MAX_PATH], folder[MAX_PATH];
+    char product[kPathBytes], folder[kPathBytes];
     if (!GetProductAdminFolder(SessionJournal.MakerName.c_str(), SessionJournal.ProductName.c_str(), product,
                                sizeof product) ||
         !CreateRandomAdminFolder(product, "run-", folder, sizeof folder, RecordBeforeMaking, &SessionJournal))

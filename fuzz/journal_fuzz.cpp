@@ -15,7 +15,7 @@
 namespace {
 
 // The demo's journals begin so (JournalHeader of its maker, "Corvane").
-const char kHeader[] = "CORVANE SETUP JOURNAL 1";
+const char kHeader[] = "CORVANE SETUP JOURNAL 2";
 
 void CheckRecord(const char* line)
 {

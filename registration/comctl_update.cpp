@@ -3,15 +3,17 @@
 // "40COMUPD" container into the temporary folder.
 #include "registration/registration.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
 
-typedef DWORD(WINAPI* VersionSizeFunction)(LPCSTR, LPDWORD);
-typedef BOOL(WINAPI* VersionInfoFunction)(LPCSTR, DWORD, DWORD, LPVOID);
-typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+typedef DWORD(WINAPI* VersionSizeFunction)(LPCWSTR, LPDWORD);
+typedef BOOL(WINAPI* VersionInfoFunction)(LPCWSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VersionQueryFunction)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 template <typename F> F Lookup(HMODULE module, const char* name)
 {
@@ -27,24 +29,25 @@ bool QueryComctlVersion(uint16_t& major, uint16_t& minor)
     HMODULE version = LoadSystemLibrary("version.dll");
     if (!version)
         return false;
-    VersionSizeFunction getSize = Lookup<VersionSizeFunction>(version, "GetFileVersionInfoSizeA");
-    VersionInfoFunction getInfo = Lookup<VersionInfoFunction>(version, "GetFileVersionInfoA");
-    VersionQueryFunction query = Lookup<VersionQueryFunction>(version, "VerQueryValueA");
+    VersionSizeFunction getSize = Lookup<VersionSizeFunction>(version, "GetFileVersionInfoSizeW");
+    VersionInfoFunction getInfo = Lookup<VersionInfoFunction>(version, "GetFileVersionInfoW");
+    VersionQueryFunction query = Lookup<VersionQueryFunction>(version, "VerQueryValueW");
     bool ok = false;
     if (getSize && getInfo && query) {
         // The system's own copy, not one that happens to lie next to us.
-        char library[MAX_PATH];
-        UINT n = GetSystemDirectoryA(library, sizeof library);
+        char library[kPathBytes];
+        UINT n = GetSystemDirectoryU(library, sizeof library);
         if (n == 0 || n >= sizeof library || !AppendBounded(library, sizeof library, "\\COMCTL32.DLL"))
             CopyBounded(library, sizeof library, "COMCTL32.DLL");
+        WideText wide(library);
         DWORD handle = 0;
-        DWORD size = getSize(library, &handle);
+        DWORD size = wide.ok() ? getSize(wide.c_str(), &handle) : 0;
         void* block = size ? malloc(size) : nullptr;
         if (block) {
             VS_FIXEDFILEINFO* fixed = nullptr;
             UINT fixedSize = 0;
-            if (getInfo(library, 0, size, block) &&
-                query(block, "\\", reinterpret_cast<LPVOID*>(&fixed), &fixedSize) && fixed &&
+            if (getInfo(wide.c_str(), 0, size, block) &&
+                query(block, L"\\", reinterpret_cast<LPVOID*>(&fixed), &fixedSize) && fixed &&
                 fixedSize >= sizeof *fixed) {
                 major = HIWORD(fixed->dwFileVersionMS);
                 minor = LOWORD(fixed->dwFileVersionMS);
@@ -88,7 +91,7 @@ int UnpackComctlUpdate(char* outPath)
     // the package before it runs elevated. A temporary folder longer than
     // the 150 characters GetTempPathA is allowed is not written at all:
     // refuse it rather than use garbage.
-    char folder[260];
+    char folder[kPathBytes];
     folder[0] = '\0';
     DWORD length = 0;
     bool privateFolder = !Context.WorkFolder.empty();
@@ -96,13 +99,13 @@ int UnpackComctlUpdate(char* outPath)
         if (CopyBounded(folder, 150, Context.WorkFolder.c_str()))
             length = static_cast<DWORD>(strlen(folder));
     } else {
-        length = GetTempPathA(150, folder);
+        length = GetTempPathU(150, folder);
     }
     if (length == 0 || length >= 150)
         return 0;
 
     HINSTANCE module = Context.InstanceHandle;
-    HRSRC resource = FindResourceA(module, "40COMUPD", "CVZB");
+    HRSRC resource = FindResourceU(module, "40COMUPD", "CVZB");
     if (!resource)
         return 0;
     DWORD size = SizeofResource(module, resource);
@@ -116,16 +119,17 @@ int UnpackComctlUpdate(char* outPath)
     length = static_cast<DWORD>(strlen(folder));
     if (length && folder[length - 1] == '\\')
         folder[length - 1] = '\0';
-    // In the private folder the package gets a name of its own as well.
-    char path[260];
+    // In the private folder the package gets a name of its own as well
+    // (the folder is under 150 characters: the name fits).
+    char path[kPathBytes];
     if (privateFolder)
-        wsprintfA(path, "%s\\40comupd-%08lX.exe", folder, static_cast<unsigned long>(RandomNumber()));
+        snprintf(path, sizeof path, "%s\\40comupd-%08lX.exe", folder, static_cast<unsigned long>(RandomNumber()));
     else
-        wsprintfA(path, "%s\\40comupd.exe", folder);
+        snprintf(path, sizeof path, "%s\\40comupd.exe", folder);
     if (!UnpackContainer(data, size, path)) {
-        DeleteFileA(path);
+        DeleteFileU(path);
         return 0;
     }
-    CopyBounded(outPath, 260, path);
+    CopyBounded(outPath, kPathBytes, path);
     return 1;
 }

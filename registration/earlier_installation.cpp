@@ -8,6 +8,7 @@
 // the commit. Files the user created were never listed and stay.
 #include "registration/registration.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <stdio.h>
@@ -27,7 +28,7 @@ void ReadEarlierList(TextList& files, const char* respelt)
     Text key = ProductKeyPath();
     key.Append("\\Files");
     for (unsigned long i = 0;; ++i) {
-        char name[32], value[260];
+        char name[32], value[kPathBytes];
         snprintf(name, sizeof name, "File%04lu", i);
         if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), name, value))
             break;
@@ -45,7 +46,7 @@ void ReadEarlierList(TextList& files, const char* respelt)
 bool Contains(const TextList& list, const char* path)
 {
     for (size_t i = 0; i < list.Count(); ++i)
-        if (lstrcmpiA(list.At(i), path) == 0)
+        if (SameTextNoCase(list.At(i), path))
             return true;
     return false;
 }
@@ -64,7 +65,7 @@ size_t Below(const char* path, const char* folder)
 // folders, once each.
 void AddFoldersBetween(TextList& folders, const char* path, size_t baseLength)
 {
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     if (!CopyBounded(folder, sizeof folder, path))
         return;
     for (char* cut = strrchr(folder, '\\'); cut && static_cast<size_t>(cut - folder) >= baseLength;
@@ -81,7 +82,7 @@ void AddFoldersBetween(TextList& folders, const char* path, size_t baseLength)
 // as the uninstaller would leave it, and the log says so).
 bool TakeAway(const char* path, const char* why)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
     if (!MoveFileAsideForDeletion(SessionJournal, path)) {
@@ -99,12 +100,12 @@ void FindEarlierInstallation()
     Context.EarlierDir.Clear();
     Context.EarlierVersion.Clear();
     Text key = ProductKeyPath();
-    char dir[260], version[260];
+    char dir[kPathBytes], version[kPathBytes];
     Text full;
     if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "InstallDir", dir) || !MakeFullFolderPath(dir, full))
         return;
     // A product key whose folder is gone is no installation any more.
-    DWORD attributes = GetFileAttributesA(full.c_str());
+    DWORD attributes = GetFileAttributesU(full.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     full.Append('\\');
@@ -148,7 +149,7 @@ void RemoveDroppedFiles()
     // The Start menu's Programs folder of the user, with a trailing
     // backslash; empty when the shell cannot name it.
     Text programs;
-    char programsFolder[MAX_PATH];
+    char programsFolder[kPathBytes];
     if (GetProgramsFolder(programsFolder, sizeof programsFolder)) {
         programs = programsFolder;
         if (programs.last() != '\\')
@@ -176,7 +177,7 @@ void RemoveDroppedFiles()
             continue;
         if (TakeAway(path, link ? "a link of the earlier version" : "no longer part of the product"))
             AddFoldersBetween(emptied, path, base);
-        else if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        else if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
             // Held open, it stays for now; listed again, the uninstaller
             // still takes it away later.
             Context.InstalledFiles.Add(path);

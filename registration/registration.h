@@ -78,7 +78,7 @@ extern ShellOpenFunction ShellOpenFolder;
 // first successful call and returns ComctlVersionState (-1 not read, 1
 // read); ComctlIsCurrent is 1 from version 4.72 on; UnpackComctlUpdate
 // writes "40comupd.exe" into the temporary folder and its path into
-// outPath (260 characters), 0 and nothing left behind on failure.
+// outPath (kPathBytes bytes), 0 and nothing left behind on failure.
 int ReadComctlVersion();
 int ComctlIsCurrent();
 int UnpackComctlUpdate(char* outPath);

@@ -5,6 +5,7 @@
 #include "rollback/cut_points.h"
 
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <string.h>
 
@@ -70,7 +71,7 @@ void SetRecordedNumber(const char* subkey, const char* valueName, DWORD number)
 unsigned long long FileSize(const char* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!GetFileAttributesExU(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return 0;
     return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -128,19 +129,19 @@ template <typename Write> bool WritePreparedFile(const Text& path, Write write)
 // from that copy keeps it as it is. Empty when no copy could be kept.
 Text KeepRepairCopy()
 {
-    char folder[MAX_PATH], self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    char folder[kPathBytes], self[kPathBytes];
+    DWORD n = GetModuleFileNameU(nullptr, self, sizeof self);
     if (n == 0 || n >= sizeof self ||
         !GetProductAdminFolder(SessionJournal.MakerName.c_str(), SessionJournal.ProductName.c_str(), folder,
                                sizeof folder))
         return Text();
     Text copy(folder);
     copy.Append("\\setup.exe");
-    if (lstrcmpiA(self, copy.c_str()) == 0)
+    if (SameTextNoCase(self, copy.c_str()))
         return copy;
     if (!FreeForWriting(copy))
         return Text();
-    if (!CopyFileA(self, copy.c_str(), TRUE)) {
+    if (!CopyFileU(self, copy.c_str(), TRUE)) {
         PutBackFile(SessionJournal, copy.c_str());
         return Text();
     }
@@ -210,8 +211,8 @@ void RegisterInstalledSize()
 
 void WriteUninstaller()
 {
-    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleA(nullptr);
-    HRSRC resource = FindResourceA(module, "UNINSTALL", "CVZB");
+    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleW(nullptr);
+    HRSRC resource = FindResourceU(module, "UNINSTALL", "CVZB");
     if (!resource)
         return;
 
@@ -262,11 +263,18 @@ void WriteUninstaller()
         add("scope", InstallScopeName(SCOPE_USER));
     // Written whole, and on the disk before a restart can follow the
     // installation; the profile functions would open the path anew for
-    // every key.
+    // every key. In UTF-16 with its mark: the uninstaller's wide profile
+    // functions then read every letter (a file without the mark they read
+    // in the system's code page, as older versions wrote it).
+    WideText wide(settings.c_str());
+    if (!wide.ok())
+        return;
     WritePreparedFile(settingsPath, [&](HANDLE file) {
-        DWORD written = 0;
-        return WriteFile(file, settings.c_str(), static_cast<DWORD>(settings.length()), &written, nullptr) &&
-               written == settings.length() && FlushFileBuffers(file);
+        const wchar_t kMark = 0xFEFF;
+        DWORD bytes = static_cast<DWORD>(wcslen(wide.c_str()) * sizeof(wchar_t));
+        DWORD written = 0, markWritten = 0;
+        return WriteFile(file, &kMark, sizeof kMark, &markWritten, nullptr) && markWritten == sizeof kMark &&
+               WriteFile(file, wide.c_str(), bytes, &written, nullptr) && written == bytes && FlushFileBuffers(file);
     });
     PassCutPoint();
 }

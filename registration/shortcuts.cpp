@@ -13,6 +13,7 @@
 #include <shobjidl.h>
 
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 // Explorer on the Start-menu folder runs as the signed-in user, once the
 // program's start has given the way.
@@ -24,7 +25,7 @@ namespace {
 // The shell's link object and the two interfaces used on it, spelled out
 // here so that no GUID library decides which names exist.
 const CLSID kClsidShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidShellLinkW = {0x000214F9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidPersistStream = {0x00000109, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
@@ -49,17 +50,21 @@ Text Joined(const char* folder, const char* pattern)
 Text LinkTarget(const char* linkPath)
 {
     Text target;
-    IShellLinkA* link = nullptr;
-    if (FAILED(CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
+    IShellLinkW* link = nullptr;
+    if (FAILED(CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkW,
                                 reinterpret_cast<void**>(&link))))
         return target;
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(kIidPersistFile, reinterpret_cast<void**>(&file)))) {
-        WCHAR widePath[MAX_PATH];
-        char path[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) != 0 &&
-            SUCCEEDED(file->Load(widePath, STGM_READ)) && SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)))
-            target = path;
+        WideText widePath(linkPath);
+        wchar_t wideTarget[kPathBytes];
+        char path[kPathBytes];
+        if (widePath.ok() && SUCCEEDED(file->Load(widePath.c_str(), STGM_READ)) &&
+            SUCCEEDED(link->GetPath(wideTarget, MAX_PATH, nullptr, 0))) {
+            DWORD n = FromWide(wideTarget, path, sizeof path);
+            if (n > 0 && n < sizeof path)
+                target = path;
+        }
         file->Release();
     }
     link->Release();
@@ -77,7 +82,7 @@ Text OtherScopesLinkFolder(const char* linkPath)
     if (!FileExists(linkPath))
         return Text();
     HKEY other = CurrentInstallScope() == SCOPE_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    char folder[260];
+    char folder[kPathBytes];
     if (!ReadRegistryString(other, ProductKeyPath().c_str(), "InstallDir", folder) || !folder[0])
         return Text();
     Text base(folder);
@@ -115,8 +120,8 @@ bool GetProgramsFolder(char* folder, size_t size)
     LPITEMIDLIST list = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) || !list)
         return false;
-    char path[MAX_PATH];
-    BOOL found = SHGetPathFromIDListA(list, path);
+    char path[kPathBytes];
+    BOOL found = SHGetPathFromIDListU(list, path);
     CoTaskMemFree(list);
     if (!found || path[0] == '\0')
         return false;
@@ -139,14 +144,17 @@ HRESULT ShellLinkBytes(const char* targetPath, const char* description, const ch
 {
     *bytes = nullptr;
     *size = 0;
-    IShellLinkA* link = nullptr;
-    HRESULT result = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkA,
+    WideText wideTarget(targetPath), wideFolder(workingFolder), wideDescription(description);
+    if (!wideTarget.ok() || !wideFolder.ok() || !wideDescription.ok())
+        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    IShellLinkW* link = nullptr;
+    HRESULT result = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkW,
                                       reinterpret_cast<void**>(&link));
     if (FAILED(result))
         return result;
-    link->SetPath(targetPath);
-    link->SetWorkingDirectory(workingFolder);
-    link->SetDescription(description);
+    link->SetPath(wideTarget.c_str());
+    link->SetWorkingDirectory(wideFolder.c_str());
+    link->SetDescription(wideDescription.c_str());
     IPersistStream* persist = nullptr;
     IStream* stream = nullptr;
     result = link->QueryInterface(kIidPersistStream, reinterpret_cast<void**>(&persist));
@@ -192,7 +200,7 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char
     // A path that does not fit with its terminator is not saved: a cut
     // path would name another file. Nor is a link to a target too long for
     // the link to hold whole.
-    if (lstrlenA(targetPath) >= MAX_PATH || lstrlenA(linkPath) >= MAX_PATH)
+    if (WideLength(targetPath) >= MAX_PATH || WideLength(linkPath) >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     void* bytes = nullptr;
     DWORD size = 0;
@@ -214,7 +222,7 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char
 
 void CreateShortcuts()
 {
-    char programs[MAX_PATH];
+    char programs[kPathBytes];
     bool havePrograms = GetProgramsFolder(programs, sizeof programs);
 
     Text group;

@@ -9,6 +9,7 @@
 #include "rollback/admin_folder.h"
 #include "rollback/cut_points.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -71,7 +72,7 @@ void EnablePrivilege(const char* name)
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueA(nullptr, name, &privileges.Privileges[0].Luid))
+    if (LookupPrivilegeValueU(name, &privileges.Privileges[0].Luid))
         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
     CloseHandle(token);
 }
@@ -90,13 +91,13 @@ bool ApplyAdminOnly(const char* folder)
         GetSecurityDescriptorDacl(descriptor, &present, &dacl, &daclDefaulted) && present) {
         SECURITY_INFORMATION what =
             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-        char path[MAX_PATH];
+        char path[kPathBytes];
         CopyBounded(path, sizeof path, folder);
-        DWORD result = SetNamedSecurityInfoA(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+        DWORD result = SetNamedSecurityInfoU(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
         if (result != ERROR_SUCCESS) {
             EnablePrivilege("SeTakeOwnershipPrivilege");
             EnablePrivilege("SeRestorePrivilege");
-            result = SetNamedSecurityInfoA(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
+            result = SetNamedSecurityInfoU(path, SE_FILE_OBJECT, what, owner, nullptr, dacl, nullptr);
         }
         ok = result == ERROR_SUCCESS;
     }
@@ -135,20 +136,20 @@ PSECURITY_DESCRIPTOR NewAdminOnlyDescriptor()
         AppendBounded(sddl, sizeof sddl, ")");
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorU(sddl, SDDL_REVISION_1, &descriptor))
         return nullptr;
     return descriptor;
 }
 
 bool IsAdminOnly(const char* path)
 {
-    char copy[MAX_PATH];
+    char copy[kPathBytes];
     if (!CopyBounded(copy, sizeof copy, path))
         return false;
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoA(copy, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+    if (GetNamedSecurityInfoU(copy, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
                               nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     // No access list at all would let everybody in.
@@ -170,7 +171,7 @@ bool IsAdminOnly(const char* path)
 
 bool CreateAdminOnlyFolder(const char* folder)
 {
-    DWORD attributes = GetFileAttributesA(folder);
+    DWORD attributes = GetFileAttributesU(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         // A link could lead anywhere, and a file is no folder.
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -180,13 +181,13 @@ bool CreateAdminOnlyFolder(const char* folder)
         // Somebody else made it: nothing in it can be trusted. It is moved
         // out of the way whole, so that the folder starts empty and ours;
         // when it cannot be moved, it is taken over where it stands.
-        char away[MAX_PATH + 16];
+        char away[kPathBytes + 16];
         snprintf(away, sizeof away, "%s.untrusted-%08lX", folder, static_cast<unsigned long>(RandomNumber()));
-        if (!MoveFileExA(folder, away, 0))
+        if (!MoveFileExU(folder, away, 0))
             return ApplyAdminOnly(folder) && IsAdminOnly(folder);
     }
     SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
-    BOOL made = security.lpSecurityDescriptor && CreateDirectoryA(folder, &security);
+    BOOL made = security.lpSecurityDescriptor && CreateDirectoryU(folder, &security);
     LocalFree(security.lpSecurityDescriptor);
     if (!made)
         return false;
@@ -203,7 +204,7 @@ namespace {
 bool MakerAdminFolder(const char* makerName, char* path, size_t size)
 {
     // The shell is asked once per process and scope: it is slow to ask.
-    static char folders[2][MAX_PATH] = {"", ""};
+    static char folders[2][kPathBytes] = {"", ""};
     bool user = CurrentInstallScope() == SCOPE_USER;
     char* common = folders[user ? 1 : 0];
     if (!common[0]) {
@@ -211,7 +212,7 @@ bool MakerAdminFolder(const char* makerName, char* path, size_t size)
         if (FAILED(SHGetSpecialFolderLocation(nullptr, user ? CSIDL_LOCAL_APPDATA : CSIDL_COMMON_APPDATA, &items)) ||
             !items)
             return false;
-        BOOL found = SHGetPathFromIDListA(items, common);
+        BOOL found = SHGetPathFromIDListU(items, common);
         CoTaskMemFree(items);
         if (!found || !IsPlainFullPath(common)) {
             common[0] = '\0';
@@ -226,7 +227,7 @@ bool MakerAdminFolder(const char* makerName, char* path, size_t size)
 
 bool GetMakerAdminFolder(const char* makerName, char* folder, size_t size)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     return MakerAdminFolder(makerName, path, sizeof path) && CreateAdminOnlyFolder(path) && CopyBounded(folder, size, path);
 }
 
@@ -237,9 +238,9 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
     if (!IsAdminOnly(parent))
         return false;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        char path[MAX_PATH];
+        char path[kPathBytes];
         snprintf(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
             continue;
         if (announce)
             announce(path, context);
@@ -251,7 +252,7 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
 
 bool GetProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path) || !CreateAdminOnlyFolder(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName) ||
@@ -262,12 +263,12 @@ bool GetProductAdminFolder(const char* makerName, const char* productName, char*
 
 bool FindProductAdminFolder(const char* makerName, const char* productName, char* folder, size_t size)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path) || !IsAdminOnly(path))
         return false;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, productName))
         return false;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsAdminOnly(path))
         return false;
@@ -276,11 +277,11 @@ bool FindProductAdminFolder(const char* makerName, const char* productName, char
 
 void RemoveEmptyProductAdminFolder(const char* makerName, const char* productName)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!IsPlainName(productName) || !MakerAdminFolder(makerName, path, sizeof path))
         return;
-    char product[MAX_PATH];
+    char product[kPathBytes];
     if (CopyBounded(product, sizeof product, path) && AppendBounded(product, sizeof product, "\\") &&
-        AppendBounded(product, sizeof product, productName) && RemoveDirectoryA(product))
-        RemoveDirectoryA(path);
+        AppendBounded(product, sizeof product, productName) && RemoveDirectoryU(product))
+        RemoveDirectoryU(path);
 }

@@ -1,6 +1,7 @@
 // The cut points of the test build (see cut_points.h): a count of the
 // steps a run has made, and what a test asked to happen at one of them.
 #include "rollback/cut_points.h"
+#include "setup/wide.h"
 
 #ifdef SETUP_CUT_POINTS
 
@@ -22,7 +23,7 @@ void* ActionContext = nullptr;
 struct Request {
     bool Read = false;
     unsigned long CutAt = 0;
-    char StepsFile[MAX_PATH] = "";
+    char StepsFile[kPathBytes] = "";
     bool StopAfterRecovery = false;
 };
 Request Asked;
@@ -33,21 +34,21 @@ void ReadRequest()
         return;
     Asked.Read = true;
     char value[32];
-    DWORD n = GetEnvironmentVariableA("SETUP_CUT_AT", value, sizeof value);
+    DWORD n = GetEnvironmentVariableU("SETUP_CUT_AT", value, sizeof value);
     if (n > 0 && n < sizeof value)
         Asked.CutAt = strtoul(value, nullptr, 10);
-    n = GetEnvironmentVariableA("SETUP_CUT_STEPS_FILE", Asked.StepsFile, sizeof Asked.StepsFile);
+    n = GetEnvironmentVariableU("SETUP_CUT_STEPS_FILE", Asked.StepsFile, sizeof Asked.StepsFile);
     if (n == 0 || n >= sizeof Asked.StepsFile)
         Asked.StepsFile[0] = '\0';
-    Asked.StopAfterRecovery = GetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", value, sizeof value) > 0;
-    SetEnvironmentVariableA("SETUP_CUT_AT", nullptr);
-    SetEnvironmentVariableA("SETUP_CUT_STEPS_FILE", nullptr);
-    SetEnvironmentVariableA("SETUP_STOP_AFTER_RECOVERY", nullptr);
+    Asked.StopAfterRecovery = GetEnvironmentVariableU("SETUP_STOP_AFTER_RECOVERY", value, sizeof value) > 0;
+    SetEnvironmentVariableU("SETUP_CUT_AT", nullptr);
+    SetEnvironmentVariableU("SETUP_CUT_STEPS_FILE", nullptr);
+    SetEnvironmentVariableU("SETUP_STOP_AFTER_RECOVERY", nullptr);
 }
 
 void KeepCount(unsigned long step)
 {
-    HANDLE file = CreateFileA(Asked.StepsFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileU(Asked.StepsFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     char text[32];

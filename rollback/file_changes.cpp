@@ -7,13 +7,14 @@
 #include "rollback/file_changes.h"
 #include "rollback/rollback.h"
 #include "rollback/verified_files.h"
+#include "setup/wide.h"
 
 #include <string.h>
 
 bool KeyExists(HKEY root, const char* keyPath)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -29,13 +30,13 @@ bool DeleteCreatedFile(const GuardedFolders& guarded, const char* path)
     // The machine's hive keeps what goes at the next restart: a per-user
     // run has no right to it and leaves the file where it is.
     if (CurrentInstallScope() == SCOPE_MACHINE)
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExU(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     return false;
 }
 
 bool RestoreMovedFile(const GuardedFolders& guarded, const char* path, const char* aside)
 {
-    if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES)
+    if (GetFileAttributesU(aside) == INVALID_FILE_ATTRIBUTES)
         return true;
     DeleteCreatedFile(guarded, path);
     if (MoveFileAt(guarded, aside, path))
@@ -46,16 +47,16 @@ bool RestoreMovedFile(const GuardedFolders& guarded, const char* path, const cha
     // and stays safe under its aside name until then (a per-user run's
     // stays under it).
     if (CurrentInstallScope() == SCOPE_MACHINE)
-        MoveFileExA(aside, path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+        MoveFileExU(aside, path, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
     return false;
 }
 
 bool RestoreRegistryValue(HKEY root, const char* key, const char* name, DWORD type, const void* data, DWORD size)
 {
     HKEY k;
-    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExU(root, key, KEY_SET_VALUE, &k) != ERROR_SUCCESS)
         return false;
-    bool ok = RegSetValueExA(k, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+    bool ok = RegSetStoredValue(k, name, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
     RegCloseKey(k);
     return ok;
 }
@@ -63,12 +64,12 @@ bool RestoreRegistryValue(HKEY root, const char* key, const char* name, DWORD ty
 bool DeleteRegistryValue(HKEY root, const char* key, const char* name)
 {
     HKEY k;
-    LONG r = RegOpenKeyExA(root, key, 0, KEY_SET_VALUE, &k);
+    LONG r = RegOpenKeyExU(root, key, KEY_SET_VALUE, &k);
     if (r == ERROR_FILE_NOT_FOUND)
         return true;
     if (r != ERROR_SUCCESS)
         return false;
-    r = RegDeleteValueA(k, name);
+    r = RegDeleteValueU(k, name);
     RegCloseKey(k);
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }

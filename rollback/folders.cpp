@@ -2,16 +2,17 @@
 // session's journal before it is made, so that a run that does not end
 // well removes the folders it made, and only those.
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <string.h>
 
 int CreateFolderTree(const char* path)
 {
-    char copy[260];
+    char copy[kPathBytes];
     if (strlen(path) <= 2)
         return 0;
     // A path that does not fit is refused: cut, it would name another folder.
-    if (!CopyBounded(copy, sizeof copy, path))
+    if (WideLength(path) >= MAX_PATH || !CopyBounded(copy, sizeof copy, path))
         return 0;
     // Wildcards would let the look-up find some other entry and take the
     // folder for existing; no folder name can hold them anyway.
@@ -31,7 +32,7 @@ int CreateFolderTree(const char* path)
             continue;
         char saved = copy[i];
         copy[i] = '\0';
-        DWORD attributes = GetFileAttributesA(copy);
+        DWORD attributes = GetFileAttributesU(copy);
         copy[i] = saved;
         if (attributes == INVALID_FILE_ATTRIBUTES)
             continue;
@@ -55,8 +56,9 @@ int CreateFolderTree(const char* path)
 
 int CreateParentFolders(const char* filePath)
 {
-    char copy[260];
-    if (!CopyBounded(copy, sizeof copy, filePath))
+    // A file path that does not fit is refused, as its folder would be.
+    char copy[kPathBytes];
+    if (WideLength(filePath) >= MAX_PATH || !CopyBounded(copy, sizeof copy, filePath))
         return 0;
     size_t length = strlen(copy);
     // Down to the second character only: a backslash in the first place

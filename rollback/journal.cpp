@@ -10,6 +10,7 @@
 #include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
 #include "rollback/verified_files.h"
+#include "setup/wide.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,7 +50,7 @@ bool OpenJournalFile(RunJournal& journal, bool* opened)
         return true;
     if (journal.FileRefused || journal.ProductName.empty())
         return false;
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), true, path, sizeof path)) {
         journal.FileRefused = true;
         return false;
@@ -58,7 +59,7 @@ bool OpenJournalFile(RunJournal& journal, bool* opened)
     // the session runs. Its own descriptor is administrators-only too,
     // whatever the token's default owner.
     SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
-    journal.File = CreateFileA(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &security, CREATE_ALWAYS,
+    journal.File = CreateFileU(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &security, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     LocalFree(security.lpSecurityDescriptor);
     if (journal.File == INVALID_HANDLE_VALUE) {
@@ -86,7 +87,7 @@ void FlushJournalFile(RunJournal& journal)
 bool MoveAside(RunJournal& journal, const char* path)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        char aside[MAX_PATH];
+        char aside[kPathBytes];
         if (!MakeAsideName(journal, path, aside, sizeof aside)) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return false;
@@ -113,7 +114,7 @@ bool MoveAside(RunJournal& journal, const char* path)
 bool RecordValueState(RunJournal& journal, HKEY key, const char* letter, const char* keyPath, const char* name)
 {
     DWORD type = 0, size = 0;
-    LONG result = key ? RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) : ERROR_FILE_NOT_FOUND;
+    LONG result = key ? RegQueryStoredValue(key, name, &type, nullptr, &size) : ERROR_FILE_NOT_FOUND;
     if (result == ERROR_FILE_NOT_FOUND) {
         const char* fields[] = {letter, keyPath, name};
         AppendRecord(journal, RECORD_NEW_VALUE, fields, 3, false);
@@ -128,7 +129,7 @@ bool RecordValueState(RunJournal& journal, HKEY key, const char* letter, const c
     if (!data)
         return false;
     bool recorded = false;
-    if (RegQueryValueExA(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS) {
+    if (RegQueryStoredValue(key, name, &type, data, &size) == ERROR_SUCCESS) {
         char typeText[16];
         snprintf(typeText, sizeof typeText, "%lu", static_cast<unsigned long>(type));
         Text hex;
@@ -196,7 +197,7 @@ bool RunLockName(const char* nameSpace, const char* makerName, const char* produ
 
 HANDLE CreateRunLock(const char* nameSpace, const char* makerName, const char* productName)
 {
-    char name[MAX_PATH];
+    char name[kPathBytes];
     RunLockName(nameSpace, makerName, productName, "", name, sizeof name);
     return CreateScopeMutex(name);
 }
@@ -211,10 +212,10 @@ const DWORD kFinishingWaitMs = 3 * 60 * 1000;
 bool FinishingMarkerExists(const char* makerName, const char* productName)
 {
     for (const char* space : kLockSpaces) {
-        char name[MAX_PATH];
+        char name[kPathBytes];
         if (!RunLockName(space, makerName, productName, kFinishing, name, sizeof name))
             continue;
-        HANDLE marker = OpenMutexA(SYNCHRONIZE, FALSE, name);
+        HANDLE marker = OpenMutexU(SYNCHRONIZE, FALSE, name);
         if (marker) {
             CloseHandle(marker);
             return true;
@@ -251,13 +252,13 @@ bool IsAsideName(const char* path)
     const char* name = slash ? slash + 1 : path;
     size_t prefix = strlen(kAsidePrefix), n = strlen(name);
     return n > prefix + 4 && _strnicmp(name, kAsidePrefix, prefix) == 0 &&
-           strspn(name + prefix, "0123456789ABCDEFabcdef") == n - prefix - 4 && lstrcmpiA(name + n - 4, ".tmp") == 0;
+           strspn(name + prefix, "0123456789ABCDEFabcdef") == n - prefix - 4 && SameTextNoCase(name + n - 4, ".tmp");
 }
 
 HANDLE HoldFinishingMarker(const char* makerName, const char* productName)
 {
     for (const char* space : kLockSpaces) {
-        char name[MAX_PATH];
+        char name[kPathBytes];
         if (!RunLockName(space, makerName, productName, kFinishing, name, sizeof name))
             continue;
         HANDLE marker = CreateScopeMutex(name);
@@ -293,7 +294,7 @@ RunJournal::~RunJournal()
 
 bool JournalPath(const char* makerName, const char* productName, bool makeFolder, char* path, size_t size)
 {
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     bool found = makeFolder ? GetProductAdminFolder(makerName, productName, folder, sizeof folder)
                             : FindProductAdminFolder(makerName, productName, folder, sizeof folder);
     return found && CopyBounded(path, size, folder) && AppendBounded(path, size, "\\") &&
@@ -306,9 +307,9 @@ void RewriteJournalFile(RunJournal& journal)
         return;
     if (journal.Records.Count() == 0) {
         CloseJournalFile(journal);
-        char path[MAX_PATH];
+        char path[kPathBytes];
         if (JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), false, path, sizeof path))
-            DeleteFileA(path);
+            DeleteFileU(path);
         return;
     }
     SetFilePointer(journal.File, 0, nullptr, FILE_BEGIN);
@@ -341,8 +342,8 @@ void MakeRecordsDurable(RunJournal& journal)
 Text JournalHeader(const char* makerName)
 {
     Text header(makerName);
-    header.Append(" SETUP JOURNAL 1");
-    char upper[MAX_PATH];
+    header.Append(" SETUP JOURNAL 2");
+    char upper[kPathBytes];
     CopyBounded(upper, sizeof upper, header.c_str());
     for (char* c = upper; *c; ++c)
         if (*c >= 'a' && *c <= 'z')
@@ -443,13 +444,13 @@ void JournalGuardFolder(RunJournal& journal, const char* given)
 {
     // Without a trailing backslash (a volume's root keeps it), as the
     // folders the run creates are named.
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     if (!CopyBounded(folder, sizeof folder, given))
         return;
     for (size_t n = strlen(folder); n > 3 && folder[n - 1] == '\\'; --n)
         folder[n - 1] = '\0';
     for (size_t i = 0; i < journal.Guarded.Count(); ++i)
-        if (lstrcmpiA(journal.Guarded.At(i), folder) == 0)
+        if (SameTextNoCase(journal.Guarded.At(i), folder))
             return;
     journal.Guarded.Folders.Add(folder);
     const char* fields[] = {folder};
@@ -461,15 +462,15 @@ void LearnGuardedFolder(RunJournal& journal, const char* folder)
 {
     GuardedFolders& guarded = journal.Guarded;
     for (size_t i = 0; i < guarded.Count() && i < GuardedFolders::kMostKnown; ++i) {
-        if (lstrcmpiA(guarded.At(i), folder) != 0 || guarded.Finals[i].c_str()[0])
+        if (!SameTextNoCase(guarded.At(i), folder) || guarded.Finals[i].c_str()[0])
             continue;
         // Links followed: the folder as it is now, whatever leads to it.
-        HANDLE handle = CreateFileA(folder, FILE_READ_ATTRIBUTES,
+        HANDLE handle = CreateFileU(folder, FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return;
-        char final[MAX_PATH];
+        char final[kPathBytes];
         bool named = FinalPathOfHandle(handle, final, sizeof final) && IsPlainFullPath(final);
         CloseHandle(handle);
         if (!named)
@@ -501,7 +502,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
 {
     if (RefuseLink(journal, folder))
         return false;
-    DWORD attributes = GetFileAttributesA(folder);
+    DWORD attributes = GetFileAttributesU(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const char* fields[] = {folder};
@@ -520,7 +521,7 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
 {
     if (RefuseLink(journal, path))
         return false;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const char* fields[] = {path};
         AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
@@ -548,9 +549,9 @@ void PutBackFile(RunJournal& journal, const char* path)
 {
     ParsedRecord r;
     for (size_t i = journal.Records.Count(); i-- > 0;) {
-        if (!ParseRecord(journal.Records.At(i), r) || r.Count < 1 || lstrcmpiA(r.Fields[0].c_str(), path) != 0)
+        if (!ParseRecord(journal.Records.At(i), r) || r.Count < 1 || !SameTextNoCase(r.Fields[0].c_str(), path))
             continue;
-        if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesA(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesU(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
             // Whatever the failed write left goes; the original returns.
             DeleteFileAt(journal.Guarded, path);
             MoveFileAt(journal.Guarded, r.Fields[1].c_str(), path);
@@ -574,7 +575,7 @@ bool MoveFileAsideForDeletion(RunJournal& journal, const char* path)
 {
     if (RefuseLink(journal, path))
         return false;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -606,7 +607,7 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
                               const void* data, DWORD size)
 {
     const char* letter = LetterFromRoot(root);
-    char prefix[MAX_PATH];
+    char prefix[kPathBytes];
     if (!letter || !IsRootOfScope(root) || !CopyBounded(prefix, sizeof prefix, keyPath))
         return false;
     // The key's missing levels, outermost first: a rollback deletes them
@@ -630,8 +631,7 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
 
     HKEY key = nullptr;
     MakeRecordsDurable(journal);
-    if (RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExU(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return false;
     PassCutPoint();
     if (!RecordValueState(journal, key, letter, keyPath, name)) {
@@ -639,7 +639,7 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* keyPat
         return false;
     }
     MakeRecordsDurable(journal);
-    LONG result = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    LONG result = RegSetValueExU(key, name, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
     PassCutPoint();
     if (journal.Observer)
@@ -653,7 +653,7 @@ bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
     const char* letter = LetterFromRoot(root);
     HKEY key;
     LONG opened = letter && IsRootOfScope(root)
-                      ? RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+                      ? RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
                       : ERROR_ACCESS_DENIED;
     if (opened != ERROR_SUCCESS)
         return opened == ERROR_FILE_NOT_FOUND;
@@ -666,7 +666,7 @@ bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
     bool all = name != nullptr;
     for (DWORD i = 0; name; ++i) {
         DWORD length = kMaxValueName;
-        LONG result = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        LONG result = RegEnumValueU(key, i, name, &length);
         if (result != ERROR_SUCCESS) {
             all = all && result == ERROR_NO_MORE_ITEMS;
             break;
@@ -685,7 +685,7 @@ bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
     MakeRecordsDurable(journal);
     for (size_t i = 0; i < recorded.Count(); ++i) {
         const char* name = recorded.At(i);
-        RegDeleteValueA(key, name);
+        RegDeleteValueU(key, name);
         PassCutPoint();
         if (journal.Observer)
             TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, name).c_str());
@@ -698,7 +698,7 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyP
 {
     const char* letter = LetterFromRoot(root);
     HKEY key;
-    LONG result = letter ? RegOpenKeyExA(root, keyPath, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key)
+    LONG result = letter ? RegOpenKeyExU(root, keyPath, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &key)
                          : ERROR_INVALID_PARAMETER;
     if (result == ERROR_FILE_NOT_FOUND)
         return true;
@@ -707,9 +707,9 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyP
     // The subkeys first, each whole, then this key's values and the key.
     TextList children;
     for (DWORD i = 0;; ++i) {
-        char name[256];
+        char name[3 * 256];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExU(key, i, name, &length) != ERROR_SUCCESS)
             break;
         Text child(keyPath);
         child.Append('\\');
@@ -727,7 +727,7 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyP
     const char* fields[] = {letter, keyPath};
     AppendRecord(journal, RECORD_DELETED_KEY, fields, 2, false);
     MakeRecordsDurable(journal);
-    result = RegDeleteKeyA(root, keyPath);
+    result = RegDeleteKeyU(root, keyPath);
     PassCutPoint();
     if (journal.Observer && result == ERROR_SUCCESS)
         TellObserver(journal, "registry key deleted:", RegistryValueName(root, keyPath, nullptr).c_str());

@@ -28,7 +28,11 @@ void RewriteJournalFile(RunJournal& journal);
 // is made only for writing; a journal is read only from a folder that is
 // there and administrators-only.
 bool JournalPath(const char* makerName, const char* productName, bool makeFolder, char* path, size_t size);
-// The first line of the maker's journal files: "<MAKER> SETUP JOURNAL 1".
+// The first line of the maker's journal files: "<MAKER> SETUP JOURNAL 2".
+// Version 1, written by the program of the ANSI interfaces, had its names
+// in the system's code page and the data of text values as that code page
+// had it; version 2 has them in the program's text and the data as the
+// registry keeps it.
 Text JournalHeader(const char* makerName);
 // "<folder>\~RB<run><n>.tmp" beside path: the run's aside names are
 // unique within it and unlikely to meet anything else's. False when it

@@ -52,16 +52,22 @@ bool IsPlausibleRecord(const ParsedRecord& r)
     return false;
 }
 
-bool ReadJournalText(const char* data, size_t size, const char* header, TextList& records, bool* committed)
+bool ReadJournalText(const char* data, size_t size, const char* header, TextList& records, bool* committed,
+                     int* version)
 {
     records.Clear();
     *committed = false;
     // A NUL never stands in a journal we wrote: from the first one on, the
     // file holds what a power cut left (a zero-filled tail), not records.
     size = strnlen(data, size);
+    // The header ends in its version's digit.
     size_t headerLength = strlen(header);
-    if (size <= headerLength || memcmp(data, header, headerLength) != 0 || data[headerLength] != '\n')
+    if (headerLength == 0 || size <= headerLength || memcmp(data, header, headerLength - 1) != 0 ||
+        data[headerLength - 1] < '1' || data[headerLength - 1] > header[headerLength - 1] ||
+        data[headerLength] != '\n')
         return false;
+    if (version)
+        *version = data[headerLength - 1] - '0';
     // Only whole lines: a last line without its newline was torn by the end
     // of the run that wrote it, and counts as never written.
     Text line;

@@ -62,8 +62,10 @@ bool IsPlausibleRecord(const ParsedRecord& r);
 // The records a recovery acts on, from the size bytes of a journal file:
 // every whole line after the header line (JournalHeader of the maker) that
 // is a plausible record, in order; *committed when one of them is the
-// commit. False when the bytes are not a journal of ours.
-bool ReadJournalText(const char* data, size_t size, const char* header, TextList& records, bool* committed);
+// commit. False when the bytes are not a journal of ours. A journal of
+// any version up to the header's is read; *version tells which.
+bool ReadJournalText(const char* data, size_t size, const char* header, TextList& records, bool* committed,
+                     int* version = nullptr);
 // Registry data as hexadecimal digits, and back: size bytes from exactly
 // 2 * size digits, false for anything else.
 void AppendHex(Text& text, const unsigned char* data, DWORD size);

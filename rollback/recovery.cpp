@@ -7,6 +7,7 @@
 #include "rollback/cut_points.h"
 #include "rollback/file_changes.h"
 #include "rollback/verified_files.h"
+#include "setup/wide.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -49,7 +50,7 @@ void LoadGuards(RunJournal& journal, const TextList& records)
             !IsPlausible(r))
             continue;
         size_t k = 0;
-        while (k < guarded.Count() && lstrcmpiA(guarded.At(k), r.Fields[0].c_str()) != 0)
+        while (k < guarded.Count() && !SameTextNoCase(guarded.At(k), r.Fields[0].c_str()))
             ++k;
         if (k == guarded.Count())
             guarded.Folders.Add(r.Fields[0].c_str());
@@ -105,7 +106,7 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
         return true;
     case RECORD_NEW_FILE:
     case RECORD_TEMPORARY: {
-        bool existed = GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
+        bool existed = GetFileAttributesU(a) != INVALID_FILE_ATTRIBUTES;
         bool deleted = DeleteCreatedFile(journal.Guarded, a);
         if (existed)
             TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
@@ -120,15 +121,14 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     case RECORD_KEY: {
         // RegDeleteKey takes only a key without subkeys: one that somebody
         // else filled meanwhile stays.
-        LONG result = RegDeleteKeyA(RootFromLetter(a), r.Fields[1].c_str());
+        LONG result = RegDeleteKeyU(RootFromLetter(a), r.Fields[1].c_str());
         if (result == ERROR_SUCCESS)
             TellObserver(journal, "rollback: registry key deleted:", RegistryName(r).c_str());
         return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_ACCESS_DENIED;
     }
     case RECORD_DELETED_KEY: {
         HKEY key;
-        bool made = RegCreateKeyExA(RootFromLetter(a), r.Fields[1].c_str(), 0, nullptr, 0, KEY_QUERY_VALUE, nullptr,
-                                    &key, nullptr) == ERROR_SUCCESS;
+        bool made = RegCreateKeyExU(RootFromLetter(a), r.Fields[1].c_str(), KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
         if (made)
             RegCloseKey(key);
         TellObserver(journal, made ? "rollback: registry key made again:" : "rollback: registry key not made again:",
@@ -212,8 +212,46 @@ void KeepForTheFinishing(RunJournal& journal, const TextList& files, const TextL
     RewriteJournalFile(journal);
 }
 
+// A record of a version-1 journal as this version writes it: its names
+// from the system's code page into the program's text, and an old text
+// value's data into the registry's own form. False when it does not
+// convert: the record is then not acted on.
+bool UpgradeRecord(const char* line, Text& upgraded)
+{
+    ParsedRecord r;
+    if (!ParseRecord(line, r))
+        return false;
+    const char* fields[kMaxRecordFields];
+    Text converted[kMaxRecordFields];
+    for (int i = 0; i < r.Count; ++i) {
+        if (!TextFromCodePage(r.Fields[i].c_str(), converted[i]))
+            return false;
+        fields[i] = converted[i].c_str();
+    }
+    if (r.Kind == RECORD_OLD_VALUE) {
+        const char* hex = r.Fields[4].c_str();
+        size_t n = strlen(hex) / 2;
+        unsigned char* data = static_cast<unsigned char*>(malloc(n + 1));
+        BYTE* stored = nullptr;
+        DWORD storedSize = 0;
+        bool ok = data && DecodeHex(hex, data, n) &&
+                  StoredDataFromCodePage(strtoul(r.Fields[3].c_str(), nullptr, 10), data, static_cast<DWORD>(n),
+                                         &stored, &storedSize);
+        free(data);
+        if (!ok)
+            return false;
+        converted[4].Clear();
+        AppendHex(converted[4], stored, storedSize);
+        free(stored);
+        fields[4] = converted[4].c_str();
+    }
+    upgraded = FormatRecord(r.Kind, fields, r.Count);
+    return true;
+}
+
 // Reads the journal file of an earlier run: the records a recovery acts
-// on (ReadJournalText); false when it is not one of ours.
+// on (ReadJournalText), those of an older version upgraded; false when it
+// is not one of ours.
 bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records, bool* committed)
 {
     DWORD size = GetFileSize(file, nullptr);
@@ -223,9 +261,26 @@ bool ReadJournalFile(HANDLE file, const char* makerName, TextList& records, bool
     if (!data)
         return false;
     DWORD got = 0;
-    bool ok = ReadFile(file, data, size, &got, nullptr) && got == size &&
-              ReadJournalText(data, size, JournalHeader(makerName).c_str(), records, committed);
+    int version = 0;
+    bool read = ReadFile(file, data, size, &got, nullptr) && got == size;
+    bool ok = read && ReadJournalText(data, size, JournalHeader(makerName).c_str(), records, committed, &version);
+    // A maker's name beyond plain letters stood in the header of version 1
+    // in the system's code page.
+    Text earlierName;
+    if (read && !ok && TextToCodePage(makerName, earlierName) && strcmp(earlierName.c_str(), makerName) != 0)
+        ok = ReadJournalText(data, size, JournalHeader(earlierName.c_str()).c_str(), records, committed, &version) &&
+             version == 1;
     free(data);
+    if (ok && version == 1) {
+        TextList read;
+        for (size_t i = 0; i < records.Count(); ++i)
+            read.Add(records.At(i));
+        records.Clear();
+        Text upgraded;
+        for (size_t i = 0; i < read.Count(); ++i)
+            if (UpgradeRecord(read.At(i), upgraded))
+                records.Add(upgraded.c_str());
+    }
     return ok;
 }
 
@@ -258,19 +313,19 @@ JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
     const char* makerName = journal.MakerName.c_str();
     const char* productName = journal.ProductName.c_str();
 
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!JournalPath(makerName, productName, false, path, sizeof path))
         return JOURNAL_STARTED;
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return JOURNAL_STARTED;
     // A journal that is not administrators-only was put there by somebody
     // else before the folder was ours: it is deleted unread.
     if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) || !IsAdminOnly(path)) {
-        DeleteFileA(path);
+        DeleteFileU(path);
         return JOURNAL_STARTED;
     }
-    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileU(path, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return JOURNAL_STARTED;
     TextList records;
@@ -289,7 +344,7 @@ JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
         }
     }
     journal.Records.Clear();
-    DeleteFileA(path);
+    DeleteFileU(path);
     PassCutPoint();
     // A recovery leaves no trace either: the product's setup folder goes
     // when nothing else is in it (the session makes it again if it needs
@@ -356,7 +411,7 @@ void JournalCommit(RunJournal& journal, bool finishLater)
     ParsedRecord r;
     for (size_t i = 0; i < journal.Records.Count(); ++i)
         if (ParseRecord(journal.Records.At(i), r) && r.Kind == RECORD_DELETE_AT_COMMIT &&
-            GetFileAttributesA(r.Fields[0].c_str()) != INVALID_FILE_ATTRIBUTES)
+            GetFileAttributesU(r.Fields[0].c_str()) != INVALID_FILE_ATTRIBUTES)
             pending.Add(r.Fields[0].c_str());
     if (finishLater && pending.Count() > 0) {
         // Each goes aside within its folder first (a running program may be
@@ -366,7 +421,7 @@ void JournalCommit(RunJournal& journal, bool finishLater)
         // file and where it goes before it moves.
         TextList planned, moved;
         for (size_t i = 0; i < pending.Count(); ++i) {
-            char aside[MAX_PATH];
+            char aside[kPathBytes];
             planned.Add(MakeAsideName(journal, pending.At(i), aside, sizeof aside) ? aside : "");
         }
         KeepForTheFinishing(journal, pending, planned, true);

@@ -216,8 +216,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
 // Sets a file's attributes through a handle opened for writing, so that
-// they land on the file that was written whatever its path leads to now;
-// false where the system cannot (before Windows Vista).
+// they land on the file that was written whatever its path leads to now.
 bool SetAttributesThrough(HANDLE file, DWORD attributes);
 // Puts the records written since the last flush on the disk; called right
 // before a change that goes by path instead of through CreatePreparedFile,

@@ -5,6 +5,7 @@
 // journal, the private folders and the run lock take their places from
 // it, and in the user's scope nothing machine-wide is changed or undone.
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <sddl.h>
 #include <shlobj.h>
@@ -34,13 +35,9 @@ void LearnUser()
         return;
     char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD got = 0;
-    char* text = nullptr;
-    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
-        CopySid(sizeof UserSid, UserSid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) &&
-        ConvertSidToStringSidA(UserSid, &text)) {
-        UserKnown = CopyBounded(UserSidText, sizeof UserSidText, text);
-        LocalFree(text);
-    }
+    UserKnown = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &got) &&
+                CopySid(sizeof UserSid, UserSid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) &&
+                ConvertSidToStringSidU(UserSid, UserSidText, sizeof UserSidText);
     CloseHandle(token);
     if (UserKnown) {
         CopyBounded(LockSuffix, sizeof LockSuffix, " for ");
@@ -50,14 +47,14 @@ void LearnUser()
 
 void AddFolderAsNamed(const char* folder)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     if (!folder[0] || !CopyBounded(path, sizeof path, folder))
         return;
     size_t n = strlen(path);
     if (n > 3 && path[n - 1] == '\\')
         path[n - 1] = '\0';
     for (size_t i = 0; i < MachineFolders.Count(); ++i)
-        if (lstrcmpiA(MachineFolders.At(i), path) == 0)
+        if (SameTextNoCase(MachineFolders.At(i), path))
             return;
     MachineFolders.Add(path);
 }
@@ -67,7 +64,7 @@ void AddFolderAsNamed(const char* folder)
 void AddFolder(const char* folder)
 {
     AddFolderAsNamed(folder);
-    char final[MAX_PATH];
+    char final[kPathBytes];
     FinalFormOfPath(folder, final, sizeof final);
     AddFolderAsNamed(final);
 }
@@ -87,21 +84,21 @@ void LearnMachineFolders()
         LPITEMIDLIST items = nullptr;
         if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
             continue;
-        char path[MAX_PATH];
-        if (SHGetPathFromIDListA(items, path))
+        char path[kPathBytes];
+        if (SHGetPathFromIDListU(items, path))
             AddFolder(path);
         CoTaskMemFree(items);
     }
     // A 32-bit program on 64-bit Windows learns the 64-bit programs'
     // folders only under these names.
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kWindowsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(HKEY_LOCAL_MACHINE, kWindowsKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return;
     static const char* const kValues[] = {"ProgramFilesDir", "CommonFilesDir", "ProgramW6432Dir", "CommonW6432Dir"};
     for (const char* name : kValues) {
-        char path[MAX_PATH];
+        char path[kPathBytes];
         DWORD size = sizeof path - 1, type = 0;
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS &&
+        if (RegQueryValueExU(key, name, &type, reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS &&
             type == REG_SZ) {
             path[size] = '\0';
             AddFolder(path);
@@ -115,7 +112,7 @@ void LearnMachineFolders()
 // folder.
 void LongForm(const char* path, char* out, size_t size)
 {
-    char copy[MAX_PATH];
+    char copy[kPathBytes];
     if (!CopyBounded(copy, sizeof copy, path)) {
         CopyBounded(out, size, path);
         return;
@@ -125,8 +122,8 @@ void LongForm(const char* path, char* out, size_t size)
             continue;
         char saved = copy[cut];
         copy[cut] = '\0';
-        char longer[MAX_PATH];
-        DWORD got = GetLongPathNameA(copy, longer, sizeof longer);
+        char longer[kPathBytes];
+        DWORD got = GetLongPathNameU(copy, longer, sizeof longer);
         copy[cut] = saved;
         if (got > 0 && got < sizeof longer) {
             CopyBounded(out, size, longer);
@@ -160,11 +157,11 @@ const char* InstallScopeName(InstallScope scope) { return scope == SCOPE_USER ? 
 
 bool InstallScopeFromName(const char* name, InstallScope* scope)
 {
-    if (!name[0] || lstrcmpiA(name, "machine") == 0) {
+    if (!name[0] || SameTextNoCase(name, "machine")) {
         *scope = SCOPE_MACHINE;
         return true;
     }
-    if (lstrcmpiA(name, "user") == 0) {
+    if (SameTextNoCase(name, "user")) {
         *scope = SCOPE_USER;
         return true;
     }
@@ -184,7 +181,7 @@ bool IsMachineWidePath(const char* path)
     // Compared as it stands, in its long form (a short name "PROGRA~1"
     // must not hide a machine-wide folder) and in its final form (nor a
     // link or a drive letter mapped onto one).
-    char full[MAX_PATH], final[MAX_PATH];
+    char full[kPathBytes], final[kPathBytes];
     if (strchr(path, '~'))
         LongForm(path, full, sizeof full);
     else
@@ -222,7 +219,7 @@ const char* ScopeRunLockSuffix()
 HANDLE CreateScopeMutex(const char* name)
 {
     if (Scope == SCOPE_MACHINE || !UserKnown)
-        return CreateMutexA(nullptr, FALSE, name);
+        return CreateMutexU(nullptr, FALSE, name);
     // The user's own tokens, elevated or not, must open the same lock: a
     // default access list made by an elevated token would shut out the
     // ordinary one, which would then take a lock of its own.
@@ -231,10 +228,9 @@ HANDLE CreateScopeMutex(const char* name)
     AppendBounded(sddl, sizeof sddl, UserSidText);
     AppendBounded(sddl, sizeof sddl, ")");
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &security.lpSecurityDescriptor,
-                                                              nullptr))
-        return CreateMutexA(nullptr, FALSE, name);
-    HANDLE mutex = CreateMutexA(&security, FALSE, name);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorU(sddl, SDDL_REVISION_1, &security.lpSecurityDescriptor))
+        return CreateMutexU(nullptr, FALSE, name);
+    HANDLE mutex = CreateMutexU(&security, FALSE, name);
     LocalFree(security.lpSecurityDescriptor);
     return mutex;
 }

@@ -7,21 +7,12 @@
 // the look and the change are one.
 #include "rollback/verified_files.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-typedef BOOL(WINAPI* SetInformationCall)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-
-// The call came with Windows Vista.
-SetInformationCall SetInformation()
-{
-    static SetInformationCall call = reinterpret_cast<SetInformationCall>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
-    return call;
-}
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -40,35 +31,33 @@ size_t BelowFolder(const char* path, const char* root)
 // Opens path itself (a link as a link) for a rename or deletion.
 HANDLE OpenForChange(const char* path, DWORD access)
 {
-    return CreateFileA(path, access | DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+    return CreateFileU(path, access | DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // Marks what handle refers to for deletion when the handle is closed.
 bool DeleteOnClose(HANDLE handle)
 {
-    SetInformationCall call = SetInformation();
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    return call && call(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 // Renames what handle refers to; to must not exist.
 bool RenameHandle(HANDLE handle, const char* to)
 {
-    SetInformationCall call = SetInformation();
-    WCHAR wide[MAX_PATH];
-    int n = MultiByteToWideChar(CP_ACP, 0, to, -1, wide, MAX_PATH);
-    if (!call || n <= 0)
+    WideText wide(to);
+    if (!wide.ok())
         return false;
-    size_t bytes = sizeof(FILE_RENAME_INFO) + static_cast<size_t>(n) * sizeof(WCHAR);
+    size_t n = wcslen(wide.c_str()) + 1;
+    size_t bytes = sizeof(FILE_RENAME_INFO) + n * sizeof(WCHAR);
     FILE_RENAME_INFO* rename = static_cast<FILE_RENAME_INFO*>(calloc(1, bytes));
     if (!rename)
         return false;
     rename->ReplaceIfExists = FALSE;
     rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(n - 1) * sizeof(WCHAR);
-    memcpy(rename->FileName, wide, static_cast<size_t>(n) * sizeof(WCHAR));
-    bool renamed = call(handle, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
+    rename->FileNameLength = static_cast<DWORD>((n - 1) * sizeof(WCHAR));
+    memcpy(rename->FileName, wide.c_str(), n * sizeof(WCHAR));
+    bool renamed = SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(bytes)) != 0;
     free(rename);
     return renamed;
 }
@@ -82,19 +71,16 @@ void ClearReadOnly(HANDLE handle)
         SetAttributesThrough(handle, info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
 
-bool Gone(const char* path) { return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES; }
+bool Gone(const char* path) { return GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES; }
 
 } // namespace
 
 bool SetAttributesThrough(HANDLE file, DWORD attributes)
 {
-    SetInformationCall call = SetInformation();
-    if (!call)
-        return false;
     // Times left at zero stay as they are.
     FILE_BASIC_INFO basic = {};
     basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    return call(file, FileBasicInfo, &basic, sizeof basic) != 0;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
 bool CrossesLinkBelow(const char* path, const char* root)
@@ -102,7 +88,7 @@ bool CrossesLinkBelow(const char* path, const char* root)
     size_t n = BelowFolder(path, root);
     if (n == 0)
         return false;
-    char part[MAX_PATH];
+    char part[kPathBytes];
     if (!CopyBounded(part, sizeof part, path))
         return true; // too long to look at: not to be gone through either
     size_t length = strlen(part);
@@ -111,7 +97,7 @@ bool CrossesLinkBelow(const char* path, const char* root)
             continue;
         char saved = part[i];
         part[i] = '\0';
-        DWORD attributes = GetFileAttributesA(part);
+        DWORD attributes = GetFileAttributesU(part);
         part[i] = saved;
         // What does not exist hides no link, and nothing exists below it.
         if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -128,23 +114,18 @@ bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path)
         size_t n = BelowFolder(path, guarded.At(i));
         if (n == 0)
             continue;
-        if (!CanNameFinalPaths()) {
-            if (CrossesLinkBelow(path, guarded.At(i)))
-                return false;
-            continue;
-        }
         // The guarded folder as the session found it: links above it (and
         // at it, then) are the user's own choice of folder, and stay
         // allowed; one swapped in since is not. Not there when the session
         // began, it is resolved now.
-        char folder[MAX_PATH], expected[MAX_PATH], actual[MAX_PATH];
+        char folder[kPathBytes], expected[kPathBytes], actual[kPathBytes];
         if (n >= sizeof folder)
             return false;
         bool named = CopyBounded(expected, sizeof expected, guarded.FinalAt(i));
         if (!expected[0]) {
             memcpy(folder, path, n);
             folder[n] = '\0';
-            HANDLE root = CreateFileA(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+            HANDLE root = CreateFileU(folder, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
             if (root == INVALID_HANDLE_VALUE)
                 return false;
@@ -152,7 +133,7 @@ bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path)
             CloseHandle(root);
         }
         if (!named || !AppendBounded(expected, sizeof expected, path + n) ||
-            !FinalPathOfHandle(handle, actual, sizeof actual) || lstrcmpiA(expected, actual) != 0)
+            !FinalPathOfHandle(handle, actual, sizeof actual) || !SameTextNoCase(expected, actual))
             return false;
     }
     return true;
@@ -160,7 +141,7 @@ bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path)
 
 HANDLE CreateNewFileAt(const GuardedFolders& guarded, const char* path, DWORD access, DWORD share)
 {
-    HANDLE file = CreateFileA(path, access | DELETE, share, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileU(path, access | DELETE, share, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE || HandleIsAt(guarded, file, path))
         return file;
@@ -189,10 +170,6 @@ bool DeleteFileAt(const GuardedFolders& guarded, const char* path)
             ClearReadOnly(file);
             ok = DeleteOnClose(file);
             error = GetLastError();
-            // Before Windows Vista: the path, checked, while the handle
-            // keeps the file where it was checked.
-            if (!SetInformation())
-                ok = DeleteFileA(path) != 0;
         }
     }
     CloseHandle(file);
@@ -210,11 +187,11 @@ bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to)
     bool moved = false;
     DWORD error = ERROR_CANT_ACCESS_FILE;
     if (HandleIsAt(guarded, file, from)) {
-        moved = SetInformation() ? RenameHandle(file, to) : MoveFileExA(from, to, 0) != 0;
+        moved = RenameHandle(file, to);
         error = GetLastError();
         // The new name is resolved by the rename itself: a file that
         // arrived anywhere else goes back.
-        if (moved && SetInformation() && !HandleIsAt(guarded, file, to)) {
+        if (moved && !HandleIsAt(guarded, file, to)) {
             RenameHandle(file, from);
             moved = false;
             error = ERROR_CANT_ACCESS_FILE;
@@ -228,7 +205,7 @@ bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to)
 
 bool CreateFolderAt(const GuardedFolders& guarded, const char* folder)
 {
-    if (!CreateDirectoryA(folder, nullptr))
+    if (!CreateDirectoryU(folder, nullptr))
         return false;
     HANDLE made = OpenForChange(folder, 0);
     bool ours = made != INVALID_HANDLE_VALUE && HandleIsAt(guarded, made, folder);
@@ -249,8 +226,6 @@ bool RemoveFolderAt(const GuardedFolders& guarded, const char* folder)
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     bool marked = HandleIsAt(guarded, handle, folder) && DeleteOnClose(handle);
-    if (marked && !SetInformation())
-        marked = RemoveDirectoryA(folder) != 0;
     CloseHandle(handle);
     // A folder that is not empty stays, whatever the mark said.
     return marked && Gone(folder);

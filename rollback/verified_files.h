@@ -13,9 +13,8 @@
 // True when handle, opened through path, refers to path itself: below a
 // guarded folder its final path (every link resolved) must be the
 // folder's final path, as the session found it (or, before the folder was
-// there, as it is now), followed by the rest of path, letter case aside. A path below no guarded folder is taken as it is. Where the
-// system cannot name a handle's final path (before Windows Vista), the
-// path is looked at part by part instead (CrossesLinkBelow).
+// there, as it is now), followed by the rest of path, letter case aside.
+// A path below no guarded folder is taken as it is.
 bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path);
 
 // Creates path, which must not exist, for writing. A file that turns out

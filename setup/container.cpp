@@ -2,6 +2,7 @@
 // uninstaller, the common-controls update package) to disk.
 #include "setup/setup.h"
 #include "cab/container_format.h"
+#include "setup/wide.h"
 
 #include <stdlib.h>
 
@@ -19,14 +20,14 @@ bool WriteAllTo(HANDLE file, const unsigned char* bytes, uint32_t length)
 // registers a truncated program.
 bool WriteWholeFile(const char* path, const unsigned char* bytes, uint32_t length)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileU(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool ok = WriteAllTo(file, bytes, length);
     if (!CloseHandle(file))
         ok = false;
     if (!ok)
-        DeleteFileA(path);
+        DeleteFileU(path);
     return ok;
 }
 

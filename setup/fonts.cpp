@@ -1,6 +1,7 @@
 // The three page fonts, made once for the screen's resolution and kept
 // for the whole process.
 #include "setup/setup.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <string.h>
@@ -9,23 +10,22 @@ namespace {
 
 HFONT CreatePageFont(const char* face, int points, int weight)
 {
-    return CreateFontA(MulDiv(-points, Context.ScreenDpiY, 72), 0, 0, 0, weight, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0,
-                       face);
+    return CreateFontU(MulDiv(-points, Context.ScreenDpiY, 72), weight, face);
 }
 
 } // namespace
 
 void CreatePageFonts()
 {
-    char fonts[MAX_PATH];
+    char fonts[kPathBytes];
     fonts[0] = '\0';
     LPITEMIDLIST list = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_FONTS, &list)) && list) {
-        if (!SHGetPathFromIDListA(list, fonts))
+        if (!SHGetPathFromIDListU(list, fonts))
             fonts[0] = '\0';
         CoTaskMemFree(list);
     }
-    char probe[MAX_PATH + 16];
+    char probe[kPathBytes + 16];
     CopyBounded(probe, sizeof probe, fonts);
     size_t n = strlen(probe);
     if (n == 0 || probe[n - 1] != '\\')

@@ -2,6 +2,7 @@
 // the string table, the registry and free-space measurements, and the small
 // services that those values need.
 #include "setup/setup.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <stdio.h>
@@ -9,7 +10,8 @@
 
 namespace {
 
-const size_t kMacroBuffer = 256; // input copy, output and one value: 255 characters each
+const size_t kMacroLength = 255;                  // input, output and each value, in characters
+const size_t kMacroBuffer = 3 * kMacroLength + 1; // their bytes
 
 // The user's local application data (without a trailing backslash), the
 // home of per-user installations: empty when the shell cannot name it.
@@ -18,8 +20,8 @@ void LocalAppDataFolder(char* value)
     LPITEMIDLIST list = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &list)) || !list)
         return;
-    char path[MAX_PATH];
-    if (SHGetPathFromIDListA(list, path))
+    char path[kPathBytes];
+    if (SHGetPathFromIDListU(list, path))
         CopyBounded(value, kMacroBuffer, path);
     CoTaskMemFree(list);
 }
@@ -29,7 +31,7 @@ void MacroValue(const char* name, char* value)
 {
     char number[64];
     if (strcmp(name, "ProgramFilesDir") == 0 || strcmp(name, "CommonFilesDir") == 0) {
-        char buffer[260];
+        char buffer[kPathBytes];
         if (ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", name, buffer))
             CopyBounded(value, kMacroBuffer, buffer);
     } else if (strcmp(name, "LocalAppDataDir") == 0) {
@@ -54,8 +56,8 @@ void MacroValue(const char* name, char* value)
         const char* t = Context.TargetDir.c_str();
         char drive[3] = {0, 0, 0};
         if (t[0]) {
-            drive[0] = t[0];
-            CharUpperBuffA(drive, 1);
+            // A drive's letter is one of A to Z.
+            drive[0] = t[0] >= 'a' && t[0] <= 'z' ? static_cast<char>(t[0] - 'a' + 'A') : t[0];
             drive[1] = t[1];
         }
         CopyBounded(value, kMacroBuffer, drive);
@@ -92,6 +94,7 @@ void ExpandMacros(Text& text)
     // Over-long texts are cut at 255 characters, as are the result and
     // every value; nothing is ever written past these buffers.
     CopyBounded(input, sizeof input, text.c_str());
+    CutToWideLength(input, kMacroLength);
     output[0] = '\0';
     size_t i = 0;
     while (input[i] != '\0') {
@@ -108,6 +111,7 @@ void ExpandMacros(Text& text)
                 ++i;
             value[0] = '\0';
             MacroValue(name, value);
+            CutToWideLength(value, kMacroLength);
             AppendBounded(output, sizeof output, value);
         } else {
             char c[2] = {input[i], '\0'};
@@ -115,6 +119,7 @@ void ExpandMacros(Text& text)
             ++i;
         }
     }
+    CutToWideLength(output, kMacroLength);
     text.Assign(output);
 }
 
@@ -123,36 +128,37 @@ void ExpandItemText(HWND dialog, int id)
     HWND item = GetDlgItem(dialog, id);
     if (!item)
         return;
-    char buffer[256];
+    char buffer[3 * 255 + 1];
     buffer[0] = '\0';
-    GetWindowTextA(item, buffer, sizeof buffer);
+    GetWindowTextU(item, buffer, sizeof buffer);
     Text t(buffer);
     ExpandMacros(t);
-    SetWindowTextA(item, t.c_str());
+    SetWindowTextU(item, t.c_str());
 }
 
 bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, char* buffer)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
-    DWORD size = 259;
-    LONG rc = RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    DWORD size = kPathBytes - 1;
+    LONG rc = RegQueryValueExU(key, valueName, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
         return false;
-    if (size > 259)
-        size = 259;
+    if (size > kPathBytes - 1)
+        size = kPathBytes - 1;
     if (size == 0 || buffer[size - 1] != '\0')
         buffer[size] = '\0';
-    return true;
+    // What a path holds, and no more.
+    return WideLength(buffer) < MAX_PATH;
 }
 
 Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText)
 {
-    char keyPath[260];
+    char keyPath[kPathBytes];
     CopyBounded(keyPath, sizeof keyPath, MakerKeyPath(subKey).c_str());
-    char buffer[260];
+    char buffer[kPathBytes];
     if (ReadRegistryString(HKEY_CURRENT_USER, keyPath, valueName, buffer))
         return Text(buffer);
     return Text(defaultText ? defaultText : "");
@@ -165,11 +171,11 @@ Text GetArchivistDir()
         return Text();
     Text v = ReadMakerSetting("folders", "ArchivistLocation", "");
     if (v.empty()) {
-        char documents[MAX_PATH];
+        char documents[kPathBytes];
         documents[0] = '\0';
         LPITEMIDLIST list = nullptr;
         if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &list)) && list) {
-            if (!SHGetPathFromIDListA(list, documents))
+            if (!SHGetPathFromIDListU(list, documents))
                 documents[0] = '\0';
             CoTaskMemFree(list);
         }
@@ -212,32 +218,18 @@ int32_t SaturatedKilobytes(unsigned long long bytes)
 
 int32_t GetFreeKilobytes(const char* path)
 {
-    char root[260];
+    char root[kPathBytes];
     root[0] = '\0';
-    DWORD n = GetFullPathNameA(path, sizeof root, root, nullptr);
+    DWORD n = GetFullPathNameU(path, sizeof root, root, nullptr);
     if (n == 0 || n >= sizeof root)
         CopyBounded(root, sizeof root, path);
 
     CutToVolumeRoot(root);
 
-    typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-    FreeSpaceEx freeSpaceEx = nullptr;
-    HMODULE kernel = LoadSystemLibrary("kernel32.dll");
-    if (kernel) {
-        freeSpaceEx = reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetDiskFreeSpaceExA")));
-        // kernel32 stays mapped for the life of the process.
-        FreeLibrary(kernel);
-    }
-    if (freeSpaceEx) {
-        ULARGE_INTEGER available, total, free;
-        if (!freeSpaceEx(root, &available, &total, &free))
-            return -1;
-        return SaturatedKilobytes(free.QuadPart);
-    }
-    DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
-    if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExU(root, &available, &total, &free))
         return -1;
-    return MulDiv(static_cast<int>(sectorsPerCluster * bytesPerSector), static_cast<int>(freeClusters), 1024);
+    return SaturatedKilobytes(free.QuadPart);
 }
 
 void FormatKilobytesMb(char* buffer, size_t size, int32_t kilobytes)
@@ -245,7 +237,7 @@ void FormatKilobytesMb(char* buffer, size_t size, int32_t kilobytes)
     // The digit after the comma is the hundreds digit of the kilobyte count,
     // not a rounded tenth: 2047 KB read 1,0 Mb.
     char text[64];
-    wsprintfA(text, "%ld,%ld Mb", static_cast<long>(kilobytes / 1024), static_cast<long>((kilobytes / 100) % 10));
+    snprintf(text, sizeof text, "%ld,%ld Mb", static_cast<long>(kilobytes / 1024), static_cast<long>((kilobytes / 100) % 10));
     CopyBounded(buffer, size, text);
 }
 

@@ -1,6 +1,7 @@
 // The path rules shared by the setup program, its rollback unit and the
 // uninstaller, and the few file operations they all need.
 #include "setup/paths.h"
+#include "setup/wide.h"
 
 #include <string.h>
 
@@ -41,7 +42,7 @@ bool IsVolumeRoot(const char* path)
 bool IsPlainFullPath(const char* path)
 {
     size_t n = strlen(path);
-    if (n == 0 || n >= MAX_PATH || IsVolumeRoot(path))
+    if (n == 0 || WideLength(path) >= MAX_PATH || IsVolumeRoot(path))
         return false;
     const char* rest;
     if (((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':' &&
@@ -74,8 +75,8 @@ bool IsPlainFullPath(const char* path)
 
 bool MakeFullFolderPath(const char* folder, Text& out)
 {
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(folder, sizeof full, full, nullptr);
+    char full[kPathBytes];
+    DWORD n = GetFullPathNameU(folder, sizeof full, full, nullptr);
     if (n == 0 || n >= sizeof full)
         return false;
     size_t length = strlen(full);
@@ -83,7 +84,7 @@ bool MakeFullFolderPath(const char* folder, Text& out)
         full[length - 1] = '\0';
     // The edit and TargetDir hold 255 characters, and a folder part that
     // ends in a dot or blank would be dropped by Windows further on.
-    if (strlen(full) > kMaxFolderLength || !IsPlainFullPath(full))
+    if (WideLength(full) > kMaxFolderLength || !IsPlainFullPath(full))
         return false;
     return out.Assign(full);
 }
@@ -95,20 +96,10 @@ bool MakeDestinationFolder(const char* typed, Text& out)
 
 namespace {
 
-typedef DWORD(WINAPI* FinalPathCall)(HANDLE, LPSTR, DWORD, DWORD);
-
-// The call came with Windows Vista.
-FinalPathCall FinalPathName()
-{
-    static FinalPathCall call = reinterpret_cast<FinalPathCall>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
-    return call;
-}
-
 // A handle for looking at a file or folder, links followed.
 HANDLE OpenToLookAt(const char* path)
 {
-    return CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    return CreateFileU(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
@@ -125,13 +116,10 @@ bool SameLetters(const char* a, const char* b)
 
 } // namespace
 
-bool CanNameFinalPaths() { return FinalPathName() != nullptr; }
-
 bool FinalPathOfHandle(HANDLE handle, char* out, size_t size)
 {
-    FinalPathCall call = FinalPathName();
-    char named[MAX_PATH + 8];
-    DWORD n = call ? call(handle, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS) : 0;
+    char named[kPathBytes + 8];
+    DWORD n = GetFinalPathNameByHandleU(handle, named, sizeof named, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (n == 0 || n >= sizeof named)
         return false;
     if (strncmp(named, "\\\\?\\UNC\\", 8) == 0)
@@ -141,7 +129,7 @@ bool FinalPathOfHandle(HANDLE handle, char* out, size_t size)
 
 void FinalFormOfPath(const char* path, char* out, size_t size)
 {
-    char part[MAX_PATH];
+    char part[kPathBytes];
     if (CopyBounded(part, sizeof part, path)) {
         // From the whole path up to its volume: the first part that opens
         // is resolved, and what lies below it (not there yet) kept.
@@ -181,7 +169,7 @@ bool IsSameFolder(const char* a, const char* b)
                    (one.nFileIndexHigh | one.nFileIndexLow) != 0;
         // Two drive letters onto one folder may report two serial numbers;
         // the system still names both by one final path.
-        char finalA[MAX_PATH], finalB[MAX_PATH];
+        char finalA[kPathBytes], finalB[kPathBytes];
         if (!same && FinalPathOfHandle(first, finalA, sizeof finalA) &&
             FinalPathOfHandle(second, finalB, sizeof finalB))
             same = SameLetters(finalA, finalB);
@@ -193,26 +181,26 @@ bool IsSameFolder(const char* a, const char* b)
 
 bool FileExists(const char* path)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(path, &found);
+    FoundFile found;
+    HANDLE h = FindFirstFileU(path, &found);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FindClose(h);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    return (found.Attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 BOOL DeleteExistingFile(const char* path)
 {
     if (!FileExists(path))
         return FALSE;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path);
+    SetFileAttributesU(path, FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileU(path);
 }
 
 DWORD RandomNumber()
 {
     typedef BOOLEAN(WINAPI * RandomFunction)(PVOID, ULONG);
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    HMODULE advapi = GetModuleHandleW(L"advapi32.dll");
     RandomFunction random =
         advapi ? reinterpret_cast<RandomFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
                : nullptr;

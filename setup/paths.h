@@ -30,11 +30,8 @@ bool MakeDestinationFolder(const char* typed, Text& out);
 
 // The final path of an open handle (every link, short name and mapped
 // drive resolved by the system) in plain form: "C:\..." or
-// "\\server\share\...". False where the system cannot name it (before
-// Windows Vista) or it does not fit.
+// "\\server\share\...". False when it cannot be named or does not fit.
 bool FinalPathOfHandle(HANDLE handle, char* out, size_t size);
-// True where the system names final paths (Windows Vista and later).
-bool CanNameFinalPaths();
 // path as the system finally names it: its longest existing part resolved
 // (FinalPathOfHandle), the rest appended as written. Where nothing of it
 // can be resolved, path as it stands.

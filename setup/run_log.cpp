@@ -3,6 +3,7 @@
 // an unattended run. Writing it is never a reason to stop: a log that
 // cannot be opened or written is simply not there.
 #include "setup/setup.h"
+#include "setup/wide.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -20,10 +21,17 @@ bool OpenRunLog(const char* path)
     CloseRunLog();
     // Appended to, never emptied: an earlier run's lines stay. Others may
     // read it meanwhile, and a second run of the setup may add its lines.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    HANDLE file = CreateFileU(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    // UTF-8, said by its mark at the start of a new log, so that an editor
+    // shows every letter of the names in it.
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart == 0) {
+        DWORD written = 0;
+        WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr);
+    }
     EnterCriticalSection(&Context.LogLock);
     Context.RunLog = file;
     LeaveCriticalSection(&Context.LogLock);

@@ -85,8 +85,8 @@ enum { LANGUAGE_ENGLISH = 1, LANGUAGE_FRENCH = 2, LANGUAGE_DUTCH = 7 };
 // install page reads the results once the worker's handle is signalled.
 struct StagingJobRecord {
     HINSTANCE ModuleHandle;
-    char MainCabTemp[260];
-    char ArchivistCabTemp[260];
+    char MainCabTemp[kPathBytes];
+    char ArchivistCabTemp[kPathBytes];
     volatile int32_t Status; // 0 done, 1 missing, 2 not loaded, 3 not locked, 4 not created, 5 write failed
     volatile int32_t Total;
     volatile int32_t Done;
@@ -98,8 +98,8 @@ struct StagingJobRecord {
 };
 
 struct ExtractionJobRecord {
-    char MainCabPath[260];
-    char ArchivistCabPath[260];
+    char MainCabPath[kPathBytes];
+    char ArchivistCabPath[kPathBytes];
     volatile int32_t Status; // 0 done, 1 no decoder, 2 not opened, 3 not a cabinet, 4 copy failed, 5 not destroyed
     volatile int32_t Total;
     volatile int32_t Done;
@@ -124,7 +124,7 @@ struct InstallerContext {
     int32_t LanguageCode;
     HINSTANCE InstanceHandle;
     HMODULE RichEditModule;
-    char ModulePath[256];
+    char ModulePath[kPathBytes];
     int32_t RepairMode;
     Text RepairDir;
     Text TargetDir;
@@ -151,12 +151,12 @@ struct InstallerContext {
     Text HeaderSubtitle;
     // Written by the extraction thread, shown by the install page: always
     // go through SetCurrentFileAndDir / GetCurrentFileAndDir.
-    char CurrentFile[260];
-    char CurrentDir[260];
+    char CurrentFile[kPathBytes];
+    char CurrentDir[kPathBytes];
     CRITICAL_SECTION CurrentLock;
     Text CopyFile;
     Text CopyDir;
-    char TextBuffer[260];
+    char TextBuffer[kPathBytes];
     char LocalizedNameBuffer[80];
 
     // Installation records and engine state.
@@ -295,6 +295,7 @@ int CompareVersions(const char* a, const char* b);
 // Template macros.
 void ExpandMacros(Text& text);
 void ExpandItemText(HWND dialog, int id);
+// A text value into buffer (kPathBytes bytes); false when it is not there.
 bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, char* buffer);
 Text ReadMakerSetting(const char* subKey, const char* valueName, const char* defaultText);
 // The sibling product's folder, ending with a backslash: the maker's

@@ -3,34 +3,34 @@
 // library's name.
 #include "setup/system_libraries.h"
 #include "setup/text.h"
+#include "setup/wide.h"
 
 void HardenDllSearchPath()
 {
     // Neither the program's own folder (a downloads folder, say) nor the
     // current directory may supply a DLL.
+    // SetDefaultDllDirectories came to Windows 7 with an update that not
+    // every system has: looked up.
     typedef BOOL(WINAPI * SetDefaultDirs)(DWORD);
-    typedef BOOL(WINAPI * SetDllDir)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (!kernel)
         return;
     SetDefaultDirs setDefault =
         reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (setDefault)
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDir setDir = reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryA")));
-    if (setDir)
-        setDir("");
+    SetDllDirectoryW(L"");
 }
 
 HMODULE LoadSystemLibrary(const char* name)
 {
-    char path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(path, sizeof path);
+    char path[kPathBytes];
+    UINT n = GetSystemDirectoryU(path, sizeof path);
     if (n == 0 || n >= sizeof path)
         return nullptr;
     if (!AppendBounded(path, sizeof path, "\\") || !AppendBounded(path, sizeof path, name))
         return nullptr;
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return LoadLibraryExU(path, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void RegisterCommonControls()

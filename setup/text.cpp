@@ -28,11 +28,40 @@ bool AppendBounded(char* dst, size_t capacity, const char* src)
     size_t room = capacity - 1 - used;
     size_t n = strlen(src);
     bool whole = n <= room;
-    if (!whole)
+    if (!whole) {
+        // Cut before a whole letter, never inside one.
         n = room;
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80)
+            --n;
+    }
     memcpy(dst + used, src, n);
     dst[used + n] = '\0';
     return whole;
+}
+
+size_t WideLength(const char* text)
+{
+    // A letter of four bytes takes two wide units; every other lead byte,
+    // one.
+    size_t n = 0;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c; ++c)
+        if ((*c & 0xC0) != 0x80)
+            n += *c >= 0xF0 ? 2 : 1;
+    return n;
+}
+
+void CutToWideLength(char* text, size_t limit)
+{
+    size_t n = 0;
+    for (unsigned char* c = reinterpret_cast<unsigned char*>(text); *c; ++c) {
+        if ((*c & 0xC0) == 0x80)
+            continue;
+        n += *c >= 0xF0 ? 2 : 1;
+        if (n > limit) {
+            *c = '\0';
+            return;
+        }
+    }
 }
 
 Text::Text() : data_(nullptr), length_(0), capacity_(0) {}

@@ -5,15 +5,25 @@
 
 #include <stddef.h>
 
+// The program's text is UTF-8. The system counts the length of a name or
+// a path in wide units (MAX_PATH of them for a path, 255 for a name);
+// a buffer holds that many in UTF-8 with three bytes each.
+const size_t kPathBytes = 3 * 260;
+// The length of text in the system's wide units: what its limits count.
+size_t WideLength(const char* text);
+// Cuts text after its first limit wide units, before a whole letter.
+void CutToWideLength(char* text, size_t limit);
+
 // Copies src into dst (capacity bytes, terminator included), cutting it
-// at capacity - 1 characters. Returns false when the text was cut.
+// at capacity - 1 bytes, before a whole letter. Returns false when the
+// text was cut.
 bool CopyBounded(char* dst, size_t capacity, const char* src);
 
 // Appends src to the text already in dst, cutting it at the same limit.
 // Returns false when the result was cut.
 bool AppendBounded(char* dst, size_t capacity, const char* src);
 
-// Growable ANSI text; stands in for the framework's string class.
+// Growable text (UTF-8); stands in for the framework's string class.
 class Text {
 public:
     Text();

@@ -6,6 +6,7 @@
 #include "uninstaller/uninstaller.h"
 
 #include "setup/paths.h"
+#include "setup/wide.h"
 
 #include <string.h>
 
@@ -41,7 +42,7 @@ bool NextArgument(const char*& p, Text& argument)
     return true;
 }
 
-bool EqualNoCase(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+bool EqualNoCase(const char* a, const char* b) { return SameTextNoCase(a, b); }
 
 } // namespace
 
@@ -147,7 +148,7 @@ bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out
     // chosen (IsKeptRepairCopy); a path Windows cannot take is none.
     const char* repair = values.Value[UNINSTALL_REPAIR];
     out.RepairProgram.Clear();
-    if (strnlen(repair, MAX_PATH) < MAX_PATH)
+    if (WideLength(repair) < MAX_PATH)
         out.RepairProgram = repair;
     const char* archivist = values.Value[UNINSTALL_ARCHIVIST];
     out.ArchivistFolder.Clear();

@@ -6,6 +6,7 @@
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <stdlib.h>
@@ -17,8 +18,7 @@ namespace {
 // Windows compares file names.
 bool PrefixEqualNoCase(const char* a, const char* b, size_t n)
 {
-    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, static_cast<int>(n), b,
-                          static_cast<int>(n)) == CSTR_EQUAL;
+    return SamePrefixNoCase(a, b, n);
 }
 
 } // namespace
@@ -26,11 +26,11 @@ bool PrefixEqualNoCase(const char* a, const char* b, size_t n)
 bool ReadStringValue(HKEY root, const char* subkey, const char* name, char* buffer, DWORD size)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(root, subkey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     DWORD type = 0;
     DWORD got = size - 1;
-    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &got);
+    LONG result = RegQueryValueExU(key, name, &type, reinterpret_cast<BYTE*>(buffer), &got);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
@@ -62,14 +62,14 @@ bool ReadUninstallSettings(const char* folder, UninstallSettings& out)
         path.Append('\\');
     out.Folder = path;
     path.Append("UnInstall.ini");
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesU(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
 
     char values[UNINSTALL_VALUE_COUNT][kMaxSettingLength + 1];
     UninstallValues read;
     for (int i = 0; i < UNINSTALL_VALUE_COUNT; ++i) {
-        GetPrivateProfileStringA("uninstall", kUninstallValueNames[i], "", values[i], sizeof values[i], path.c_str());
+        GetPrivateProfileStringU("uninstall", kUninstallValueNames[i], "", values[i], sizeof values[i], path.c_str());
         read.Value[i] = values[i];
     }
     return TakeUninstallSettings(read, out);
@@ -92,16 +92,19 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
     Text keyPath = ProductKeyOf(makerName, productName);
     keyPath.Append("\\Files");
     HKEY key;
-    if (RegOpenKeyExA(ScopeRegistryRoot(), keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExU(ScopeRegistryRoot(), keyPath.c_str(), KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
 
     DWORD valueCount = 0, longestData = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount, nullptr,
                          &longestData, nullptr, nullptr) != ERROR_SUCCESS) {
         RegCloseKey(key);
         return false;
     }
-    char* data = static_cast<char*>(malloc(longestData + 2));
+    // The longest data in the registry's wide text; in the program's text
+    // a wide character takes up to three bytes.
+    DWORD dataRoom = longestData / 2 * 3 + 2;
+    char* data = static_cast<char*>(malloc(dataRoom));
     unsigned long* numbers = static_cast<unsigned long*>(malloc((valueCount + 1) * sizeof(unsigned long)));
     TextList unsorted;
     if (data && numbers) {
@@ -109,9 +112,9 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
             char name[64];
             DWORD nameLength = sizeof name;
             DWORD type = 0;
-            DWORD dataLength = longestData + 1;
-            if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                              &dataLength) != ERROR_SUCCESS)
+            DWORD dataLength = dataRoom - 1;
+            if (RegEnumValueU(key, i, name, &nameLength) != ERROR_SUCCESS ||
+                RegQueryValueExU(key, name, &type, reinterpret_cast<BYTE*>(data), &dataLength) != ERROR_SUCCESS)
                 continue;
             // Only the setup's own values: "File" and up to nine digits,
             // holding a string.
@@ -121,7 +124,7 @@ bool ReadInstalledFileList(const char* makerName, const char* productName, TextL
             size_t count = strlen(digits);
             if (count == 0 || count > 9 || strspn(digits, "0123456789") != count)
                 continue;
-            data[dataLength <= longestData ? dataLength : longestData] = '\0';
+            data[dataLength < dataRoom ? dataLength : dataRoom - 1] = '\0';
             if (!unsorted.Add(data))
                 continue;
             numbers[unsorted.Count() - 1] = strtoul(digits, nullptr, 10);
@@ -157,7 +160,7 @@ bool IsRemovablePath(const char* path)
 
 Text KeptRepairCopy(const char* makerName, const char* productName)
 {
-    char folder[MAX_PATH];
+    char folder[kPathBytes];
     Text copy;
     if (FindProductAdminFolder(makerName, productName, folder, sizeof folder)) {
         copy = folder;
@@ -169,9 +172,9 @@ Text KeptRepairCopy(const char* makerName, const char* productName)
 bool IsKeptRepairCopy(const char* makerName, const char* productName, const char* program)
 {
     Text kept = KeptRepairCopy(makerName, productName);
-    if (kept.empty() || !program || lstrcmpiA(kept.c_str(), program) != 0)
+    if (kept.empty() || !program || !SameTextNoCase(kept.c_str(), program))
         return false;
-    DWORD attributes = GetFileAttributesA(kept.c_str());
+    DWORD attributes = GetFileAttributesU(kept.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
@@ -183,7 +186,7 @@ bool IsRegisteredInstallation(const char* makerName, const char* productName, co
     if (!IsPlainName(makerName) || !IsPlainName(productName))
         return false;
     Text key = ProductKeyOf(makerName, productName);
-    char value[MAX_PATH];
+    char value[kPathBytes];
     if (!ReadStringValue(ScopeRegistryRoot(), key.c_str(), "InstallDir", value, sizeof value) || !value[0])
         return false;
     installDir = value;
@@ -192,7 +195,7 @@ bool IsRegisteredInstallation(const char* makerName, const char* productName, co
 
 bool IsUnderFolder(const char* path, const char* folder)
 {
-    char base[MAX_PATH];
+    char base[kPathBytes];
     if (!folder || !folder[0] || !CopyBounded(base, sizeof base, folder))
         return false;
     size_t n = strlen(base);
@@ -205,7 +208,7 @@ bool IsUnderFolder(const char* path, const char* folder)
 
 Text GetArchivistFolder(const char* makerName, const char* siblingFolder)
 {
-    char location[MAX_PATH];
+    char location[kPathBytes];
     Text folder;
     Text settings("SOFTWARE\\");
     settings.Append(makerName);
@@ -214,11 +217,11 @@ Text GetArchivistFolder(const char* makerName, const char* siblingFolder)
         location[0]) {
         folder = location;
     } else {
-        char documents[MAX_PATH];
+        char documents[kPathBytes];
         documents[0] = '\0';
         LPITEMIDLIST items = nullptr;
         if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PERSONAL, &items)) && items) {
-            if (!SHGetPathFromIDListA(items, documents))
+            if (!SHGetPathFromIDListU(items, documents))
                 documents[0] = '\0';
             CoTaskMemFree(items);
         }

@@ -10,6 +10,7 @@
 #include "rollback/rollback.h"
 #include "setup/system_libraries.h"
 #include "uninstaller/resource_ids.h"
+#include "setup/wide.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ struct Session {
 
 bool IsExistingFile(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -35,7 +36,7 @@ int ShowText(const Session& session, HWND owner, const Text& text, UINT style)
 {
     if (session.Silent)
         return IDOK;
-    return MessageBoxA(owner, text.c_str(), session.Caption.c_str(), style | MB_SETFOREGROUND);
+    return MessageBoxU(owner, text.c_str(), session.Caption.c_str(), style | MB_SETFOREGROUND);
 }
 
 Text ProductText(int id, const Session& session)
@@ -51,10 +52,10 @@ Text ProductText(int id, const Session& session)
 
 void InitChoice(HWND dialog, const Session& session)
 {
-    SetWindowTextA(dialog, session.Caption.c_str());
-    SetDlgItemTextA(dialog, IDC_CHOICE_TEXT, ProductText(IDS_CHOICE_TEXT, session).c_str());
+    SetWindowTextU(dialog, session.Caption.c_str());
+    SetDlgItemTextU(dialog, IDC_CHOICE_TEXT, ProductText(IDS_CHOICE_TEXT, session).c_str());
     if (!session.RepairAvailable) {
-        SetDlgItemTextA(dialog, IDC_REPAIR_NOTE, ProductText(IDS_REPAIR_UNAVAILABLE, session).c_str());
+        SetDlgItemTextU(dialog, IDC_REPAIR_NOTE, ProductText(IDS_REPAIR_UNAVAILABLE, session).c_str());
         EnableWindow(GetDlgItem(dialog, IDC_REPAIR), FALSE);
     }
     SetForegroundWindow(dialog);
@@ -96,10 +97,10 @@ INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     switch (message) {
     case WM_INITDIALOG: {
         const InUseRequest* request = reinterpret_cast<const InUseRequest*>(lParam);
-        SetWindowTextA(dialog, request->Owner->Caption.c_str());
+        SetWindowTextU(dialog, request->Owner->Caption.c_str());
         Text text = LoadUninstallText(IDS_FILE_IN_USE);
         ReplaceField(text, "{File}", request->Path);
-        SetDlgItemTextA(dialog, IDC_IN_USE_TEXT, text.c_str());
+        SetDlgItemTextU(dialog, IDC_IN_USE_TEXT, text.c_str());
         SetForegroundWindow(dialog);
         return TRUE;
     }
@@ -123,8 +124,8 @@ INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 int AskAboutFileInUse(const char* path, void* context)
 {
     InUseRequest request = {static_cast<const Session*>(context), path};
-    INT_PTR answer = DialogBoxParamA(GetModuleHandleA(nullptr),
-                                     MAKEINTRESOURCEA(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
+    INT_PTR answer = DialogBoxParamW(GetModuleHandleW(nullptr),
+                                     MAKEINTRESOURCEW(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
                                      InUseProc, reinterpret_cast<LPARAM>(&request));
     return answer == IDRETRY || answer == IDCANCEL ? static_cast<int>(answer) : IDIGNORE;
 }
@@ -139,7 +140,7 @@ struct SilentRetries {
 int RetryQuietly(const char* path, void* context)
 {
     SilentRetries* retries = static_cast<SilentRetries*>(context);
-    if (lstrcmpiA(retries->Path.c_str(), path) != 0) {
+    if (!SameTextNoCase(retries->Path.c_str(), path)) {
         retries->Path = path;
         retries->Tries = 0;
     }
@@ -160,15 +161,8 @@ bool StartRepair(const Session& session)
     command.Append(session.Settings.RepairProgram.c_str());
     command.Append("\" /r ");
     command.Append(session.Settings.Folder.c_str());
-    char commandLine[3 * MAX_PATH];
-    if (!CopyBounded(commandLine, sizeof commandLine, command.c_str()))
-        return false;
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(session.Settings.RepairProgram.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
+    if (!CreateProcessU(session.Settings.RepairProgram.c_str(), command.c_str(), FALSE, 0, nullptr, &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -184,7 +178,7 @@ const char* ProgramNow(const Session& session)
 {
     const RunJournal& journal = session.Journal;
     for (size_t i = 0; i < journal.LeftForLater.Count(); ++i)
-        if (lstrcmpiA(journal.LeftForLater.At(i), session.OwnProgram.c_str()) == 0)
+        if (SameTextNoCase(journal.LeftForLater.At(i), session.OwnProgram.c_str()))
             return journal.LeftAsides.At(i);
     return session.OwnProgram.c_str();
 }
@@ -198,7 +192,7 @@ void LeaveProgramToCopy(const Session& session)
     const char* program = ProgramNow(session);
     if (!StartSelfRemoval(session.Settings.MakerName.c_str(), session.Settings.ProductName.c_str(), program) &&
         !session.Settings.PerUser)
-        MoveFileExA(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExU(program, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 // The product folder is kept when anything but this program is still in it.
@@ -206,20 +200,20 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
 {
     Text pattern(folder);
     pattern.Append('*');
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern.c_str(), &found);
+    FoundFile found;
+    HANDLE find = FindFirstFileU(pattern.c_str(), &found);
     if (find == INVALID_HANDLE_VALUE)
         return false;
     const char* ownName = strrchr(ownProgram, '\\');
     ownName = ownName ? ownName + 1 : ownProgram;
     bool other = false;
     do {
-        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+        if (strcmp(found.Name, ".") == 0 || strcmp(found.Name, "..") == 0)
             continue;
-        if (lstrcmpiA(found.cFileName, ownName) == 0)
+        if (SameTextNoCase(found.Name, ownName))
             continue;
         other = true;
-    } while (!other && FindNextFileA(find, &found));
+    } while (!other && FindNextFileU(find, &found));
     FindClose(find);
     return other;
 }
@@ -284,8 +278,8 @@ int Run(const char* arguments)
     Session session;
     session.Silent = command.Silent;
     session.RepairAvailable = false;
-    char own[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, own, sizeof own);
+    char own[kPathBytes];
+    DWORD n = GetModuleFileNameU(nullptr, own, sizeof own);
     if (n == 0 || n >= sizeof own)
         return UNINSTALL_SETTINGS_MISSING;
     session.OwnProgram = own;
@@ -298,8 +292,8 @@ int Run(const char* arguments)
     bool haveSettings = ReadUninstallSettings(folder.c_str(), session.Settings);
     session.Settings.Folder = folder;
     bool otherProduct = haveSettings && !command.ProductName.empty() &&
-                        (lstrcmpiA(command.ProductName.c_str(), session.Settings.ProductName.c_str()) != 0 ||
-                         lstrcmpiA(command.ExeName.c_str(), session.Settings.ExeName.c_str()) != 0);
+                        (!SameTextNoCase(command.ProductName.c_str(), session.Settings.ProductName.c_str()) ||
+                         !SameTextNoCase(command.ExeName.c_str(), session.Settings.ExeName.c_str()));
     session.Caption = session.Settings.ProductName.empty() ? LoadUninstallText(IDS_GENERIC_CAPTION)
                                                              : ProductText(IDS_UNINSTALL_CAPTION, session);
     if (!haveSettings) {
@@ -371,8 +365,8 @@ int Run(const char* arguments)
     if (!session.Silent) {
         session.RepairAvailable =
             !session.Settings.RepairProgram.empty() && IsExistingFile(session.Settings.RepairProgram.c_str());
-        INT_PTR choice = DialogBoxParamA(GetModuleHandleA(nullptr),
-                                         MAKEINTRESOURCEA(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
+        INT_PTR choice = DialogBoxParamW(GetModuleHandleW(nullptr),
+                                         MAKEINTRESOURCEW(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
                                          ChoiceProc, reinterpret_cast<LPARAM>(&session));
         if (choice == IDC_REPAIR) {
             // Only the copy the setup kept where nobody but administrators
@@ -406,9 +400,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     UninstallLanguageOffset = LanguageOffsetFromLangId(GetUserDefaultLangID());
     // Started from the Start-menu link, the current folder is the product's
     // own folder, which could then not be removed.
-    char temp[MAX_PATH];
-    DWORD n = GetTempPathA(sizeof temp, temp);
+    char temp[kPathBytes];
+    DWORD n = GetTempPathU(sizeof temp, temp);
     if (n > 0 && n < sizeof temp)
-        SetCurrentDirectoryA(temp);
-    return Run(SkipProgramName(GetCommandLineA()));
+        SetCurrentDirectoryU(temp);
+    Text commandLine;
+    if (!GetCommandLineU(commandLine))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    return Run(SkipProgramName(commandLine.c_str()));
 }

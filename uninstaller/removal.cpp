@@ -4,6 +4,7 @@
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <string.h>
@@ -18,7 +19,7 @@ void AddFolder(TextList& list, const char* folder)
 {
     if (!folder || !folder[0])
         return;
-    char copy[MAX_PATH];
+    char copy[kPathBytes];
     if (!CopyBounded(copy, sizeof copy, folder))
         return;
     StripTrailingBackslash(copy);
@@ -30,8 +31,8 @@ void AddSpecialFolder(TextList& list, int csidl)
     LPITEMIDLIST items = nullptr;
     if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
         return;
-    char path[MAX_PATH];
-    if (SHGetPathFromIDListA(items, path))
+    char path[kPathBytes];
+    if (SHGetPathFromIDListU(items, path))
         AddFolder(list, path);
     CoTaskMemFree(items);
 }
@@ -39,7 +40,7 @@ void AddSpecialFolder(TextList& list, int csidl)
 bool ContainsNoCase(const TextList& list, const char* text)
 {
     for (size_t i = 0; i < list.Count(); ++i)
-        if (lstrcmpiA(list.At(i), text) == 0)
+        if (SameTextNoCase(list.At(i), text))
             return true;
     return false;
 }
@@ -63,8 +64,8 @@ void CollectProtectedFolders(TextList& out, const char* archivistFolder)
     // The user's own programs' folder, where per-user installations go.
     LPITEMIDLIST items = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_LOCAL_APPDATA, &items)) && items) {
-        char local[MAX_PATH];
-        if (SHGetPathFromIDListA(items, local) && AppendBounded(local, sizeof local, "\\Programs"))
+        char local[kPathBytes];
+        if (SHGetPathFromIDListU(items, local) && AppendBounded(local, sizeof local, "\\Programs"))
             AddFolder(out, local);
         CoTaskMemFree(items);
     }
@@ -74,17 +75,17 @@ void CollectProtectedFolders(TextList& out, const char* archivistFolder)
     // only finds under their own names.
     static const char* const kFolderValues[] = {"ProgramFilesDir", "CommonFilesDir", "ProgramW6432Dir",
                                                 "CommonW6432Dir"};
-    char path[MAX_PATH];
+    char path[kPathBytes];
     for (const char* value : kFolderValues)
         if (ReadStringValue(HKEY_LOCAL_MACHINE, kWindowsKey, value, path, sizeof path))
             AddFolder(out, path);
-    UINT n = GetWindowsDirectoryA(path, sizeof path);
+    UINT n = GetWindowsDirectoryU(path, sizeof path);
     if (n > 0 && n < sizeof path)
         AddFolder(out, path);
-    n = GetSystemDirectoryA(path, sizeof path);
+    n = GetSystemDirectoryU(path, sizeof path);
     if (n > 0 && n < sizeof path)
         AddFolder(out, path);
-    DWORD t = GetTempPathA(sizeof path, path);
+    DWORD t = GetTempPathU(sizeof path, path);
     if (t > 0 && t < sizeof path)
         AddFolder(out, path);
     AddFolder(out, archivistFolder);
@@ -92,7 +93,7 @@ void CollectProtectedFolders(TextList& out, const char* archivistFolder)
 
 bool IsProtectedFolder(const char* folder, const TextList& protectedFolders)
 {
-    char copy[MAX_PATH];
+    char copy[kPathBytes];
     if (!CopyBounded(copy, sizeof copy, folder))
         return true;
     StripTrailingBackslash(copy);
@@ -101,14 +102,14 @@ bool IsProtectedFolder(const char* folder, const TextList& protectedFolders)
 
 int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders)
 {
-    char current[MAX_PATH];
+    char current[kPathBytes];
     if (!CopyBounded(current, sizeof current, folder))
         return 0;
     StripTrailingBackslash(current);
     int removed = 0;
     // RemoveDirectoryA takes only an empty folder: whatever still holds a
     // file, the user's or another product's, stays with all its parents.
-    while (!IsProtectedFolder(current, protectedFolders) && RemoveDirectoryA(current)) {
+    while (!IsProtectedFolder(current, protectedFolders) && RemoveDirectoryU(current)) {
         ++removed;
         char* cut = strrchr(current, '\\');
         if (!cut)
@@ -120,7 +121,7 @@ int RemoveEmptyFolders(const char* folder, const TextList& protectedFolders)
 
 DWORD DeleteOneFile(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesU(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
@@ -129,15 +130,15 @@ DWORD DeleteOneFile(const char* path)
         return ERROR_DIRECTORY;
     const DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if (attributes & kBlocking)
-        SetFileAttributesA(path, attributes & ~kBlocking);
-    if (DeleteFileA(path))
+        SetFileAttributesU(path, attributes & ~kBlocking);
+    if (DeleteFileU(path))
         return ERROR_SUCCESS;
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     // The file stays: as it was, read-only or not.
     if (attributes & kBlocking)
-        SetFileAttributesA(path, attributes);
+        SetFileAttributesU(path, attributes);
     return error ? error : ERROR_ACCESS_DENIED;
 }
 
@@ -155,7 +156,7 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
             report.SiblingFiles.Add(path);
             continue;
         }
-        if (options.OwnProgram && lstrcmpiA(path, options.OwnProgram) == 0)
+        if (options.OwnProgram && SameTextNoCase(path, options.OwnProgram))
             continue;
         // A link placed below the installation or the Start menu is not
         // gone through: the entry is left and reported.
@@ -163,7 +164,7 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
             report.LeftFiles.Add(path);
             continue;
         }
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = GetFileAttributesU(path);
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             if (!ContainsNoCase(folders, path))
                 folders.Add(path);
@@ -197,7 +198,7 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
     const TextList& protectedFolders = options.ProtectedFolders ? *options.ProtectedFolders : none;
     TextList emptied;
     for (size_t i = 0; i < folders.Count(); ++i) {
-        char current[MAX_PATH];
+        char current[kPathBytes];
         if (!CopyBounded(current, sizeof current, folders.At(i)))
             continue;
         StripTrailingBackslash(current);
@@ -275,7 +276,7 @@ void RemoveProductRegistration(RunJournal& journal, const char* makerName, const
     if (IsPlainName(exeName)) {
         Text appPathKey(kAppPathsKey);
         appPathKey.Append(exeName);
-        char value[MAX_PATH];
+        char value[kPathBytes];
         bool ours = false;
         if (ReadStringValue(root, appPathKey.c_str(), "Path", value, sizeof value)) {
             ours = installDir[0] && IsSameFolder(value, installDir);
@@ -292,8 +293,8 @@ void RemoveProductRegistration(RunJournal& journal, const char* makerName, const
     makerKey.Append(makerName);
     HKEY key;
     DWORD values = 1, subkeys = 1;
-    if (RegOpenKeyExA(root, makerKey.c_str(), 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
-        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    if (RegOpenKeyExU(root, makerKey.c_str(), KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                              nullptr, nullptr) != ERROR_SUCCESS)
             values = 1;
         RegCloseKey(key);

@@ -14,6 +14,9 @@
 #include "uninstaller/uninstaller.h"
 
 #include "rollback/rollback.h"
+#include "rollback/verified_files.h"
+#include "setup/paths.h"
+#include "setup/wide.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,7 +50,7 @@ bool IsAsidePath(const char* path) { return IsRemovablePath(path) && IsAsideName
 void WaitUntilReleased(const char* path)
 {
     for (int i = 0; i < kReleaseTries; ++i) {
-        HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        HANDLE file = CreateFileU(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             return;
@@ -62,9 +65,25 @@ void WaitUntilReleased(const char* path)
 // and the temporary folder is used as before.
 bool MakeCopyFolder(const char* makerName, char* folder, size_t size)
 {
-    char maker[MAX_PATH];
+    char maker[kPathBytes];
     return GetMakerAdminFolder(makerName, maker, sizeof maker) &&
            CreateRandomAdminFolder(maker, "remove-", folder, size);
+}
+
+// The program's folder as the copy found it at its start, every link
+// resolved: the aside file is deleted through a handle whose final path is
+// below that, so that the folder swapped for a link while the copy waits
+// leads the deletion nowhere.
+void GuardProgramFolder(const char* programPath, GuardedFolders& guarded)
+{
+    char folder[kPathBytes];
+    char final[kPathBytes];
+    if (!CopyBounded(folder, sizeof folder, FolderOf(programPath).c_str()))
+        return;
+    StripTrailingBackslash(folder);
+    FinalFormOfPath(folder, final, sizeof final);
+    guarded.Folders.Add(folder);
+    guarded.Finals[0] = final;
 }
 
 } // namespace
@@ -73,30 +92,30 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
 {
     // The copy runs elevated: where a standard user could write, the user
     // could swap it before it starts.
-    char temp[MAX_PATH];
-    char copy[MAX_PATH];
+    char temp[kPathBytes];
+    char copy[kPathBytes];
     bool perUser = CurrentInstallScope() == SCOPE_USER;
     if (!perUser && MakeCopyFolder(makerName, temp, sizeof temp)) {
         if (!CopyBounded(copy, sizeof copy, temp) || !AppendBounded(copy, sizeof copy, "\\UnInstall.exe") ||
-            !CopyFileA(program, copy, TRUE)) {
-            RemoveDirectoryA(temp);
+            !CopyFileU(program, copy, TRUE)) {
+            RemoveDirectoryU(temp);
             return false;
         }
     } else {
-        DWORD n = GetTempPathA(sizeof temp, temp);
+        DWORD n = GetTempPathU(sizeof temp, temp);
         if (n == 0 || n >= sizeof temp)
             return false;
         // GetTempFileNameA reserves a unique name; the copy takes that name
         // with ".exe" after it, and the reservation goes again.
-        char reserved[MAX_PATH];
-        if (!GetTempFileNameA(temp, "uns", 0, reserved))
+        char reserved[kPathBytes];
+        if (!GetTempFileNameU(temp, "uns", 0, reserved))
             return false;
         bool fits = CopyBounded(copy, sizeof copy, reserved) && AppendBounded(copy, sizeof copy, ".exe");
-        if (!fits || !CopyFileA(program, copy, FALSE)) {
-            DeleteFileA(reserved);
+        if (!fits || !CopyFileU(program, copy, FALSE)) {
+            DeleteFileU(reserved);
             return false;
         }
-        DeleteFileA(reserved);
+        DeleteFileU(reserved);
     }
 
     // The copy waits on a handle of this process that it inherits, so it
@@ -104,7 +123,7 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
     HANDLE self = nullptr;
     if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                          SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
-        DeleteFileA(copy);
+        DeleteFileU(copy);
         return false;
     }
     char handleText[32];
@@ -122,27 +141,17 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
     command.Append("\" \"");
     command.Append(productName);
     command.Append('"');
-    char* commandLine = static_cast<char*>(malloc(command.length() + 1));
-    bool started = false;
-    if (commandLine) {
-        memcpy(commandLine, command.c_str(), command.length() + 1);
-        STARTUPINFOA startup;
-        ZeroMemory(&startup, sizeof startup);
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process;
-        // Its own folder as its current folder: the copy must not hold the
-        // product's folder open while it removes it.
-        started = CreateProcessA(copy, commandLine, nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process) !=
-                  FALSE;
-        if (started) {
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-        }
-        free(commandLine);
+    // Its own folder as its current folder: the copy must not hold the
+    // product's folder open while it removes it.
+    PROCESS_INFORMATION process;
+    bool started = CreateProcessU(copy, command.c_str(), TRUE, 0, temp, &process) != FALSE;
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
     CloseHandle(self);
     if (!started)
-        DeleteFileA(copy);
+        DeleteFileU(copy);
     return started;
 }
 
@@ -154,11 +163,14 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath, const ch
     bool named = IsPlainName(makerName) && IsPlainName(productName);
     HANDLE marker = named ? HoldFinishingMarker(makerName, productName) : nullptr;
     HANDLE original = nullptr;
+    bool aside = IsAsidePath(programPath);
+    GuardedFolders guarded;
+    if (aside)
+        GuardProgramFolder(programPath, guarded);
     if (ParseHandle(handleText, &original)) {
         WaitForSingleObject(original, kWaitForEndMs);
         CloseHandle(original);
     }
-    bool aside = IsAsidePath(programPath);
     if (aside)
         WaitUntilReleased(programPath);
 
@@ -173,30 +185,30 @@ bool FinishSelfRemoval(const char* handleText, const char* programPath, const ch
         journal.Finishing = true;
         JournalRecovery recovered;
         JournalStart started = JournalStartSession(journal, makerName, productName, &recovered);
-        if (aside && GetFileAttributesA(programPath) != INVALID_FILE_ATTRIBUTES)
-            DeleteOneFile(programPath);
+        if (aside && guarded.Count() && GetFileAttributesU(programPath) != INVALID_FILE_ATTRIBUTES)
+            DeleteFileAt(guarded, programPath);
         if (started == JOURNAL_STARTED)
             JournalEndSession(journal);
     }
     ReleaseFinishingMarker(marker);
-    bool gone = GetFileAttributesA(programPath) == INVALID_FILE_ATTRIBUTES;
+    bool gone = GetFileAttributesU(programPath) == INVALID_FILE_ATTRIBUTES;
     if (!gone && aside && CurrentInstallScope() == SCOPE_MACHINE)
-        MoveFileExA(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExU(programPath, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 
     // This copy cannot delete itself either; the temporary folder is
     // cleaned of it at the next restart (a per-user copy is left to the
     // user's own clean-ups of that folder).
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+    char self[kPathBytes];
+    DWORD n = GetModuleFileNameU(nullptr, self, sizeof self);
     if (n > 0 && n < sizeof self && CurrentInstallScope() == SCOPE_MACHINE) {
-        MoveFileExA(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        MoveFileExU(self, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         // Its private folder goes after it (a folder is removed at the
         // restart when it is empty by then).
-        char folder[MAX_PATH];
+        char folder[kPathBytes];
         CopyBounded(folder, sizeof folder, FolderOf(self).c_str());
         StripTrailingBackslash(folder);
         if (strstr(folder, "\\remove-"))
-            MoveFileExA(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+            MoveFileExU(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
     return gone;
 }

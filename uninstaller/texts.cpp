@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "uninstaller/resource_ids.h"
+#include "setup/wide.h"
 
 int UninstallLanguageOffset = 0;
 
@@ -24,11 +25,11 @@ int LanguageOffsetFromLangId(LANGID langId)
 
 Text LoadUninstallText(int id)
 {
-    char buffer[1024];
-    int n = LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id + UninstallLanguageOffset), buffer,
+    char buffer[4096];
+    int n = LoadStringU(GetModuleHandleW(nullptr), static_cast<UINT>(id + UninstallLanguageOffset), buffer,
                         sizeof buffer);
     if (n <= 0)
-        n = LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
+        n = LoadStringU(GetModuleHandleW(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
     return Text(n > 0 ? buffer : "");
 }
 

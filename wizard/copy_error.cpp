@@ -3,6 +3,7 @@
 // extraction thread, which asks through the question the install page
 // gives it; a confirmed cancel answers it from the interface thread.
 #include "wizard/wizard.h"
+#include "setup/wide.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
             EndDialog(dialog, IDCANCEL);
             return TRUE;
         }
-        SendDlgItemMessageA(dialog, IDC_COPY_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
-        SendDlgItemMessageA(dialog, IDC_HEADER_LINE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        SendDlgItemMessageW(dialog, IDC_COPY_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        SendDlgItemMessageW(dialog, IDC_HEADER_LINE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
         const int expanded[] = {IDC_COPY_FILE, IDC_HEADER_LINE, IDC_COPY_HINT};
         for (int id : expanded) {
             HWND item = GetDlgItem(dialog, id);
@@ -31,10 +32,10 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
                 continue;
             char buffer[301];
             buffer[0] = '\0';
-            GetWindowTextA(item, buffer, sizeof buffer);
+            GetWindowTextU(item, buffer, sizeof buffer);
             Text t(buffer);
             ExpandMacros(t);
-            SetWindowTextA(item, t.c_str());
+            SetWindowTextU(item, t.c_str());
         }
         // The pages are centred; so is this dialog, which has no owner.
         CenterOnWorkArea(dialog);
@@ -68,8 +69,8 @@ int CopyErrorDialog()
     if (!Context.Silent)
         MessageBeep(MB_ICONHAND);
     INT_PTR result = Context.Silent ? IDCANCEL
-                                    : DialogBoxParamA(Context.InstanceHandle,
-                                                      MAKEINTRESOURCEA(LocalizedId(IDD_COPY_ERROR)), nullptr,
+                                    : DialogBoxParamW(Context.InstanceHandle,
+                                                      MAKEINTRESOURCEW(LocalizedId(IDD_COPY_ERROR)), nullptr,
                                                       CopyErrorProc, 0);
     if (result != IDRETRY && result != IDIGNORE)
         result = IDCANCEL;
@@ -83,6 +84,6 @@ void AnswerCopyErrorDialog()
     HWND dialog = static_cast<HWND>(
         InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&CopyErrorWindow), nullptr, nullptr));
     if (dialog)
-        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 

@@ -6,6 +6,7 @@
 #include "engine/engine.h"
 #include "registration/registration.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <commctrl.h>
 
@@ -19,30 +20,19 @@ const UINT kProgressTimerMs = 50;
 // the reason.
 bool Writing = false;
 
-// Tells the system why a log-off should wait (Windows Vista and later;
-// looked up, so that older systems still start the program).
+// Tells the system why a log-off should wait: the page's heading.
 void BlockShutdown(HWND page, bool block)
 {
-    typedef BOOL(WINAPI * CreateReason)(HWND, LPCWSTR);
-    typedef BOOL(WINAPI * DestroyReason)(HWND);
-    HMODULE user = GetModuleHandleA("user32.dll");
     HWND frame = MainWindowHandle();
     Writing = block;
-    if (!user || !frame)
+    if (!frame)
         return;
     if (block) {
-        CreateReason create =
-            reinterpret_cast<CreateReason>(reinterpret_cast<void*>(GetProcAddress(user, "ShutdownBlockReasonCreate")));
-        char heading[256];
         WCHAR reason[256];
-        GetDlgItemTextA(page, IDC_HEADING, heading, sizeof heading);
-        if (create && MultiByteToWideChar(CP_ACP, 0, heading, -1, reason, 256))
-            create(frame, reason);
+        if (GetDlgItemTextW(page, IDC_HEADING, reason, 256))
+            ShutdownBlockReasonCreate(frame, reason);
     } else {
-        DestroyReason destroy = reinterpret_cast<DestroyReason>(
-            reinterpret_cast<void*>(GetProcAddress(user, "ShutdownBlockReasonDestroy")));
-        if (destroy)
-            destroy(frame);
+        ShutdownBlockReasonDestroy(frame);
     }
 }
 
@@ -76,27 +66,31 @@ void RunComctlUpdate()
     // commit. Both the folder and the package are deleted at the end of the
     // process if they are still there then.
     MakeWorkFolder();
-    char package[MAX_PATH];
+    char package[kPathBytes];
     if (!UnpackComctlUpdate(package))
         return;
     RecordTemporaryFile(SessionJournal, package);
     // Held open until it has been started: nobody writes, renames or
     // deletes it in between.
-    HANDLE held = CreateFileA(package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = CreateFileU(package, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     // Quoted: the folder may hold blanks.
-    char command[MAX_PATH + 32];
+    char command[kPathBytes + 32];
     CopyBounded(command, sizeof command, "\"");
     AppendBounded(command, sizeof command, package);
     AppendBounded(command, sizeof command, "\" /r:n /q:a");
     if (held != INVALID_HANDLE_VALUE) {
-        WinExec(command, SW_HIDE);
+        PROCESS_INFORMATION process;
+        if (CreateProcessU(package, command, FALSE, 0, nullptr, &process, SW_HIDE)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
         CloseHandle(held);
     }
     // While the package runs its file cannot be deleted: that is how its
     // end is noticed, for at most ten seconds.
     for (int i = 0; i < 20; ++i) {
         Sleep(500);
-        if (DeleteFileA(package))
+        if (DeleteFileU(package))
             break;
     }
 }
@@ -127,10 +121,10 @@ void StartExtraction(HWND page)
 
 void OnTimer(HWND page)
 {
-    char file[260], dir[260];
+    char file[kPathBytes], dir[kPathBytes];
     GetCurrentFileAndDir(file, sizeof file, dir, sizeof dir);
-    SetDlgItemTextA(page, IDC_CURRENT_FILE, file);
-    SetDlgItemTextA(page, IDC_CURRENT_DIR, dir);
+    SetDlgItemTextU(page, IDC_CURRENT_FILE, file);
+    SetDlgItemTextU(page, IDC_CURRENT_DIR, dir);
 
     if (Context.InstallPhase == 1) {
         if (WaitForSingleObject(Context.StagingThread, 0) == WAIT_TIMEOUT) {
@@ -171,13 +165,13 @@ void OnTimer(HWND page)
 BOOL OnInitDialog(HWND page)
 {
     BeginPageInit(page);
-    SendDlgItemMessageA(page, IDC_CURRENT_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
-    SendDlgItemMessageA(page, IDC_CURRENT_DIR, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+    SendDlgItemMessageW(page, IDC_CURRENT_FILE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+    SendDlgItemMessageW(page, IDC_CURRENT_DIR, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
     ExpandItemText(page, IDC_HEADING);
-    SetDlgItemTextA(page, IDC_CURRENT_FILE, "");
-    SetDlgItemTextA(page, IDC_CURRENT_DIR, "");
-    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    SetDlgItemTextU(page, IDC_CURRENT_FILE, "");
+    SetDlgItemTextU(page, IDC_CURRENT_DIR, "");
+    SendDlgItemMessageW(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageW(page, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     if (!Context.Silent)
         ShowWindow(page, SW_SHOW);
 
@@ -238,8 +232,8 @@ unsigned ProgressPercent(uint32_t pos, uint32_t max)
 void ShowProgress(HWND page)
 {
     unsigned percent = ProgressPercent(Context.ProgressPos, Context.ProgressMax);
-    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-    SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+    SendDlgItemMessageW(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageW(page, IDC_PROGRESS, PBM_SETPOS, percent, 0);
 }
 
 INT_PTR CALLBACK InstallPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
@@ -249,11 +243,11 @@ INT_PTR CALLBACK InstallPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         return OnInitDialog(page);
     case WM_TIMER:
         if (Context.TimerBusy)
-            return DefWindowProcA(page, message, wParam, lParam);
+            return DefWindowProcW(page, message, wParam, lParam);
         Context.TimerBusy = 1;
         OnTimer(page);
         Context.TimerBusy = 0;
-        return DefWindowProcA(page, message, wParam, lParam);
+        return DefWindowProcW(page, message, wParam, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
             OnCancel(page);

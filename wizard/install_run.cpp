@@ -14,7 +14,7 @@ namespace {
 // the log.
 void LogRunFolders()
 {
-    char folder[260];
+    char folder[kPathBytes];
     CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
     LogEvent("%s into %s: %ld KB free on its volume, %ld KB needed", Context.RepairMode ? "repair" : "installation",
              folder, static_cast<long>(GetFreeKilobytes(folder)),

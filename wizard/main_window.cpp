@@ -3,12 +3,13 @@
 // launch of the installed product.
 #include "wizard/wizard.h"
 #include "engine/engine.h"
+#include "setup/wide.h"
 
 #include <shellapi.h>
 
 namespace {
 
-const char kFrameClass[] = "CMainFrame";
+const wchar_t kFrameClass[] = L"CMainFrame";
 HWND MainWindow = nullptr;
 
 // The main window class of the frame. It keeps no data of its own; all it
@@ -29,7 +30,7 @@ private:
 
 INT_PTR OpenPage(HWND owner, int templateId, DLGPROC procedure)
 {
-    return DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(templateId)), owner, procedure, 0);
+    return DialogBoxParamW(Context.InstanceHandle, MAKEINTRESOURCEW(LocalizedId(templateId)), owner, procedure, 0);
 }
 
 void RestartWindows()
@@ -38,17 +39,15 @@ void RestartWindows()
         EndHooks.Restart();
         return;
     }
-    if ((GetVersion() & 0x80000000u) == 0) {
-        // The NT family needs the shutdown privilege enabled first.
-        HANDLE token;
-        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-            TOKEN_PRIVILEGES privileges = {};
-            LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-            privileges.PrivilegeCount = 1;
-            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-            AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-            CloseHandle(token);
-        }
+    // A restart needs the shutdown privilege enabled first.
+    HANDLE token;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges = {};
+        LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        CloseHandle(token);
     }
     ExitWindowsEx(EWX_REBOOT, 0);
 }
@@ -70,7 +69,7 @@ void LaunchProduct()
 
 } // namespace
 
-ShellOpenFunction StartProduct = ShellExecuteA;
+ShellOpenFunction StartProduct = ShellExecuteU;
 
 PageProcedures Pages = {WelcomePageProc, LicencePageProc,  InformationPageProc, DestinationPageProc, DiskSpacePageProc,
                         InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc};
@@ -114,23 +113,24 @@ HWND MainWindowHandle() { return MainWindow; }
 HWND CreateMainWindow()
 {
     HINSTANCE instance = Context.InstanceHandle;
-    WNDCLASSEXA wc = {};
+    WNDCLASSEXW wc = {};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = CMainFrame::WindowProc;
     wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-    wc.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // the arrow
     wc.lpszClassName = kFrameClass;
-    if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return nullptr;
 
-    char title[256];
+    char title[3 * 256];
     LoadStringText(IDS_MAIN_TITLE, title, sizeof title);
-    HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-    MainWindow = CreateWindowExA(0, kFrameClass, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, instance, nullptr);
+    HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    WideText wideTitle(title);
+    MainWindow = CreateWindowExW(0, kFrameClass, wideTitle.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, instance, nullptr);
     if (!MainWindow && menu)
         DestroyMenu(menu);
     return MainWindow;
@@ -181,7 +181,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
         OnPage(window, message);
         return 0;
     default:
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -191,7 +191,7 @@ LRESULT CMainFrame::OnCreate(HWND window)
     // pages it owns.
     MoveWindow(window, -1000, -1000, 1, 1, FALSE);
     Context.RichEditModule = LoadSystemLibrary("RICHED32.DLL");
-    PostMessageA(window, Context.RepairMode || Context.Silent ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
+    PostMessageW(window, Context.RepairMode || Context.Silent ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
     return 0;
 }
 
@@ -213,7 +213,7 @@ void CMainFrame::OnClose()
     // with its confirmation; pages without Cancel ignore it.
     HWND page = CurrentPageWindow();
     if (page)
-        PostMessageA(page, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PostMessageW(page, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 LRESULT CMainFrame::OnQueryEndSession()
@@ -299,7 +299,7 @@ void CMainFrame::OnPage(HWND window, UINT message)
             break;
         }
     }
-    PostMessageA(window, next, 0, 0);
+    PostMessageW(window, next, 0, 0);
 }
 
 void CMainFrame::OnInstallPage(HWND window)
@@ -308,7 +308,7 @@ void CMainFrame::OnInstallPage(HWND window)
     // would have done, and ends when that is not possible.
     if (Context.Silent && !Context.RepairMode && Context.InstallPhase == 0 && !PrepareDestinationWithoutPages()) {
         Context.ExitCode = EXIT_FAILED;
-        PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+        PostMessageW(window, WM_PAGE_QUIT, 0, 0);
         return;
     }
     if (Context.RepairMode && Context.InstallPhase == 0) {
@@ -317,8 +317,8 @@ void CMainFrame::OnInstallPage(HWND window)
         // a folder chosen later on the destination page is the one used.
         HINSTANCE instance = Context.InstanceHandle;
         long total = LoadStringNumber(IDS_PROGRESS_EXTRA);
-        HRSRC main = FindResourceA(instance, "MAIN", "CAB");
-        HRSRC archivist = FindResourceA(instance, "ARCHIVIST", "CAB");
+        HRSRC main = FindResourceU(instance, "MAIN", "CAB");
+        HRSRC archivist = FindResourceU(instance, "ARCHIVIST", "CAB");
         if (main)
             total += static_cast<long>(SizeofResource(instance, main));
         if (archivist)
@@ -341,17 +341,17 @@ void CMainFrame::OnInstallPage(HWND window)
     if (Context.Silent) {
         // No closing page, no launch and no restart: the exit code says
         // how it went, the log why.
-        PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+        PostMessageW(window, WM_PAGE_QUIT, 0, 0);
     } else if (result == PAGE_NEXT) {
-        PostMessageA(window, WM_PAGE_FINISH, 0, 0);
+        PostMessageW(window, WM_PAGE_FINISH, 0, 0);
     } else if (result == PAGE_CANCEL && Context.UserCancelled) {
         MessageBeep(MB_OK);
-        PostMessageA(window, WM_PAGE_INTERRUPTED, 0, 0);
+        PostMessageW(window, WM_PAGE_INTERRUPTED, 0, 0);
     } else {
         // A failed run, or a page that could not even be created: either
         // way the user gets the error page, with Back and Finish.
         MessageBeep(MB_ICONHAND);
-        PostMessageA(window, WM_PAGE_ERROR, 0, 0);
+        PostMessageW(window, WM_PAGE_ERROR, 0, 0);
     }
 }
 
@@ -362,5 +362,5 @@ void CMainFrame::OnFinishPage(HWND window)
         RestartWindows();
     else if (!Context.RepairMode)
         LaunchProduct();
-    PostMessageA(window, WM_PAGE_QUIT, 0, 0);
+    PostMessageW(window, WM_PAGE_QUIT, 0, 0);
 }

@@ -2,6 +2,7 @@
 // area, the string loader, the child-font setter, the exit confirmation and
 // the common initialisation and Cancel handling.
 #include "wizard/wizard.h"
+#include "setup/wide.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y)
     if (!bitmap)
         return;
     BITMAP info;
-    if (!GetObjectA(bitmap, sizeof info, &info))
+    if (!GetObjectW(bitmap, sizeof info, &info))
         return;
     HDC memory = CreateCompatibleDC(dc);
     if (!memory)
@@ -71,10 +72,10 @@ int PaintPageHeader(HWND dialog, HDC dc)
         return 0;
 
     if (!HeaderBitmap)
-        HeaderBitmap = LoadBitmapA(Context.InstanceHandle,
-                                   MAKEINTRESOURCEA(SmallFonts() ? IDB_HEADER_SMALL : IDB_HEADER_LARGE));
+        HeaderBitmap = LoadBitmapW(Context.InstanceHandle,
+                                   MAKEINTRESOURCEW(SmallFonts() ? IDB_HEADER_SMALL : IDB_HEADER_LARGE));
     if (!FooterBitmap)
-        FooterBitmap = LoadBitmapA(Context.InstanceHandle, MAKEINTRESOURCEA(IDB_FOOTER));
+        FooterBitmap = LoadBitmapW(Context.InstanceHandle, MAKEINTRESOURCEW(IDB_FOOTER));
 
     RECT band = ControlRectInClient(dialog, headerLine);
     band.top = 0;
@@ -100,10 +101,10 @@ int PaintPageHeader(HWND dialog, HDC dc)
     text.top += 5;
     text.right -= 70;
     text.bottom = client.top + 40;
-    DrawTextA(dc, Context.HeaderTitle.c_str(), -1, &text, DT_NOPREFIX);
+    DrawTextU(dc, Context.HeaderTitle.c_str(), &text, DT_NOPREFIX);
     SelectObject(dc, Context.BoldFont);
     OffsetRect(&text, 1, MulDiv(27, Context.ScreenDpiY, 96));
-    DrawTextA(dc, Context.HeaderSubtitle.c_str(), -1, &text, DT_NOPREFIX);
+    DrawTextU(dc, Context.HeaderSubtitle.c_str(), &text, DT_NOPREFIX);
     SelectObject(dc, oldFont);
     SetTextColor(dc, oldColour);
     return 1;
@@ -124,7 +125,7 @@ BOOL CenterOnWorkArea(HWND window)
     RECT r;
     GetWindowRect(window, &r);
     RECT work;
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
         work.left = 0;
         work.top = 0;
         work.right = GetSystemMetrics(SM_CXSCREEN);
@@ -144,13 +145,13 @@ const char* LoadResourceText(int id)
 
 BOOL CALLBACK SetChildFont(HWND child, LPARAM font)
 {
-    SendMessageA(child, WM_SETFONT, static_cast<WPARAM>(font), 0);
+    SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), 0);
     return TRUE;
 }
 
 int ConfirmExit(HWND owner)
 {
-    INT_PTR result = DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(IDD_CONFIRM_EXIT)), owner,
+    INT_PTR result = DialogBoxParamW(Context.InstanceHandle, MAKEINTRESOURCEW(LocalizedId(IDD_CONFIRM_EXIT)), owner,
                                      ConfirmExitProc, 0);
     // A confirmation that cannot be shown counts as a decision to quit, so
     // that no page is ever left without a way out.
@@ -168,20 +169,20 @@ void BeginPageInit(HWND page)
     ShowWindow(page, SW_HIDE);
     char title[128];
     title[0] = '\0';
-    GetWindowTextA(page, title, sizeof title);
+    GetWindowTextU(page, title, sizeof title);
     Text t(title);
     ExpandMacros(t);
-    SetWindowTextA(page, t.c_str());
+    SetWindowTextU(page, t.c_str());
     CenterOnWorkArea(page);
     EnumChildWindows(page, SetChildFont, reinterpret_cast<LPARAM>(Context.DialogFont));
-    SendDlgItemMessageA(page, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+    SendDlgItemMessageW(page, IDC_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
 }
 
 INT_PTR ErasePageBackground(HWND page, WPARAM wParam, LPARAM lParam)
 {
     if (PaintPageHeader(page, reinterpret_cast<HDC>(wParam)))
         return TRUE;
-    return DefWindowProcA(page, WM_ERASEBKGND, wParam, lParam);
+    return DefWindowProcW(page, WM_ERASEBKGND, wParam, lParam);
 }
 
 void CancelWithConfirmation(HWND page)

@@ -12,7 +12,7 @@
 const char* LocalizedResourceName(const char* baseName);
 
 // Writes the resource's bytes into a new temporary file whose path goes to
-// outPath (260 characters). 0 when the resource is missing, the temporary
+// outPath (kPathBytes bytes). 0 when the resource is missing, the temporary
 // folder or file name does not fit its buffer, or the file cannot be
 // written; outPath is then empty and no file is left behind.
 int ExtractResourceToTempFile(const char* type, const char* name, char* outPath);

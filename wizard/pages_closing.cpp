@@ -3,6 +3,7 @@
 // dismissed with Escape or the close box.
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
+#include "setup/wide.h"
 
 #include <shellapi.h>
 
@@ -37,7 +38,7 @@ INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool 
 
 // As the signed-in user once the program's start has given the way: a
 // browser must not run with the setup's rights.
-WebsiteOpenFunction OpenWebsite = ShellExecuteA;
+WebsiteOpenFunction OpenWebsite = ShellExecuteU;
 
 Text WebsiteAddress() { return LoadStringAsText(LocalizedId(IDS_WEBSITE)); }
 
@@ -56,7 +57,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         if (Context.UpdateCommonControls) {
             // The restart note is shown as it stands, braces and all.
             Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
-            SetDlgItemTextA(page, IDC_CLOSING, note.c_str());
+            SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
         } else {
             ExpandItemText(page, IDC_CLOSING);
         }

@@ -3,20 +3,24 @@
 #include "wizard/wizard.h"
 #include "registration/registration.h"
 #include "rollback/rollback.h"
+#include "setup/wide.h"
 
 #include <shlobj.h>
 #include <string.h>
 
 namespace {
 
-const int kFolderEditLimit = 255; // the edit is read with GetWindowTextA and 256
+// The edit holds 255 characters, three bytes each at most in the
+// program's text.
+const int kFolderEditLimit = 255;
+const size_t kFolderEditBytes = 3 * kFolderEditLimit + 1;
 
 // The edit's text (at most 255 characters) into TargetDir.
 void StoreFolderEdit(HWND page)
 {
-    char folder[kFolderEditLimit + 1];
+    char folder[kFolderEditBytes];
     folder[0] = '\0';
-    GetDlgItemTextA(page, IDC_FOLDER_EDIT, folder, sizeof folder);
+    GetDlgItemTextU(page, IDC_FOLDER_EDIT, folder, sizeof folder);
     Context.TargetDir.Assign(folder);
 }
 
@@ -34,7 +38,7 @@ void EndWithBackslash()
 
 long CabinetSize(const char* name)
 {
-    HRSRC resource = FindResourceA(Context.InstanceHandle, name, "CAB");
+    HRSRC resource = FindResourceU(Context.InstanceHandle, name, "CAB");
     return resource ? static_cast<long>(SizeofResource(Context.InstanceHandle, resource)) : 0;
 }
 
@@ -42,45 +46,48 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM data)
 {
     // Open the browser on the folder currently typed.
     if (message == BFFM_INITIALIZED)
-        SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data);
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
     return 0;
 }
 
 void OnBrowse(HWND page)
 {
-    char path[MAX_PATH];
+    char path[kPathBytes];
     path[0] = '\0';
-    GetDlgItemTextA(page, IDC_FOLDER_EDIT, path, kFolderEditLimit + 1);
+    GetDlgItemTextU(page, IDC_FOLDER_EDIT, path, sizeof path);
     // The browser's title holds at most 127 characters; a longer text is cut.
     char title[128];
     CopyBounded(title, sizeof title, LoadResourceText(LocalizedId(IDS_BROWSE_TITLE)));
+    WideText wideTitle(title);
+    WideText typed(path);
+    wchar_t shown[kPathBytes];
 
-    BROWSEINFOA info;
+    BROWSEINFOW info;
     ZeroMemory(&info, sizeof info);
     info.hwndOwner = page;
     info.pidlRoot = nullptr;
-    info.pszDisplayName = path;
-    info.lpszTitle = title;
+    info.pszDisplayName = shown;
+    info.lpszTitle = wideTitle.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = BrowseCallback;
-    info.lParam = reinterpret_cast<LPARAM>(path);
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    info.lParam = reinterpret_cast<LPARAM>(typed.c_str());
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&info);
     if (!chosen)
         return;
-    char folder[MAX_PATH];
-    BOOL isFolder = SHGetPathFromIDListA(chosen, folder);
+    char folder[kPathBytes];
+    BOOL isFolder = SHGetPathFromIDListU(chosen, folder);
     CoTaskMemFree(chosen);
     if (!isFolder)
         return;
     // A folder longer than the edit and TargetDir's 255 characters would
     // be cut into another folder: it is refused instead.
-    if (strlen(folder) > static_cast<size_t>(kFolderEditLimit)) {
+    if (WideLength(folder) > static_cast<size_t>(kFolderEditLimit)) {
         MessageBeep(MB_ICONHAND);
         return;
     }
     HWND edit = GetDlgItem(page, IDC_FOLDER_EDIT);
-    SetWindowTextA(edit, folder);
-    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SetWindowTextU(edit, folder);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
     SetFocus(edit);
     Context.TargetDir.Assign(folder);
 }
@@ -95,7 +102,7 @@ void SetProgressTotal()
 // LowDiskSpace when the free space falls short.
 void MeasureSpace(int32_t* freeKilobytes, int32_t* requiredKilobytes)
 {
-    char folder[260];
+    char folder[kPathBytes];
     CopyBounded(folder, sizeof folder, Context.TargetDir.c_str());
     *freeKilobytes = GetFreeKilobytes(folder);
     *requiredKilobytes = static_cast<int32_t>(LoadStringNumber(IDS_REQUIRED_SPACE) / 1024);
@@ -116,7 +123,7 @@ void TellComctlNotOffered(HWND page)
     Text text = LoadStringAsText(LocalizedId(IDS_COMCTL_NOT_OFFERED));
     ReplaceField(text, "{AppName}", LoadStringAsText(IDS_APP_NAME).c_str());
     Text caption = LoadStringAsText(IDS_MAIN_TITLE);
-    MessageBoxA(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    MessageBoxU(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 void OnDestinationNext(HWND page)
@@ -131,7 +138,7 @@ void OnDestinationNext(HWND page)
         return;
     }
     Context.TargetDir = full;
-    SetDlgItemTextA(page, IDC_FOLDER_EDIT, full.c_str());
+    SetDlgItemTextU(page, IDC_FOLDER_EDIT, full.c_str());
 
     if (!ComctlIsCurrent() && CurrentInstallScope() == SCOPE_USER) {
         TellComctlNotOffered(page);
@@ -203,8 +210,8 @@ INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPA
         ExpandItemText(page, IDC_BODY);
         HWND edit = GetDlgItem(page, IDC_FOLDER_EDIT);
         // The edit never holds more than is read back from it.
-        SendMessageA(edit, EM_LIMITTEXT, kFolderEditLimit, 0);
-        SetWindowTextA(edit, Context.TargetDir.c_str());
+        SendMessageW(edit, EM_LIMITTEXT, kFolderEditLimit, 0);
+        SetWindowTextU(edit, Context.TargetDir.c_str());
         SetFocus(edit);
         ShowWindow(page, SW_SHOW);
         return TRUE;
@@ -237,7 +244,7 @@ INT_PTR CALLBACK DiskSpacePageProc(HWND page, UINT message, WPARAM wParam, LPARA
     switch (message) {
     case WM_INITDIALOG:
         BeginPageInit(page);
-        SendDlgItemMessageA(page, IDC_DETAIL, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        SendDlgItemMessageW(page, IDC_DETAIL, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
         ExpandItemText(page, IDC_HEADING);
         ExpandItemText(page, IDC_BODY);
         ExpandItemText(page, IDC_DETAIL);

@@ -2,13 +2,14 @@
 // information, with the display of an RTF resource in a rich-edit control.
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
+#include "setup/wide.h"
 
 #include <richedit.h>
 #include <string.h>
 
 namespace {
 
-const UINT kWriteChunk = 0x7FFF; // _lwrite takes at most this much at a time
+const DWORD kWriteChunk = 0x7FFF; // written a piece at a time
 
 DWORD CALLBACK ReadRtfChunk(DWORD_PTR cookie, LPBYTE buffer, LONG wanted, LONG* got)
 {
@@ -31,18 +32,17 @@ const char* LocalizedResourceName(const char* baseName)
 
 int ExtractResourceToTempFile(const char* type, const char* name, char* outPath)
 {
-    // GetTempPathA is told the buffer holds 150 characters: a longer
-    // folder is not written at all, so it must be refused here rather
+    // A temporary folder of 150 characters or more is refused here rather
     // than used as whatever the buffer held before.
-    char folder[260];
+    char folder[kPathBytes];
     folder[0] = '\0';
-    DWORD folderLength = GetTempPathA(150, folder);
+    DWORD folderLength = GetTempPathU(sizeof folder, folder);
     outPath[0] = '\0';
-    if (folderLength == 0 || folderLength >= 150)
+    if (folderLength == 0 || folderLength >= sizeof folder || WideLength(folder) >= 150)
         return 0;
 
     HINSTANCE module = Context.InstanceHandle;
-    HRSRC resource = FindResourceA(module, name, type);
+    HRSRC resource = FindResourceU(module, name, type);
     if (!resource)
         return 0;
     DWORD size = SizeofResource(module, resource);
@@ -53,45 +53,45 @@ int ExtractResourceToTempFile(const char* type, const char* name, char* outPath)
     if (!data)
         return 0;
 
-    char created[MAX_PATH];
-    if (!GetTempFileNameA(folder, "tmp", 0, created))
+    char created[kPathBytes];
+    if (!GetTempFileNameU(folder, "tmp", 0, created))
         return 0;
-    // The name is kept in a 144-character buffer; a longer one cannot be
-    // handed on, and the empty file GetTempFileNameA made goes again.
-    char fileName[144];
-    if (!CopyBounded(fileName, sizeof fileName, created)) {
-        DeleteFileA(created);
-        return 0;
-    }
-    HFILE file = _lcreat(fileName, 0);
-    if (file == HFILE_ERROR) {
-        DeleteFileA(fileName);
+    // A name of 144 characters or more is not handed on, and the empty
+    // file GetTempFileName made goes again.
+    if (WideLength(created) >= 144) {
+        DeleteFileU(created);
         return 0;
     }
-    CopyBounded(outPath, 260, fileName);
+    HANDLE file = CreateFileU(created, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileU(created);
+        return 0;
+    }
+    CopyBounded(outPath, kPathBytes, created);
 
     for (DWORD done = 0; done < size;) {
-        UINT chunk = size - done < kWriteChunk ? static_cast<UINT>(size - done) : kWriteChunk;
+        DWORD chunk = size - done < kWriteChunk ? size - done : kWriteChunk;
         // A short write (a full disk) fails like an error would.
-        if (_lwrite(file, data + done, chunk) != chunk) {
+        DWORD written = 0;
+        if (!WriteFile(file, data + done, chunk, &written, nullptr) || written != chunk) {
             // A half-written copy would stay behind: the page deletes the
             // file only after a successful extraction.
-            _lclose(file);
-            DeleteFileA(fileName);
+            CloseHandle(file);
+            DeleteFileU(created);
             outPath[0] = '\0';
             return 0;
         }
         done += chunk;
     }
-    _lclose(file);
+    CloseHandle(file);
     return 1;
 }
 
 int StreamRtfFile(HWND control, int format, const char* path)
 {
-    // CreateFileA rather than OpenFile: OpenFile's record holds only 128
+    // CreateFile rather than OpenFile: OpenFile's record holds only 128
     // characters of path, and temporary names may be longer.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    HANDLE file = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
@@ -99,13 +99,13 @@ int StreamRtfFile(HWND control, int format, const char* path)
     // cannot hold more characters than its file has bytes.
     DWORD size = GetFileSize(file, nullptr);
     if (size != INVALID_FILE_SIZE && size > 32767)
-        SendMessageA(control, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(size));
+        SendMessageW(control, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(size));
     EDITSTREAM stream;
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(file);
     stream.dwError = 0;
     stream.pfnCallback = ReadRtfChunk;
-    SendMessageA(control, EM_STREAMIN, static_cast<WPARAM>(format), reinterpret_cast<LPARAM>(&stream));
-    SendMessageA(control, EM_SETMODIFY, TRUE, 0);
+    SendMessageW(control, EM_STREAMIN, static_cast<WPARAM>(format), reinterpret_cast<LPARAM>(&stream));
+    SendMessageW(control, EM_SETMODIFY, TRUE, 0);
     CloseHandle(file);
     return 1;
 }
@@ -113,7 +113,7 @@ int StreamRtfFile(HWND control, int format, const char* path)
 void ShowRtfResource(HWND page, const char* baseName)
 {
     HWND control = GetDlgItem(page, IDC_RICHTEXT);
-    char path[260];
+    char path[kPathBytes];
     if (!ExtractResourceToTempFile("RTF", LocalizedResourceName(baseName), path))
         return;
     StreamRtfFile(control, SF_RTF, path);
@@ -125,7 +125,7 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     switch (message) {
     case WM_INITDIALOG:
         BeginPageInit(page);
-        SendDlgItemMessageA(page, IDC_NOTICE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
+        SendDlgItemMessageW(page, IDC_NOTICE, WM_SETFONT, reinterpret_cast<WPARAM>(Context.BoldFont), 0);
         ExpandItemText(page, IDC_HEADING);
         ExpandItemText(page, IDC_BODY);
         ShowPage(page);

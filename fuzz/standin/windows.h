@@ -82,19 +82,10 @@ typedef struct {
 inline int _strnicmp(const char* a, const char* b, size_t n) { return strncasecmp(a, b, n); }
 inline int lstrcmpiA(const char* a, const char* b) { return strcasecmp(a, b); }
 
-// The full form of a path as Windows gives it (fuzz/standin/windows_standin.cpp).
-DWORD GetFullPathNameA(const char* path, DWORD size, char* buffer, char** filePart);
-// The machine is never touched: no file is found, nothing is deleted.
-HANDLE FindFirstFileA(const char* path, WIN32_FIND_DATAA* found);
 BOOL FindClose(HANDLE find);
-BOOL SetFileAttributesA(const char* path, DWORD attributes);
-BOOL DeleteFileA(const char* path);
-DWORD GetFileAttributesA(const char* path);
-HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void* security, DWORD disposition, DWORD flags,
-                   HANDLE model);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CloseHandle(HANDLE handle);
-HMODULE GetModuleHandleA(const char* name);
+HMODULE GetModuleHandleW(const wchar_t* name);
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
 DWORD GetCurrentProcessId();

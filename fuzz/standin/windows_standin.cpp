@@ -7,11 +7,12 @@
 // blanks. A buffer too small gets nothing and the size it needs. Every
 // other call finds nothing and changes nothing.
 #include <windows.h>
+#include "setup/wide.h"
 
 #include <string>
 #include <vector>
 
-DWORD GetFullPathNameA(const char* path, DWORD size, char* buffer, char** filePart)
+DWORD GetFullPathNameU(const char* path, DWORD size, char* buffer, char** filePart)
 {
     std::string p(path);
     for (char& c : p)
@@ -74,15 +75,16 @@ DWORD GetFullPathNameA(const char* path, DWORD size, char* buffer, char** filePa
     return static_cast<DWORD>(full.size());
 }
 
-HANDLE FindFirstFileA(const char*, WIN32_FIND_DATAA*) { return INVALID_HANDLE_VALUE; }
+HANDLE FindFirstFileU(const char*, FoundFile*) { return INVALID_HANDLE_VALUE; }
 BOOL FindClose(HANDLE) { return TRUE; }
-BOOL SetFileAttributesA(const char*, DWORD) { return FALSE; }
-BOOL DeleteFileA(const char*) { return FALSE; }
-DWORD GetFileAttributesA(const char*) { return INVALID_FILE_ATTRIBUTES; }
-HANDLE CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
+BOOL SetFileAttributesU(const char*, DWORD) { return FALSE; }
+BOOL DeleteFileU(const char*) { return FALSE; }
+DWORD GetFileAttributesU(const char*) { return INVALID_FILE_ATTRIBUTES; }
+HANDLE CreateFileU(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) { return INVALID_HANDLE_VALUE; }
+DWORD GetFinalPathNameByHandleU(HANDLE, char*, DWORD, DWORD) { return 0; }
 BOOL GetFileInformationByHandle(HANDLE, BY_HANDLE_FILE_INFORMATION*) { return FALSE; }
 BOOL CloseHandle(HANDLE) { return TRUE; }
-HMODULE GetModuleHandleA(const char*) { return nullptr; }
+HMODULE GetModuleHandleW(const wchar_t*) { return nullptr; }
 FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
 {

@@ -142,6 +142,20 @@ inline std::string ReadFile(const std::string& path)
     return data;
 }
 
+// A text file's content in UTF-8: one in UTF-16 with its mark (the
+// uninstaller's settings) converted, any other as its bytes.
+inline std::string ReadText(const std::string& path)
+{
+    std::string data = ReadFile(path);
+    if (data.size() < 2 || data[0] != '\xFF' || data[1] != '\xFE')
+        return data;
+    std::wstring wide(reinterpret_cast<const wchar_t*>(data.data() + 2), (data.size() - 2) / 2);
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
 // Creates or replaces a file with data; true when all of it was written.
 inline bool WriteFile(const std::string& path, const std::string& data)
 {

@@ -365,6 +365,8 @@ HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds)
 
 std::string ReadFile(const std::string& path) { return testfiles::ReadFile(path); }
 
+std::string ReadText(const std::string& path) { return testfiles::ReadText(path); }
+
 bool WriteFile(const std::string& path, const std::string& data) { return testfiles::WriteFile(path, data); }
 
 bool Exists(const std::string& path)

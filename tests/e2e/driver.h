@@ -94,6 +94,8 @@ void CloseLaunchedWindows();
 
 // Files.
 std::string ReadFile(const std::string& path);
+// A text file in UTF-8, one in UTF-16 with its mark converted.
+std::string ReadText(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);
 bool FolderExists(const std::string& path);

@@ -200,7 +200,7 @@ void InstallE2e::ExpectDemoInstalled(const std::string& target, const std::strin
 
     // The uninstaller and its settings, keys in order.
     EXPECT_GT(ReadFile(target + "\\UnInstall.exe").size(), 1000u);
-    std::string ini = ReadFile(target + "\\UnInstall.ini");
+    std::string ini = ReadText(target + "\\UnInstall.ini");
     size_t args = ini.find("args=\"Corvane GlyphForge\" \"GlyphForge.exe\"");
     size_t repair = ini.find("repair=");
     EXPECT_EQ(0u, ini.find("[uninstall]"));
@@ -917,7 +917,7 @@ protected:
         EXPECT_EQ(version, value);
         EXPECT_TRUE(ReadRegString(root, kProductKey, "InstallDir", value));
         EXPECT_EQ((registered.empty() ? folder : registered) + "\\", value);
-        EXPECT_NE(std::string::npos, ReadFile(folder + "\\UnInstall.ini").find(std::string("version=") + version));
+        EXPECT_NE(std::string::npos, ReadText(folder + "\\UnInstall.ini").find(std::string("version=") + version));
     }
     // The uninstall entry's quiet command (from the hive of root), to its
     // end and its copy's: the copy deletes the program, then finishes the
@@ -960,7 +960,7 @@ TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
                                     std::string("a first installation of version 3.9")})
         EXPECT_NE(std::string::npos, log.find(line)) << line;
     ExpectVersion("3.9", target_);
-    std::string ini = ReadFile(target_ + "\\UnInstall.ini");
+    std::string ini = ReadText(target_ + "\\UnInstall.ini");
     EXPECT_NE(std::string::npos, ini.find("maker=Halvorsen")) << ini;
     EXPECT_EQ(std::string::npos, ini.find("Corvane")) << ini;
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Halvorsen Ledger"));
@@ -1210,7 +1210,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         else
             ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("3.9"), userTarget_ + "\\"));
         ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
-        std::string ini = ReadFile(userTarget_ + "\\UnInstall.ini");
+        std::string ini = ReadText(userTarget_ + "\\UnInstall.ini");
         EXPECT_NE(std::string::npos, ini.find("scope=user")) << ini;
         std::string uninstaller = ReadFile(userTarget_ + "\\UnInstall.exe");
         EXPECT_NE(std::string::npos, uninstaller.find("level=\"asInvoker\""));
@@ -1279,6 +1279,147 @@ TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
     ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
     Uninstall(userTarget_, HKEY_CURRENT_USER);
     WaitForTheCopy();
+}
+
+// ---------------------------------------------------------------------------
+// A product named in Polish, Greek, Cyrillic and Japanese letters, its
+// files and folders too, installed into a folder named so (silently, and
+// typed on the destination page after its licence was shown), with the
+// user's temporary folder named so: every name reaches the machine letter
+// for letter, the product starts, and the quiet uninstaller of its
+// uninstall entry takes it all away. For every user and for the user alone
+// (the user's shell folders pointed at folders named so: a Wine prefix's
+// user is "root").
+
+std::wstring Wide(const std::string& utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
+
+// The program run with arguments to its end; its exit code, -1 when it
+// does not start or end.
+long RunWide(const std::wstring& program, const std::wstring& arguments)
+{
+    std::wstring line = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, e2e::kHangWait) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<long>(code);
+}
+
+std::wstring RegText(HKEY root, const std::wstring& key, const wchar_t* name)
+{
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof data;
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, data,
+                     &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return data;
+}
+
+bool ThereW(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
+{
+    const std::wstring app = L"Ksi\u0119gowo\u015B\u0107 \u039B\u03BF\u03B3\u03B9\u03C3\u03C4\u03B9\u03BA\u03AE \u4F1A\u8A08";
+    const std::wstring product = L"Ksi\u0119gowo\u015B\u0107 \u041A\u043D\u0438\u0433\u0438";
+    const std::wstring publisher = L"\u0141\u00F3d\u017A Wydawnictwo";
+    const std::wstring entry = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product;
+    const std::wstring productKey = L"SOFTWARE\\\u0141\u00F3d\u017A\\" + product;
+    const std::wstring files[] = {L"Dokumenty\\Za\u017C\u00F3\u0142\u0107 g\u0119\u015Bl\u0105 ja\u017A\u0144.txt",
+                                  L"\u041A\u043D\u0438\u0433\u0438\\\u0412\u043E\u0439\u043D\u0430 \u0438 \u043C\u0438\u0440.txt",
+                                  L"\u6771\u4EAC\\\u5730\u56F3.txt", L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC.txt",
+                                  L"Ksi\u0119gowo\u015B\u0107.exe", L"UnInstall.exe", L"UnInstall.ini"};
+    for (int run = 0; run < 3; ++run) {
+        bool user = run == 2, wizard = run == 1;
+        SCOPED_TRACE(user ? "for the user alone" : wizard ? "through the wizard" : "for every user");
+        HKEY hive = user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        std::wstring root = Wide(TempFolder("e2e world"));
+        std::wstring temp = root + L"\\Tymczasowe \u03A9\u03BC\u03AD\u03B3\u03B1";
+        std::wstring target = root + L"\\Programy \u0141\u00F3d\u017A\\\u041A\u043D\u0438\u0433\u0438 \u6771\u4EAC";
+        std::wstring appData = root + L"\\Dane \u0436\u0438\u0437\u043D\u0438", programs = root + L"\\Men\u00FC Start";
+        CreateDirectoryW(root.c_str(), nullptr);
+        CreateDirectoryW(temp.c_str(), nullptr);
+        CreateDirectoryW(appData.c_str(), nullptr);
+        CreateDirectoryW(programs.c_str(), nullptr);
+        wchar_t oldTemp[MAX_PATH] = L"";
+        GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
+        SetEnvironmentVariableW(L"TEMP", temp.c_str());
+        SetEnvironmentVariableW(L"TMP", temp.c_str());
+        // The user's own folders, named in such letters.
+        const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+        std::wstring oldAppData = RegText(HKEY_CURRENT_USER, kShellFolders, L"Local AppData");
+        std::wstring oldPrograms = RegText(HKEY_CURRENT_USER, kShellFolders, L"Programs");
+        auto setFolder = [&](const wchar_t* name, const std::wstring& value) {
+            if (value == L"<missing>")
+                RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolders, name);
+            else
+                RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name, REG_EXPAND_SZ, value.c_str(),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        };
+        if (user) {
+            setFolder(L"Local AppData", appData);
+            setFolder(L"Programs", programs);
+        }
+
+        std::string setup = FromUnixPath(std::string(user ? LEDGER_USER_DIR : LEDGER_DIR) + "/world.exe");
+        std::wstring installed = user ? appData + L"\\Programs\\" + app : target;
+        if (wizard) {
+            Process wizardRun(setup, "");
+            std::string error, licence;
+            HWND destination = WalkToDestination(wizardRun.Id(), kPageWait, &error, &licence);
+            ASSERT_NE(nullptr, destination) << error;
+            EXPECT_EQ(0u, licence.find("LICENCJA KSI")) << licence;
+            SendMessageW(GetDlgItem(destination, 1014), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
+            Click(destination, IDOK);
+            HWND finish = WaitForDialog(wizardRun.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
+            ASSERT_NE(nullptr, finish) << "finish page";
+            Click(finish, IDOK);
+            EXPECT_EQ(0, wizardRun.Wait(e2e::kHangWait));
+            EndChildrenOf(wizardRun.Id());
+        } else {
+            EXPECT_EQ(0, RunWide(Wide(setup), user ? L"/S" : L"/S /D=" + target));
+        }
+        for (const std::wstring& f : files)
+            EXPECT_TRUE(ThereW(installed + L"\\" + f)) << f;
+        EXPECT_EQ(app, RegText(hive, entry, L"DisplayName"));
+        EXPECT_EQ(publisher, RegText(hive, entry, L"Publisher"));
+        EXPECT_EQ(installed + L"\\", RegText(hive, productKey, L"InstallDir"));
+        wchar_t shown[MAX_PATH] = L"";
+        SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, 0, shown);
+        std::wstring group = std::wstring(shown) + L"\\" + publisher;
+        for (const std::wstring& link : {app, app + L" Help", L"Uninstall " + app})
+            EXPECT_TRUE(ThereW(group + L"\\" + link + L".lnk")) << link;
+        EXPECT_EQ(0, RunWide(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe", L"")) << "the product does not start";
+
+        std::wstring quiet = RegText(hive, entry, L"QuietUninstallString");
+        size_t programEnd = quiet.find(L"\" ");
+        ASSERT_NE(std::wstring::npos, programEnd);
+        EXPECT_EQ(0, RunWide(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2)));
+        EXPECT_TRUE(WaitUntil([&] { return !ThereW(installed) && !ThereW(group); }, kPageWait))
+            << "the product's folder or its links stay";
+        EXPECT_EQ(L"<missing>", RegText(hive, entry, L"DisplayName"));
+        EXPECT_EQ(L"<missing>", RegText(hive, productKey, L"InstallDir"));
+
+        SetEnvironmentVariableW(L"TEMP", oldTemp);
+        SetEnvironmentVariableW(L"TMP", oldTemp);
+        if (user) {
+            setFolder(L"Local AppData", oldAppData);
+            setFolder(L"Programs", oldPrograms);
+        }
+        RemoveTree(TempFolder("e2e world"));
+    }
 }
 
 } // namespace

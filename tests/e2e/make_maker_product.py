@@ -10,6 +10,9 @@ writes OUT_DIR/3.9/ledger.ini and OUT_DIR/3.10/ledger.ini, each beside its
 licence, information and main/ folder; PROGRAM (a Windows program) becomes
 the product's Ledger.exe. SCOPE "user" describes the product installed
 for the user alone (Scope = user); left out, for every user.
+
+Beside them OUT_DIR/world/world.ini: a product whose names, links, files
+and folders are written in Polish, Greek, Cyrillic and Japanese letters.
 """
 import os
 import shutil
@@ -33,6 +36,32 @@ HelpFile = Docs\\Guide.txt
 Licence = licence.txt
 Information = information.txt
 """
+
+WORLD_DESCRIPTION = """\
+; A product named in four scripts.
+[Product]
+AppName = Księgowość Λογιστική 会計
+ProductName = Księgowość Книги
+Version = 1.0
+Publisher = Łódź Wydawnictwo
+Program = Księgowość.exe
+{scope}
+[Files]
+Main = main
+
+[English]
+Edition = Издание 東京
+HelpFile = Dokumenty\\Zażółć gęślą jaźń.txt
+Licence = licence.txt
+Information = information.txt
+"""
+
+WORLD_FILES = {
+    "Dokumenty/Zażółć gęślą jaźń.txt": "Pomoc: zażółć gęślą jaźń.\r\n",
+    "Книги/Война и мир.txt": "Война и мир\r\n",
+    "東京/地図.txt": "東京の地図\r\n",
+    "Ελληνικά.txt": "Καλημέρα\r\n",
+}
 
 COMMON = {
     "ReadMe.txt": b"Halvorsen Ledger\r\n",
@@ -68,6 +97,14 @@ def main():
         write(os.path.join(folder, "licence.txt"), b"HALVORSEN LEDGER LICENCE\n\nFor tests only.\n")
         write(os.path.join(folder, "information.txt"), b"Halvorsen Ledger keeps the books.\n")
         write(os.path.join(folder, "ledger.ini"), DESCRIPTION.format(version=version, scope=scope).encode())
+    folder = os.path.join(out, "world")
+    shutil.rmtree(folder, ignore_errors=True)
+    for name, text in WORLD_FILES.items():
+        write(os.path.join(folder, "main", name), text.encode())
+    shutil.copyfile(program, os.path.join(folder, "main", "Księgowość.exe"))
+    write(os.path.join(folder, "licence.txt"), "LICENCJA KSIĘGOWOŚCI\n\nŁódź, Київ, 東京.\n".encode())
+    write(os.path.join(folder, "information.txt"), "Księgowość prowadzi księgi.\n".encode())
+    write(os.path.join(folder, "world.ini"), WORLD_DESCRIPTION.format(scope=scope).encode())
 
 
 if __name__ == "__main__":

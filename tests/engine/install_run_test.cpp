@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "setup/wide.h"
 #include "engine/engine.h"
 #include "app/app.h"
 #include "registration/registration.h"
@@ -60,7 +61,7 @@ protected:
     void TearDown() override
     {
         CleanupAfterFailure();
-        ShellOpenFolder = ShellExecuteA;
+        ShellOpenFolder = ShellExecuteU;
         RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Corvane\\folders");
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Corvane GlyphForge\\Files");
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Corvane\\Corvane GlyphForge");

@@ -217,10 +217,12 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
         EXPECT_EQ(c.written, ReadWholeFile(folder.Path() + "UnInstall.ini", &settings));
         if (c.written) {
             EXPECT_EQ(ExpectedUninstallerBytes(), program);
+            // In UTF-16 with its mark, for the wide profile functions.
+            EXPECT_EQ("\xFF\xFE", settings.substr(0, 2));
             EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
                       "repair=" + copy + "\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n"
                       "maker=Corvane\r\nsibling=Corvane Archivist\r\nversion=1.0\r\n",
-                      settings);
+                      testfiles::ReadText(folder.Path() + "UnInstall.ini"));
             std::string self;
             ReadWholeFile(ProgramFolder() + "registration_tests.exe", &self);
             std::string cached;

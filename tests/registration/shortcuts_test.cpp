@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "setup/wide.h"
 #include "registration/registration.h"
 #include "app/app.h"
 #include "test_support.h"
@@ -43,8 +44,9 @@ bool ReadLink(const std::string& path, LinkFields* fields)
         return false;
     IPersistFile* file = nullptr;
     bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+    // The program's paths are UTF-8.
     WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide, MAX_PATH);
     ok = ok && SUCCEEDED(file->Load(wide, STGM_READ));
     char text[3][MAX_PATH] = {"", "", ""};
     if (ok) {
@@ -75,15 +77,18 @@ protected:
     void TearDownLinks()
     {
         for (size_t i = 0; i < Context.InstalledFiles.Count(); ++i)
-            if (strstr(Context.InstalledFiles.At(i), ".lnk"))
-                DeleteFileA(Context.InstalledFiles.At(i));
+            if (strstr(Context.InstalledFiles.At(i), ".lnk")) {
+                WCHAR wide[MAX_PATH];
+                MultiByteToWideChar(CP_UTF8, 0, Context.InstalledFiles.At(i), -1, wide, MAX_PATH);
+                DeleteFileW(wide);
+            }
     }
     void TearDown() override
     {
         TearDownLinks();
         if (createdGroup_)
             RemoveDirectoryA(group_.c_str());
-        ShellOpenFolder = ShellExecuteA;
+        ShellOpenFolder = ShellExecuteU;
         ResetInstallerContext();
     }
     TempFolder target_;
@@ -119,7 +124,7 @@ TEST_F(Shortcuts, CreatesListsAndOpensTheGroupFolder)
         const char* uninstall;
     } cases[] = {
         {LANGUAGE_ENGLISH, 0, "GlyphForge Help.lnk", "Uninstall GlyphForge.lnk"},
-        {LANGUAGE_FRENCH, 1, "Aide de GlyphForge.lnk", "D\xe9sinstaller GlyphForge.lnk"},
+        {LANGUAGE_FRENCH, 1, "Aide de GlyphForge.lnk", "D\xC3\xA9sinstaller GlyphForge.lnk"},
         {LANGUAGE_DUTCH, 0, "GlyphForge Help.lnk", "GlyphForge verwijderen.lnk"},
     };
     CoInitialize(nullptr);

@@ -318,6 +318,47 @@ TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
     JournalEndSession(last);
 }
 
+// A run of the program of the ANSI interfaces, killed before an update:
+// its journal (version 1, names and a text value's data in the system's
+// code page) is undone by this one, the value given back letter for
+// letter.
+TEST_F(Rollback, AJournalOfTheEarlierVersionIsUndoneToo)
+{
+    const char earlier[] = "R\xE9sum\xE9";
+    wchar_t expected[16] = L"";
+    MultiByteToWideChar(CP_ACP, 0, earlier, -1, expected, 16);
+    SetValue(kKey, "Title", "changed");
+    testfiles::WriteFile(app_ + "\new.txt", "made by the killed run");
+    std::string journal = "ROLLBACK TEST SETUP JOURNAL 1\nN\t" + app_ + "\\new.txt\n";
+    Text hex;
+    AppendHex(hex, reinterpret_cast<const unsigned char*>(earlier), sizeof earlier);
+    const char* value[] = {"M", kKey, "Title", "1", hex.c_str()};
+    journal += std::string(FormatRecord(RECORD_OLD_VALUE, value, 5).c_str()) + "\n";
+    char path[MAX_PATH];
+    ASSERT_TRUE(JournalPath(kMaker, kProduct, true, path, sizeof path));
+    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS, 0, nullptr);
+    LocalFree(security.lpSecurityDescriptor);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, journal.data(), static_cast<DWORD>(journal.size()), &written, nullptr);
+    CloseHandle(file);
+
+    RunJournal next;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
+    EXPECT_EQ(JOURNAL_ROLLED_BACK, recovered);
+    JournalEndSession(next);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((app_ + "\\new.txt").c_str()));
+    HKEY key;
+    wchar_t title[16] = L"";
+    DWORD size = sizeof title;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane Rollback Test", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"Title", nullptr, nullptr, reinterpret_cast<BYTE*>(title), &size));
+    RegCloseKey(key);
+    EXPECT_STREQ(expected, title);
+}
+
 TEST_F(Rollback, OneSessionOfAProductAtATime)
 {
     RunJournal first;
@@ -545,7 +586,7 @@ TEST(FullPath, OnlyPlainFullPathsBelowARoot)
 // of them only the records our runs write.
 TEST(JournalText, OnlyWholePlausibleRecordsAreActedOn)
 {
-    const std::string header = "CORVANE SETUP JOURNAL 1\n";
+    const std::string header = "CORVANE SETUP JOURNAL 2\n";
     const std::string file = "N\tC:\\Apps\\Tool\\a.exe\n";
     struct {
         std::string text;
@@ -553,8 +594,9 @@ TEST(JournalText, OnlyWholePlausibleRecordsAreActedOn)
         int records;
     } cases[] = {
         {header, true, false, 0},
-        {"CORVANE SETUP JOURNAL 1", false, false, 0},
-        {"CORVANE SETUP JOURNAL 2\n" + file, false, false, 0},
+        {"CORVANE SETUP JOURNAL 2", false, false, 0},
+        {"CORVANE SETUP JOURNAL 3\n" + file, false, false, 0},
+        {"CORVANE SETUP JOURNAL 1\n" + file, true, false, 1},
         {header + file + "N\tC:\\Apps\\To", true, false, 1},
         {header + file + std::string(4, '\0') + file, true, false, 1},
         {header + file + "C", true, false, 1},
@@ -570,7 +612,7 @@ TEST(JournalText, OnlyWholePlausibleRecordsAreActedOn)
     for (auto& c : cases) {
         TextList records;
         bool committed = true;
-        EXPECT_EQ(c.ours, ReadJournalText(c.text.data(), c.text.size(), "CORVANE SETUP JOURNAL 1", records, &committed)) << c.text;
+        EXPECT_EQ(c.ours, ReadJournalText(c.text.data(), c.text.size(), "CORVANE SETUP JOURNAL 2", records, &committed)) << c.text;
         EXPECT_EQ(c.committed, committed) << c.text;
         EXPECT_EQ(c.records, static_cast<int>(records.Count())) << c.text;
     }

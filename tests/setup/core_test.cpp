@@ -209,7 +209,7 @@ TEST_F(CoreTest, MacrosFromTheStringTableAndContext)
     EXPECT_EQ("Corvane GlyphForge", Expand("{ProductName}"));
     EXPECT_EQ("GlyphForge.exe|GlyphForge.hlp|Corvane", Expand("{ExeName}|{HelpName}|{AppCorvane}"));
     Context.LanguageCode = LANGUAGE_FRENCH;
-    EXPECT_EQ("GlyphForge Installation - \xC9" "dition Standard", Expand("{AppName} Installation - {Edition}"));
+    EXPECT_EQ("GlyphForge Installation - \xC3\x89" "dition Standard", Expand("{AppName} Installation - {Edition}"));
     Context.LanguageCode = LANGUAGE_ENGLISH;
 
     Context.TargetDir = "d:\\Apps\\";

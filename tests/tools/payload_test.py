@@ -61,6 +61,7 @@ PRODUCT = {
     "Data/Deep/Nested/table.bin": bytes(range(256)) * 400,
     "Data/empty.txt": b"",
     "Data/text.txt": b"the setup installs the product into its folder\r\n" * 3000,
+    "Docs/\u00dcbersicht \u0391\u0392\u0393 \u6771\u4eac.txt": b"a name in three scripts",
 }
 SHARED = {"Shared.dat": b"shared" * 50}
 
@@ -117,7 +118,11 @@ def decode_cabinet(cab):
     for _ in range(count):
         size, offset = struct.unpack_from("<II", cab, at)
         end = cab.index(b"\0", at + 16)
-        files[cab[at + 16:end].decode("ascii")] = stream[offset:offset + size]
+        name = cab[at + 16:end]
+        attributes, = struct.unpack_from("<H", cab, at + 14)
+        # A name beyond ASCII is UTF-8, and says so.
+        assert name.isascii() or attributes & 0x80, "UTF-8 name without its attribute"
+        files[name.decode("utf-8")] = stream[offset:offset + size]
         at = end + 1
     return files
 
@@ -289,7 +294,10 @@ def line_of(description, text):
 # name: (description, extra file to lay out, words of the message, line)
 BROKEN = {
     "missing folder": (edit("Main", "absent"), None, "does not exist", "Main = absent"),
-    "non-ASCII file name": (DESCRIPTION, "main/Caf\u00e9.txt", "is not a plain ASCII name", "Main = main"),
+    "file name Windows refuses": (DESCRIPTION, "main/Notes: draft.txt", "is not a name Windows can create",
+                                  "Main = main"),
+    "name over a cabinet's 255 bytes": (DESCRIPTION, "main/" + "\u0142" * 100 + "/" + "\u0142" * 30, "bytes in UTF-8",
+                                        "Main = main"),
     "name over 255 characters": (DESCRIPTION, "main/" + "d" * 200 + "/" + "f" * 60, "characters long",
                                  "Main = main"),
     "program not in the main folder": (edit("Program", "Missing.exe"), None, "is not at the top of the folder",

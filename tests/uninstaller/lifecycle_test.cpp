@@ -402,7 +402,8 @@ TEST_F(Installation, SpeaksTheUsersLanguage)
         const char* caption;
         const char* question;
     } languages[] = {
-        // The window texts are ANSI (code page 1252 for all three).
+        // The window texts as the ANSI message gives them to this test
+        // (code page 1252 for all three).
         {LANG_FRENCH, "&Supprimer", "D\xE9sinstaller Corvane LifecycleTest", "Que voulez-vous faire ?"},
         {LANG_DUTCH, "&Verwijderen", "Corvane LifecycleTest verwijderen", "Wat wilt u doen?"},
         {LANG_ENGLISH, "&Remove", "Uninstall Corvane LifecycleTest", "What do you want to do?"},

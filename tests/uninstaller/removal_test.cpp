@@ -100,6 +100,10 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
          "maker=Corvane\r\n",
          true, "C:\\Setup\\setup.exe"},
         {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=Corvane\r\n", true, ""},
+        // As an earlier version wrote it: in the system's code page (1252).
+        {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nrepair=C:\\Donn\xE9" "es\\setup.exe\r\n"
+         "maker=Corvane\r\n",
+         true, "C:\\Donn\xC3\xA9" "es\\setup.exe"},
         // Without the maker the installation's keys and folders cannot be
         // found; a maker that names a path is not one.
         {"[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n", false, ""},
@@ -125,21 +129,18 @@ TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
         }
     }
 
-    // Written exactly as the setup writes it.
+    // Written as the setup writes it: UTF-16 with its mark, any letters.
     TempTree tree;
-    std::string ini = tree.Path() + "UnInstall.ini";
-    WritePrivateProfileStringA("uninstall", "args", "\"Corvane GlyphForge\" \"GlyphForge.exe\"", ini.c_str());
-    WritePrivateProfileStringA("uninstall", "repair", "C:\\Setup\\setup.exe", ini.c_str());
-    WritePrivateProfileStringA("uninstall", "maker", "Halvorsen", ini.c_str());
-    WritePrivateProfileStringA("uninstall", "sibling", "Halvorsen Archive", ini.c_str());
-    WritePrivateProfileStringA("uninstall", "version", "2.10", ini.c_str());
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, ini.c_str());
+    std::wstring text = L"\xFEFF[uninstall]\r\nargs=\"\u041A\u043D\u0438\u0433\u0438\" \"GlyphForge.exe\"\r\n"
+                        L"repair=C:\\Setup\\setup.exe\r\nmaker=\u0141\u00F3d\u017A\r\nsibling=Halvorsen Archive\r\n"
+                        L"version=2.10\r\n";
+    tree.Write("UnInstall.ini", std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
     UninstallSettings settings;
     ASSERT_TRUE(ReadUninstallSettings(tree.Path().c_str(), settings));
-    EXPECT_STREQ("Corvane GlyphForge", settings.ProductName.c_str());
+    EXPECT_STREQ("\xD0\x9A\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8", settings.ProductName.c_str());
     EXPECT_STREQ("GlyphForge.exe", settings.ExeName.c_str());
     EXPECT_STREQ("C:\\Setup\\setup.exe", settings.RepairProgram.c_str());
-    EXPECT_STREQ("Halvorsen", settings.MakerName.c_str());
+    EXPECT_STREQ("\xC5\x81\xC3\xB3" "d\xC5\xBA", settings.MakerName.c_str());
     EXPECT_STREQ("Halvorsen Archive", settings.SiblingName.c_str());
     EXPECT_STREQ("2.10", settings.Version.c_str());
 }

@@ -204,7 +204,7 @@ TEST_F(SetupLifecycle, SilentUninstallThroughTheUninstallEntry)
     // The copy of the setup kept for repairs, named in the settings file.
     std::string kept = SetupFolder("Corvane GlyphForge") + "\\setup.exe";
     EXPECT_EQ(ReadFile(setup_), ReadFile(kept));
-    EXPECT_NE(std::string::npos, ReadFile(target_ + "\\UnInstall.ini").find("repair=" + kept));
+    EXPECT_NE(std::string::npos, ReadText(target_ + "\\UnInstall.ini").find("repair=" + kept));
 
     // Exactly the command Windows' list of installed programs runs, with /S.
     std::string command;

@@ -3,6 +3,7 @@
 // would, through clicks on its buttons and answers to its message boxes.
 #include <gtest/gtest.h>
 
+#include "setup/wide.h"
 #include "tests/wizard/wizard_test_support.h"
 
 #include <shellapi.h>
@@ -12,13 +13,7 @@
 
 namespace {
 
-std::string WindowText(HWND w)
-{
-    char buffer[512];
-    buffer[0] = '\0';
-    GetWindowTextA(w, buffer, sizeof buffer);
-    return buffer;
-}
+std::string WindowText(HWND w) { return Utf8WindowText(w); }
 
 // How long a step waits for the state it needs: 30 s of 30 ms ticks.
 const int kPatienceTicks = 1000;
@@ -293,7 +288,7 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
         EXPECT_EQ(c.closing ? std::string(c.closing) : std::string(LoadStringAsText(LocalizedId(IDS_RESTART_NOTE)).c_str()),
                   closing);
     }
-    OpenWebsite = ShellExecuteA;
+    OpenWebsite = ShellExecuteU;
 }
 
 TEST(ProblemPages, BackOrFinishOnlyAndTheErrorNamesTheProduct)
@@ -340,9 +335,9 @@ TEST(WelcomePage, TitleHeadingAndBodyAreExpanded)
         return false;
     });
     EXPECT_EQ(PAGE_NEXT, result);
-    EXPECT_EQ("Installation de GlyphForge - \xc9" "dition Standard", title);
+    EXPECT_EQ("Installation de GlyphForge - \xC3\x89" "dition Standard", title);
     EXPECT_EQ("Bienvenue dans l'installation de GlyphForge !", heading);
-    EXPECT_NE(std::string::npos, body.find("Corvane GlyphForge (\xc9" "dition Standard)"));
+    EXPECT_NE(std::string::npos, body.find("Corvane GlyphForge (\xC3\x89" "dition Standard)"));
 }
 
 } // namespace

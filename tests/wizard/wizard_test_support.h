@@ -213,13 +213,17 @@ inline HWND FindOwnedWindow(HWND page)
     return s.found;
 }
 
-inline std::string ItemText(HWND dialog, int id)
+// A window's text in UTF-8, the program's own text.
+inline std::string Utf8WindowText(HWND window)
 {
-    char buffer[1024];
-    buffer[0] = '\0';
-    GetDlgItemTextA(dialog, id, buffer, sizeof buffer);
+    wchar_t wide[1024] = L"";
+    GetWindowTextW(window, wide, 1024);
+    char buffer[3 * 1024] = "";
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, sizeof buffer, nullptr, nullptr);
     return buffer;
 }
+
+inline std::string ItemText(HWND dialog, int id) { return Utf8WindowText(GetDlgItem(dialog, id)); }
 
 inline void Click(HWND dialog, int id)
 {

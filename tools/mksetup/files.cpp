@@ -1,8 +1,11 @@
 // The files mksetup reads and writes, and the product folders laid out as
 // the cabinets will list them. The C library's calls serve both builds
 // (Linux and, through MinGW, Windows), so that both see the same names,
-// sizes and dates and so write the same setup program.
+// sizes and dates and so write the same setup program; on Windows their
+// wide forms, with every path in UTF-8 as on Linux, so that a name in any
+// script is read as it is.
 #include "tools/mksetup/mksetup.h"
+#include "cab/cab_writer.h"
 
 #include <dirent.h>
 #ifdef _WIN32
@@ -23,10 +26,34 @@ namespace mksetup {
 namespace {
 
 #ifdef _WIN32
+std::wstring Wide(const std::string& utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], n);
+    wide.resize(wcslen(wide.c_str()));
+    return wide;
+}
 typedef struct _stati64 FileStatus;
-int MakeOneFolder(const std::string& path) { return _mkdir(path.c_str()); }
-int RemoveOneFolder(const std::string& path) { return _rmdir(path.c_str()); }
-int Status(const std::string& path, FileStatus* status) { return _stati64(path.c_str(), status); }
+int MakeOneFolder(const std::string& path) { return _wmkdir(Wide(path).c_str()); }
+int RemoveOneFolder(const std::string& path) { return _wrmdir(Wide(path).c_str()); }
+int Status(const std::string& path, FileStatus* status) { return _wstati64(Wide(path).c_str(), status); }
+// The names in a folder, "." and ".." left out; false when it cannot be
+// read.
+bool FolderNames(const std::string& path, std::vector<std::string>* names)
+{
+    _WDIR* dir = _wopendir(Wide(path).c_str());
+    if (!dir)
+        return false;
+    while (_wdirent* entry = _wreaddir(dir)) {
+        std::string name = Utf8FromUtf16(std::u16string(reinterpret_cast<const char16_t*>(entry->d_name)));
+        if (name != "." && name != "..")
+            names->push_back(name);
+    }
+    _wclosedir(dir);
+    return true;
+}
 bool ReadOnly(const FileStatus& status) { return (status.st_mode & _S_IWRITE) == 0; }
 struct tm LocalTime(time_t t)
 {
@@ -42,6 +69,19 @@ typedef struct stat FileStatus;
 int MakeOneFolder(const std::string& path) { return mkdir(path.c_str(), 0777); }
 int RemoveOneFolder(const std::string& path) { return rmdir(path.c_str()); }
 int Status(const std::string& path, FileStatus* status) { return stat(path.c_str(), status); }
+bool FolderNames(const std::string& path, std::vector<std::string>* names)
+{
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return false;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names->push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
 bool ReadOnly(const FileStatus& status) { return (status.st_mode & S_IWUSR) == 0; }
 struct tm LocalTime(time_t t)
 {
@@ -75,16 +115,27 @@ void DosDateTime(time_t modified, uint16_t* date, uint16_t* time)
     *time = uint16_t((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
 }
 
-// A name Windows can create and a cabinet can carry: plain ASCII, none of
-// the characters Windows reserves, not ending in a dot or a blank.
+// A name Windows can create: UTF-8 text in any script, none of the
+// characters Windows reserves, not ending in a dot or a blank. The
+// cabinet carries it in UTF-8 and says so (CAB_WRITER_NAME_IS_UTF8).
 bool PlainComponent(const std::string& name)
 {
-    if (name.empty() || name.back() == '.' || name.back() == ' ')
+    if (name.empty() || name.back() == '.' || name.back() == ' ' || !ValidUtf8(name))
         return false;
     for (unsigned char c : name)
-        if (c < 0x20 || c > 0x7E || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
+        if (c < 0x20 || c == 0x7F || std::string("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string::npos)
             return false;
     return true;
+}
+
+// Windows counts a name's length in UTF-16 units.
+size_t WideUnits(const std::string& utf8)
+{
+    size_t n = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80)
+            n += c >= 0xF0 ? 2 : 1;
+    return n;
 }
 
 std::string Lower(std::string s)
@@ -101,17 +152,14 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
     std::string onDisk = relative;
     std::replace(onDisk.begin(), onDisk.end(), '\\', '/');
     std::string path = relative.empty() ? folder->path : JoinPath(folder->path, onDisk);
-    DIR* dir = opendir(path.c_str());
-    if (!dir) {
+    std::vector<std::string> names;
+    if (!FolderNames(path, &names)) {
         problems->Add(where, "the folder " + path + " cannot be read", "check that it exists and may be read");
         return;
     }
     folder->folders.push_back(path);
     std::vector<std::pair<std::string, FileStatus>> found;
-    while (dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for (const std::string& name : names) {
         FileStatus status;
         if (Status(JoinPath(path, name), &status) != 0) {
             problems->Add(where, JoinPath(path, name) + " cannot be read", "remove it or make it readable");
@@ -119,7 +167,6 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
         }
         found.push_back({name, status});
     }
-    closedir(dir);
     // Byte order of the names, the same on every system.
     std::sort(found.begin(), found.end(),
               [](const std::pair<std::string, FileStatus>& a, const std::pair<std::string, FileStatus>& b) {
@@ -129,15 +176,21 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
     for (const auto& f : found) {
         std::string name = relative.empty() ? f.first : relative + "\\" + f.first;
         if (!PlainComponent(f.first)) {
-            problems->Add(where, "\"" + name + "\" in " + folder->path + " is not a plain ASCII name Windows can create",
-                          "rename it with letters, digits and ASCII punctuation other than \\ / : * ? \" < > |, "
-                          "not ending in a dot or a blank");
+            problems->Add(where, "\"" + name + "\" in " + folder->path + " is not a name Windows can create",
+                          "rename it: UTF-8 letters of any script, digits and punctuation other than "
+                          "\\ / : * ? \" < > |, not ending in a dot or a blank");
+            continue;
+        }
+        if (WideUnits(name) > 255) {
+            problems->Add(where, "\"" + name.substr(0, 40) + "...\" in " + folder->path + " is " +
+                                     std::to_string(WideUnits(name)) + " characters long with its sub-folders",
+                          "shorten it to 255 characters at most");
             continue;
         }
         if (name.size() > 255) {
-            problems->Add(where, "\"" + name.substr(0, 40) + "...\" in " + folder->path + " is " +
-                                     std::to_string(name.size()) + " characters long with its sub-folders",
-                          "shorten it to 255 characters at most");
+            problems->Add(where, "\"" + name.substr(0, 40) + "...\" in " + folder->path + " takes " +
+                                     std::to_string(name.size()) + " bytes in UTF-8 with its sub-folders",
+                          "shorten it: a cabinet holds a name of 255 bytes at most");
             continue;
         }
         std::string low = Lower(f.first);
@@ -158,13 +211,15 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
         file.path = JoinPath(path, f.first);
         file.size = static_cast<uint64_t>(f.second.st_size);
         DosDateTime(f.second.st_mtime, &file.date, &file.time);
-        file.attributes = uint16_t(kAttributeArchive | (ReadOnly(f.second) ? kAttributeReadOnly : 0));
+        bool plainAscii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+        file.attributes = uint16_t(kAttributeArchive | (ReadOnly(f.second) ? kAttributeReadOnly : 0) |
+                                   (plainAscii ? 0 : CAB_WRITER_NAME_IS_UTF8));
         folder->bytes += file.size;
         folder->files.push_back(file);
     }
     for (const auto& f : found) {
         std::string name = relative.empty() ? f.first : relative + "\\" + f.first;
-        if (S_ISDIR(f.second.st_mode) && PlainComponent(f.first) && name.size() <= 255)
+        if (S_ISDIR(f.second.st_mode) && PlainComponent(f.first) && WideUnits(name) <= 255)
             ListLevel(folder, name, where, problems);
     }
 }
@@ -174,7 +229,7 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
 bool ReadWholeFile(const std::string& path, Bytes* data)
 {
     data->clear();
-    FILE* file = fopen(path.c_str(), "rb");
+    FILE* file = OpenFile(path, "rb");
     if (!file)
         return false;
     uint8_t buffer[65536];
@@ -225,11 +280,29 @@ void RemoveEmptyFolders(const std::vector<std::string>& created)
         RemoveOneFolder(created[i]);
 }
 
+FILE* OpenFile(const std::string& path, const char* mode)
+{
+#ifdef _WIN32
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+#else
+    return fopen(path.c_str(), mode);
+#endif
+}
+
+int RemoveFile(const std::string& path)
+{
+#ifdef _WIN32
+    return _wremove(Wide(path).c_str());
+#else
+    return remove(path.c_str());
+#endif
+}
+
 bool RenameOver(const std::string& from, const std::string& to)
 {
 #ifdef _WIN32
     // The C library's rename will not replace a file on Windows.
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return rename(from.c_str(), to.c_str()) == 0;
 #endif

@@ -23,7 +23,10 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -308,6 +311,26 @@ int Run(const Options& o)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // The arguments as typed, in UTF-8 like every path inside, rather than
+    // in the system's code page; the messages go out in UTF-8 too.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> texts;
+    for (int i = 0; wide && i < count; ++i)
+        texts.push_back(Utf8FromUtf16(std::u16string(reinterpret_cast<const char16_t*>(wide[i]))));
+    if (wide)
+        LocalFree(wide);
+    std::vector<char*> pointers;
+    for (std::string& t : texts)
+        pointers.push_back(&t[0]);
+    pointers.push_back(nullptr);
+    if (!texts.empty()) {
+        argc = count;
+        argv = pointers.data();
+    }
+    SetConsoleOutputCP(CP_UTF8);
+#endif
     Options options;
     if (!ParseArguments(argc, argv, &options))
         return EXIT_MISTAKES;

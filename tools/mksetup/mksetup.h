@@ -137,6 +137,9 @@ void RemoveEmptyFolders(const std::vector<std::string>& created);
 // Renames from to to in one step, replacing a file there: to is the
 // earlier file or the new one, never neither.
 bool RenameOver(const std::string& from, const std::string& to);
+// fopen and remove for a path in UTF-8, on Windows too.
+FILE* OpenFile(const std::string& path, const char* mode);
+int RemoveFile(const std::string& path);
 uint64_t FileSize(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& relative);
 std::string FolderOf(const std::string& path);

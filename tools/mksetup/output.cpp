@@ -17,10 +17,10 @@ bool SameBytes(const std::string& a, const std::string& b)
 {
     if (!IsFile(a) || !IsFile(b) || FileSize(a) != FileSize(b))
         return false;
-    FILE* first = fopen(a.c_str(), "rb");
+    FILE* first = OpenFile(a, "rb");
     if (!first)
         return false;
-    FILE* second = fopen(b.c_str(), "rb");
+    FILE* second = OpenFile(b, "rb");
     if (!second) {
         fclose(first);
         return false;
@@ -48,7 +48,7 @@ bool SameBytes(const std::string& a, const std::string& b)
 // cannot reach: through target + ".part", like every other output.
 bool CopyInto(const std::string& from, const std::string& target)
 {
-    FILE* in = fopen(from.c_str(), "rb");
+    FILE* in = OpenFile(from, "rb");
     if (!in)
         return false;
     OutputFile out;
@@ -81,7 +81,7 @@ bool OutputCreate(OutputFile* out, const std::string& path)
 {
     *out = OutputFile();
     out->path = path;
-    out->file = fopen(path.c_str(), "wb");
+    out->file = OpenFile(path, "wb");
     if (!out->file)
         return false;
     setvbuf(out->file, nullptr, _IOFBF, kBufferSize);
@@ -144,13 +144,13 @@ void OutputDiscard(OutputFile* out)
 {
     OutputClose(out);
     if (!out->path.empty())
-        remove(out->path.c_str());
+        RemoveFile(out->path);
 }
 
 bool ReplaceWithFile(const std::string& made, const std::string& target)
 {
     if (SameBytes(made, target)) {
-        remove(made.c_str());
+        RemoveFile(made);
         return true;
     }
     // One rename puts it in place: the earlier file stays until then, and
@@ -158,7 +158,7 @@ bool ReplaceWithFile(const std::string& made, const std::string& target)
     if (RenameOver(made, target))
         return true;
     bool ok = CopyInto(made, target);
-    remove(made.c_str());
+    RemoveFile(made);
     return ok;
 }
 

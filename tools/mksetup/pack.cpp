@@ -43,7 +43,7 @@ bool ReadFolderBytes(void* user, uint8_t* buffer, uint32_t count)
             if (s->next >= s->files->size())
                 return false;
             const ProductFile& f = (*s->files)[s->next++];
-            s->current = fopen(f.path.c_str(), "rb");
+            s->current = OpenFile(f.path, "rb");
             s->left = f.size;
             if (!s->current) {
                 s->failed = f.path;
@@ -276,7 +276,7 @@ int Pack(const PackRequest& request, const Description& d, PeImage* stub, PackFi
         return Fail("cannot create the folder " + FolderOf(request.output));
     int status = PackThrough(request, d, stub, made, &folders, figures);
     for (const std::string& path : made)
-        remove(path.c_str());
+        RemoveFile(path);
     if (status != EXIT_DONE)
         RemoveEmptyFolders(folders);
     return status;

@@ -336,7 +336,7 @@ struct ImageWriter {
     // A resource's data kept in a file, copied through a small buffer.
     bool CopyFile(const std::string& path, uint32_t size, std::string* error)
     {
-        FILE* file = fopen(path.c_str(), "rb");
+        FILE* file = OpenFile(path, "rb");
         if (!file) {
             *error = path + " cannot be read";
             return false;
