@@ -102,6 +102,26 @@ std::string JournalFile()
     return GetProductAdminFolder(kMaker, kProduct, folder, sizeof folder) ? std::string(folder) + "\\setup.journal" : "";
 }
 
+// A journal file as a run would leave it (administrators only), then the
+// next session's recovery of it.
+JournalRecovery RecoverPlantedJournal(const std::string& bytes)
+{
+    char path[MAX_PATH];
+    if (!JournalPath(kMaker, kProduct, true, path, sizeof path))
+        return JOURNAL_NOTHING_FOUND;
+    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS, 0, nullptr);
+    LocalFree(security.lpSecurityDescriptor);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    RunJournal next;
+    JournalRecovery recovered = JOURNAL_NOTHING_FOUND;
+    EXPECT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
+    JournalEndSession(next);
+    return recovered;
+}
+
 class Rollback : public ::testing::Test {
 protected:
     void SetUp() override
@@ -334,21 +354,7 @@ TEST_F(Rollback, AJournalOfTheEarlierVersionIsUndoneToo)
     AppendHex(hex, reinterpret_cast<const unsigned char*>(earlier), sizeof earlier);
     const char* value[] = {"M", kKey, "Title", "1", hex.c_str()};
     journal += std::string(FormatRecord(RECORD_OLD_VALUE, value, 5).c_str()) + "\n";
-    char path[MAX_PATH];
-    ASSERT_TRUE(JournalPath(kMaker, kProduct, true, path, sizeof path));
-    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS, 0, nullptr);
-    LocalFree(security.lpSecurityDescriptor);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, journal.data(), static_cast<DWORD>(journal.size()), &written, nullptr);
-    CloseHandle(file);
-
-    RunJournal next;
-    JournalRecovery recovered;
-    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
-    EXPECT_EQ(JOURNAL_ROLLED_BACK, recovered);
-    JournalEndSession(next);
+    EXPECT_EQ(JOURNAL_ROLLED_BACK, RecoverPlantedJournal(journal));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((app_ + "\\new.txt").c_str()));
     HKEY key;
     wchar_t title[16] = L"";
@@ -533,8 +539,6 @@ TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
         EXPECT_EQ(0, JournalRollBack(journal, false));
     }
 
-    char path[MAX_PATH];
-    ASSERT_TRUE(JournalPath(kMaker, kProduct, true, path, sizeof path));
     Text forged = JournalHeader(kMaker);
     forged.Append("\n");
     Text hex;
@@ -547,18 +551,7 @@ TEST(UserScope, NothingMachineWideIsChangedOrRecovered)
         forged.Append(FormatRecord(RECORD_NEW_FILE, fields, 1).c_str());
         forged.Append("\n");
     }
-    SECURITY_ATTRIBUTES security = {sizeof security, NewAdminOnlyDescriptor(), FALSE};
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, &security, CREATE_ALWAYS, 0, nullptr);
-    LocalFree(security.lpSecurityDescriptor);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    WriteFile(file, forged.c_str(), static_cast<DWORD>(forged.length()), &written, nullptr);
-    CloseHandle(file);
-    RunJournal next;
-    JournalRecovery recovered;
-    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(next, kMaker, kProduct, &recovered));
-    EXPECT_EQ(JOURNAL_ROLLED_BACK, recovered);
-    JournalEndSession(next);
+    EXPECT_EQ(JOURNAL_ROLLED_BACK, RecoverPlantedJournal(forged.c_str()));
     SetInstallScope(SCOPE_MACHINE);
 
     EXPECT_EQ("every user's", testfiles::ReadFile(shared + "\\planted.dll"));
