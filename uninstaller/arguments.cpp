@@ -12,9 +12,10 @@
 
 namespace {
 
-// Longest product or program file name taken from the arguments; registry
-// key names are limited to 255 characters, and the product key adds its
-// own path in front.
+// Longest product or program file name taken from the arguments, in
+// characters (a name in UTF-8 takes more bytes); registry key names are
+// limited to 255 characters, and the product key adds its own path in
+// front.
 const size_t kMaxNameLength = 200;
 
 // Takes the next blank-separated argument from *p; a quoted one may hold
@@ -91,8 +92,7 @@ void ParseCommandLine(const char* arguments, CommandLine& out)
 
 bool IsPlainName(const char* name)
 {
-    size_t n = strlen(name);
-    if (n == 0 || n > kMaxNameLength)
+    if (name[0] == '\0' || WideLength(name) > kMaxNameLength)
         return false;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
         if (*c < 0x20 || *c == '\\' || *c == '/' || *c == '"')

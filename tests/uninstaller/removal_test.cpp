@@ -87,6 +87,14 @@ TEST(UninstallSettingsFile, NameArgumentsMustBeTwoPlainNames)
         Text product, exe;
         EXPECT_EQ(c.ok, ParseNameArguments(c.args, product, exe)) << c.args;
     }
+    // A name's limit counts letters, not bytes: 150 Cyrillic letters take
+    // 300 bytes.
+    std::string cyrillic;
+    for (int i = 0; i < 150; ++i)
+        cyrillic += "\xD0\x96";
+    Text product, exe;
+    EXPECT_TRUE(ParseNameArguments(("\"" + cyrillic + "\" \"a.exe\"").c_str(), product, exe));
+    EXPECT_FALSE(ParseNameArguments(("\"" + std::string(201, 'x') + "\" \"a.exe\"").c_str(), product, exe));
 }
 
 TEST(UninstallSettingsFile, ReadsArgsAndRepairOrRefusesDamagedFile)
