@@ -294,6 +294,8 @@ def line_of(description, text):
 # name: (description, extra file to lay out, words of the message, line)
 BROKEN = {
     "missing folder": (edit("Main", "absent"), None, "does not exist", "Main = absent"),
+    "names that differ in the case of letters beyond ASCII": (
+        DESCRIPTION, "main/Docs/\u00fcbersicht \u03b1\u03b2\u03b3 \u6771\u4eac.txt", "only in letter case", "Main = main"),
     "file name Windows refuses": (DESCRIPTION, "main/Notes: draft.txt", "is not a name Windows can create",
                                   "Main = main"),
     "name over a cabinet's 255 bytes": (DESCRIPTION, "main/" + "\u0142" * 100 + "/" + "\u0142" * 30, "bytes in UTF-8",

@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <wctype.h>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -138,12 +139,22 @@ size_t WideUnits(const std::string& utf8)
     return n;
 }
 
-std::string Lower(std::string s)
+// The name as Windows compares file names, letter case aside: every
+// letter in its capital form, in any script (the system's own table on
+// Windows, the C library's with the UTF-8 locale main chose on Linux).
+std::string Folded(const std::string& name)
 {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
+    std::u16string units = Utf16FromUtf8(name);
+#ifdef _WIN32
+    std::wstring wide(units.begin(), units.end());
+    CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    units.assign(wide.begin(), wide.end());
+#else
+    for (char16_t& u : units)
+        if (u < 0xD800 || u > 0xDFFF)
+            u = static_cast<char16_t>(towupper(u));
+#endif
+    return Utf8FromUtf16(units);
 }
 
 void ListLevel(ProductFolder* folder, const std::string& relative, const Origin& where, Problems* problems)
@@ -193,7 +204,7 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
                           "shorten it: a cabinet holds a name of 255 bytes at most");
             continue;
         }
-        std::string low = Lower(f.first);
+        std::string low = Folded(f.first);
         if (std::find(lowered.begin(), lowered.end(), low) != lowered.end()) {
             problems->Add(where, "\"" + name + "\" in " + folder->path + " differs from another name only in letter case",
                           "rename one of them: Windows cannot keep both");

@@ -17,6 +17,7 @@
 // standard error, and nothing written.
 #include "tools/mksetup/mksetup.h"
 
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -330,6 +331,10 @@ int main(int argc, char** argv)
         argv = pointers.data();
     }
     SetConsoleOutputCP(CP_UTF8);
+#else
+    // Letters of every script in their capital forms (the check of names
+    // that differ only in letter case); nothing else of the locale.
+    setlocale(LC_CTYPE, "C.UTF-8");
 #endif
     Options options;
     if (!ParseArguments(argc, argv, &options))
