@@ -267,6 +267,10 @@ void CreateShortcuts()
     // the clean-up know of it; but not one that the product's installation
     // in the other scope keeps.
     for (const Shortcut& s : shortcuts) {
+        // A product without a help file has no help link.
+        bool helpLink = &s == &shortcuts[1];
+        if (helpLink && (Expanded("{HelpName}").empty() || LoadStringAsText(LocalizedId(IDS_HELP_LINK)).empty()))
+            continue;
         Text other = OtherScopesLinkFolder(s.link.c_str());
         if (!other.empty()) {
             LogEvent("link %s leads into the installation in %s, which is %s: left as it is", s.link.c_str(),

@@ -1289,7 +1289,7 @@ TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
 // for letter, the product starts, and the quiet uninstaller of its
 // uninstall entry takes it all away. For every user and for the user alone
 // (the user's shell folders pointed at folders named so: a Wine prefix's
-// user is "root").
+// user is "root"). The product has no help file, and so no help link.
 
 std::wstring Wide(const std::string& utf8)
 {
@@ -1399,8 +1399,9 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         wchar_t shown[MAX_PATH] = L"";
         SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, 0, shown);
         std::wstring group = std::wstring(shown) + L"\\" + publisher;
-        for (const std::wstring& link : {app, app + L" Help", L"Uninstall " + app})
+        for (const std::wstring& link : {app, L"Uninstall " + app})
             EXPECT_TRUE(ThereW(group + L"\\" + link + L".lnk")) << link;
+        EXPECT_FALSE(ThereW(group + L"\\" + app + L" Help.lnk")) << "a help link without a help file";
         EXPECT_EQ(0, RunWide(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe", L"")) << "the product does not start";
 
         std::wstring quiet = RegText(hive, entry, L"QuietUninstallString");

@@ -12,7 +12,8 @@ the product's Ledger.exe. SCOPE "user" describes the product installed
 for the user alone (Scope = user); left out, for every user.
 
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
-and folders are written in Polish, Greek, Cyrillic and Japanese letters.
+and folders are written in Polish, Greek, Cyrillic and Japanese letters,
+and which has no help file.
 """
 import os
 import shutil
@@ -51,7 +52,6 @@ Main = main
 
 [English]
 Edition = Издание 東京
-HelpFile = Dokumenty\\Zażółć gęślą jaźń.txt
 Licence = licence.txt
 Information = information.txt
 """

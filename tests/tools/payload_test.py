@@ -246,8 +246,9 @@ def test_per_user_product(work):
     """Scope = user: the setup program and the uninstaller it carries (the
     kit's, beside the stub) ask Windows for no administrator rights, each
     manifest otherwise as it was; the scope and the user's own default
-    folder are in the string table."""
-    lay_out(work, PER_USER.replace("Uninstaller = UnInstall.exe\n", ""))
+    folder are in the string table. Without a help file: no help name and
+    no help link."""
+    lay_out(work, PER_USER.replace("Uninstaller = UnInstall.exe\n", "").replace("HelpFile = Data\\Help.hlp\n", ""))
     out = os.path.join(work, "setup.exe")
     r = mksetup(work, "-o", out)
     check(r.returncode == 0, f"packing a per-user product: exit {r.returncode} {r.stderr}")
@@ -256,6 +257,8 @@ def test_per_user_product(work):
     found = resources(read(out))
     check(string(found, 5012) == "user", f"string 5012: {string(found, 5012)!r}")
     check(string(found, 5002) == "{LocalAppDataDir}\\Programs\\Tool\\", f"string 5002: {string(found, 5002)!r}")
+    for number in (8007, 8010, 8107, 8110):
+        check(string(found, number) == "", f"string {number} without a help file: {string(found, number)!r}")
     asked = b'level="requireAdministrator"'
     stub_manifest = resources(read(STUB)).get((24, 1), b"")
     check(asked in stub_manifest and

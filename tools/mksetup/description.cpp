@@ -70,7 +70,8 @@ const KeyRule kKeys[] = {
     {"Files", "ComctlUpdate", FILE_PATH, 0, false, 0, {"40comupd.exe", nullptr, nullptr}},
     {"Uninstall", "RemoveAlso", SETUP_TEXT, 900, false, kMacroLimit, {}},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, {}},
-    {"Language", "HelpFile", MAIN_FILE, 8010, true, kMacroLimit, {}},
+    // Left out: the product has no help file, and no help link.
+    {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, {}},
     {"Language", "HelpLink", LINK, 8007, false, kMacroLimit,
      {"\\{AppCorvane}\\{AppName} Help.lnk", "\\{AppCorvane}\\Aide de {AppName}.lnk",
       "\\{AppCorvane}\\{AppName} Help.lnk"}},
@@ -664,7 +665,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
         const KeyRule& help = Rule("Language", "HelpFile");
         d->macros[l]["Edition"] = CheckName(Resolve(*d, edition, language), edition, language, true,
                                             Inherits(*d, language, "Edition") ? &inheritedNames : problems);
-        std::string helpName = CheckName(Resolve(*d, help, language), help, language, true,
+        Value helpValue = Resolve(*d, help, language);
+        std::string helpName = CheckName(helpValue, help, language, helpValue.given,
                                          Inherits(*d, language, "HelpFile") ? &inheritedNames : problems);
         std::replace(helpName.begin(), helpName.end(), '/', '\\');
         d->macros[l]["HelpName"] = helpName;
@@ -744,7 +746,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                           "put it there, or write the name of a program that is");
         for (int l = 0; l < LANGUAGE_COUNT; ++l) {
             Value help = Resolve(*d, Rule("Language", "HelpFile"), static_cast<Language>(l));
-            if (!Inherits(*d, static_cast<Language>(l), "HelpFile") && !FindMainFile(*d, d->macros[l]["HelpName"]))
+            if (!Inherits(*d, static_cast<Language>(l), "HelpFile") && !d->macros[l]["HelpName"].empty() &&
+                !FindMainFile(*d, d->macros[l]["HelpName"]))
                 problems->Add(help.origin, "the help file " + help.text + " is not in the folder " + d->main.path,
                               "put it there, or name a file of that folder (sub-folders with \\)");
         }
@@ -800,6 +803,12 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                 }
                 break;
             case LINK: {
+                // No help file, no help link: the setup makes none for an
+                // empty text.
+                if (key == "HelpLink" && d->macros[l]["HelpName"].empty()) {
+                    s[id] = "";
+                    break;
+                }
                 std::string link = CheckSetupText(v, rule, language, d->macros[l], sink);
                 if (link.size() < 4 || !SameWord(link.substr(link.size() - 4), ".lnk"))
                     sink->Add(v.origin, Describe(rule, language) + " must name a link file ending in .lnk",
