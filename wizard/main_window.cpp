@@ -2,6 +2,7 @@
 // into the next page message, and ends the wizard with a restart or the
 // launch of the installed product.
 #include "wizard/wizard.h"
+#include "wizard/pages.h"
 #include "engine/engine.h"
 #include "setup/wide.h"
 
@@ -27,6 +28,13 @@ private:
     static void OnClose();
     static LRESULT OnQueryEndSession();
 };
+
+// A product may come without important information: its wizard has no
+// information page then.
+bool HasInformation()
+{
+    return FindResourceU(Context.InstanceHandle, LocalizedResourceName("INFORMATION"), "RTF") != nullptr;
+}
 
 INT_PTR OpenPage(HWND owner, int templateId, DLGPROC procedure)
 {
@@ -279,7 +287,7 @@ void CMainFrame::OnPage(HWND window, UINT message)
             next = WM_PAGE_LICENCE;
             break;
         case WM_PAGE_LICENCE:
-            next = result == PAGE_NEXT ? WM_PAGE_INFORMATION : WM_PAGE_WELCOME;
+            next = result != PAGE_NEXT ? WM_PAGE_WELCOME : HasInformation() ? WM_PAGE_INFORMATION : WM_PAGE_DESTINATION;
             break;
         case WM_PAGE_INFORMATION:
             next = result == PAGE_NEXT ? WM_PAGE_DESTINATION : WM_PAGE_LICENCE;
@@ -288,7 +296,7 @@ void CMainFrame::OnPage(HWND window, UINT message)
             if (result == PAGE_NEXT)
                 next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : WM_PAGE_INSTALL;
             else
-                next = WM_PAGE_INFORMATION;
+                next = HasInformation() ? WM_PAGE_INFORMATION : WM_PAGE_LICENCE;
             break;
         case WM_PAGE_DISK_SPACE:
             next = result == PAGE_NEXT ? WM_PAGE_INSTALL : WM_PAGE_DESTINATION;

@@ -308,12 +308,17 @@ HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std:
     Click(licence, IDOK);
     if (!WaitGone(licence, pageWait))
         return *error = "licence page stays", nullptr;
-    HWND information = WaitForDialog(processId, 1011, "Important Information", pageWait);
-    if (!information)
-        return *error = "no information page", nullptr;
-    Click(information, IDOK);
-    if (!WaitGone(information, pageWait))
-        return *error = "information page stays", nullptr;
+    // A product without important information has no information page.
+    HWND information = nullptr;
+    WaitUntil([&] {
+        information = WaitForDialog(processId, 1011, "Important Information", 0);
+        return information || WaitForDialog(processId, 1014, "", 0);
+    }, pageWait);
+    if (information) {
+        Click(information, IDOK);
+        if (!WaitGone(information, pageWait))
+            return *error = "information page stays", nullptr;
+    }
     HWND destination = WaitForDialog(processId, 1014, "", pageWait);
     if (!destination)
         return *error = "no destination page", nullptr;

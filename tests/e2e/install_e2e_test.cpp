@@ -1289,7 +1289,9 @@ TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
 // for letter, the product starts, and the quiet uninstaller of its
 // uninstall entry takes it all away. For every user and for the user alone
 // (the user's shell folders pointed at folders named so: a Wine prefix's
-// user is "root"). The product has no help file, and so no help link.
+// user is "root"). The product has no help file, and so no help link, and
+// no important information: the wizard goes from the licence to the
+// destination.
 
 std::wstring Wide(const std::string& utf8)
 {

@@ -13,7 +13,7 @@ for the user alone (Scope = user); left out, for every user.
 
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
 and folders are written in Polish, Greek, Cyrillic and Japanese letters,
-and which has no help file.
+and which has no help file and no important information.
 """
 import os
 import shutil
@@ -53,7 +53,6 @@ Main = main
 [English]
 Edition = Издание 東京
 Licence = licence.txt
-Information = information.txt
 """
 
 WORLD_FILES = {
@@ -103,7 +102,6 @@ def main():
         write(os.path.join(folder, "main", name), text.encode())
     shutil.copyfile(program, os.path.join(folder, "main", "Księgowość.exe"))
     write(os.path.join(folder, "licence.txt"), "LICENCJA KSIĘGOWOŚCI\n\nŁódź, Київ, 東京.\n".encode())
-    write(os.path.join(folder, "information.txt"), "Księgowość prowadzi księgi.\n".encode())
     write(os.path.join(folder, "world.ini"), WORLD_DESCRIPTION.format(scope=scope).encode())
 
 

@@ -247,8 +247,9 @@ def test_per_user_product(work):
     kit's, beside the stub) ask Windows for no administrator rights, each
     manifest otherwise as it was; the scope and the user's own default
     folder are in the string table. Without a help file: no help name and
-    no help link."""
-    lay_out(work, PER_USER.replace("Uninstaller = UnInstall.exe\n", "").replace("HelpFile = Data\\Help.hlp\n", ""))
+    no help link; without important information: none of the stub's."""
+    lay_out(work, PER_USER.replace("Uninstaller = UnInstall.exe\n", "").replace("HelpFile = Data\\Help.hlp\n", "")
+            .replace("Information = info.rtf\n", ""))
     out = os.path.join(work, "setup.exe")
     r = mksetup(work, "-o", out)
     check(r.returncode == 0, f"packing a per-user product: exit {r.returncode} {r.stderr}")
@@ -259,6 +260,8 @@ def test_per_user_product(work):
     check(string(found, 5002) == "{LocalAppDataDir}\\Programs\\Tool\\", f"string 5002: {string(found, 5002)!r}")
     for number in (8007, 8010, 8107, 8110):
         check(string(found, number) == "", f"string {number} without a help file: {string(found, number)!r}")
+    check(not [name for kind, name in found if kind == "RTF" and str(name).startswith("INFORMATION")],
+          "information resources without Information")
     asked = b'level="requireAdministrator"'
     stub_manifest = resources(read(STUB)).get((24, 1), b"")
     check(asked in stub_manifest and

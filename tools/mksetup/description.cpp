@@ -97,7 +97,8 @@ const KeyRule kKeys[] = {
       "{AppName} nodig heeft.%n%nWilt u ze nu bijwerken? Windows wordt aan het einde van de installatie opnieuw "
       "gestart."}},
     {"Language", "Licence", TEXT_FILE, 0, true, 0, {}},
-    {"Language", "Information", TEXT_FILE, 0, true, 0, {}},
+    // Left out: the wizard has no information page.
+    {"Language", "Information", TEXT_FILE, 0, false, 0, {}},
     {"Art", "Icon", ICON_FILE, 0, false, 0, {}},
     {"Art", "HeaderLarge", BITMAP_FILE, 960, false, 0, {}},
     {"Art", "HeaderSmall", BITMAP_FILE, 961, false, 0, {}},
@@ -820,6 +821,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                 s[id] = key == "Program" ? common["ExeName"] : d->macros[l]["HelpName"];
                 break;
             case TEXT_FILE: {
+                if (!v.given)
+                    break;
                 std::string path = ResolvePath(*d, v);
                 if (!IsFile(path))
                     sink->Add(v.origin, "the file " + path + " does not exist",

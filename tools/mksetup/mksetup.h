@@ -246,6 +246,8 @@ Resource* FindImageResource(PeImage* image, const ResourceName& type, const Reso
 // Replaces the data of an existing resource (in its language) or adds one
 // (in US English, the language of the setup program's own).
 void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data);
+// Takes the resource out of the image, when it is there.
+void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name);
 // The same with the data kept in a file of size bytes.
 void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceName& name, const std::string& path,
                      uint32_t size);

@@ -211,12 +211,18 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
         Bytes licence, information;
         if (!TextResource(d.licence[l], &licence))
             return Fail("cannot read " + d.licence[l]);
-        if (!TextResource(d.information[l], &information))
-            return Fail("cannot read " + d.information[l]);
         SetResource(image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
                     licence);
-        SetResource(image, ResourceByName("RTF"),
-                    ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str()), information);
+        // Without information the stub's own goes: the wizard then has no
+        // information page.
+        ResourceName informationName = ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str());
+        if (d.information[l].empty()) {
+            RemoveResource(image, ResourceByName("RTF"), informationName);
+            continue;
+        }
+        if (!TextResource(d.information[l], &information))
+            return Fail("cannot read " + d.information[l]);
+        SetResource(image, ResourceByName("RTF"), informationName, information);
     }
     for (const auto& art : d.art)
         SetArt(image, art.first, art.second);

@@ -589,6 +589,13 @@ void SetResource(PeImage* image, const ResourceName& type, const ResourceName& n
     r->fileSize = 0;
 }
 
+void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name)
+{
+    Resource* r = FindImageResource(image, type, name);
+    if (r)
+        image->resources.erase(image->resources.begin() + (r - image->resources.data()));
+}
+
 void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceName& name, const std::string& path,
                      uint32_t size)
 {
