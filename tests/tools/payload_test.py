@@ -346,6 +346,19 @@ BROKEN = {
         None, "cannot be installed into {ProgramFilesDir}", "DefaultFolder = {ProgramFilesDir}\\Tool"),
     "per-user product with an uninstaller that asks nothing": (
         PER_USER, None, "has no manifest that asks for an execution level", "Uninstaller = UnInstall.exe"),
+    "registry value of an unknown type": (edit("Value", "Auto | Software\\Maker | A | text | x", "Registry"), None,
+                                          "unknown type \"text\"", "Value = Auto | Software\\Maker | A | text | x"),
+    "registry key outside Software": (edit("Value", "Auto | System\\Maker | A | string | x", "Registry"), None,
+                                      "is not below Software", "Value = Auto | System\\Maker | A | string | x"),
+    "registry number out of range": (edit("Value", "Auto | Software\\Maker | N | dword | 4294967296", "Registry"),
+                                     None, "is not a dword number",
+                                     "Value = Auto | Software\\Maker | N | dword | 4294967296"),
+    "registry field with an unclosed quote": (edit("Value", "Auto | Software\\Maker | A | string | \"x", "Registry"),
+                                              None, "root | key | name | type | data | at removal",
+                                              "Value = Auto | Software\\Maker | A | string | \"x"),
+    "per-user product writing the machine's hive": (
+        PER_USER.replace("Uninstaller = UnInstall.exe\n", "") + "[Registry]\nValue = HKLM | Software\\T | A | dword | 1\n",
+        None, "cannot write HKLM", "Value = HKLM | Software\\T | A | dword | 1"),
     "product over the largest the setup installs": (DESCRIPTION, ("main/huge.bin", 1), "(1950 MB) the setup installs",
                                                     "Main = main"),
 }

@@ -69,6 +69,13 @@ const KeyRule kKeys[] = {
     {"Files", "Uninstaller", FILE_PATH, 0, false, 0, {"UnInstall.exe", nullptr, nullptr}},
     {"Files", "ComctlUpdate", FILE_PATH, 0, false, 0, {"40comupd.exe", nullptr, nullptr}},
     {"Uninstall", "RemoveAlso", SETUP_TEXT, 900, false, kMacroLimit, {}},
+    // One line per value of the product's own, checked by
+    // CheckRegistryValues.
+    {"Registry", "Value", SETUP_TEXT, 0, false, 0, {}},
+    // A folder of the product added to PATH; CheckPathFolders.
+    {"Path", "Folder", SETUP_TEXT, 0, false, 0, {}},
+    // A file type the product opens; CheckFileTypes.
+    {"FileTypes", "Type", SETUP_TEXT, 0, false, 0, {}},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, {}},
     // Left out: the product has no help file, and no help link.
     {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, {}},
@@ -106,7 +113,7 @@ const KeyRule kKeys[] = {
 };
 
 const char* const kLanguageSections[LANGUAGE_COUNT] = {"English", "French", "Dutch"};
-const char* const kSections[] = {"Product", "Files", "Uninstall", "English", "French", "Dutch", "Art"};
+const char* const kSections[] = {"Product", "Files", "Uninstall", "Registry", "FileTypes", "Path", "English", "French", "Dutch", "Art"};
 const size_t kMostRemoveAlso = 12;  // strings 900 to 911
 // The largest product the shipped 32-bit setup was seen to install, in
 // both kinds of Wine prefix (README: the shipped 32-bit program): 1950
@@ -226,7 +233,7 @@ std::string SectionFix(const std::string& section)
     for (const char* s : kSections)
         if (EditDistance(section, s) <= 3)
             return std::string("did you mean [") + s + "]?";
-    return "use [Product], [Files], [Uninstall], [English], [French], [Dutch] or [Art]";
+    return "use [Product], [Files], [Uninstall], [Registry], [FileTypes], [Path], [English], [French], [Dutch] or [Art]";
 }
 
 std::string Where(const Origin& o)
@@ -249,8 +256,14 @@ void Store(Description* d, const std::string& section, const std::string& keyTex
     v.text = value;
     v.origin = origin;
     v.given = true;
-    if (std::string(rule->key) == "RemoveAlso") {
-        d->removeAlso.push_back(v);
+    // The keys written once a line.
+    std::string key = rule->key;
+    if (key == "RemoveAlso" || key == "Value" || key == "Folder" || key == "Type") {
+        (key == "Value"    ? d->registryValues
+         : key == "Folder" ? d->pathFolders
+         : key == "Type"   ? d->fileTypes
+                           : d->removeAlso)
+            .push_back(v);
         return;
     }
     std::string name = section + "." + rule->key;
@@ -472,6 +485,13 @@ const ProductFile* FindMainFile(const Description& d, std::string name)
 
 }  // namespace
 
+bool HasMainFile(const Description& d, const std::string& name) { return FindMainFile(d, name) != nullptr; }
+
+bool IsSetupMacro(const std::string& name)
+{
+    return OneOf(name, kSetupMacros, sizeof kSetupMacros / sizeof *kSetupMacros);
+}
+
 void Problems::Add(const Origin& where, const std::string& what, const std::string& fix)
 {
     lines.push_back(Where(where) + ": " + what + "; fix: " + fix);
@@ -556,8 +576,12 @@ void ReadDescriptionText(const std::string& file, std::string text, const std::v
                           "put it under its section, such as [Product]");
             continue;
         }
-        if (sectionKnown)
-            Store(d, section, Trim(line.substr(0, equals)), Unquote(Trim(line.substr(equals + 1))), origin, problems);
+        if (sectionKnown) {
+            // A registry value's fields are quoted one by one.
+            std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
+            bool fields = section == "Registry" || section == "FileTypes";
+            Store(d, section, key, fields ? value : Unquote(value), origin, problems);
+        }
     }
     for (const std::string& setting : settings) {
         size_t dot = setting.find('.');
@@ -863,6 +887,9 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     for (size_t i = 0; i < kMostRemoveAlso; ++i)
         s[900 + int(i)] =
             i < d->removeAlso.size() ? CheckSetupText(d->removeAlso[i], removeRule, ENGLISH, common, problems) : "";
+    CheckRegistryValues(d, problems);
+    CheckFileTypes(d, problems);
+    CheckPathFolders(d, problems);
 
     // The size figures, as the destination page and the progress use them.
     uint64_t extracted = d->main.bytes + d->archivist.bytes;

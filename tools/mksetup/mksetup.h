@@ -72,6 +72,9 @@ struct Description {
     std::string folder;     // its folder, for relative paths
     std::map<std::string, Value> values;           // "Section.Key", sections and keys as the table spells them
     std::vector<Value> removeAlso;                  // files the product creates later
+    std::vector<Value> registryValues;              // [Registry] Value lines, as written
+    std::vector<Value> pathFolders;                 // [Path] Folder lines, as written
+    std::vector<Value> fileTypes;                   // [FileTypes] Type lines, as written
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
     bool perUser = false;                           // [Product] Scope = user
@@ -104,6 +107,21 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
 // (string 5001) of a product: the installed bytes with the uninstaller,
 // plus 5 % and 64 KB; the bytes of both folders.
 uint64_t RequiredSpace(uint64_t installedBytes);
+
+// The product's own registry values ([Registry] Value lines), checked and
+// written into strings 5100 on (registry_values.cpp). After the names and
+// the scope are known.
+void CheckRegistryValues(Description* d, Problems* problems);
+// The [FileTypes] lines, each four registry values after the [Registry]
+// ones: the extension, the ProgID's description, icon and open command.
+void CheckFileTypes(Description* d, Problems* problems);
+// True when name is a file of the main folder (sub-folders with \).
+bool HasMainFile(const Description& d, const std::string& name);
+// The [Path] folders, each "{TargetDir}" and a sub-folder, into strings
+// 5200 on.
+void CheckPathFolders(Description* d, Problems* problems);
+// True for a macro the setup expands itself ({TargetDir}, {AppName}, ...).
+bool IsSetupMacro(const std::string& name);
 
 // The value of a key, with the fallback to English for a language section.
 const Value* FindValue(const Description& d, const std::string& sectionKey);
