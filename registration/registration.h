@@ -15,9 +15,15 @@
 // icon, version, publisher, web address, folder, quiet command, "Change"
 // command and "NoRepair".
 void RegisterProduct();
+// The product's own registry values (strings 5100 on), each through the
+// run's journal, and their records for the settings file; what the
+// earlier installation declared and this one does not is given back as it
+// was before the product. Before RemoveDroppedFiles, which may take the
+// earlier settings file away.
+void RegisterProductValues();
 // "UnInstall.exe" from the "UNINSTALL" container and "UnInstall.ini"
-// ("args" then "repair", ..., and "scope" for a per-user product) in
-// TargetDir.
+// ("args" then "repair", ..., and "scope" for a per-user product; the
+// product values' records in its [registry] section) in TargetDir.
 void WriteUninstaller();
 // "EstimatedSize" of the uninstall entry, a number of kilobytes (rounded
 // up): the listed files in TargetDir with the uninstaller and its

@@ -261,6 +261,21 @@ void WriteUninstaller()
     // every user's, as every installation was before there were scopes.
     if (CurrentInstallScope() == SCOPE_USER)
         add("scope", InstallScopeName(SCOPE_USER));
+    // The product's own values that the removal gives back.
+    if (Context.ProductValueRecords.Count() > 0)
+        settings.Append("[registry]\r\n");
+    for (size_t i = 0; i < Context.ProductValueRecords.Count(); ++i) {
+        char key[32];
+        wsprintfA(key, "value%u", static_cast<unsigned>(i));
+        add(key, Context.ProductValueRecords.At(i));
+    }
+    if (Context.PathEntries.Count() > 0)
+        settings.Append("[path]\r\n");
+    for (size_t i = 0; i < Context.PathEntries.Count(); ++i) {
+        char key[32];
+        wsprintfA(key, "entry%u", static_cast<unsigned>(i));
+        add(key, Context.PathEntries.At(i));
+    }
     // Written whole, and on the disk before a restart can follow the
     // installation; the profile functions would open the path anew for
     // every key. In UTF-16 with its mark: the uninstaller's wide profile

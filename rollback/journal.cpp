@@ -694,6 +694,28 @@ bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* ke
     return all;
 }
 
+bool RecordedDeleteRegistryValue(RunJournal& journal, HKEY root, const char* keyPath, const char* name)
+{
+    const char* letter = LetterFromRoot(root);
+    HKEY key;
+    LONG opened = letter && IsRootOfScope(root)
+                      ? RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE | KEY_SET_VALUE, &key)
+                      : ERROR_ACCESS_DENIED;
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND;
+    DWORD size = 0;
+    bool gone = RegQueryStoredValue(key, name, nullptr, nullptr, &size) == ERROR_FILE_NOT_FOUND;
+    if (!gone && RecordValueState(journal, key, letter, keyPath, name)) {
+        MakeRecordsDurable(journal);
+        gone = RegDeleteValueU(key, name) == ERROR_SUCCESS;
+        PassCutPoint();
+        if (gone && journal.Observer)
+            TellObserver(journal, "registry value deleted:", RegistryValueName(root, keyPath, name).c_str());
+    }
+    RegCloseKey(key);
+    return gone;
+}
+
 bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* keyPath)
 {
     const char* letter = LetterFromRoot(root);

@@ -43,8 +43,15 @@ bool IsPlausibleRecord(const ParsedRecord& r)
     case RECORD_NEW_VALUE:
     case RECORD_OLD_VALUE: {
         int expected = r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? 2 : r.Kind == RECORD_NEW_VALUE ? 3 : 5;
-        return r.Count == expected && RootFromLetter(r.Fields[0].c_str()) &&
-               _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
+        if (r.Count != expected || !RootFromLetter(r.Fields[0].c_str()))
+            return false;
+        // Outside SOFTWARE only the PATH of the environment, machine's or
+        // user's, is a value a run changes.
+        bool path = (r.Kind == RECORD_NEW_VALUE || r.Kind == RECORD_OLD_VALUE) && _stricmp(r.Fields[2].c_str(), "Path") == 0 &&
+                    _stricmp(r.Fields[1].c_str(), strcmp(r.Fields[0].c_str(), "M") == 0
+                                                      ? "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
+                                                      : "Environment") == 0;
+        return path || _strnicmp(r.Fields[1].c_str(), "SOFTWARE\\", 9) == 0;
     }
     case RECORD_COMMITTED:
         return r.Count == 0;

@@ -265,10 +265,75 @@ bool RecordedSetRegistryValue(RunJournal& journal, HKEY root, const char* key, c
 // told; false then (and when the key cannot be read), true when every
 // such value is gone.
 bool RecordedDeleteRegistryValues(RunJournal& journal, HKEY root, const char* key, const char* prefix);
+// Deletes one value of key, recorded first. True when it is gone (or
+// never was); false when it is there still (too large to record, access
+// denied).
+bool RecordedDeleteRegistryValue(RunJournal& journal, HKEY root, const char* key, const char* name);
 // Deletes key with its subkeys and values, each value's data and each key
 // recorded first so that a rollback puts them all back. True when the key
 // is gone (or never was).
 bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* key);
+
+// ---------------------------------------------------------------------------
+// The product's own registry values, those its description declares
+// (product_values.cpp). The settings file keeps, for each one that the
+// removal takes away, what was there before the product's first
+// installation: the uninstaller, and an upgrade that no longer declares
+// the value, give that back instead of deleting a value that another
+// program had set.
+struct ProductValueRecord {
+    HKEY Root;
+    Text Key;           // under SOFTWARE, as every key a run changes
+    Text Name;
+    bool RemoveKey;     // the key goes too when nothing is left in it, and so do the keys
+                        // above it that this leaves empty, down to the second level below SOFTWARE
+    Text Written;       // not empty: given back only while the value still holds this (the
+                        // hexadecimal digits of what the product wrote); another program's since stays
+    bool HadEarlier;    // a value was there before the product
+    DWORD EarlierType;
+    Text EarlierData;   // its data as hexadecimal digits, text as the program's text
+};
+// One line of the settings file's [registry] section, and back; false for
+// a line that is not one (or names a key outside SOFTWARE).
+Text FormatProductValueRecord(const ProductValueRecord& record);
+bool ParseProductValueRecord(const char* line, ProductValueRecord& record);
+// True when both name the same value (keys and names in any letter case).
+bool SameProductValue(const ProductValueRecord& a, HKEY root, const char* key, const char* name);
+// The value's present state, as the earlier one of record. False when it
+// is there but cannot be kept (more than a kilobyte, or unreadable): the
+// removal then leaves the value as it is.
+bool ReadEarlierValueState(ProductValueRecord& record);
+// The value's present data as hexadecimal digits (as Written keeps it);
+// empty when it is not there.
+Text ValueDataHex(HKEY root, const char* key, const char* name);
+// Gives the value back as it was before the product: its earlier data, or
+// no value (and, with RemoveKey, no keys that are left empty), each
+// change recorded in journal; nothing when Written no longer matches.
+// False when something could not be undone.
+bool GiveBackProductValue(RunJournal& journal, const ProductValueRecord& record);
+// The records of the [registry] section of a settings file (value0,
+// value1, ... up to the first missing one), as written; the same for the
+// folders of its [path] section (entry0, ...).
+void ReadProductValueRecords(const char* settingsFile, TextList& lines);
+void ReadPathEntries(const char* settingsFile, TextList& folders);
+
+// The PATH of the scope's environment: the machine's (under SYSTEM, the
+// one key outside SOFTWARE that a run changes) or the user's. Adds folder
+// at its end unless an entry names it already (in any letter case, with
+// or without its backslash, quoted or not); *added says whether this call
+// added it. The value keeps its type (a new one is REG_EXPAND_SZ), and the
+// journal its earlier data.
+bool AddPathEntry(RunJournal& journal, const char* folder, bool* added);
+// Takes every entry that names folder out of the PATH, the others as they
+// are, even when added since.
+bool RemovePathEntry(RunJournal& journal, const char* folder);
+// Tells the running programs that the environment changed (a broadcast
+// that waits five seconds at most for a program that does not answer).
+void AnnounceEnvironmentChange();
+// Tells the shell that file types changed (their icons, what opens them).
+void AnnounceFileTypesChange();
+// True when a record names a file type's key (under Software\Classes).
+bool IsFileTypeRecord(const ProductValueRecord& record);
 
 // The folders of a path that are missing, made from the top down, each
 // recorded in SessionJournal before it is made. 1 when the whole path is

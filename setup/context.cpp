@@ -9,7 +9,7 @@ InstallerContext::InstallerContext()
       UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), RunLog(nullptr), CurrentFile(),
       CurrentDir(), TextBuffer(), LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
       StagingThread(nullptr), ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(),
-      ExtractionJob(), CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ComctlNoticeShown(0),
+      ExtractionJob(), PathChanged(0), FileTypesChanged(0), CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ComctlNoticeShown(0),
       ScreenDpiY(0), DialogFont(nullptr), BoldFont(nullptr), TitleFont(nullptr)
 {
     InitializeCriticalSection(&CurrentLock);

@@ -183,6 +183,16 @@ struct InstallerContext {
     // Ignore, a sibling file already there): what an earlier version's
     // files are held against.
     TextList CarriedFiles;
+    // The product's own registry values that the removal gives back, as
+    // the settings file keeps them (one record each).
+    TextList ProductValueRecords;
+    // The product's folders on the PATH that the removal takes out, and
+    // whether the run changed the PATH (the programs are told at the end).
+    TextList PathEntries;
+    int32_t PathChanged;
+    // The run wrote or took away a file type (under Software\Classes): the
+    // shell is told at the end.
+    int32_t FileTypesChanged;
     // The run's private working folder (administrators only, a name
     // nobody can guess) for the staged cabinets and the update package;
     // empty: the temporary folder.

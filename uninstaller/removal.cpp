@@ -240,6 +240,8 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
         JournalRollBack(journal, false);
         return false;
     }
+    bool fileTypes = false;
+    bool pathChanged = GiveBackProductValues(journal, settings.Folder.c_str(), &fileTypes);
     RemoveProductRegistration(journal, settings.MakerName.c_str(), settings.ProductName.c_str(),
                               settings.ExeName.c_str(), settings.Folder.c_str());
     // The copy of the setup kept for repairs goes with the product.
@@ -255,7 +257,31 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
     if (options.OwnProgram)
         RecordFileToDeleteAtCommit(journal, options.OwnProgram);
     JournalCommit(journal, true);
+    if (pathChanged)
+        AnnounceEnvironmentChange();
+    if (fileTypes)
+        AnnounceFileTypesChange();
     return true;
+}
+
+bool GiveBackProductValues(RunJournal& journal, const char* folder, bool* fileTypes)
+{
+    *fileTypes = false;
+    Text settings(folder);
+    settings.Append("UnInstall.ini");
+    TextList lines, entries;
+    ReadProductValueRecords(settings.c_str(), lines);
+    for (size_t i = 0; i < lines.Count(); ++i) {
+        ProductValueRecord record;
+        if (ParseProductValueRecord(lines.At(i), record)) {
+            GiveBackProductValue(journal, record);
+            *fileTypes |= IsFileTypeRecord(record);
+        }
+    }
+    ReadPathEntries(settings.c_str(), entries);
+    for (size_t i = 0; i < entries.Count(); ++i)
+        RemovePathEntry(journal, entries.At(i));
+    return entries.Count() > 0;
 }
 
 void RemoveProductRegistration(RunJournal& journal, const char* makerName, const char* productName,

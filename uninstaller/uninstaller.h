@@ -207,6 +207,12 @@ bool RemoveInstallation(const UninstallSettings& settings, const TextList& files
 DWORD DeleteOneFile(const char* path);
 
 // ---------------------------------------------------------------------------
+// The product's own registry values that the settings file in folder
+// lists, each given back to what was there before the product (a value
+// that another program had set stays that program's), and its folders
+// taken out of the PATH, recorded in journal. True when it listed PATH
+// folders; *fileTypes when it listed file types.
+bool GiveBackProductValues(RunJournal& journal, const char* folder, bool* fileTypes);
 // Registry entries the setup wrote: the product key with its "\Files" list,
 // the uninstall entry, and the application path entry when it still points
 // into installDir (another installation of the same program keeps its

@@ -87,6 +87,7 @@ void PrepareExtraction()
 void RegisterInstallation()
 {
     CreateShortcuts();
+    RegisterProductValues();
     // Before the list is replaced: what an earlier version listed and this
     // one no longer carries goes with the commit.
     RemoveDroppedFiles();
@@ -98,4 +99,11 @@ void RegisterInstallation()
     // undone anyway.
     ReleaseStagedCabinets();
     JournalCommit(SessionJournal);
+    // Programs started from now on (a new console) find the product's
+    // folders on the PATH.
+    if (Context.PathChanged)
+        AnnounceEnvironmentChange();
+    // Explorer shows the file types' icons and opens them with the product.
+    if (Context.FileTypesChanged)
+        AnnounceFileTypesChange();
 }

@@ -80,6 +80,7 @@ typedef struct {
 } BY_HANDLE_FILE_INFORMATION;
 
 inline int _strnicmp(const char* a, const char* b, size_t n) { return strncasecmp(a, b, n); }
+inline int _stricmp(const char* a, const char* b) { return strcasecmp(a, b); }
 inline int lstrcmpiA(const char* a, const char* b) { return strcasecmp(a, b); }
 
 BOOL FindClose(HANDLE find);

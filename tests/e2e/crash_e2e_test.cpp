@@ -34,7 +34,18 @@ namespace {
 const char kProduct[] = "Halvorsen Ledger";
 const char kMaker[] = "Halvorsen";
 const char* const kKeys[] = {"SOFTWARE\\Halvorsen", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger",
-                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe"};
+                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe",
+                             "SOFTWARE\\Shared Tools", "SOFTWARE\\Classes\\.hlg",
+                             "SOFTWARE\\Classes\\Halvorsen.Ledger.Book"};
+// The PATH the product's folders go on: saved and compared, never cleaned.
+const char kEnvironment[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+
+std::vector<std::string> StateKeys()
+{
+    std::vector<std::string> keys(std::begin(kKeys), std::end(kKeys));
+    keys.push_back(kEnvironment);
+    return keys;
+}
 // The spread of cut points per run.
 const int kCuts = 30;
 
@@ -95,7 +106,7 @@ protected:
     // product's setup folder (its journal, its repair copy) and its keys.
     State Now()
     {
-        State state = Snapshot({root_, group_, SetupFolder(kProduct, kMaker)}, {kKeys[0], kKeys[1], kKeys[2]});
+        State state = Snapshot({root_, group_, SetupFolder(kProduct, kMaker)}, StateKeys());
         for (const std::string& folder : {group_, SetupFolder(kProduct, kMaker)})
             if (FolderExists(folder))
                 state[folder + "\\"] = "folder";
@@ -107,7 +118,7 @@ protected:
     void Save(SavedState& state)
     {
         state.Save(store_ + "\\" + std::to_string(reinterpret_cast<uintptr_t>(&state)),
-                   {{root_, false}, {group_, false}, {SetupFolder(kProduct, kMaker), true}}, {kKeys[0], kKeys[1], kKeys[2]});
+                   {{root_, false}, {group_, false}, {SetupFolder(kProduct, kMaker), true}}, StateKeys());
     }
     void Restore(const SavedState& state)
     {

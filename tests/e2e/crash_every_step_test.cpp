@@ -47,7 +47,10 @@ namespace {
 const char kProduct[] = "Halvorsen Ledger";
 const char kMaker[] = "Halvorsen";
 const char* const kKeys[] = {"SOFTWARE\\Halvorsen", "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger",
-                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe"};
+                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe",
+                             // where the product's own values share a key with another program's
+                             "SOFTWARE\\Shared Tools", "SOFTWARE\\Classes\\.hlg",
+                             "SOFTWARE\\Classes\\Halvorsen.Ledger.Book"};
 
 // One run in this process: an installation of a version (a repair when
 // asked), or the removal of the installation in the folder; for every
@@ -301,6 +304,9 @@ protected:
         setup_ = e2e::SetupFolder(kProduct, kMaker, scope_);
         for (const char* key : kKeys)
             keys_.push_back(user_ ? std::string("HKCU\\") + key : key);
+        // The PATH the product's folders go on (saved and compared, never
+        // cleaned).
+        keys_.push_back(user_ ? "HKCU\\Environment" : "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
         CreateDirectoryA(store_.c_str(), nullptr);
         LinkBytes.clear();
         MakeLinkBytes = KeptLinkBytes;

@@ -860,6 +860,9 @@ protected:
     }
     void Clean()
     {
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            for (const char* key : {kShared, kExtension, kProgId})
+                DeleteKeyTree(root, key);
         for (const char* key : {kMakerKey, kEntry, kAppPath})
             DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
         RemoveTree(group_);
@@ -936,11 +939,64 @@ protected:
             [&] { return !Exists(folder + "\\UnInstall.exe") && !FolderExists(setupFolder); }, kPageWait));
     }
     State Now(const std::string& folder) { return Snapshot({folder, group_}, {kMakerKey, kEntry, kAppPath}); }
+    // A value of root's hive as its type and bytes; empty when it is not there.
+    static std::string Raw(HKEY root, const std::string& key, const char* name)
+    {
+        HKEY k;
+        if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+            return "";
+        DWORD type = 0, size = 4096;
+        std::string data(size, '\0');
+        LONG rc = RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
+        RegCloseKey(k);
+        return rc == ERROR_SUCCESS ? std::to_string(type) + ":" + data.substr(0, size) : "";
+    }
+    // The PATH of root's environment, and setting it.
+    static const char* EnvironmentKey(HKEY root)
+    {
+        return root == HKEY_CURRENT_USER ? "Environment" : "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    }
+    static std::string Path(HKEY root = HKEY_LOCAL_MACHINE)
+    {
+        std::string raw = Raw(root, EnvironmentKey(root), "Path");
+        return raw.empty() ? "" : std::string(raw.c_str() + raw.find(':') + 1);
+    }
+    static void SetPath(const std::string& path, HKEY root = HKEY_LOCAL_MACHINE)
+    {
+        HKEY k;
+        if (RegCreateKeyExA(root, EnvironmentKey(root), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr) ==
+            ERROR_SUCCESS) {
+            RegSetValueExA(k, "Path", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                           static_cast<DWORD>(path.size() + 1));
+            RegCloseKey(k);
+        }
+    }
+    // The product's own values (make_maker_product.py) as the setup wrote
+    // them into root's hive, 3.9's binary one with them or not.
+    void ExpectOwnValues(HKEY root, const std::string& folder, bool seed)
+    {
+        const std::string settings = std::string(kMakerKey) + "\\Ledger Settings";
+        const std::pair<const char*, std::string> expected[] = {
+            {"Theme", "1:" + std::string("dark | wide\0", 12)},
+            {"Home", "2:" + folder + "\\Data" + '\0'},
+            {"Columns", "4:" + std::string("\x10\0\0\0", 4)},
+            {"Books", "7:" + std::string("2024\0" "2025\0\0", 11)},
+            {"Limit", "11:" + std::string("\0\0\0\0\1\0\0\0", 8)},
+            {"Seed", seed ? "3:\x01\x02\xff" : ""}};
+        for (const auto& value : expected)
+            EXPECT_EQ(value.second, Raw(root, settings, value.first)) << value.first;
+        EXPECT_EQ("1:" + folder + "\\Data\\words.dic" + '\0', Raw(root, kShared, "Dictionary"));
+        EXPECT_EQ("1:" + std::string("Halvorsen Ledger\0", 17), Raw(root, kShared, "LastProduct"));
+    }
 
     static constexpr const char* kMakerKey = "SOFTWARE\\Halvorsen";
     static constexpr const char* kProductKey = "SOFTWARE\\Halvorsen\\Halvorsen Ledger";
     static constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger";
     static constexpr const char* kAppPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Ledger.exe";
+    // A key the product shares with another program's values.
+    static constexpr const char* kShared = "SOFTWARE\\Shared Tools\\Spell";
+    static constexpr const char* kExtension = "SOFTWARE\\Classes\\.hlg";
+    static constexpr const char* kProgId = "SOFTWARE\\Classes\\Halvorsen.Ledger.Book";
     std::string root_, target_, group_;
 };
 
@@ -951,7 +1007,26 @@ protected:
 // too.
 TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
 {
+    // Another program's value where the product writes one of its own.
+    HKEY shared;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kShared, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &shared,
+                                             nullptr));
+    RegSetValueExA(shared, "Dictionary", 0, REG_SZ, reinterpret_cast<const BYTE*>("C:\\Other\\words.dic"), 19);
+    RegCloseKey(shared);
+    // And on the PATH: another program's folder before the installation,
+    // one after it; the product's own two at the end.
+    const std::string path = Path();
+    SetPath(path + ";C:\\Other\\bin");
     ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
+    ExpectOwnValues(HKEY_LOCAL_MACHINE, target_, true);
+    EXPECT_EQ(path + ";C:\\Other\\bin;" + target_ + ";" + target_ + "\\Reports", Path());
+    SetPath(Path() + ";C:\\Later\\bin");
+    // The file type opens with the product, until another program takes
+    // the extension.
+    EXPECT_EQ("1:Halvorsen.Ledger.Book" + std::string(1, '\0'), Raw(HKEY_LOCAL_MACHINE, kExtension, ""));
+    EXPECT_EQ("1:\"" + target_ + "\\Ledger.exe\" \"%1\"" + std::string(1, '\0'),
+              Raw(HKEY_LOCAL_MACHINE, std::string(kProgId) + "\\shell\\open\\command", ""));
+    RegSetValueA(HKEY_LOCAL_MACHINE, kExtension, REG_SZ, "Other.Book", 10);
     std::string log = ReadFile(root_ + "\\setup.log");
     EXPECT_EQ(std::string::npos, log.find("Corvane")) << log;
     EXPECT_EQ(std::string::npos, log.find("sibling")) << "no sibling, no sibling's folder";
@@ -982,6 +1057,14 @@ TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
     EXPECT_FALSE(FolderExists(SetupFolder("Halvorsen Ledger", "Halvorsen")));
     for (const char* key : {kMakerKey, kEntry, kAppPath})
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+    // The other program's value is its own again; the one the product
+    // keeps stays.
+    EXPECT_EQ("1:C:\\Other\\words.dic" + std::string(1, '\0'), Raw(HKEY_LOCAL_MACHINE, kShared, "Dictionary"));
+    EXPECT_NE("", Raw(HKEY_LOCAL_MACHINE, kShared, "LastProduct"));
+    EXPECT_EQ(path + ";C:\\Other\\bin;C:\\Later\\bin", Path());
+    SetPath(path);
+    EXPECT_EQ("1:Other.Book" + std::string(1, '\0'), Raw(HKEY_LOCAL_MACHINE, kExtension, ""));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgId));
 }
 
 // 1.0 then 2.0 over it, silently and through the wizard (which offers the
@@ -1001,6 +1084,11 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
         else
             ASSERT_NO_FATAL_FAILURE(Wizard("3.10", target_ + "\\"));
         ExpectVersion("3.10", target_, {"Data\\mine.dat", "notes.txt"});
+        ExpectOwnValues(HKEY_LOCAL_MACHINE, target_, false);
+        EXPECT_EQ(std::string::npos, Path().find(target_ + "\\Reports")) << "3.10 no longer declares it";
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kExtension)) << "nor the file type";
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgId));
+        EXPECT_NE(std::string::npos, Path().find(target_)) << Path();
         EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
         EXPECT_FALSE(FolderExists(target_ + "\\Data\\Old"));
         if (silent) {
@@ -1012,6 +1100,8 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
         std::vector<std::string> left = {"Data\\mine.dat", "notes.txt"};
         EXPECT_EQ(left, ListFiles(target_));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProductKey));
+        EXPECT_EQ("", Raw(HKEY_LOCAL_MACHINE, kShared, "Dictionary")) << "there was none before";
+        EXPECT_EQ(std::string::npos, Path().find(target_)) << Path();
         RemoveTree(target_);
     }
 }
@@ -1168,7 +1258,7 @@ protected:
         std::string x86 = SpecialFolder(CSIDL_PROGRAM_FILESX86);
         if (!x86.empty() && x86 != folders[0])
             folders.push_back(x86);
-        return Snapshot(folders, {kMakerKey, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+        return Snapshot(folders, {kMakerKey, kShared, kExtension, kProgId, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths",
                                   "SYSTEM\\CurrentControlSet\\Control\\Session Manager"});
     }
@@ -1210,6 +1300,9 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         else
             ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("3.9"), userTarget_ + "\\"));
         ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
+        ExpectOwnValues(HKEY_CURRENT_USER, userTarget_, true);
+        EXPECT_NE(std::string::npos, Path(HKEY_CURRENT_USER).find(userTarget_ + ";" + userTarget_ + "\\Reports"));
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kProgId));
         std::string ini = ReadText(userTarget_ + "\\UnInstall.ini");
         EXPECT_NE(std::string::npos, ini.find("scope=user")) << ini;
         std::string uninstaller = ReadFile(userTarget_ + "\\UnInstall.exe");
@@ -1238,7 +1331,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         EXPECT_FALSE(FolderExists(userTarget_));
         EXPECT_FALSE(FolderExists(group_));
         EXPECT_FALSE(FolderExists(SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Halvorsen Setup"));
-        for (const char* key : {kMakerKey, kEntry, kAppPath})
+        for (const char* key : {kMakerKey, kEntry, kAppPath, kExtension, kProgId})
             EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << key;
         EXPECT_EQ("", Differences(machine, MachineWide()));
     }

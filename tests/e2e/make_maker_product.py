@@ -67,6 +67,28 @@ COMMON = {
     "Docs/Guide.txt": b"How to keep the books.\r\n" * 40,
     "Data/accounts.dat": bytes(range(256)) * 16,
 }
+# The product's own registry values; the second list only in 3.9.
+REGISTRY = """\
+[Registry]
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Theme | string | "dark | wide" | removekey
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Home | expand | {TargetDir}Data | removekey
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Columns | dword | 0x10 | removekey
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Books | multi | 2024%n2025 | removekey
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Limit | qword | 4294967296 | removekey
+Value = Auto | Software\\Shared Tools\\Spell | Dictionary | string | {TargetDir}Data\\words.dic | remove
+Value = Auto | Software\\Shared Tools\\Spell | LastProduct | string | {AppName} | keep
+[Path]
+Folder = {TargetDir}
+"""
+REGISTRY_ONLY_1 = """\
+[Registry]
+Value = Auto | Software\\Halvorsen\\Ledger Settings | Seed | binary | 01 02 ff | removekey
+[Path]
+Folder = {TargetDir}Reports
+[FileTypes]
+Type = .hlg | Halvorsen.Ledger.Book | Ledger book | Ledger.exe
+"""
+
 ONLY_1 = {
     "Data/rates.dat": b"0.25 0.5 0.75\r\n" * 50,
     "Data/Old/2019.dat": b"old year\r\n" * 30,
@@ -95,7 +117,9 @@ def main():
         shutil.copyfile(program, os.path.join(folder, "main", "Ledger.exe"))
         write(os.path.join(folder, "licence.txt"), b"HALVORSEN LEDGER LICENCE\n\nFor tests only.\n")
         write(os.path.join(folder, "information.txt"), b"Halvorsen Ledger keeps the books.\n")
-        write(os.path.join(folder, "ledger.ini"), DESCRIPTION.format(version=version, scope=scope).encode())
+        registry = REGISTRY + (REGISTRY_ONLY_1 if version == "3.9" else "")
+        write(os.path.join(folder, "ledger.ini"),
+              (DESCRIPTION.format(version=version, scope=scope) + registry).encode())
     folder = os.path.join(out, "world")
     shutil.rmtree(folder, ignore_errors=True)
     for name, text in WORLD_FILES.items():
