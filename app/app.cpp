@@ -93,6 +93,7 @@ bool AppStart(const char* arguments)
         switches.Problem = "a letter of the command line has no form in this system's code page";
     }
     Context.Silent = switches.Silent;
+    Context.StartProductAtEnd = switches.Silent && switches.Run;
     if (!switches.LogPath.empty() && OpenRunLog(switches.LogPath.c_str()))
         SessionJournal.Observer = LogJournalEvent;
     LogRunStart(arguments);

@@ -81,6 +81,8 @@ bool ParseCommandLine(const char* arguments, CommandLineSwitches& out)
             out.Silent = true;
         } else if (IsExactly(p, end, "/?")) {
             out.Help = true;
+        } else if (IsExactly(p, end, "/RUN")) {
+            out.Run = true;
         } else if (StartsWith(p, end, "/LOG=")) {
             end = TakeLogPath(p, out.LogPath);
             if (!end) {

@@ -6,7 +6,7 @@ InstallerContext Context;
 InstallerContext::InstallerContext()
     : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
       RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), LicenceAccepted(0),
-      UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), RunLog(nullptr), CurrentFile(),
+      UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), StartProductAtEnd(0), RunLog(nullptr), CurrentFile(),
       CurrentDir(), TextBuffer(), LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
       StagingThread(nullptr), ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(),
       ExtractionJob(), PathChanged(0), FileTypesChanged(0), CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ComctlNoticeShown(0),

@@ -34,6 +34,8 @@ enum StringId {
     IDS_SIBLING = 5010,           // the sibling product's name; empty: the product has none
     IDS_SIBLING_FOLDER = 5011,    // the sibling product's folder in the user's Documents
     IDS_INSTALL_SCOPE = 5012,     // "machine" (every user, administrator rights) or "user" (the user alone)
+    IDS_RUN_AFTER = 5013,         // "no": the program is not offered at the end; else it is
+    IDS_RUN_ARGUMENTS = 5014,     // the program's arguments when started at the end, with macros
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,
@@ -55,6 +57,8 @@ enum StringId {
     IDS_WEBSITE = 8017,           // the finish page's web address; empty: no web button
     IDS_DOWNGRADE_QUESTION = 8018, // a newer version is installed: replace it with this older one?
     IDS_COMCTL_NOT_OFFERED = 8019, // a per-user installation cannot update the common controls
+    IDS_START_PRODUCT = 8020,     // the finish page's checkbox that starts the program
+    IDS_FINISH_CLOSES = 8021,     // the finish page's last line for a product not started at the end
 };
 
 // Exit codes of setup.exe: those of Windows Installer, which deployment
@@ -137,8 +141,12 @@ struct InstallerContext {
     // What the process returns: one of SetupExitCode.
     int32_t ExitCode;
     // /S: no window at all; every question gets the safe answer (abort
-    // and roll back) and the end neither launches nor restarts anything.
+    // and roll back) and the end neither launches nor restarts anything
+    // (unless /RUN asks for the program).
     int32_t Silent;
+    // The program is started when the run has succeeded: /RUN in a silent
+    // run, the finish page's checkbox otherwise.
+    int32_t StartProductAtEnd;
     // /D=: the destination given on the command line, in its full form;
     // empty when none was given.
     Text GivenFolder;

@@ -70,9 +70,11 @@ void LaunchProduct()
     // As the signed-in user, once the program's start has given the way:
     // the program must not inherit the setup's administrator rights.
     Text program(command.c_str() + 1);
-    program.Truncate(program.length() - 1);
-    LogEvent("the product is started: %s", program.c_str());
-    StartProduct(nullptr, "open", program.c_str(), nullptr, nullptr, SW_SHOW);
+    const char* quote = strchr(program.c_str(), '"');
+    Text arguments(quote && quote[1] == ' ' ? quote + 2 : "");
+    program.Truncate(quote ? static_cast<size_t>(quote - program.c_str()) : program.length());
+    LogEvent("the product is started: %s %s", program.c_str(), arguments.c_str());
+    StartProduct(nullptr, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOW);
 }
 
 } // namespace
@@ -102,6 +104,13 @@ Text ProductLaunchCommand()
     Text command("\"");
     command.Append(path.c_str());
     command.Append("\"");
+    // The maker's arguments, with macros ({TargetDir} among them).
+    Text arguments = LoadStringAsText(IDS_RUN_ARGUMENTS);
+    ExpandMacros(arguments);
+    if (!arguments.empty()) {
+        command.Append(' ');
+        command.Append(arguments.c_str());
+    }
     return command;
 }
 
@@ -347,8 +356,16 @@ void CMainFrame::OnInstallPage(HWND window)
     else
         Context.ExitCode = result == PAGE_CANCEL && Context.UserCancelled ? EXIT_CANCELLED : EXIT_FAILED;
     if (Context.Silent) {
-        // No closing page, no launch and no restart: the exit code says
-        // how it went, the log why.
+        // No closing page and no restart: the exit code says how it went,
+        // the log why. The program starts only when /RUN asked for it.
+        if (result == PAGE_NEXT && Context.StartProductAtEnd && OffersProductAtEnd())
+            LaunchProduct();
+        else if (Context.StartProductAtEnd)
+            LogEvent("/RUN: the product is not started (%s)",
+                     result != PAGE_NEXT            ? "the run did not succeed"
+                     : Context.RepairMode           ? "a repair starts nothing"
+                     : Context.UpdateCommonControls ? "Windows restarts first"
+                                                    : "its maker says RunAfter = no");
         PostMessageW(window, WM_PAGE_QUIT, 0, 0);
     } else if (result == PAGE_NEXT) {
         PostMessageW(window, WM_PAGE_FINISH, 0, 0);
@@ -368,7 +385,7 @@ void CMainFrame::OnFinishPage(HWND window)
     OpenPage(window, Context.RepairMode ? IDD_REPAIR_FINISHED : IDD_FINISH, Pages.Finish);
     if (Context.UpdateCommonControls)
         RestartWindows();
-    else if (!Context.RepairMode)
+    else if (Context.StartProductAtEnd)
         LaunchProduct();
     PostMessageW(window, WM_PAGE_QUIT, 0, 0);
 }

@@ -6,6 +6,7 @@
 #include "setup/wide.h"
 
 #include <shellapi.h>
+#include <string.h>
 
 namespace {
 
@@ -42,6 +43,40 @@ WebsiteOpenFunction OpenWebsite = ShellExecuteU;
 
 Text WebsiteAddress() { return LoadStringAsText(LocalizedId(IDS_WEBSITE)); }
 
+bool OffersProductAtEnd()
+{
+    return !Context.RepairMode && !Context.UpdateCommonControls && strcmp(LoadStringAsText(IDS_RUN_AFTER).c_str(), "no") != 0;
+}
+
+namespace {
+
+// The closing line says only how to close, and below it a checkbox
+// (checked) lets the user start the program or not; a product that is not
+// started at the end has the line alone.
+void ShowStartChoice(HWND page)
+{
+    Text closes = LoadStringAsText(LocalizedId(IDS_FINISH_CLOSES));
+    ExpandMacros(closes);
+    SetDlgItemTextU(page, IDC_CLOSING, closes.c_str());
+    if (!OffersProductAtEnd())
+        return;
+    RECT place = {12, 187, 12 + 304, 187 + 10};
+    MapDialogRect(page, &place);
+    Text label = LoadStringAsText(LocalizedId(IDS_START_PRODUCT));
+    ExpandMacros(label);
+    WideText wide(label.c_str());
+    HWND box = CreateWindowExW(0, L"BUTTON", wide.ok() ? wide.c_str() : L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                               place.left, place.top, place.right - place.left, place.bottom - place.top, page,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_START_PRODUCT)), Context.InstanceHandle,
+                               nullptr);
+    if (!box)
+        return;
+    SendMessageW(box, WM_SETFONT, SendMessageW(page, WM_GETFONT, 0, 0), FALSE);
+    CheckDlgButton(page, IDC_START_PRODUCT, BST_CHECKED);
+}
+
+} // namespace
+
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -58,8 +93,10 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             // The restart note is shown as it stands, braces and all.
             Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
             SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
-        } else {
+        } else if (Context.RepairMode) {
             ExpandItemText(page, IDC_CLOSING);
+        } else {
+            ShowStartChoice(page);
         }
         ShowWindow(page, SW_SHOW);
         return TRUE;
@@ -68,6 +105,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
+            Context.StartProductAtEnd = OffersProductAtEnd() && IsDlgButtonChecked(page, IDC_START_PRODUCT) == BST_CHECKED;
             EndDialog(page, PAGE_NEXT);
             return TRUE;
         case IDC_WEBSITE:

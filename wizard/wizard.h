@@ -65,6 +65,7 @@ enum ControlId {
     IDC_DETAIL = 1039,
     IDC_CLOSING = 1040,
     IDC_LIST_NAME = 1041, // the finish page's name of the product in the list of installed programs
+    IDC_START_PRODUCT = 1042, // the finish page's checkbox that starts the program, made by the page
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
@@ -104,8 +105,13 @@ struct WizardEndHooks {
 };
 extern WizardEndHooks EndHooks;
 
-// The command line that starts the installed product: its path, quoted.
+// The command line that starts the installed product: its path, quoted,
+// and the maker's arguments (RunArguments) after it.
 Text ProductLaunchCommand();
+// True when the end of this run offers to start the product: an
+// installation (no repair, no restart for the common controls) of a
+// product whose maker did not say RunAfter = no.
+bool OffersProductAtEnd();
 // How the end of the wizard starts the installed product: ShellExecuteA
 // until the program's start puts the desktop shell's way here.
 extern ShellOpenFunction StartProduct;

@@ -339,10 +339,15 @@ TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
     std::string readme = target + "\\ReadMe.txt";
     std::string original = ReadFile(readme);
     ASSERT_TRUE(DeleteFileA(readme.c_str()));
-    EXPECT_EQ(0, RunUnseen(setup_, "/s /r " + target, &shown));
+    EXPECT_EQ(0, RunUnseen(setup_, "/s /RUN /LOG=\"" + log + "\" /r " + target, &shown));
     EXPECT_EQ(original, ReadFile(readme));
     EXPECT_FALSE(shown) << "a window was shown";
     EXPECT_EQ(nullptr, FindTopLevel("GlyphForge (demo)")) << "a silent run launches nothing";
+    EXPECT_NE(std::string::npos, ReadFile(log).find("/RUN: the product is not started")) << "nor does a repair";
+    // Asked for, the program starts after a silent installation.
+    EXPECT_EQ(0, RunUnseen(setup_, "/S /RUN /D=" + target, &shown));
+    EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kProductStartWait));
+    CloseLaunchedWindows();
 
     std::string quiet;
     ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "QuietUninstallString", quiet));

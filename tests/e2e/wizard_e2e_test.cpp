@@ -340,7 +340,9 @@ TEST_F(WizardE2e, ClosingPageIgnoresEscapeAndTheCloseBox)
     }
     ASSERT_NE(nullptr, finish) << "the finish page did not appear";
     EXPECT_NE(std::string::npos, Text(finish).find(kFinish.title));
-    EXPECT_EQ("Click Finish to close this window and launch Corvane GlyphForge.", ItemText(finish, 1040));
+    EXPECT_EQ("Click Finish to close this window.", ItemText(finish, 1040));
+    EXPECT_EQ("Start GlyphForge", ItemText(finish, 1042));
+    EXPECT_EQ(BST_CHECKED, SendMessageA(GetDlgItem(finish, 1042), BM_GETCHECK, 0, 0));
     EXPECT_EQ(std::string::npos, ItemText(finish, 1039).find('{'));
 
     PostMessageA(finish, WM_KEYDOWN, VK_ESCAPE, 0);

@@ -140,7 +140,13 @@ TEST_F(CoreTest, CommandLineSwitches)
         EXPECT_STREQ(c.folder, switches.Folder.c_str());
         EXPECT_STREQ(c.repair, switches.Repair);
         EXPECT_STREQ(c.problem, switches.Problem.c_str());
+        EXPECT_FALSE(switches.Run);
     }
+    // /RUN is no repair switch, and nothing longer is /RUN.
+    CommandLineSwitches run, longer;
+    EXPECT_TRUE(ParseCommandLine("/run /S /r C:\\x", run));
+    EXPECT_TRUE(run.Run && run.Silent);
+    EXPECT_FALSE(ParseCommandLine("/RUNS", longer));
 }
 
 // One line per event with its time, appended; a log that cannot be opened

@@ -346,6 +346,8 @@ BROKEN = {
         None, "cannot be installed into {ProgramFilesDir}", "DefaultFolder = {ProgramFilesDir}\\Tool"),
     "per-user product with an uninstaller that asks nothing": (
         PER_USER, None, "has no manifest that asks for an execution level", "Uninstaller = UnInstall.exe"),
+    "run after that is neither yes nor no": (edit("RunAfter", "maybe", "Product"), None, "is neither yes nor no",
+                                             "RunAfter = maybe"),
     "registry value of an unknown type": (edit("Value", "Auto | Software\\Maker | A | text | x", "Registry"), None,
                                           "unknown type \"text\"", "Value = Auto | Software\\Maker | A | text | x"),
     "registry key outside Software": (edit("Value", "Auto | System\\Maker | A | string | x", "Registry"), None,

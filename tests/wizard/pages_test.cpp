@@ -255,8 +255,7 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
         const char* closing;  // text of 1040
         const char* address;
     } cases[] = {
-        {LANGUAGE_ENGLISH, IDD_FINISH, 0, "Click Finish to close this window and launch Corvane GlyphForge.",
-         "http://www.corvane.com/"},
+        {LANGUAGE_ENGLISH, IDD_FINISH, 0, "Click Finish to close this window.", "http://www.corvane.com/"},
         {LANGUAGE_FRENCH, IDD_FINISH, 1, nullptr, "http://www.corvane.fr/"},
         {LANGUAGE_DUTCH, IDD_REPAIR_FINISHED, 0, "Klik op Voltooien om dit venster te sluiten.",
          "http://www.corvane.com/"},
@@ -272,6 +271,11 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
         INT_PTR result = RunPage(c.templateId, FinishPageProc, [&](HWND page, int tick) {
             if (tick == 0) {
                 closing = ItemText(page, IDC_CLOSING);
+                // Without a restart to come, a checkbox (checked) offers the
+                // program.
+                EXPECT_EQ(c.update ? "" : c.language == LANGUAGE_DUTCH ? "GlyphForge starten" : "Start GlyphForge",
+                          ItemText(page, IDC_START_PRODUCT));
+                EXPECT_EQ(c.update ? BST_UNCHECKED : BST_CHECKED, IsDlgButtonChecked(page, IDC_START_PRODUCT));
                 EXPECT_EQ(std::string::npos, ItemText(page, IDC_BODY).find('{'));
                 EXPECT_EQ(std::string::npos, WindowText(page).find('{'));
                 SendMessageA(page, WM_COMMAND, IDCANCEL, 0);
@@ -283,6 +287,7 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
             return false;
         });
         EXPECT_EQ(PAGE_NEXT, result);
+        EXPECT_EQ(!c.update, Context.StartProductAtEnd != 0);
         EXPECT_TRUE(escapeIgnored);
         EXPECT_EQ(c.address, OpenedAddress);
         EXPECT_EQ(c.closing ? std::string(c.closing) : std::string(LoadStringAsText(LocalizedId(IDS_RESTART_NOTE)).c_str()),

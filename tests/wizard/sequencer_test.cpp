@@ -23,6 +23,7 @@ struct Step {
     INT_PTR result;
     int lowDiskSpace = 0;
     int userCancelled = 0;
+    int startProduct = 1;  // the finish page's checkbox, left checked or not
 };
 
 std::vector<Step> Script;
@@ -46,6 +47,8 @@ void Visit(Page page, HWND dialog)
     const Step& step = Script[Position++];
     Context.LowDiskSpace = step.lowDiskSpace;
     Context.UserCancelled = step.userCancelled;
+    if (page == FINISH)
+        Context.StartProductAtEnd = step.startProduct && OffersProductAtEnd();
     EndDialog(dialog, step.result);
 }
 
@@ -121,6 +124,11 @@ TEST_F(SequencerTest, StraightThroughLaunchesTheQuotedProduct)
     EXPECT_EQ("\"C:\\Program Files\\Corvane\\GlyphForge\\GlyphForge.exe\"", Launched[0]);
     EXPECT_EQ(0, Restarts);
     EXPECT_EQ("{AppName} Installation - Installation Successfully Completed", Titles.back());
+    // The checkbox cleared: nothing is started.
+    Script = {{WELCOME, 1}, {LICENCE, 1}, {INFORMATION, 1}, {DESTINATION, 1}, {INSTALL, 1}, {FINISH, 1, 0, 0, 0}};
+    Launched.clear();
+    Run();
+    EXPECT_TRUE(Launched.empty());
 }
 
 TEST_F(SequencerTest, BackLowDiskAndFailedRunsFollowThePageTable)

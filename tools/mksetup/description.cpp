@@ -64,6 +64,10 @@ const KeyRule kKeys[] = {
     {"Product", "StartMenuFolder", NAME, 7004, false, kMacroLimit, {"{Publisher}", nullptr, nullptr}},
     {"Product", "WindowTitle", SHOWN_TEXT, 1, false, kMacroLimit, {"{AppName} Setup", nullptr, nullptr}},
     {"Product", "RequiredSpace", NUMBER, 5000, false, 0, {}},
+    // Whether the finish page offers to start the program (checked
+    // by CheckDescription into string 5013), and its arguments.
+    {"Product", "RunAfter", NAME, 0, false, kMacroLimit, {"yes", nullptr, nullptr}},
+    {"Product", "RunArguments", SETUP_TEXT, 5014, false, kMacroLimit, {"", nullptr, nullptr}},
     {"Files", "Main", FOLDER, 0, true, 0, {}},
     {"Files", "Archivist", FOLDER, 0, false, 0, {}},
     {"Files", "Uninstaller", FILE_PATH, 0, false, 0, {"UnInstall.exe", nullptr, nullptr}},
@@ -650,6 +654,15 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
         d->strings[5012] = d->perUser ? "user" : "machine";
     }
     {
+        const KeyRule& rule = Rule("Product", "RunAfter");
+        Value v = Resolve(*d, rule, ENGLISH);
+        std::string runAfter = Lower(Trim(v.text));
+        if (runAfter != "yes" && runAfter != "no")
+            problems->Add(v.origin, "RunAfter \"" + v.text + "\" is neither yes nor no",
+                          "write RunAfter = yes (the finish page offers to start the program) or RunAfter = no");
+        d->strings[5013] = runAfter;
+    }
+    {
         const Value* version = FindValue(*d, "Product.Version");
         if (!IsDottedVersion(version->text))
             problems->Add(version->origin, "Version \"" + version->text + "\" is not a dotted version",
@@ -825,6 +838,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                                   "start it with a folder macro such as {ProgramFilesDir}, or with a drive");
                     // The destination page adds the file names to it.
                     s[id] = folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+                } else if (rule.stringId) {
+                    s[id] = CheckSetupText(v, rule, language, d->macros[l], sink);
                 }
                 break;
             case LINK: {
