@@ -146,14 +146,19 @@ void RemoveDroppedFiles()
         LogEvent("the product moves from %s to %s: the earlier folder's files go", earlier,
                  Context.TargetDir.c_str());
     }
-    // The Start menu's Programs folder of the user, with a trailing
-    // backslash; empty when the shell cannot name it.
-    Text programs;
-    char programsFolder[kPathBytes];
-    if (GetProgramsFolder(programsFolder, sizeof programsFolder)) {
-        programs = programsFolder;
-        if (programs.last() != '\\')
-            programs.Append('\\');
+    // The folders the product's links lie in (the Start menu's Programs
+    // folders, the desktop, the startup folder), each with a trailing
+    // backslash.
+    TextList linkFolders;
+    {
+        TextList found;
+        GetLinkFolders(found);
+        for (size_t i = 0; i < found.Count(); ++i) {
+            Text folder(found.At(i));
+            if (folder.last() != '\\')
+                folder.Append('\\');
+            linkFolders.Add(folder.c_str());
+        }
     }
     const char* archivist = Context.ArchivistDir.c_str();
     TextList list, emptied;
@@ -168,10 +173,12 @@ void RemoveDroppedFiles()
             continue;
         size_t base = Below(path, earlier);
         bool link = false;
-        if (!base && !programs.empty() && Below(path, programs.c_str())) {
-            size_t n = strlen(path);
-            link = n > 4 && _stricmp(path + n - 4, ".lnk") == 0;
-            base = link ? programs.length() : 0;
+        size_t n = strlen(path);
+        for (size_t k = 0; !base && k < linkFolders.Count(); ++k) {
+            if (Below(path, linkFolders.At(k))) {
+                link = n > 4 && _stricmp(path + n - 4, ".lnk") == 0;
+                base = link ? strlen(linkFolders.At(k)) : 0;
+            }
         }
         if (!base)
             continue;

@@ -24,44 +24,6 @@ const int kValueFields = 6;
 const int kFirstPathString = 5200;
 const int kLastPathString = 5207;
 
-// Every macro expanded on its own: a value holding a long folder is not
-// cut at the length the macros keep for a whole text.
-Text ExpandEachMacro(const char* pattern)
-{
-    Text out;
-    for (const char* p = pattern; *p;) {
-        const char* close = *p == '{' ? strchr(p, '}') : nullptr;
-        if (!close) {
-            out.Append(*p++);
-            continue;
-        }
-        Text macro;
-        macro.Assign(p, static_cast<size_t>(close - p + 1));
-        if (strcmp(macro.c_str(), "{TargetDir}") == 0 || strcmp(macro.c_str(), "{PF}") == 0)
-            macro = Context.TargetDir;
-        else
-            ExpandMacros(macro);
-        out.Append(macro.c_str());
-        p = close + 1;
-    }
-    return out;
-}
-
-// A line's fields, split at its tabs; false for a line that does not
-// have them all.
-bool SplitLine(const Text& line, Text* fields)
-{
-    const char* p = line.c_str();
-    for (int i = 0; i < kValueFields; ++i) {
-        const char* tab = strchr(p, '\t');
-        if ((tab == nullptr) != (i == kValueFields - 1))
-            return false;
-        fields[i].Assign(p, tab ? static_cast<size_t>(tab - p) : strlen(p));
-        p = tab ? tab + 1 : p;
-    }
-    return true;
-}
-
 // The data of a value of the type named, as RegSetValueExU takes it: text
 // without its terminator (a list with one between its strings), numbers in
 // their bytes. False for data that does not fit the type.
@@ -233,7 +195,7 @@ void RegisterProductValues()
         Text fields[kValueFields];
         if (line.empty())
             break;
-        if (SplitLine(line, fields))
+        if (SplitFields(line.c_str(), '\t', fields, kValueFields))
             StoreValue(fields, earlier, declared);
     }
     // What the earlier version declared and this one does not goes back

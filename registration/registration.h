@@ -46,31 +46,48 @@ RunKind ClassifyRun();
 // this empties go at the commit. Nothing in repair mode.
 void RemoveDroppedFiles();
 
-// Shortcuts: the maker's Start-menu folder, the extra paths 900+ and the
-// application, help and uninstall links, every link path appended to
-// InstalledFiles whether or not it was saved; an existing link that leads
-// into the product's installation in the other scope is that
-// installation's, and is neither replaced nor listed.
+// Shortcuts: the extra paths 900+, and the maker's links (strings 5300
+// on: in the product's Start-menu folder, at the top of the Start menu, on
+// the desktop, in the startup folder; every user's folders for a product
+// for every user) or, for a product that lists none, the application,
+// help and uninstall links in the user's Start-menu folder of the
+// product. Every link path is appended to InstalledFiles whether or not it
+// was saved; an existing link that leads into the product's installation
+// in the other scope is that installation's, and is neither replaced nor
+// listed.
 void CreateShortcuts();
 // The Start menu's Programs folder of the current user; false when the
 // shell cannot name it.
 bool GetProgramsFolder(char* folder, size_t size);
+// What a link holds: its target, the arguments, the description, the
+// working folder and the icon ("" for the target's own).
+struct LinkDetails {
+    const char* Target;
+    const char* Arguments;
+    const char* Description;
+    const char* WorkingFolder;
+    const char* IconFile;
+    int IconIndex;
+};
 // One link file: the shell link object writes the link's bytes into
 // memory, and the run writes them into a new file at linkPath through a
 // handle it checked itself (CreatePreparedFile), never through a path the
 // link object opens. The HRESULT of the first step that failed (a link
 // path longer than MAX_PATH - 1 characters is refused, never saved
 // truncated).
-HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
-                        const char* workingFolder);
-// The bytes of a link to targetPath (malloc'd, the caller frees them).
-typedef HRESULT (*LinkBytesFunction)(const char* targetPath, const char* description, const char* workingFolder,
-                                     void** bytes, DWORD* size);
+HRESULT CreateShellLink(const char* linkPath, const LinkDetails& link);
+// The bytes of a link (malloc'd, the caller frees them).
+typedef HRESULT (*LinkBytesFunction)(const LinkDetails& link, void** bytes, DWORD* size);
 // How CreateShellLink makes them: through the shell's link object, unless
 // a test keeps the bytes of links it has seen made.
 extern LinkBytesFunction MakeLinkBytes;
-HRESULT ShellLinkBytes(const char* targetPath, const char* description, const char* workingFolder, void** bytes,
-                       DWORD* size);
+HRESULT ShellLinkBytes(const LinkDetails& link, void** bytes, DWORD* size);
+// The folders the product's links may lie in, in the scope's kind (the
+// Programs folder, the desktop and the startup folder: every user's for a
+// product for every user, the user's own otherwise, and the user's
+// Programs folder, where the three links of a product without [Links] go,
+// in either): what an upgrade looks in for the links it drops.
+void GetLinkFolders(TextList& folders);
 // A folder without its trailing backslash, except that a drive root keeps
 // it ("C:\Tools\App\" gives "C:\Tools\App", "C:\" stays "C:\"): the links'
 // working folder and the application path's "Path".

@@ -139,13 +139,13 @@ Text FolderWithoutBackslash(const char* folder)
     return result;
 }
 
-HRESULT ShellLinkBytes(const char* targetPath, const char* description, const char* workingFolder, void** bytes,
-                       DWORD* size)
+HRESULT ShellLinkBytes(const LinkDetails& details, void** bytes, DWORD* size)
 {
     *bytes = nullptr;
     *size = 0;
-    WideText wideTarget(targetPath), wideFolder(workingFolder), wideDescription(description);
-    if (!wideTarget.ok() || !wideFolder.ok() || !wideDescription.ok())
+    WideText wideTarget(details.Target), wideFolder(details.WorkingFolder), wideDescription(details.Description),
+        wideArguments(details.Arguments), wideIcon(details.IconFile);
+    if (!wideTarget.ok() || !wideFolder.ok() || !wideDescription.ok() || !wideArguments.ok() || !wideIcon.ok())
         return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
     IShellLinkW* link = nullptr;
     HRESULT result = CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkW,
@@ -155,6 +155,10 @@ HRESULT ShellLinkBytes(const char* targetPath, const char* description, const ch
     link->SetPath(wideTarget.c_str());
     link->SetWorkingDirectory(wideFolder.c_str());
     link->SetDescription(wideDescription.c_str());
+    if (details.Arguments[0])
+        link->SetArguments(wideArguments.c_str());
+    if (details.IconFile[0])
+        link->SetIconLocation(wideIcon.c_str(), details.IconIndex);
     IPersistStream* persist = nullptr;
     IStream* stream = nullptr;
     result = link->QueryInterface(kIidPersistStream, reinterpret_cast<void**>(&persist));
@@ -194,17 +198,17 @@ HRESULT ShellLinkBytes(const char* targetPath, const char* description, const ch
     return result;
 }
 
-HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char* description,
-                        const char* workingFolder)
+HRESULT CreateShellLink(const char* linkPath, const LinkDetails& link)
 {
     // A path that does not fit with its terminator is not saved: a cut
     // path would name another file. Nor is a link to a target too long for
     // the link to hold whole.
-    if (WideLength(targetPath) >= MAX_PATH || WideLength(linkPath) >= MAX_PATH)
+    if (WideLength(link.Target) >= MAX_PATH || WideLength(linkPath) >= MAX_PATH ||
+        WideLength(link.IconFile) >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     void* bytes = nullptr;
     DWORD size = 0;
-    HRESULT result = MakeLinkBytes(targetPath, description, workingFolder, &bytes, &size);
+    HRESULT result = MakeLinkBytes(link, &bytes, &size);
     if (FAILED(result))
         return result;
     HANDLE file = CreatePreparedFile(SessionJournal, linkPath);
@@ -220,32 +224,137 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, const char
     return result;
 }
 
+namespace {
+
+const int kFirstLinkString = 5300;
+const int kLastLinkString = 5315;
+const int kLinkFields = 8; // place, name, target, arguments, icon, icon index, description, working folder
+
+bool SpecialFolder(int csidl, char* folder, size_t size)
+{
+    folder[0] = '\0';
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)) || !list)
+        return false;
+    char path[kPathBytes];
+    BOOL found = SHGetPathFromIDListU(list, path);
+    CoTaskMemFree(list);
+    return found && path[0] && CopyBounded(folder, size, path);
+}
+
+// One link, saved or not, listed; a link of the product's installation in
+// the other scope is left as it is.
+void MakeLink(const Text& linkPath, const LinkDetails& details)
+{
+    Text other = OtherScopesLinkFolder(linkPath.c_str());
+    if (!other.empty()) {
+        LogEvent("link %s leads into the installation in %s, which is %s: left as it is", linkPath.c_str(),
+                 other.c_str(), CurrentInstallScope() == SCOPE_USER ? "every user's" : "a user's own");
+        return;
+    }
+    // An existing link is kept aside until the run has succeeded.
+    bool prepared = PrepareFileForWriting(SessionJournal, linkPath.c_str());
+    bool saved = prepared && SUCCEEDED(CreateShellLink(linkPath.c_str(), details));
+    if (prepared && !saved)
+        PutBackFile(SessionJournal, linkPath.c_str());
+    PassCutPoint();
+    LogEvent("link %s %s to %s", linkPath.c_str(), saved ? "leads" : "could NOT be saved, it was", details.Target);
+    Context.InstalledFiles.Add(linkPath.c_str());
+}
+
+// Makes the Start-menu folder of the product below programs and opens it
+// in Explorer, once: a restart follows the common-controls update (no
+// window then), and a silent run shows none at all.
+Text MakeGroup(const char* programs, bool* opened)
+{
+    Text group = Joined(programs, "\\{AppCorvane}");
+    CreateFolderTree(group.c_str());
+    if (!*opened && !Context.UpdateCommonControls && !Context.Silent)
+        ShellOpenFolder(nullptr, "open", group.c_str(), nullptr, nullptr, SW_SHOWNOACTIVATE);
+    *opened = true;
+    return group;
+}
+
+// The links the maker listed; false when there are none.
+bool CreateMakersLinks(const Text& workingFolder)
+{
+    if (LoadStringAsText(kFirstLinkString).empty())
+        return false;
+    bool machine = CurrentInstallScope() == SCOPE_MACHINE;
+    bool groupOpened = false;
+    for (int id = kFirstLinkString; id <= kLastLinkString; ++id) {
+        Text line = LoadStringAsText(id);
+        Text f[kLinkFields];
+        if (line.empty())
+            break;
+        if (!SplitFields(line.c_str(), '\t', f, kLinkFields))
+            continue;
+        const char* place = f[0].c_str();
+        bool menu = strncmp(place, "StartMenu", 9) == 0;
+        int csidl = menu ? (machine ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS)
+                    : strcmp(place, "Desktop") == 0 ? (machine ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY)
+                                                    : (machine ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP);
+        char base[kPathBytes];
+        if (!SpecialFolder(csidl, base, sizeof base)) {
+            LogEvent("no link %s: the shell names no folder for %s", f[1].c_str(), place);
+            continue;
+        }
+        // A link placed in the folder by somebody is not followed.
+        JournalGuardFolder(SessionJournal, base);
+        Text folder = strcmp(place, "StartMenu") == 0 ? MakeGroup(base, &groupOpened) : Text(base);
+        Text link(folder);
+        link.Append('\\');
+        link.Append(ExpandEachMacro(f[1].c_str()).c_str());
+        link.Append(".lnk");
+        Text target(Context.TargetDir);
+        target.Append(strcmp(f[2].c_str(), "{Uninstaller}") == 0 ? "UnInstall.exe" : f[2].c_str());
+        Text arguments = ExpandEachMacro(f[3].c_str());
+        Text icon;
+        if (!f[4].empty()) {
+            icon = Context.TargetDir;
+            icon.Append(f[4].c_str());
+        }
+        Text description = f[6].empty() ? Expanded("{AppName}") : ExpandEachMacro(f[6].c_str());
+        Text working = f[7].empty() ? workingFolder : FolderWithoutBackslash(ExpandEachMacro(f[7].c_str()).c_str());
+        LinkDetails details = {target.c_str(), arguments.c_str(), description.c_str(), working.c_str(), icon.c_str(),
+                               atoi(f[5].c_str())};
+        MakeLink(link, details);
+    }
+    return true;
+}
+
+} // namespace
+
+void GetLinkFolders(TextList& folders)
+{
+    bool machine = CurrentInstallScope() == SCOPE_MACHINE;
+    const int csidls[] = {CSIDL_PROGRAMS, machine ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS,
+                          machine ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY,
+                          machine ? CSIDL_COMMON_STARTUP : CSIDL_STARTUP};
+    for (int csidl : csidls) {
+        char folder[kPathBytes];
+        if (SpecialFolder(csidl, folder, sizeof folder))
+            folders.Add(folder);
+    }
+}
+
 void CreateShortcuts()
 {
-    char programs[kPathBytes];
-    bool havePrograms = GetProgramsFolder(programs, sizeof programs);
-
-    Text group;
-    if (havePrograms) {
-        // The user's own Programs folder: a link placed in it is not
-        // followed by the links' writes.
-        JournalGuardFolder(SessionJournal, programs);
-        group = Joined(programs, "\\{AppCorvane}");
-        CreateFolderTree(group.c_str());
-        // A restart follows the common-controls update: no window then;
-        // nor in a silent run, which shows none at all.
-        if (!Context.UpdateCommonControls && !Context.Silent)
-            ShellOpenFolder(nullptr, "open", group.c_str(), nullptr, nullptr, SW_SHOWNOACTIVATE);
-    }
-
     Text workingFolder = FolderWithoutBackslash(Context.TargetDir.c_str());
-
     AddExtraPaths();
+    if (CreateMakersLinks(workingFolder))
+        return;
 
+    char programs[kPathBytes];
     // Without the Programs folder the link paths would fall into the root
     // of the current drive; no link is made or listed then.
-    if (!havePrograms)
+    if (!GetProgramsFolder(programs, sizeof programs))
         return;
+    // The user's own Programs folder: a link placed in it is not followed
+    // by the links' writes.
+    JournalGuardFolder(SessionJournal, programs);
+    bool opened = false;
+    MakeGroup(programs, &opened);
 
     Text appName = Expanded("{AppName}");
     Text helpDescription(appName);
@@ -271,20 +380,7 @@ void CreateShortcuts()
         bool helpLink = &s == &shortcuts[1];
         if (helpLink && (Expanded("{HelpName}").empty() || LoadStringAsText(LocalizedId(IDS_HELP_LINK)).empty()))
             continue;
-        Text other = OtherScopesLinkFolder(s.link.c_str());
-        if (!other.empty()) {
-            LogEvent("link %s leads into the installation in %s, which is %s: left as it is", s.link.c_str(),
-                     other.c_str(), CurrentInstallScope() == SCOPE_USER ? "every user's" : "a user's own");
-            continue;
-        }
-        // An existing link is kept aside until the run has succeeded.
-        bool prepared = PrepareFileForWriting(SessionJournal, s.link.c_str());
-        bool saved = prepared && SUCCEEDED(CreateShellLink(s.link.c_str(), s.target.c_str(), s.description->c_str(),
-                                                           workingFolder.c_str()));
-        if (prepared && !saved)
-            PutBackFile(SessionJournal, s.link.c_str());
-        PassCutPoint();
-        LogEvent("link %s %s to %s", s.link.c_str(), saved ? "leads" : "could NOT be saved, it was", s.target.c_str());
-        Context.InstalledFiles.Add(s.link.c_str());
+        LinkDetails details = {s.target.c_str(), "", s.description->c_str(), workingFolder.c_str(), "", 0};
+        MakeLink(s.link, details);
     }
 }

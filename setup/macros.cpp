@@ -123,6 +123,27 @@ void ExpandMacros(Text& text)
     text.Assign(output);
 }
 
+Text ExpandEachMacro(const char* pattern)
+{
+    Text out;
+    for (const char* p = pattern; *p;) {
+        const char* close = *p == '{' ? strchr(p, '}') : nullptr;
+        if (!close) {
+            out.Append(*p++);
+            continue;
+        }
+        Text macro;
+        macro.Assign(p, static_cast<size_t>(close - p + 1));
+        if (strcmp(macro.c_str(), "{TargetDir}") == 0 || strcmp(macro.c_str(), "{PF}") == 0)
+            macro = Context.TargetDir;
+        else
+            ExpandMacros(macro);
+        out.Append(macro.c_str());
+        p = close + 1;
+    }
+    return out;
+}
+
 void ExpandItemText(HWND dialog, int id)
 {
     HWND item = GetDlgItem(dialog, id);

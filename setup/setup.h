@@ -312,6 +312,9 @@ int CompareVersions(const char* a, const char* b);
 // ---------------------------------------------------------------------------
 // Template macros.
 void ExpandMacros(Text& text);
+// The same with every macro expanded on its own and nothing cut: a
+// registry value or a link that holds a long folder keeps it whole.
+Text ExpandEachMacro(const char* pattern);
 void ExpandItemText(HWND dialog, int id);
 // A text value into buffer (kPathBytes bytes); false when it is not there.
 bool ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, char* buffer);

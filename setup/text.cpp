@@ -222,3 +222,16 @@ const char* SkipProgramName(const char* commandLine)
         ++p;
     return p;
 }
+
+bool SplitFields(const char* line, char separator, Text* fields, int count)
+{
+    const char* p = line;
+    for (int i = 0; i < count; ++i) {
+        const char* end = strchr(p, separator);
+        if ((end == nullptr) != (i == count - 1))
+            return false;
+        fields[i].Assign(p, end ? static_cast<size_t>(end - p) : strlen(p));
+        p = end ? end + 1 : p;
+    }
+    return true;
+}

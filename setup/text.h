@@ -75,6 +75,10 @@ private:
 // of a command line, and the blanks after it.
 const char* SkipProgramName(const char* commandLine);
 
+// Splits line at each separator into exactly count fields; false for a
+// line with fewer or more.
+bool SplitFields(const char* line, char separator, Text* fields, int count);
+
 // Replaces every occurrence of field ("{Name}", say) in text with value,
 // inserted as it is: a brace in a file name is not a field of its own.
 void ReplaceField(Text& text, const char* field, const char* value);

@@ -220,16 +220,20 @@ bool RemoveListedFiles(const TextList& files, const RemovalOptions& options, Rem
 bool RemoveInstallation(const UninstallSettings& settings, const TextList& files, const RemovalOptions& options,
                         RemovalReport& report)
 {
-    // The installation folder and the Start menu's Programs folders are
-    // where a user could have put a link for the elevated removal to go
-    // through: guarded for the removal and for its undoing.
+    // The installation folder and the folders of the links (the Start
+    // menu's Programs folders, the desktops, the startup folders) are where
+    // a user could have put a link for the elevated removal to go through:
+    // guarded for the removal and for its undoing.
     RunJournal& journal = *options.Journal;
     TextList guarded;
     Text folder(settings.Folder);
     folder.Truncate(folder.length() - 1);
     guarded.Add(folder.c_str());
-    AddSpecialFolder(guarded, CSIDL_PROGRAMS);
-    AddSpecialFolder(guarded, CSIDL_COMMON_PROGRAMS);
+    // The folders the product's links may lie in.
+    static const int kLinkFolders[] = {CSIDL_PROGRAMS,         CSIDL_COMMON_PROGRAMS, CSIDL_DESKTOPDIRECTORY,
+                                       CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_STARTUP,  CSIDL_COMMON_STARTUP};
+    for (int csidl : kLinkFolders)
+        AddSpecialFolder(guarded, csidl);
     for (size_t i = 0; i < guarded.Count(); ++i)
         JournalGuardFolder(journal, guarded.At(i));
 

@@ -81,12 +81,13 @@ HMODULE ProductModule(const RunPlan& plan)
 // any link.
 std::map<std::string, std::string> LinkBytes;
 
-HRESULT KeptLinkBytes(const char* target, const char* description, const char* folder, void** bytes, DWORD* size)
+HRESULT KeptLinkBytes(const LinkDetails& link, void** bytes, DWORD* size)
 {
-    std::string key = std::string(target) + "\n" + description + "\n" + folder;
+    std::string key = std::string(link.Target) + "\n" + link.Arguments + "\n" + link.Description + "\n" +
+                      link.WorkingFolder + "\n" + link.IconFile + "\n" + std::to_string(link.IconIndex);
     auto kept = LinkBytes.find(key);
     if (kept == LinkBytes.end()) {
-        HRESULT made = ShellLinkBytes(target, description, folder, bytes, size);
+        HRESULT made = ShellLinkBytes(link, bytes, size);
         if (FAILED(made))
             return made;
         kept = LinkBytes.emplace(key, std::string(static_cast<char*>(*bytes), *size)).first;

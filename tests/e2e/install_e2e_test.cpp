@@ -174,6 +174,37 @@ std::string LinkTarget(const std::string& link)
     return target;
 }
 
+// What a link holds, wide: "target | arguments | working folder | icon,index".
+std::wstring LinkDetailsW(const std::wstring& link)
+{
+    CoInitialize(nullptr);
+    std::wstring details;
+    IShellLinkW* shellLink = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shellLink)))) {
+        IPersistFile* file = nullptr;
+        wchar_t path[MAX_PATH] = L"", arguments[MAX_PATH] = L"", folder[MAX_PATH] = L"", icon[MAX_PATH] = L"";
+        int index = 0;
+        if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            // The target from the link's item list: Wine's GetPath gives
+            // the path the link keeps in the system's code page.
+            LPITEMIDLIST items = nullptr;
+            if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) && SUCCEEDED(shellLink->GetIDList(&items)) &&
+                SHGetPathFromIDListW(items, path) &&
+                SUCCEEDED(shellLink->GetArguments(arguments, MAX_PATH)) &&
+                SUCCEEDED(shellLink->GetWorkingDirectory(folder, MAX_PATH)) &&
+                SUCCEEDED(shellLink->GetIconLocation(icon, MAX_PATH, &index)))
+                details = std::wstring(path) + L" | " + arguments + L" | " + folder + L" | " + icon + L"," +
+                          std::to_wstring(index);
+            CoTaskMemFree(items);
+            file->Release();
+        }
+        shellLink->Release();
+    }
+    CoUninitialize();
+    return details;
+}
+
 // Every file of the product in target, byte for byte with its date; the
 // sibling product's files (kept: one of them that was there before and
 // stays as it was); the uninstaller and its settings; every registry value
@@ -1496,11 +1527,20 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         EXPECT_EQ(app, RegText(hive, entry, L"DisplayName"));
         EXPECT_EQ(publisher, RegText(hive, entry, L"Publisher"));
         EXPECT_EQ(installed + L"\\", RegText(hive, productKey, L"InstallDir"));
-        wchar_t shown[MAX_PATH] = L"";
-        SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, 0, shown);
+        // Its own links: in the Start menu and on the desktop, every user's
+        // for every user.
+        wchar_t shown[MAX_PATH] = L"", desktop[MAX_PATH] = L"";
+        SHGetFolderPathW(nullptr, user ? CSIDL_PROGRAMS : CSIDL_COMMON_PROGRAMS, nullptr, 0, shown);
+        SHGetFolderPathW(nullptr, user ? CSIDL_DESKTOPDIRECTORY : CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, 0, desktop);
         std::wstring group = std::wstring(shown) + L"\\" + publisher;
-        for (const std::wstring& link : {app, L"Uninstall " + app})
-            EXPECT_TRUE(ThereW(group + L"\\" + link + L".lnk")) << link;
+        std::wstring onDesktop = std::wstring(desktop) + L"\\" + app + L".lnk";
+        EXPECT_EQ(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe |  | " + installed + L" | ,0",
+                  LinkDetailsW(group + L"\\" + app + L".lnk"));
+        EXPECT_EQ(installed + L"\\UnInstall.exe |  | " + installed + L" | ,0",
+                  LinkDetailsW(group + L"\\Odinstaluj " + app + L".lnk"));
+        EXPECT_EQ(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe | --ksi\u0119ga \u0412\u043E\u0439\u043D\u0430 | " +
+                      installed + L"\\\u041A\u043D\u0438\u0433\u0438 | " + installed + L"\\Ksi\u0119gowo\u015B\u0107.exe,0",
+                  LinkDetailsW(onDesktop));
         EXPECT_FALSE(ThereW(group + L"\\" + app + L" Help.lnk")) << "a help link without a help file";
         EXPECT_EQ(0, RunWide(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe", L"")) << "the product does not start";
 
@@ -1508,7 +1548,7 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         size_t programEnd = quiet.find(L"\" ");
         ASSERT_NE(std::wstring::npos, programEnd);
         EXPECT_EQ(0, RunWide(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2)));
-        EXPECT_TRUE(WaitUntil([&] { return !ThereW(installed) && !ThereW(group); }, kPageWait))
+        EXPECT_TRUE(WaitUntil([&] { return !ThereW(installed) && !ThereW(group) && !ThereW(onDesktop); }, kPageWait))
             << "the product's folder or its links stay";
         EXPECT_EQ(L"<missing>", RegText(hive, entry, L"DisplayName"));
         EXPECT_EQ(L"<missing>", RegText(hive, productKey, L"InstallDir"));

@@ -13,7 +13,8 @@ for the user alone (Scope = user); left out, for every user.
 
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
 and folders are written in Polish, Greek, Cyrillic and Japanese letters,
-and which has no help file and no important information.
+which has no help file and no important information, and its own links
+(in the Start menu and on the desktop).
 """
 import os
 import shutil
@@ -53,6 +54,11 @@ Main = main
 [English]
 Edition = Издание 東京
 Licence = licence.txt
+
+[Links]
+Link = {{AppName}} | StartMenu | Księgowość.exe
+Link = Odinstaluj {{AppName}} | StartMenu | {{Uninstaller}}
+Link = {{AppName}} | Desktop | Księgowość.exe | --księga Война | Księgowość.exe,0 | Księgi | {{TargetDir}}Книги
 """
 
 WORLD_FILES = {

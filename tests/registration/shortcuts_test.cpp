@@ -199,7 +199,8 @@ TEST_F(Shortcuts, OverlongLinkPathIsNeverSaved)
 {
     CoInitialize(nullptr);
     std::string longPath = target_.Path() + std::string(MAX_PATH, 'a') + ".lnk";
-    EXPECT_TRUE(FAILED(CreateShellLink(longPath.c_str(), "C:\\x.exe", "x", "C:\\")));
+    LinkDetails link = {"C:\\x.exe", "", "x", "C:\\", "", 0};
+    EXPECT_TRUE(FAILED(CreateShellLink(longPath.c_str(), link)));
     // Not even a file under the name cut at MAX_PATH - 1 characters.
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((target_.Path() + "a*").c_str(), &found);

@@ -80,6 +80,8 @@ const KeyRule kKeys[] = {
     {"Path", "Folder", SETUP_TEXT, 0, false, 0, {}},
     // A file type the product opens; CheckFileTypes.
     {"FileTypes", "Type", SETUP_TEXT, 0, false, 0, {}},
+    // A link of the product's own; CheckLinks.
+    {"Links", "Link", SETUP_TEXT, 0, false, 0, {}},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, {}},
     // Left out: the product has no help file, and no help link.
     {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, {}},
@@ -117,7 +119,7 @@ const KeyRule kKeys[] = {
 };
 
 const char* const kLanguageSections[LANGUAGE_COUNT] = {"English", "French", "Dutch"};
-const char* const kSections[] = {"Product", "Files", "Uninstall", "Registry", "FileTypes", "Path", "English", "French", "Dutch", "Art"};
+const char* const kSections[] = {"Product", "Files", "Uninstall", "Links", "Registry", "FileTypes", "Path", "English", "French", "Dutch", "Art"};
 const size_t kMostRemoveAlso = 12;  // strings 900 to 911
 // The largest product the shipped 32-bit setup was seen to install, in
 // both kinds of Wine prefix (README: the shipped 32-bit program): 1950
@@ -237,7 +239,7 @@ std::string SectionFix(const std::string& section)
     for (const char* s : kSections)
         if (EditDistance(section, s) <= 3)
             return std::string("did you mean [") + s + "]?";
-    return "use [Product], [Files], [Uninstall], [Registry], [FileTypes], [Path], [English], [French], [Dutch] or [Art]";
+    return "use [Product], [Files], [Uninstall], [Links], [Registry], [FileTypes], [Path], [English], [French], [Dutch] or [Art]";
 }
 
 std::string Where(const Origin& o)
@@ -262,10 +264,11 @@ void Store(Description* d, const std::string& section, const std::string& keyTex
     v.given = true;
     // The keys written once a line.
     std::string key = rule->key;
-    if (key == "RemoveAlso" || key == "Value" || key == "Folder" || key == "Type") {
+    if (key == "RemoveAlso" || key == "Value" || key == "Folder" || key == "Type" || key == "Link") {
         (key == "Value"    ? d->registryValues
          : key == "Folder" ? d->pathFolders
          : key == "Type"   ? d->fileTypes
+         : key == "Link"   ? d->links
                            : d->removeAlso)
             .push_back(v);
         return;
@@ -583,7 +586,7 @@ void ReadDescriptionText(const std::string& file, std::string text, const std::v
         if (sectionKnown) {
             // A registry value's fields are quoted one by one.
             std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
-            bool fields = section == "Registry" || section == "FileTypes";
+            bool fields = section == "Registry" || section == "FileTypes" || section == "Links";
             Store(d, section, key, fields ? value : Unquote(value), origin, problems);
         }
     }
@@ -904,6 +907,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             i < d->removeAlso.size() ? CheckSetupText(d->removeAlso[i], removeRule, ENGLISH, common, problems) : "";
     CheckRegistryValues(d, problems);
     CheckFileTypes(d, problems);
+    CheckLinks(d, problems);
     CheckPathFolders(d, problems);
 
     // The size figures, as the destination page and the progress use them.

@@ -75,6 +75,7 @@ struct Description {
     std::vector<Value> registryValues;              // [Registry] Value lines, as written
     std::vector<Value> pathFolders;                 // [Path] Folder lines, as written
     std::vector<Value> fileTypes;                   // [FileTypes] Type lines, as written
+    std::vector<Value> links;                       // [Links] Link lines, as written
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
     bool perUser = false;                           // [Product] Scope = user
@@ -120,6 +121,13 @@ bool HasMainFile(const Description& d, const std::string& name);
 // The [Path] folders, each "{TargetDir}" and a sub-folder, into strings
 // 5200 on.
 void CheckPathFolders(Description* d, Problems* problems);
+// The product's own links ([Links] Link lines) into strings 5300 on
+// (links.cpp).
+void CheckLinks(Description* d, Problems* problems);
+// The fields of a line separated by '|'; a field in double quotes keeps
+// its blanks and may hold '|' ("" stands for one quote). False for an
+// unclosed quote.
+bool SplitFields(const std::string& line, std::vector<std::string>* fields);
 // True for a macro the setup expands itself ({TargetDir}, {AppName}, ...).
 bool IsSetupMacro(const std::string& name);
 

@@ -43,47 +43,6 @@ std::string Trim(const std::string& s)
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-// The fields of a line separated by '|'; a field in double quotes keeps
-// its blanks and may hold '|' ("" stands for one quote). False for an
-// unclosed quote.
-bool SplitFields(const std::string& line, std::vector<std::string>* fields)
-{
-    size_t at = 0;
-    for (;;) {
-        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
-            ++at;
-        std::string field;
-        if (at < line.size() && line[at] == '"') {
-            for (++at;; ++at) {
-                if (at >= line.size())
-                    return false;
-                if (line[at] == '"') {
-                    if (at + 1 < line.size() && line[at + 1] == '"') {
-                        field += '"';
-                        ++at;
-                        continue;
-                    }
-                    ++at;
-                    break;
-                }
-                field += line[at];
-            }
-            size_t bar = line.find('|', at);
-            if (!Trim(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at)).empty())
-                return false;
-            at = bar;
-        } else {
-            size_t bar = line.find('|', at);
-            field = Trim(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
-            at = bar;
-        }
-        fields->push_back(field);
-        if (at == std::string::npos)
-            return true;
-        ++at;
-    }
-}
-
 int IndexOf(const std::string& word, const char* const* list, size_t count)
 {
     for (size_t i = 0; i < count; ++i)
@@ -166,6 +125,47 @@ std::string Identity(const std::string& root, const std::string& key, const std:
 }
 
 }  // namespace
+
+// The fields of a line separated by '|'; a field in double quotes keeps
+// its blanks and may hold '|' ("" stands for one quote). False for an
+// unclosed quote.
+bool SplitFields(const std::string& line, std::vector<std::string>* fields)
+{
+    size_t at = 0;
+    for (;;) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t'))
+            ++at;
+        std::string field;
+        if (at < line.size() && line[at] == '"') {
+            for (++at;; ++at) {
+                if (at >= line.size())
+                    return false;
+                if (line[at] == '"') {
+                    if (at + 1 < line.size() && line[at + 1] == '"') {
+                        field += '"';
+                        ++at;
+                        continue;
+                    }
+                    ++at;
+                    break;
+                }
+                field += line[at];
+            }
+            size_t bar = line.find('|', at);
+            if (!Trim(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at)).empty())
+                return false;
+            at = bar;
+        } else {
+            size_t bar = line.find('|', at);
+            field = Trim(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
+            at = bar;
+        }
+        fields->push_back(field);
+        if (at == std::string::npos)
+            return true;
+        ++at;
+    }
+}
 
 void CheckRegistryValues(Description* d, Problems* problems)
 {
