@@ -241,6 +241,15 @@ DWORD ParentProcessOf(DWORD processId)
 // started.
 void ForEachChildOf(DWORD parent, DWORD access, const std::function<void(HANDLE)>& act)
 {
+    // A process keeps the number of a parent long gone, which a later
+    // process may be given: only those started after the parent are its
+    // children (Wine's desktop once passed for the uninstaller's child,
+    // and was waited for until the limit).
+    FILETIME parentStart = {}, end, kernel, user;
+    HANDLE parentHandle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent);
+    bool dated = parentHandle && GetProcessTimes(parentHandle, &parentStart, &end, &kernel, &user);
+    if (parentHandle)
+        CloseHandle(parentHandle);
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
         return;
@@ -249,11 +258,13 @@ void ForEachChildOf(DWORD parent, DWORD access, const std::function<void(HANDLE)
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         if (entry.th32ParentProcessID != parent)
             continue;
-        HANDLE child = OpenProcess(access, FALSE, entry.th32ProcessID);
-        if (child) {
+        HANDLE child = OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!child)
+            continue;
+        FILETIME start;
+        if (!dated || !GetProcessTimes(child, &start, &end, &kernel, &user) || CompareFileTime(&start, &parentStart) >= 0)
             act(child);
-            CloseHandle(child);
-        }
+        CloseHandle(child);
     }
     CloseHandle(snapshot);
 }
