@@ -101,6 +101,15 @@ bool AppStart(const char* arguments)
         RefuseCommandLine(understood ? nullptr : switches.Problem.c_str());
         return false;
     }
+    // A task the product does not have is a mistake of the command line.
+    Text unknownTask;
+    if (switches.TasksGiven && UnknownTask(switches.Tasks.c_str(), unknownTask)) {
+        LogEvent("/TASKS= names %s, which is not a task of this product", unknownTask.c_str());
+        Text problem("/TASKS=");
+        problem.Append(switches.Tasks.c_str());
+        RefuseCommandLine(problem.c_str());
+        return false;
+    }
     if (switches.Repair) {
         ParseRepairSwitch(switches.Repair);
         // With the dialogs a folder that holds no installation leads to an
@@ -132,6 +141,7 @@ bool AppStart(const char* arguments)
     }
     if (!StartInstallSession() || !AcceptEarlierInstallation())
         return false;
+    ChooseRunTasks(switches);
 
     // The destination offered is the one given, else the folder of the
     // installation this run replaces, else the product's default.
@@ -153,6 +163,25 @@ bool AppStart(const char* arguments)
         UpdateWindow(frame);
     }
     return true;
+}
+
+void ChooseRunTasks(const CommandLineSwitches& switches)
+{
+    if (TaskCount() == 0)
+        return;
+    const Text& folder = Context.RepairMode ? Context.RepairDir : Context.EarlierDir;
+    char earlier[kPathBytes] = "?";
+    if (!folder.empty()) {
+        Text settings(folder);
+        if (settings.last() != '\\')
+            settings.Append('\\');
+        settings.Append("UnInstall.ini");
+        GetPrivateProfileStringU("uninstall", "tasks", "?", earlier, sizeof earlier, settings.c_str());
+    }
+    ChooseDefaultTasks(strcmp(earlier, "?") == 0 ? nullptr : earlier);
+    if (switches.TasksGiven)
+        ChooseTasks(switches.Tasks.c_str());
+    LogEvent("tasks chosen: %s", Context.ChosenTasks.Count() ? ChosenTaskList().c_str() : "none");
 }
 
 void ApplyInstallScope()

@@ -43,6 +43,10 @@ bool StartInstallSession();
 // false then, with nothing changed.
 bool AcceptEarlierInstallation();
 
+// The tasks of this run: those /TASKS= names, else those the installation
+// it replaces (or repairs) chose, else the product's defaults; logged.
+void ChooseRunTasks(const CommandLineSwitches& switches);
+
 // Repair switch: the folder RepairFolderOf finds in the arguments into
 // RepairDir, and RepairMode when it holds the settings file, as the start
 // step does.

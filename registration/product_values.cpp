@@ -22,6 +22,10 @@ const int kFirstValueString = 5100;
 const int kLastValueString = 5199;
 const int kValueFields = 6;
 const int kFirstPathString = 5200;
+// The task that makes each line ("" for none): strings 5400 on for the
+// values, 5500 on for the folders.
+const int kFirstValueTaskString = 5400;
+const int kFirstPathTaskString = 5500;
 const int kLastPathString = 5207;
 
 // The data of a value of the type named, as RegSetValueExU takes it: text
@@ -97,6 +101,10 @@ void RegisterPathEntries(const TextList& earlier)
         Text folder = LoadStringAsText(id);
         if (folder.empty())
             break;
+        // A folder of a task not chosen is not declared: an earlier one
+        // goes.
+        if (!TaskChosen(LoadStringAsText(id - kFirstPathString + kFirstPathTaskString).c_str()))
+            continue;
         folder = FolderWithoutBackslash(ExpandEachMacro(folder.c_str()).c_str());
         declared.Add(folder.c_str());
         bool added = false;
@@ -195,7 +203,8 @@ void RegisterProductValues()
         Text fields[kValueFields];
         if (line.empty())
             break;
-        if (SplitFields(line.c_str(), '\t', fields, kValueFields))
+        if (TaskChosen(LoadStringAsText(id - kFirstValueString + kFirstValueTaskString).c_str()) &&
+            SplitFields(line.c_str(), '\t', fields, kValueFields))
             StoreValue(fields, earlier, declared);
     }
     // What the earlier version declared and this one does not goes back

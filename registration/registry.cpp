@@ -256,6 +256,9 @@ void WriteUninstaller()
     add("maker", LoadStringAsText(IDS_MAKER).c_str());
     add("sibling", LoadStringAsText(IDS_SIBLING).c_str());
     add("version", LoadStringAsText(IDS_PRODUCT_VERSION).c_str());
+    // The tasks chosen, which a repair and the next upgrade choose again.
+    if (TaskCount() > 0)
+        add("tasks", ChosenTaskList().c_str());
     // A per-user installation says so: the uninstaller then takes the
     // product out of the user's hive and folders. Without the key it is
     // every user's, as every installation was before there were scopes.

@@ -228,6 +228,7 @@ namespace {
 
 const int kFirstLinkString = 5300;
 const int kLastLinkString = 5315;
+const int kFirstLinkTaskString = 5600; // the task that makes each link, "" for none
 const int kLinkFields = 8; // place, name, target, arguments, icon, icon index, description, working folder
 
 bool SpecialFolder(int csidl, char* folder, size_t size)
@@ -287,7 +288,8 @@ bool CreateMakersLinks(const Text& workingFolder)
         Text f[kLinkFields];
         if (line.empty())
             break;
-        if (!SplitFields(line.c_str(), '\t', f, kLinkFields))
+        if (!TaskChosen(LoadStringAsText(id - kFirstLinkString + kFirstLinkTaskString).c_str()) ||
+            !SplitFields(line.c_str(), '\t', f, kLinkFields))
             continue;
         const char* place = f[0].c_str();
         bool menu = strncmp(place, "StartMenu", 9) == 0;

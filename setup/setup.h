@@ -59,6 +59,7 @@ enum StringId {
     IDS_COMCTL_NOT_OFFERED = 8019, // a per-user installation cannot update the common controls
     IDS_START_PRODUCT = 8020,     // the finish page's checkbox that starts the program
     IDS_FINISH_CLOSES = 8021,     // the finish page's last line for a product not started at the end
+    IDS_TASK_TEXT = 8030,         // the texts of the product's tasks, 8030 to 8037
 };
 
 // Exit codes of setup.exe: those of Windows Installer, which deployment
@@ -147,6 +148,8 @@ struct InstallerContext {
     // The program is started when the run has succeeded: /RUN in a silent
     // run, the finish page's checkbox otherwise.
     int32_t StartProductAtEnd;
+    // The product's optional tasks chosen for this run (their names).
+    TextList ChosenTasks;
     // /D=: the destination given on the command line, in its full form;
     // empty when none was given.
     Text GivenFolder;
@@ -226,6 +229,24 @@ struct InstallerContext {
 };
 
 extern InstallerContext Context;
+
+// The product's optional tasks (tasks.cpp): at most kMostTasks, each a
+// name, a default and a text in each language (string IDS_TASK_TEXT + i).
+const int kMostTasks = 8;
+int TaskCount();
+Text TaskName(int i);
+// The defaults, or the tasks an earlier installation chose (its list,
+// names separated by commas) when it names any choice at all.
+void ChooseDefaultTasks(const char* earlierChoice);
+// True, with the name in unknown, when list names a task the product has
+// not.
+bool UnknownTask(const char* list, Text& unknown);
+// The tasks list names (/TASKS=), and no others.
+void ChooseTasks(const char* list);
+// True for a chosen task, and for none ("": made whatever is chosen).
+bool TaskChosen(const char* name);
+// The chosen tasks' names, separated by commas.
+Text ChosenTaskList();
 
 // The extraction thread's hand-over of the current file and folder.
 void SetCurrentFileAndDir(const char* file, const char* dir);

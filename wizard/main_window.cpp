@@ -82,13 +82,13 @@ void LaunchProduct()
 ShellOpenFunction StartProduct = ShellExecuteU;
 
 PageProcedures Pages = {WelcomePageProc, LicencePageProc,  InformationPageProc, DestinationPageProc, DiskSpacePageProc,
-                        InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc};
+                        InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc, TasksPageProc};
 WizardEndHooks EndHooks = {nullptr, nullptr};
 
 void UseDefaultPages()
 {
     Pages = {WelcomePageProc, LicencePageProc, InformationPageProc, DestinationPageProc, DiskSpacePageProc,
-             InstallPageProc, FinishPageProc,  ErrorPageProc,       InterruptedPageProc};
+             InstallPageProc, FinishPageProc,  ErrorPageProc,       InterruptedPageProc, TasksPageProc};
     EndHooks = {nullptr, nullptr};
 }
 
@@ -192,6 +192,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
     case WM_PAGE_LICENCE:
     case WM_PAGE_INFORMATION:
     case WM_PAGE_DESTINATION:
+    case WM_PAGE_TASKS:
     case WM_PAGE_DISK_SPACE:
     case WM_PAGE_ERROR:
     case WM_PAGE_INTERRUPTED:
@@ -262,6 +263,10 @@ void CMainFrame::OnPage(HWND window, UINT message)
         templateId = IDD_DESTINATION;
         procedure = Pages.Destination;
         break;
+    case WM_PAGE_TASKS:
+        templateId = IDD_TASKS;
+        procedure = Pages.Tasks;
+        break;
     case WM_PAGE_DISK_SPACE:
         MessageBeep(0xFFFFFFFF);
         templateId = IDD_DISK_SPACE;
@@ -303,9 +308,17 @@ void CMainFrame::OnPage(HWND window, UINT message)
             break;
         case WM_PAGE_DESTINATION:
             if (result == PAGE_NEXT)
-                next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : WM_PAGE_INSTALL;
+                next = TaskCount() > 0         ? WM_PAGE_TASKS
+                       : Context.LowDiskSpace ? WM_PAGE_DISK_SPACE
+                                              : WM_PAGE_INSTALL;
             else
                 next = HasInformation() ? WM_PAGE_INFORMATION : WM_PAGE_LICENCE;
+            break;
+        case WM_PAGE_TASKS:
+            if (result == PAGE_NEXT)
+                next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : WM_PAGE_INSTALL;
+            else
+                next = WM_PAGE_DESTINATION;
             break;
         case WM_PAGE_DISK_SPACE:
             next = result == PAGE_NEXT ? WM_PAGE_INSTALL : WM_PAGE_DESTINATION;

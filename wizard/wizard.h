@@ -21,6 +21,7 @@ enum PageMessage {
     WM_PAGE_FINISH = WM_USER + 8,       // 1032
     WM_PAGE_ERROR = WM_USER + 9,        // 1033
     WM_PAGE_INTERRUPTED = WM_USER + 10, // 1034
+    WM_PAGE_TASKS = WM_USER + 11,       // 1035
 };
 
 // Page results passed to EndDialog.
@@ -40,6 +41,7 @@ enum DialogTemplate {
     IDD_DISK_SPACE = 109,
     IDD_REPAIR_FINISHED = 110,
     IDD_CONFIRM_EXIT = 111,
+    IDD_TASKS = 112,
 };
 
 // Control IDs shared by the templates.
@@ -66,6 +68,7 @@ enum ControlId {
     IDC_CLOSING = 1040,
     IDC_LIST_NAME = 1041, // the finish page's name of the product in the list of installed programs
     IDC_START_PRODUCT = 1042, // the finish page's checkbox that starts the program, made by the page
+    IDC_FIRST_TASK = 1050,    // the tasks page's checkboxes, made by the page: 1050 to 1057
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
@@ -93,6 +96,7 @@ struct PageProcedures {
     DLGPROC Finish;
     DLGPROC Error;
     DLGPROC Interrupted;
+    DLGPROC Tasks;
 };
 extern PageProcedures Pages;
 void UseDefaultPages();
@@ -145,6 +149,7 @@ INT_PTR CALLBACK InformationPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK DestinationPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK DiskSpacePageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK TasksPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK ErrorPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);

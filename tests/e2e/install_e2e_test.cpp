@@ -414,6 +414,7 @@ TEST_F(InstallE2e, RefusedRunsChangeNothing)
         {log + " /X", 1639, "invalid command line: /X"},
         {log + " /D=", 1639, "invalid command line: /D="},
         {log + " /D=Apps\\Tool", 1639, "invalid command line: /D=Apps\\Tool"},
+        {log + " /TASKS=desktop", 1639, "invalid command line: /TASKS=desktop"},
         {log + " /r " + root_, 1639, "nothing to repair: "},
         {log + " /D=S:\\GlyphForge", 1603, "not enough free space for S:\\GlyphForge"},
     };
@@ -1514,13 +1515,22 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
             EXPECT_EQ(0u, licence.find("LICENCJA KSI")) << licence;
             SendMessageW(GetDlgItem(destination, 1014), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
             Click(destination, IDOK);
+            // The tasks as the product offers them: Next keeps the choice.
+            HWND tasks = WaitForDialog(wizardRun.Id(), IDOK, "Additional Tasks", kPageWait);
+            ASSERT_NE(nullptr, tasks) << "tasks page";
+            EXPECT_EQ("Create a desktop link", ItemText(tasks, 1050));
+            EXPECT_EQ(BST_UNCHECKED, SendMessageA(GetDlgItem(tasks, 1050), BM_GETCHECK, 0, 0));
+            EXPECT_EQ(BST_CHECKED, SendMessageA(GetDlgItem(tasks, 1051), BM_GETCHECK, 0, 0));
+            Click(tasks, IDOK);
             HWND finish = WaitForDialog(wizardRun.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
             ASSERT_NE(nullptr, finish) << "finish page";
             Click(finish, IDOK);
             EXPECT_EQ(0, wizardRun.Wait(e2e::kHangWait));
             EndChildrenOf(wizardRun.Id());
         } else {
-            EXPECT_EQ(0, RunWide(Wide(setup), user ? L"/S" : L"/S /D=" + target));
+            // For every user, the desktop link alone; for the user, the
+            // defaults (the PATH folder alone).
+            EXPECT_EQ(0, RunWide(Wide(setup), user ? L"/S" : L"/S /TASKS=desktop /D=" + target));
         }
         for (const std::wstring& f : files)
             EXPECT_TRUE(ThereW(installed + L"\\" + f)) << f;
@@ -1538,9 +1548,19 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
                   LinkDetailsW(group + L"\\" + app + L".lnk"));
         EXPECT_EQ(installed + L"\\UnInstall.exe |  | " + installed + L" | ,0",
                   LinkDetailsW(group + L"\\Odinstaluj " + app + L".lnk"));
-        EXPECT_EQ(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe | --ksi\u0119ga \u0412\u043E\u0439\u043D\u0430 | " +
-                      installed + L"\\\u041A\u043D\u0438\u0433\u0438 | " + installed + L"\\Ksi\u0119gowo\u015B\u0107.exe,0",
-                  LinkDetailsW(onDesktop));
+        bool desktopTask = run == 0;
+        if (desktopTask) {
+            EXPECT_EQ(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe | --ksi\u0119ga \u0412\u043E\u0439\u043D\u0430 | " +
+                          installed + L"\\\u041A\u043D\u0438\u0433\u0438 | " + installed + L"\\Ksi\u0119gowo\u015B\u0107.exe,0",
+                      LinkDetailsW(onDesktop));
+        }
+        EXPECT_EQ(desktopTask, ThereW(onDesktop)) << "the desktop link is there when its task was chosen";
+        std::wstring path = RegText(hive, user ? L"Environment" : L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", L"Path");
+        EXPECT_EQ(!desktopTask, path.find(installed) != std::wstring::npos) << "the PATH folder is there when its task was chosen";
+        // The choice is kept for a repair and the next upgrade.
+        wchar_t chosen[64] = L"";
+        GetPrivateProfileStringW(L"uninstall", L"tasks", L"", chosen, 64, (installed + L"\\UnInstall.ini").c_str());
+        EXPECT_EQ(std::wstring(desktopTask ? L"desktop" : L"path"), chosen);
         EXPECT_FALSE(ThereW(group + L"\\" + app + L" Help.lnk")) << "a help link without a help file";
         EXPECT_EQ(0, RunWide(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe", L"")) << "the product does not start";
 
@@ -1551,6 +1571,7 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         EXPECT_TRUE(WaitUntil([&] { return !ThereW(installed) && !ThereW(group) && !ThereW(onDesktop); }, kPageWait))
             << "the product's folder or its links stay";
         EXPECT_EQ(L"<missing>", RegText(hive, entry, L"DisplayName"));
+        EXPECT_EQ(std::wstring::npos, RegText(hive, user ? L"Environment" : L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", L"Path").find(installed));
         EXPECT_EQ(L"<missing>", RegText(hive, productKey, L"InstallDir"));
 
         SetEnvironmentVariableW(L"TEMP", oldTemp);

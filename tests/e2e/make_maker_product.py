@@ -13,8 +13,9 @@ for the user alone (Scope = user); left out, for every user.
 
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
 and folders are written in Polish, Greek, Cyrillic and Japanese letters,
-which has no help file and no important information, and its own links
-(in the Start menu and on the desktop).
+which has no help file and no important information, its own links (in
+the Start menu, and on the desktop as a task) and a PATH folder (a task
+chosen unless the user says otherwise).
 """
 import os
 import shutil
@@ -58,7 +59,14 @@ Licence = licence.txt
 [Links]
 Link = {{AppName}} | StartMenu | Księgowość.exe
 Link = Odinstaluj {{AppName}} | StartMenu | {{Uninstaller}}
-Link = {{AppName}} | Desktop | Księgowość.exe | --księga Война | Księgowość.exe,0 | Księgi | {{TargetDir}}Книги
+Link = {{AppName}} | Desktop | Księgowość.exe | --księga Война | Księgowość.exe,0 | Księgi | {{TargetDir}}Книги | task=desktop
+
+[Tasks]
+Task = desktop | unchecked | Create a desktop link | Créer un raccourci sur le bureau | Snelkoppeling op het bureaublad
+Task = path | checked | Add {{AppName}} to the PATH
+
+[Path]
+Folder = {{TargetDir}} | task=path
 """
 
 WORLD_FILES = {

@@ -147,6 +147,10 @@ TEST_F(CoreTest, CommandLineSwitches)
     EXPECT_TRUE(ParseCommandLine("/run /S /r C:\\x", run));
     EXPECT_TRUE(run.Run && run.Silent);
     EXPECT_FALSE(ParseCommandLine("/RUNS", longer));
+    CommandLineSwitches tasks;
+    EXPECT_TRUE(ParseCommandLine("/tasks=desktop,path /S", tasks));
+    EXPECT_TRUE(tasks.TasksGiven && tasks.Silent);
+    EXPECT_STREQ("desktop,path", tasks.Tasks.c_str());
 }
 
 // One line per event with its time, appended; a log that cannot be opened

@@ -352,6 +352,9 @@ BROKEN = {
                                                   "is not a file of the main folder", "Link = Tool | Desktop | Missing.exe"),
     "link to an unknown place": (edit("Link", "Tool | Taskbar | {Uninstaller}", "Links"), None, "unknown place",
                                  "Link = Tool | Taskbar | {Uninstaller}"),
+    "line made by a task the product does not have": (
+        edit("Link", "Tool | Desktop | {Uninstaller} | task=desktop", "Links"), None, "is not one of [Tasks]",
+        "Link = Tool | Desktop | {Uninstaller} | task=desktop"),
     "registry value of an unknown type": (edit("Value", "Auto | Software\\Maker | A | text | x", "Registry"), None,
                                           "unknown type \"text\"", "Value = Auto | Software\\Maker | A | text | x"),
     "registry key outside Software": (edit("Value", "Auto | System\\Maker | A | string | x", "Registry"), None,

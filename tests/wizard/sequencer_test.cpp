@@ -12,9 +12,9 @@
 
 namespace {
 
-enum Page { WELCOME, LICENCE, INFORMATION, DESTINATION, DISK_SPACE, INSTALL, FINISH, ERROR_PAGE, INTERRUPTED };
-const char* const PageNames[] = {"welcome", "licence",     "information", "destination", "disk space",
-                                 "install", "finish",      "error",       "interrupted"};
+enum Page { WELCOME, LICENCE, INFORMATION, DESTINATION, DISK_SPACE, INSTALL, FINISH, ERROR_PAGE, INTERRUPTED, TASKS };
+const char* const PageNames[] = {"welcome", "licence", "information", "destination", "disk space",
+                                 "install", "finish",  "error",       "interrupted", "tasks"};
 
 // What a scripted page does: end with a result, after setting the flags a
 // real page would have set.
@@ -74,7 +74,7 @@ protected:
         AppConstruct();
         Pages = {ScriptedPage<WELCOME>,  ScriptedPage<LICENCE>, ScriptedPage<INFORMATION>,
                  ScriptedPage<DESTINATION>, ScriptedPage<DISK_SPACE>, ScriptedPage<INSTALL>,
-                 ScriptedPage<FINISH>,   ScriptedPage<ERROR_PAGE>, ScriptedPage<INTERRUPTED>};
+                 ScriptedPage<FINISH>,   ScriptedPage<ERROR_PAGE>, ScriptedPage<INTERRUPTED>, ScriptedPage<TASKS>};
         EndHooks = {RecordRestart, RecordLaunch};
         Script.clear();
         Position = 0;

@@ -82,6 +82,8 @@ const KeyRule kKeys[] = {
     {"FileTypes", "Type", SETUP_TEXT, 0, false, 0, {}},
     // A link of the product's own; CheckLinks.
     {"Links", "Link", SETUP_TEXT, 0, false, 0, {}},
+    // An optional task, a checkbox of the setup; CheckTasks.
+    {"Tasks", "Task", SETUP_TEXT, 0, false, 0, {}},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, {}},
     // Left out: the product has no help file, and no help link.
     {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, {}},
@@ -119,7 +121,7 @@ const KeyRule kKeys[] = {
 };
 
 const char* const kLanguageSections[LANGUAGE_COUNT] = {"English", "French", "Dutch"};
-const char* const kSections[] = {"Product", "Files", "Uninstall", "Links", "Registry", "FileTypes", "Path", "English", "French", "Dutch", "Art"};
+const char* const kSections[] = {"Product", "Files", "Uninstall", "Tasks", "Links", "Registry", "FileTypes", "Path", "English", "French", "Dutch", "Art"};
 const size_t kMostRemoveAlso = 12;  // strings 900 to 911
 // The largest product the shipped 32-bit setup was seen to install, in
 // both kinds of Wine prefix (README: the shipped 32-bit program): 1950
@@ -239,7 +241,7 @@ std::string SectionFix(const std::string& section)
     for (const char* s : kSections)
         if (EditDistance(section, s) <= 3)
             return std::string("did you mean [") + s + "]?";
-    return "use [Product], [Files], [Uninstall], [Links], [Registry], [FileTypes], [Path], [English], [French], [Dutch] or [Art]";
+    return "use [Product], [Files], [Uninstall], [Tasks], [Links], [Registry], [FileTypes], [Path], [English], [French], [Dutch] or [Art]";
 }
 
 std::string Where(const Origin& o)
@@ -264,11 +266,12 @@ void Store(Description* d, const std::string& section, const std::string& keyTex
     v.given = true;
     // The keys written once a line.
     std::string key = rule->key;
-    if (key == "RemoveAlso" || key == "Value" || key == "Folder" || key == "Type" || key == "Link") {
+    if (key == "RemoveAlso" || key == "Value" || key == "Folder" || key == "Type" || key == "Link" || key == "Task") {
         (key == "Value"    ? d->registryValues
          : key == "Folder" ? d->pathFolders
          : key == "Type"   ? d->fileTypes
          : key == "Link"   ? d->links
+         : key == "Task"   ? d->tasks
                            : d->removeAlso)
             .push_back(v);
         return;
@@ -586,7 +589,7 @@ void ReadDescriptionText(const std::string& file, std::string text, const std::v
         if (sectionKnown) {
             // A registry value's fields are quoted one by one.
             std::string key = Trim(line.substr(0, equals)), value = Trim(line.substr(equals + 1));
-            bool fields = section == "Registry" || section == "FileTypes" || section == "Links";
+            bool fields = section == "Registry" || section == "FileTypes" || section == "Links" || section == "Tasks";
             Store(d, section, key, fields ? value : Unquote(value), origin, problems);
         }
     }
@@ -905,6 +908,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     for (size_t i = 0; i < kMostRemoveAlso; ++i)
         s[900 + int(i)] =
             i < d->removeAlso.size() ? CheckSetupText(d->removeAlso[i], removeRule, ENGLISH, common, problems) : "";
+    CheckTasks(d, problems);
     CheckRegistryValues(d, problems);
     CheckFileTypes(d, problems);
     CheckLinks(d, problems);

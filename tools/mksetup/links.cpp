@@ -61,7 +61,11 @@ void CheckLinks(Description* d, Problems* problems)
     for (size_t i = 0; i < d->links.size() && i < kMostLinks; ++i) {
         const Value& v = d->links[i];
         std::vector<std::string> f;
-        if (!SplitFields(v.text, &f) || f.size() < 3 || f.size() > 7) {
+        std::string task;
+        bool split = SplitFields(v.text, &f);
+        if (split && !TakeTask(*d, &f, v, &task, problems))
+            continue;
+        if (!split || f.size() < 3 || f.size() > 7) {
             problems->Add(v.origin, "a link is written as name | where | target [| arguments | icon | description | "
                                     "working folder]",
                           "write, for example, Link = {AppName} | Desktop | Ledger.exe");
@@ -137,6 +141,7 @@ void CheckLinks(Description* d, Problems* problems)
         seen[id] = v.origin.line;
         std::replace(target.begin(), target.end(), '/', '\\');
         std::replace(icon.begin(), icon.end(), '/', '\\');
+        d->strings[5600 + int(i)] = task;
         d->strings[5300 + int(i)] = place + "\t" + name + "\t" + (uninstaller ? kUninstallerTarget : target) + "\t" +
                                     f[3] + "\t" + icon + "\t" + iconIndex + "\t" + f[5] + "\t" + f[6];
     }

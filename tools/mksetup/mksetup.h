@@ -12,6 +12,7 @@
 #include <stdio.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,8 @@ struct Description {
     std::vector<Value> pathFolders;                 // [Path] Folder lines, as written
     std::vector<Value> fileTypes;                   // [FileTypes] Type lines, as written
     std::vector<Value> links;                       // [Links] Link lines, as written
+    std::vector<Value> tasks;                       // [Tasks] Task lines, as written
+    std::set<std::string> taskNames;                // their names, in lower case
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
     bool perUser = false;                           // [Product] Scope = user
@@ -121,6 +124,13 @@ bool HasMainFile(const Description& d, const std::string& name);
 // The [Path] folders, each "{TargetDir}" and a sub-folder, into strings
 // 5200 on.
 void CheckPathFolders(Description* d, Problems* problems);
+// The optional tasks ([Tasks] Task lines) into strings 5700 on, their
+// texts into 8030 on (tasks.cpp); before the lines that name them.
+void CheckTasks(Description* d, Problems* problems);
+// Takes a last field "task=name" off fields into *task (empty without
+// one); false, with the mistake told, for a name that is no task.
+bool TakeTask(const Description& d, std::vector<std::string>* fields, const Value& v, std::string* task,
+              Problems* problems);
 // The product's own links ([Links] Link lines) into strings 5300 on
 // (links.cpp).
 void CheckLinks(Description* d, Problems* problems);

@@ -183,7 +183,11 @@ void CheckRegistryValues(Description* d, Problems* problems)
     for (size_t i = 0; i < d->registryValues.size() && i < kMostValues; ++i) {
         const Value& v = d->registryValues[i];
         std::vector<std::string> f;
-        if (!SplitFields(v.text, &f) || f.size() < 5 || f.size() > 6) {
+        std::string task;
+        bool split = SplitFields(v.text, &f);
+        if (split && !TakeTask(*d, &f, v, &task, problems))
+            continue;
+        if (!split || f.size() < 5 || f.size() > 6) {
             problems->Add(v.origin, "a registry value is written as root | key | name | type | data | at removal",
                           "write, for example, Value = Auto | Software\\{Publisher}\\{AppName} | Theme | string | "
                           "dark | remove (quote a field that holds |)");
@@ -301,6 +305,7 @@ void CheckRegistryValues(Description* d, Problems* problems)
             continue;
         }
         d->strings[5100 + int(i)] = line;
+        d->strings[5400 + int(i)] = task;
     }
 }
 
@@ -312,7 +317,11 @@ void CheckPathFolders(Description* d, Problems* problems)
                       "add at most " + std::to_string(kMostPathFolders) + " folders");
     for (size_t i = 0; i < d->pathFolders.size() && i < kMostPathFolders; ++i) {
         const Value& v = d->pathFolders[i];
-        std::string folder = v.text;
+        std::vector<std::string> f;
+        std::string task;
+        if (!SplitFields(v.text, &f) || !TakeTask(*d, &f, v, &task, problems))
+            continue;
+        std::string folder = f.size() == 1 ? f[0] : "";
         while (folder.size() > 11 && folder.back() == '\\')
             folder.pop_back();
         // A folder of the product's own: the uninstaller takes it away,
@@ -326,6 +335,7 @@ void CheckPathFolders(Description* d, Problems* problems)
         if (!CheckMacros(folder, v, "folder", problems))
             continue;
         d->strings[5200 + int(i)] = folder;
+        d->strings[5500 + int(i)] = task;
     }
 }
 
@@ -351,7 +361,11 @@ void CheckFileTypes(Description* d, Problems* problems)
     std::string root = d->perUser ? "HKCU" : "HKLM";
     for (const Value& v : d->fileTypes) {
         std::vector<std::string> f;
-        if (!SplitFields(v.text, &f) || f.size() < 4 || f.size() > 5) {
+        std::string task;
+        bool split = SplitFields(v.text, &f);
+        if (split && !TakeTask(*d, &f, v, &task, problems))
+            continue;
+        if (!split || f.size() < 4 || f.size() > 5) {
             problems->Add(v.origin, "a file type is written as extension | ProgID | description | program [| icon]",
                           "write, for example, Type = .hlg | Maker.Product.Book | Ledger book | Ledger.exe");
             continue;
@@ -391,8 +405,10 @@ void CheckFileTypes(Description* d, Problems* problems)
             root + "\t" + classes + progId + "\\DefaultIcon\t\tstring\t{TargetDir}" + icon + "\tremovekey",
             root + "\t" + classes + progId + "\\shell\\open\\command\t\tstring\t\"{TargetDir}" + program +
                 "\" \"%1\"\tremovekey"};
-        for (const std::string& line : lines)
+        for (const std::string& line : lines) {
+            d->strings[5400 + int(next)] = task;
             d->strings[5100 + int(next++)] = line;
+        }
     }
 }
 
