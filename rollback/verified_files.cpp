@@ -207,7 +207,15 @@ bool CreateFolderAt(const GuardedFolders& guarded, const char* folder)
 {
     if (!CreateDirectoryU(folder, nullptr))
         return false;
+    // A scanner or an indexer may hold a new folder a moment without
+    // sharing it: tried again for a second before it counts as a failure.
     HANDLE made = OpenForChange(folder, 0);
+    for (int i = 0; i < 20 && made == INVALID_HANDLE_VALUE &&
+                    (GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_ACCESS_DENIED);
+         ++i) {
+        Sleep(50);
+        made = OpenForChange(folder, 0);
+    }
     bool ours = made != INVALID_HANDLE_VALUE && HandleIsAt(guarded, made, folder);
     if (made != INVALID_HANDLE_VALUE) {
         // Made behind a link, and empty: it goes again.

@@ -192,7 +192,7 @@ bool PrepareDestinationWithoutPages()
         return false;
     }
     if (!CreateFolderTree(Context.TargetDir.c_str())) {
-        LogEvent("the folder %s could not be created%s", Context.TargetDir.c_str(),
+        LogEvent("the folder %s could not be created (error %lu)%s", Context.TargetDir.c_str(), GetLastError(),
                  IsPathOfScope(Context.TargetDir.c_str()) ? ""
                                                           : ": a per-user installation writes nothing in a folder "
                                                             "that every user shares");

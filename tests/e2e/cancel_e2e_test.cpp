@@ -244,7 +244,13 @@ void CancelE2e::SilentRunAskedToCloseCancelsAndUndoesItsRun()
 {
     std::string log = root_ + "\\silent.log";
     Process setup(setup_, "/S /LOG=\"" + log + "\" /D=" + target_);
-    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20; }, e2e::kHangWait)) << "extraction did not start";
+    // A run that ended before (refused, failed) has its log looked at
+    // rather than waited for.
+    long ended = -1;
+    ASSERT_TRUE(WaitUntil([&] { return ListFiles(target_).size() >= 20 || (ended = setup.Wait(0)) != -1; },
+                          e2e::kHangWait))
+        << "extraction did not start";
+    ASSERT_EQ(-1, ended) << "the run ended before it was asked to close; its log:\n" << ReadFile(log);
     HWND frame = FindWindowWhere([&](HWND w) {
         char name[32] = "";
         GetClassNameA(w, name, sizeof name);
