@@ -169,15 +169,10 @@ void ChooseRunTasks(const CommandLineSwitches& switches)
 {
     if (TaskCount() == 0)
         return;
-    const Text& folder = Context.RepairMode ? Context.RepairDir : Context.EarlierDir;
     char earlier[kPathBytes] = "?";
-    if (!folder.empty()) {
-        Text settings(folder);
-        if (settings.last() != '\\')
-            settings.Append('\\');
-        settings.Append("UnInstall.ini");
+    Text settings = EarlierSettingsFile();
+    if (!settings.empty())
         GetPrivateProfileStringU("uninstall", "tasks", "?", earlier, sizeof earlier, settings.c_str());
-    }
     ChooseDefaultTasks(strcmp(earlier, "?") == 0 ? nullptr : earlier);
     if (switches.TasksGiven)
         ChooseTasks(switches.Tasks.c_str());

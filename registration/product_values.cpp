@@ -69,19 +69,6 @@ bool ValueData(const char* typeName, const Text& text, DWORD* type, unsigned cha
     return false;
 }
 
-// The earlier installation's settings file, read before this run
-// replaces or takes it away; empty when there is none.
-Text EarlierSettingsFile()
-{
-    const Text& folder = Context.RepairMode ? Context.TargetDir : Context.EarlierDir;
-    if (folder.empty())
-        return Text();
-    Text settings(folder);
-    if (settings.last() != '\\')
-        settings.Append('\\');
-    settings.Append("UnInstall.ini");
-    return FileExists(settings.c_str()) ? settings : Text();
-}
 
 bool Listed(const TextList& list, const char* text)
 {
@@ -182,6 +169,18 @@ void StoreValue(const Text* f, const TextList& earlier, bool* declared)
 }
 
 } // namespace
+
+Text EarlierSettingsFile()
+{
+    const Text& folder = Context.RepairMode ? Context.RepairDir : Context.EarlierDir;
+    if (folder.empty())
+        return Text();
+    Text settings(folder);
+    if (settings.last() != '\\')
+        settings.Append('\\');
+    settings.Append("UnInstall.ini");
+    return FileExists(settings.c_str()) ? settings : Text();
+}
 
 void RegisterProductValues()
 {

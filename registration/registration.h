@@ -21,6 +21,9 @@ void RegisterProduct();
 // was before the product. Before RemoveDroppedFiles, which may take the
 // earlier settings file away.
 void RegisterProductValues();
+// The settings file of the installation this run replaces (or repairs),
+// as long as it is there; empty when there is none.
+Text EarlierSettingsFile();
 // "UnInstall.exe" from the "UNINSTALL" container and "UnInstall.ini"
 // ("args" then "repair", ..., and "scope" for a per-user product; the
 // product values' records in its [registry] section) in TargetDir.

@@ -114,20 +114,6 @@ void AddExtraPaths()
 
 } // namespace
 
-bool GetProgramsFolder(char* folder, size_t size)
-{
-    folder[0] = '\0';
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) || !list)
-        return false;
-    char path[kPathBytes];
-    BOOL found = SHGetPathFromIDListU(list, path);
-    CoTaskMemFree(list);
-    if (!found || path[0] == '\0')
-        return false;
-    return CopyBounded(folder, size, path);
-}
-
 Text FolderWithoutBackslash(const char* folder)
 {
     Text result(folder);
@@ -326,6 +312,8 @@ bool CreateMakersLinks(const Text& workingFolder)
 }
 
 } // namespace
+
+bool GetProgramsFolder(char* folder, size_t size) { return SpecialFolder(CSIDL_PROGRAMS, folder, size); }
 
 void GetLinkFolders(TextList& folders)
 {

@@ -161,43 +161,48 @@ bool SameProductValue(const ProductValueRecord& a, HKEY root, const char* key, c
     return a.Root == root && SameTextNoCase(a.Key.c_str(), key) && SameTextNoCase(a.Name.c_str(), name);
 }
 
-bool ReadEarlierValueState(ProductValueRecord& record)
+namespace {
+
+// A value of at most a kilobyte: its type and data as hexadecimal digits.
+// ERROR_SUCCESS, ERROR_FILE_NOT_FOUND (no key or no value), or the reason
+// it cannot be kept (ERROR_MORE_DATA for a larger one).
+LONG ReadSmallValue(HKEY root, const char* keyPath, const char* name, DWORD* type, Text& hex)
 {
-    record.HadEarlier = false;
-    record.EarlierType = 0;
-    record.EarlierData.Clear();
     HKEY key;
-    if (RegOpenKeyExU(record.Root, record.Key.c_str(), KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return true;
-    DWORD type = 0, size = 0;
-    LONG result = RegQueryValueExU(key, record.Name.c_str(), &type, nullptr, &size);
-    bool kept = result == ERROR_FILE_NOT_FOUND;
-    if (result == ERROR_SUCCESS && size <= kMostEarlierBytes) {
+    if (RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ERROR_FILE_NOT_FOUND;
+    DWORD size = 0;
+    LONG result = RegQueryValueExU(key, name, type, nullptr, &size);
+    if (result == ERROR_SUCCESS && size > kMostEarlierBytes)
+        result = ERROR_MORE_DATA;
+    if (result == ERROR_SUCCESS) {
         unsigned char data[kMostEarlierBytes];
-        if (RegQueryValueExU(key, record.Name.c_str(), &type, data, &size) == ERROR_SUCCESS) {
-            record.HadEarlier = true;
-            record.EarlierType = type;
-            AppendHex(record.EarlierData, data, size);
-            kept = true;
-        }
+        result = RegQueryValueExU(key, name, type, data, &size);
+        if (result == ERROR_SUCCESS)
+            AppendHex(hex, data, size);
     }
     RegCloseKey(key);
-    return kept;
+    return result;
+}
+
+} // namespace
+
+bool ReadEarlierValueState(ProductValueRecord& record)
+{
+    record.EarlierType = 0;
+    record.EarlierData.Clear();
+    LONG result = ReadSmallValue(record.Root, record.Key.c_str(), record.Name.c_str(), &record.EarlierType,
+                                 record.EarlierData);
+    record.HadEarlier = result == ERROR_SUCCESS;
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
 }
 
 Text ValueDataHex(HKEY root, const char* keyPath, const char* name)
 {
+    DWORD type = 0;
     Text hex;
-    HKEY key;
-    if (RegOpenKeyExU(root, keyPath, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return hex;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExU(key, name, &type, nullptr, &size) == ERROR_SUCCESS && size <= kMostEarlierBytes) {
-        unsigned char data[kMostEarlierBytes];
-        if (RegQueryValueExU(key, name, &type, data, &size) == ERROR_SUCCESS)
-            AppendHex(hex, data, size);
-    }
-    RegCloseKey(key);
+    if (ReadSmallValue(root, keyPath, name, &type, hex) != ERROR_SUCCESS)
+        hex.Clear();
     return hex;
 }
 

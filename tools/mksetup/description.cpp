@@ -146,24 +146,9 @@ const char* const kMakerMacros[] = {"Publisher", "Version", "WebAddress"};
 const char kUninstallKeyPrefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const char kAppPathKeyPrefix[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool SameWord(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return "";
-    size_t e = s.find_last_not_of(" \t\r");
-    return s.substr(b, e - b + 1);
-}
 
 size_t EditDistance(const std::string& a, const std::string& b)
 {
@@ -494,6 +479,31 @@ const ProductFile* FindMainFile(const Description& d, std::string name)
 }
 
 }  // namespace
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos)
+        return "";
+    size_t e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+bool HasControl(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20)
+            return true;
+    return false;
+}
 
 bool HasMainFile(const Description& d, const std::string& name) { return FindMainFile(d, name) != nullptr; }
 

@@ -18,22 +18,6 @@ const char* const kPlaces[] = {"StartMenu", "StartMenuTop", "Desktop", "Startup"
 // The target that names the uninstaller rather than a file of the product.
 const char kUninstallerTarget[] = "{Uninstaller}";
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-bool HasControlOrTab(const std::string& text)
-{
-    for (unsigned char c : text)
-        if (c < 0x20)
-            return true;
-    return false;
-}
-
 // Every macro in text is one the setup expands; false names the first
 // that is not.
 bool SetupMacrosOnly(const std::string& text, std::string* unknown)
@@ -79,7 +63,7 @@ void CheckLinks(Description* d, Problems* problems)
         for (const char* p : kPlaces)
             if (Lower(f[1]) == Lower(p))
                 place = p;
-        if (name.empty() || HasControlOrTab(name) || name.find_first_of("\\/:*?\"<>|") != std::string::npos ||
+        if (name.empty() || HasControl(name) || name.find_first_of("\\/:*?\"<>|") != std::string::npos ||
             CharacterCount(name) > 100) {
             problems->Add(v.origin, "the link's name \"" + name + "\" is not a file name",
                           "write a name of at most 100 characters without \\ / : * ? \" < > | (.lnk is added)");
@@ -114,7 +98,7 @@ void CheckLinks(Description* d, Problems* problems)
         }
         bool bad = false;
         for (int k : {3, 5, 6}) {
-            if (HasControlOrTab(f[k]) || CharacterCount(f[k]) > 255 || !SetupMacrosOnly(f[k], &unknown)) {
+            if (HasControl(f[k]) || CharacterCount(f[k]) > 255 || !SetupMacrosOnly(f[k], &unknown)) {
                 problems->Add(v.origin, "the link's " + std::string(k == 3 ? "arguments" : k == 5 ? "description" : "working folder") +
                                             " hold a control character, an unknown macro" +
                                             (unknown.empty() ? std::string() : " {" + unknown + "}") +

@@ -138,6 +138,11 @@ void CheckLinks(Description* d, Problems* problems);
 // its blanks and may hold '|' ("" stands for one quote). False for an
 // unclosed quote.
 bool SplitFields(const std::string& line, std::vector<std::string>* fields);
+// ASCII letters in lower case; blanks and tabs off both ends; true for a
+// text with a control character (a tab among them).
+std::string Lower(std::string s);
+std::string Trim(const std::string& s);
+bool HasControl(const std::string& text);
 // True for a macro the setup expands itself ({TargetDir}, {AppName}, ...).
 bool IsSetupMacro(const std::string& name);
 

@@ -27,36 +27,12 @@ const size_t kMostPathFolders = 8;      // strings 5200 to 5207
 const char* const kTypes[] = {"string", "expand", "dword", "qword", "multi", "binary"};
 const char* const kRemovals[] = {"remove", "removekey", "keep"};
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
-std::string Trim(const std::string& s)
-{
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos)
-        return "";
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 int IndexOf(const std::string& word, const char* const* list, size_t count)
 {
     for (size_t i = 0; i < count; ++i)
         if (Lower(word) == list[i])
             return int(i);
     return -1;
-}
-
-bool HasControl(const std::string& text)
-{
-    for (unsigned char c : text)
-        if (c < 0x20)
-            return true;
-    return false;
 }
 
 // A number for a dword or a qword: decimal, or hexadecimal after 0x.

@@ -12,14 +12,6 @@ namespace {
 
 const size_t kMostTasks = 8;
 
-std::string Lower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return s;
-}
-
 bool IsTaskName(const std::string& name)
 {
     if (name.empty() || name.size() > 32)
