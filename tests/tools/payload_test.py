@@ -8,7 +8,7 @@ asks for no administrator rights in its manifest nor in its uninstaller's,
 the output does not depend on the run or on a signature of the stub, it
 compresses at least as well as gcab, every broken description in a table
 gets its one line and exit code 2 with nothing written (and so does a
-damaged stub), the Windows build of mksetup, run under Wine, writes the
+damaged stub), the README documents exactly the keys mksetup knows, the Windows build of mksetup, run under Wine, writes the
 same setup program byte for byte, the progress shows on a terminal only,
 and a failed run leaves nothing behind.
 
@@ -411,6 +411,26 @@ def test_broken_descriptions(root):
     check(r.returncode == 0, f"the largest product: {r.returncode} {r.stderr}")
 
 
+def test_keys_are_documented():
+    """Every key mksetup --keys lists has its row in the README's table of
+    the description, under its section, and the README lists no other."""
+    r = subprocess.run([MKSETUP, "--keys"], capture_output=True, text=True, timeout=60)
+    listed = set(re.findall(r"^((?:\[\w+\] ?)+) (\w+)", r.stdout, re.M))
+    readme = open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md"),
+                  encoding="utf-8").read()
+    table = readme[readme.index("| section | key |"):]
+    table = table[:table.index("\n\n")]
+    documented, section = set(), None
+    for row in table.splitlines()[2:]:
+        cells = row.split("|")
+        section = " ".join(re.findall(r"\[\w+\]", cells[1])) or section
+        for key in re.findall(r"`(\w+)`", cells[2]):
+            documented.add((section, key))
+    check(r.returncode == 0 and len(listed) > 30, f"mksetup --keys: {r.returncode} {r.stdout[:200]!r}")
+    check(listed == documented, f"the README's table differs from mksetup --keys: only listed "
+          f"{sorted(listed - documented)}, only documented {sorted(documented - listed)}")
+
+
 def on_terminal(command):
     """The exit code and what command writes to a terminal as its
     standard output."""
@@ -512,6 +532,7 @@ def main():
         test_made_up_product(os.path.join(work, "product"))
         test_per_user_product(os.path.join(work, "per-user"))
         test_broken_descriptions(os.path.join(work, "broken"))
+        test_keys_are_documented()
         test_damaged_stubs(os.path.join(work, "stubs"))
         test_progress_and_leftovers(os.path.join(work, "progress"))
     finally:

@@ -2,6 +2,7 @@
 //
 //   mksetup DESCRIPTION -o SETUP.EXE   check, pack and write the setup program
 //   mksetup DESCRIPTION --check        check only; nothing is written
+//   mksetup --keys                     the description's sections and keys
 //
 // Options: --stub FILE (the payload-free setup program; default
 // setup-nopayload.exe beside mksetup), --set Section.Key=VALUE (a value
@@ -15,6 +16,7 @@
 // Exit codes: 0 done; 1 a file could not be read or written while packing;
 // 2 mistakes in the description or the command line, one line each on the
 // standard error, and nothing written.
+#include "tools/mksetup/description_keys.h"
 #include "tools/mksetup/mksetup.h"
 
 #include <locale.h>
@@ -48,7 +50,8 @@ void PrintUsage()
 {
     fputs("usage: mksetup DESCRIPTION -o SETUP.EXE [--stub FILE] [--set Section.Key=VALUE]...\n"
           "               [--payload-dir DIR] [--strings-rc FILE] [--depfile FILE] [--quiet]\n"
-          "       mksetup DESCRIPTION --check [--stub FILE] [--set Section.Key=VALUE]...\n",
+          "       mksetup DESCRIPTION --check [--stub FILE] [--set Section.Key=VALUE]...\n"
+          "       mksetup --keys\n",
           stderr);
 }
 
@@ -336,6 +339,10 @@ int main(int argc, char** argv)
     // that differ only in letter case); nothing else of the locale.
     setlocale(LC_CTYPE, "C.UTF-8");
 #endif
+    if (argc == 2 && std::string(argv[1]) == "--keys") {
+        fputs(KeyTableText().c_str(), stdout);
+        return EXIT_DONE;
+    }
     Options options;
     if (!ParseArguments(argc, argv, &options))
         return EXIT_MISTAKES;
