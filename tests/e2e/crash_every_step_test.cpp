@@ -17,7 +17,8 @@
 // SETUP_CUT_EVERY_STEP set: ./build.sh test --full); one run is cut in the
 // per-user scope as well.
 // Products: Halvorsen Ledger 1.0 and 2.0, for every user and for the user
-// alone (tests/e2e/make_maker_product.py).
+// alone (tests/e2e/make_maker_product.py), with links of their own (1.0's
+// desktop link a task), registry values, a file type and PATH folders.
 #include <gtest/gtest.h>
 
 #include <io.h>
@@ -124,6 +125,9 @@ void InstallSteps(const RunPlan& plan)
         return;
     FindEarlierInstallation();
     Context.TargetDir = Context.EarlierDir.empty() ? plan.folder.c_str() : Context.EarlierDir.c_str();
+    // The tasks as a silent run without /TASKS= takes them: 1.0's desktop
+    // link among them.
+    ChooseDefaultTasks(nullptr);
     if (plan.repair) {
         Context.RepairMode = 1;
     } else if (!PrepareDestinationWithoutPages()) {
@@ -302,6 +306,11 @@ protected:
         store_ = e2e::TempFolder("crash steps saved");
         target_ = root_ + "\\Ledger";
         group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        // 1.0's own links, for every user in the common Start menu; 2.0's
+        // three default ones in the installing user's.
+        commonGroup_ = SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\Halvorsen Data";
+        desktopLink_ = SpecialFolder(user_ ? CSIDL_DESKTOPDIRECTORY : CSIDL_COMMON_DESKTOPDIRECTORY) +
+                       "\\Halvorsen Ledger.lnk";
         setup_ = e2e::SetupFolder(kProduct, kMaker, scope_);
         for (const char* key : kKeys)
             keys_.push_back(user_ ? std::string("HKCU\\") + key : key);
@@ -332,21 +341,24 @@ protected:
             e2e::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
             e2e::DeleteKeyTree(HKEY_CURRENT_USER, key);
         }
-        for (const std::string& folder : {root_, group_, setup_.substr(0, setup_.rfind('\\'))})
+        for (const std::string& folder : {root_, group_, commonGroup_, setup_.substr(0, setup_.rfind('\\'))})
             e2e::RemoveTree(folder);
+        DeleteFileA(desktopLink_.c_str());
         CreateDirectoryA(root_.c_str(), nullptr);
     }
     e2e::State Now()
     {
-        e2e::State state = e2e::Snapshot({root_, group_, setup_}, keys_);
-        for (const std::string& folder : {group_, setup_})
+        e2e::State state = e2e::Snapshot({root_, group_, commonGroup_, setup_, desktopLink_}, keys_);
+        for (const std::string& folder : {group_, commonGroup_, setup_})
             if (e2e::FolderExists(folder))
                 state[folder + "\\"] = "folder";
         return state;
     }
     void Save(e2e::SavedState& state, const char* name)
     {
-        state.Save(store_ + "\\" + name, {{root_, false}, {group_, false}, {setup_, true}}, keys_, scope_);
+        state.Save(store_ + "\\" + name, {{root_, false}, {group_, false}, {commonGroup_, true}, {setup_, true},
+                                             {desktopLink_, false, true}},
+                   keys_, scope_);
     }
     void Restore(const e2e::SavedState& state)
     {
@@ -473,7 +485,7 @@ protected:
 
     bool user_ = false;
     e2e::Scope scope_ = e2e::Scope::Machine;
-    std::string root_, store_, target_, group_, setup_;
+    std::string root_, store_, target_, group_, commonGroup_, setup_, desktopLink_;
     std::vector<std::string> keys_;
 };
 
@@ -491,6 +503,9 @@ protected:
 TEST_F(CrashEveryStep, FreshInstall)
 {
     CutAtEveryStep(Plan("3.9"));
+    Install("3.9");
+    EXPECT_TRUE(e2e::Exists(desktopLink_)) << "the run's steps make its task's link";
+    EXPECT_TRUE(e2e::Exists(commonGroup_ + "\\Halvorsen Ledger Help.lnk"));
 }
 
 TEST_F(CrashEveryStep, ReinstallOverTheUsersFiles)

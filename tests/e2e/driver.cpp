@@ -458,17 +458,31 @@ std::string Digest(const std::string& data)
     return text;
 }
 
+void SnapshotFile(const std::string& path, const WIN32_FIND_DATAA& entry, State& state)
+{
+    char info[64];
+    snprintf(info, sizeof info, " attributes %lx time %lx%08lx", entry.dwFileAttributes,
+             entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime);
+    state[path] = Digest(ReadFile(path)) + info;
+}
+
+// A folder's tree; a path that names a file, that file alone.
 void SnapshotFolder(const std::string& folder, State& state)
 {
-    testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            state[path + "\\"] = "folder";
-            return true;
+    WIN32_FIND_DATAA entry;
+    HANDLE found = FindFirstFileA(folder.c_str(), &entry);
+    if (found != INVALID_HANDLE_VALUE) {
+        FindClose(found);
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            SnapshotFile(folder, entry, state);
+            return;
         }
-        char info[64];
-        snprintf(info, sizeof info, " attributes %lx time %lx%08lx", entry.dwFileAttributes,
-                 entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime);
-        state[path] = Digest(ReadFile(path)) + info;
+    }
+    testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            state[path + "\\"] = "folder";
+        else
+            SnapshotFile(path, entry, state);
         return true;
     });
 }
@@ -620,9 +634,12 @@ void SavedState::Save(const std::string& store, const std::vector<Folder>& folde
     RemoveTree(store);
     CreateDirectoryA(store.c_str(), nullptr);
     for (size_t i = 0; i < folders.size(); ++i) {
-        existed_.push_back(FolderExists(folders[i].path));
-        if (existed_.back())
-            CopyTree(folders[i].path, store + "\\" + std::to_string(i), nullptr);
+        const std::string& path = folders[i].path;
+        existed_.push_back(folders[i].file ? Exists(path) : FolderExists(path));
+        if (existed_.back() && folders[i].file)
+            CopyFileA(path.c_str(), (store + "\\" + std::to_string(i)).c_str(), FALSE);
+        else if (existed_.back())
+            CopyTree(path, store + "\\" + std::to_string(i), nullptr);
     }
     keyRoots_ = keys;
     keys_.clear();
@@ -659,6 +676,12 @@ void SavedState::Restore() const
     AdminOnlyDescriptor admin(scope_);
     for (size_t i = 0; i < folders_.size(); ++i) {
         const Folder& folder = folders_[i];
+        if (folder.file) {
+            DeleteFileA(folder.path.c_str());
+            if (existed_[i])
+                CopyFileA((store_ + "\\" + std::to_string(i)).c_str(), folder.path.c_str(), FALSE);
+            continue;
+        }
         RemoveTree(folder.path);
         if (!existed_[i])
             continue;

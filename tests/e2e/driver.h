@@ -139,6 +139,7 @@ public:
     struct Folder {
         std::string path;
         bool adminOnly;
+        bool file = false;  // path is one file, kept alone (a link among the user's own files)
     };
     // Keeps the copies in store (a folder of the test's own).
     void Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys,

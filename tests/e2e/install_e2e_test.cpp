@@ -888,6 +888,7 @@ protected:
         CreateDirectoryA(root_.c_str(), nullptr);
         target_ = root_ + "\\Ledger";
         group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        commonGroup_ = SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\Halvorsen Data";
         Clean();
     }
     void TearDown() override
@@ -903,6 +904,7 @@ protected:
         for (const char* key : {kMakerKey, kEntry, kAppPath})
             DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
         RemoveTree(group_);
+        RemoveTree(commonGroup_);
         RemoveTree(SetupFolder("Halvorsen Ledger", "Halvorsen"));
     }
     static std::string Setup(const char* version)
@@ -920,8 +922,10 @@ protected:
     }
     // Through the wizard: the destination page offers folder (an earlier
     // installation's, when there is one), Next, Finish.
+    // 3.9 asks for its tasks after the destination: Next keeps the
+    // defaults.
     void Wizard(const char* version, const std::string& offered) { WizardOf(Setup(version), offered); }
-    void WizardOf(const std::string& program, const std::string& offered)
+    void WizardOf(const std::string& program, const std::string& offered, bool tasks = false)
     {
         Process setup(program, "");
         ASSERT_TRUE(setup.Started());
@@ -930,6 +934,11 @@ protected:
         ASSERT_NE(nullptr, destination) << error;
         EXPECT_EQ(offered, ItemText(destination, 1014));
         Click(destination, IDOK);
+        if (tasks) {
+            HWND page = WaitForDialog(setup.Id(), IDOK, "Additional Tasks", kPageWait);
+            ASSERT_NE(nullptr, page) << "tasks page";
+            Click(page, IDOK);
+        }
         HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
         ASSERT_NE(nullptr, finish) << "finish page";
         EXPECT_FALSE(IsWindowVisible(GetDlgItem(finish, 1020))) << "a product without a web site has no web button";
@@ -975,7 +984,10 @@ protected:
         EXPECT_TRUE(WaitUntil(
             [&] { return !Exists(folder + "\\UnInstall.exe") && !FolderExists(setupFolder); }, kPageWait));
     }
-    State Now(const std::string& folder) { return Snapshot({folder, group_}, {kMakerKey, kEntry, kAppPath}); }
+    State Now(const std::string& folder)
+    {
+        return Snapshot({folder, group_, commonGroup_}, {kMakerKey, kEntry, kAppPath});
+    }
     // A value of root's hive as its type and bytes; empty when it is not there.
     static std::string Raw(HKEY root, const std::string& key, const char* name)
     {
@@ -1026,6 +1038,12 @@ protected:
         EXPECT_EQ("1:" + std::string("Halvorsen Ledger\0", 17), Raw(root, kShared, "LastProduct"));
     }
 
+    // 3.9's desktop link, on every user's desktop or the user's own.
+    static std::string Desktop(int csidl = CSIDL_COMMON_DESKTOPDIRECTORY)
+    {
+        return SpecialFolder(csidl) + "\\Halvorsen Ledger.lnk";
+    }
+
     static constexpr const char* kMakerKey = "SOFTWARE\\Halvorsen";
     static constexpr const char* kProductKey = "SOFTWARE\\Halvorsen\\Halvorsen Ledger";
     static constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Halvorsen Ledger";
@@ -1034,7 +1052,10 @@ protected:
     static constexpr const char* kShared = "SOFTWARE\\Shared Tools\\Spell";
     static constexpr const char* kExtension = "SOFTWARE\\Classes\\.hlg";
     static constexpr const char* kProgId = "SOFTWARE\\Classes\\Halvorsen.Ledger.Book";
-    std::string root_, target_, group_;
+    // The Start menu's folder of the three default links, in the installing
+    // user's Programs (3.10's), and of 3.9's own (every user's when it is
+    // installed for every user).
+    std::string root_, target_, group_, commonGroup_;
 };
 
 // Nothing of the demo's maker: the keys, the setup folder, the run lock
@@ -1083,14 +1104,15 @@ TEST_F(LedgerE2e, ItsOwnMakerEverywhereAndNoTraceAfterRemoval)
         EXPECT_NE(std::string::npos, bytes.find(std::string("name=\"") + program.second + "\"")) << program.first;
         EXPECT_EQ(std::string::npos, bytes.find("Corvane.GlyphForge")) << program.first;
     }
-    EXPECT_TRUE(Exists(group_ + "\\Halvorsen Ledger.lnk"));
+    EXPECT_TRUE(Exists(commonGroup_ + "\\Halvorsen Ledger.lnk"));
     EXPECT_TRUE(Exists(SetupFolder("Halvorsen Ledger", "Halvorsen") + "\\setup.exe")) << "the repair copy";
     for (const auto& entry : Now(target_))
         EXPECT_EQ(std::string::npos, (entry.first + " = " + entry.second).find("Corvane")) << entry.first;
 
     Uninstall(target_);
     EXPECT_TRUE(WaitUntil([&] { return !FolderExists(target_); }, kPageWait)) << "the product's folder stays";
-    EXPECT_FALSE(FolderExists(group_));
+    EXPECT_FALSE(FolderExists(commonGroup_));
+    EXPECT_FALSE(Exists(Desktop()));
     EXPECT_FALSE(FolderExists(SetupFolder("Halvorsen Ledger", "Halvorsen")));
     for (const char* key : {kMakerKey, kEntry, kAppPath})
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
@@ -1114,6 +1136,7 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
     for (bool silent : {true, false}) {
         SCOPED_TRACE(silent ? "silent" : "wizard");
         ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
+        EXPECT_EQ(target_ + "\\Ledger.exe", LinkTarget(Desktop()));
         ASSERT_TRUE(WriteFile(target_ + "\\notes.txt", "the user's own"));
         ASSERT_TRUE(WriteFile(target_ + "\\Data\\mine.dat", "the user's own data"));
         if (silent)
@@ -1125,6 +1148,10 @@ TEST_F(LedgerE2e, UpgradeRemovesWhatTheNewVersionNoLongerCarries)
         EXPECT_EQ(std::string::npos, Path().find(target_ + "\\Reports")) << "3.10 no longer declares it";
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kExtension)) << "nor the file type";
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kProgId));
+        EXPECT_FALSE(Exists(Desktop())) << "nor the desktop link";
+        // 3.10's three links are its defaults, in the user's Start menu.
+        EXPECT_FALSE(FolderExists(commonGroup_)) << "3.9's links in every user's Start menu";
+        EXPECT_EQ(target_ + "\\Docs\\Guide.txt", LinkTarget(group_ + "\\Halvorsen Ledger Help.lnk"));
         EXPECT_NE(std::string::npos, Path().find(target_)) << Path();
         EXPECT_FALSE(FolderExists(target_ + "\\Reports")) << "left empty by the upgrade";
         EXPECT_FALSE(FolderExists(target_ + "\\Data\\Old"));
@@ -1335,7 +1362,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         if (silent)
             ASSERT_EQ(0, UserSilent("3.9"));
         else
-            ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("3.9"), userTarget_ + "\\"));
+            ASSERT_NO_FATAL_FAILURE(WizardOf(UserSetup("3.9"), userTarget_ + "\\", true));
         ExpectVersion("3.9", userTarget_, {}, HKEY_CURRENT_USER);
         ExpectOwnValues(HKEY_CURRENT_USER, userTarget_, true);
         EXPECT_NE(std::string::npos, Path(HKEY_CURRENT_USER).find(userTarget_ + ";" + userTarget_ + "\\Reports"));
@@ -1349,6 +1376,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         EXPECT_TRUE(ReadRegString(HKEY_CURRENT_USER, kAppPath, "", value));
         EXPECT_EQ(userTarget_ + "\\Ledger.exe", value);
         EXPECT_EQ(userTarget_ + "\\Ledger.exe", LinkTarget(group_ + "\\Halvorsen Ledger.lnk"));
+        EXPECT_EQ(userTarget_ + "\\Ledger.exe", LinkTarget(Desktop(CSIDL_DESKTOPDIRECTORY))) << "its task's link";
         EXPECT_TRUE(Exists(SetupFolder("Halvorsen Ledger", "Halvorsen", Scope::User) + "\\setup.exe"))
             << "the repair copy";
         if (silent) {
@@ -1367,6 +1395,7 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
         WaitForTheCopy();
         EXPECT_FALSE(FolderExists(userTarget_));
         EXPECT_FALSE(FolderExists(group_));
+        EXPECT_FALSE(Exists(Desktop(CSIDL_DESKTOPDIRECTORY)));
         EXPECT_FALSE(FolderExists(SpecialFolder(CSIDL_LOCAL_APPDATA) + "\\Halvorsen Setup"));
         for (const char* key : {kMakerKey, kEntry, kAppPath, kExtension, kProgId})
             EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key)) << key;
@@ -1380,7 +1409,9 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
 // uninstaller takes away its own installation and nothing of the other.
 TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
 {
-    ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
+    // 3.10 for every user: its links are the default ones, in this user's
+    // Start menu.
+    ASSERT_EQ(0, Silent("3.10", "/D=" + target_));
     ASSERT_EQ(0, UserSilent("3.9"));
     std::string log = ReadFile(root_ + "\\user.log");
     EXPECT_NE(std::string::npos, log.find("a first installation of version 3.9")) << log;
@@ -1389,7 +1420,7 @@ TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
         << log;
     ASSERT_EQ(0, UserSilent("3.10"));
     EXPECT_NE(std::string::npos, ReadFile(root_ + "\\user.log").find("this run upgrades it to version 3.10"));
-    ExpectVersion("3.9", target_);
+    ExpectVersion("3.10", target_);
     ExpectVersion("3.10", userTarget_, {}, HKEY_CURRENT_USER);
     EXPECT_EQ(target_ + "\\Ledger.exe", LinkTarget(group_ + "\\Halvorsen Ledger.lnk"));
 

@@ -3,7 +3,9 @@
 describe it from scratch: Halvorsen Ledger by Halvorsen Data, with no
 Maker key (its maker is the first word of its publisher), no sibling
 product, no web site and no default folder. Version 3.10 drops three files
-of 3.9 (two of them the last files of their folders) and adds two.
+of 3.9 (two of them the last files of their folders) and adds two, and
+drops a PATH folder, a registry value, the file type and the desktop link
+(a task, chosen unless the user says otherwise) of 3.9.
 
 usage: make_maker_product.py OUT_DIR PROGRAM [SCOPE]
 writes OUT_DIR/3.9/ledger.ini and OUT_DIR/3.10/ledger.ini, each beside its
@@ -81,7 +83,9 @@ COMMON = {
     "Docs/Guide.txt": b"How to keep the books.\r\n" * 40,
     "Data/accounts.dat": bytes(range(256)) * 16,
 }
-# The product's own registry values; the second list only in 3.9.
+# The product's own registry values; the second list only in 3.9, with
+# its file type and its links (3.10 has the default three, and no desktop
+# link).
 REGISTRY = """\
 [Registry]
 Value = Auto | Software\\Halvorsen\\Ledger Settings | Theme | string | "dark | wide" | removekey
@@ -101,6 +105,13 @@ Value = Auto | Software\\Halvorsen\\Ledger Settings | Seed | binary | 01 02 ff |
 Folder = {TargetDir}Reports
 [FileTypes]
 Type = .hlg | Halvorsen.Ledger.Book | Ledger book | Ledger.exe
+[Tasks]
+Task = desktop | checked | Put a link to {AppName} on the desktop
+[Links]
+Link = {AppName} | StartMenu | Ledger.exe
+Link = {AppName} Help | StartMenu | Docs\\Guide.txt
+Link = Uninstall {AppName} | StartMenu | {Uninstaller}
+Link = {AppName} | Desktop | Ledger.exe | --books | | | | task=desktop
 """
 
 ONLY_1 = {
