@@ -83,6 +83,9 @@ protected:
         CreateDirectoryA(store_.c_str(), nullptr);
         target_ = root_ + "\\Ledger";
         group_ = SpecialFolder(CSIDL_PROGRAMS) + "\\Halvorsen Data";
+        // 3.9's own links: for every user, and one on every user's desktop.
+        commonGroup_ = SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\Halvorsen Data";
+        desktopLink_ = SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + "\\Halvorsen Ledger.lnk";
         makerFolder_ = SetupFolder(kProduct, kMaker);
         makerFolder_.resize(makerFolder_.rfind('\\'));
         Clean();
@@ -96,8 +99,9 @@ protected:
     {
         for (const char* key : kKeys)
             DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
-        for (const std::string& folder : {root_, group_, makerFolder_})
+        for (const std::string& folder : {root_, group_, commonGroup_, makerFolder_})
             RemoveTree(folder);
+        DeleteFileA(desktopLink_.c_str());
         CreateDirectoryA(root_.c_str(), nullptr);
     }
 
@@ -106,8 +110,8 @@ protected:
     // product's setup folder (its journal, its repair copy) and its keys.
     State Now()
     {
-        State state = Snapshot({root_, group_, SetupFolder(kProduct, kMaker)}, StateKeys());
-        for (const std::string& folder : {group_, SetupFolder(kProduct, kMaker)})
+        State state = Snapshot({root_, group_, commonGroup_, SetupFolder(kProduct, kMaker)}, StateKeys(), {desktopLink_});
+        for (const std::string& folder : {group_, commonGroup_, SetupFolder(kProduct, kMaker)})
             if (FolderExists(folder))
                 state[folder + "\\"] = "folder";
         return state;
@@ -118,7 +122,9 @@ protected:
     void Save(SavedState& state)
     {
         state.Save(store_ + "\\" + std::to_string(reinterpret_cast<uintptr_t>(&state)),
-                   {{root_, false}, {group_, false}, {SetupFolder(kProduct, kMaker), true}}, StateKeys());
+                   {{root_, false}, {group_, false}, {commonGroup_, true}, {SetupFolder(kProduct, kMaker), true},
+                    {desktopLink_, false, true}},
+                   StateKeys());
     }
     void Restore(const SavedState& state)
     {
@@ -211,7 +217,7 @@ protected:
         Restore(before_);
     }
 
-    std::string root_, store_, target_, group_, makerFolder_;
+    std::string root_, store_, target_, group_, commonGroup_, desktopLink_, makerFolder_;
     SavedState before_, cut_;
 };
 

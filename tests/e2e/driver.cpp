@@ -466,18 +466,27 @@ void SnapshotFile(const std::string& path, const WIN32_FIND_DATAA& entry, State&
     state[path] = Digest(ReadFile(path)) + info;
 }
 
-// A folder's tree; a path that names a file, that file alone.
+// A file and the aside files of runs beside it (~RB....tmp), which stand
+// for it while a run replaces or removes it.
+std::vector<std::string> FileAndAsides(const std::string& path)
+{
+    std::vector<std::string> found;
+    if (Exists(path))
+        found.push_back(path);
+    std::string folder = path.substr(0, path.rfind('\\'));
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\~RB*.tmp").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            found.push_back(folder + "\\" + entry.cFileName);
+        while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    return found;
+}
+
 void SnapshotFolder(const std::string& folder, State& state)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE found = FindFirstFileA(folder.c_str(), &entry);
-    if (found != INVALID_HANDLE_VALUE) {
-        FindClose(found);
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            SnapshotFile(folder, entry, state);
-            return;
-        }
-    }
     testfiles::WalkTree(folder, [&](const std::string& path, const WIN32_FIND_DATAA& entry) {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             state[path + "\\"] = "folder";
@@ -519,11 +528,21 @@ HKEY RootOfKey(const std::string& key, std::string* below)
     return user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys)
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys,
+               const std::vector<std::string>& files)
 {
     State state;
     for (const std::string& folder : folders)
         SnapshotFolder(folder, state);
+    for (const std::string& path : files)
+        for (const std::string& file : FileAndAsides(path)) {
+            WIN32_FIND_DATAA entry;
+            HANDLE found = FindFirstFileA(file.c_str(), &entry);
+            if (found != INVALID_HANDLE_VALUE) {
+                FindClose(found);
+                SnapshotFile(file, entry, state);
+            }
+        }
     for (const std::string& key : keys) {
         std::string below;
         HKEY root = RootOfKey(key, &below);
@@ -634,12 +653,15 @@ void SavedState::Save(const std::string& store, const std::vector<Folder>& folde
     RemoveTree(store);
     CreateDirectoryA(store.c_str(), nullptr);
     for (size_t i = 0; i < folders.size(); ++i) {
-        const std::string& path = folders[i].path;
-        existed_.push_back(folders[i].file ? Exists(path) : FolderExists(path));
-        if (existed_.back() && folders[i].file)
-            CopyFileA(path.c_str(), (store + "\\" + std::to_string(i)).c_str(), FALSE);
-        else if (existed_.back())
-            CopyTree(path, store + "\\" + std::to_string(i), nullptr);
+        const std::string& path = folders[i].path, copy = store + "\\" + std::to_string(i);
+        existed_.push_back(FolderExists(path));
+        if (folders[i].file) {
+            CreateDirectoryA(copy.c_str(), nullptr);
+            for (const std::string& file : FileAndAsides(path))
+                CopyFileA(file.c_str(), (copy + file.substr(file.rfind('\\'))).c_str(), FALSE);
+        } else if (existed_.back()) {
+            CopyTree(path, copy, nullptr);
+        }
     }
     keyRoots_ = keys;
     keys_.clear();
@@ -677,9 +699,12 @@ void SavedState::Restore() const
     for (size_t i = 0; i < folders_.size(); ++i) {
         const Folder& folder = folders_[i];
         if (folder.file) {
-            DeleteFileA(folder.path.c_str());
-            if (existed_[i])
-                CopyFileA((store_ + "\\" + std::to_string(i)).c_str(), folder.path.c_str(), FALSE);
+            for (const std::string& file : FileAndAsides(folder.path))
+                DeleteFileA(file.c_str());
+            std::string copy = store_ + "\\" + std::to_string(i);
+            for (const std::string& name : ListFiles(copy))
+                CopyFileA((copy + "\\" + name).c_str(),
+                          (folder.path.substr(0, folder.path.rfind('\\') + 1) + name).c_str(), FALSE);
             continue;
         }
         RemoveTree(folder.path);
@@ -718,10 +743,10 @@ std::string JournalFile(const std::string& productName, const std::string& maker
     return SetupFolder(productName, maker, scope) + "\\setup.journal";
 }
 
-bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data)
+bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data, REGSAM view)
 {
     HKEY k;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &k) != ERROR_SUCCESS)
         return false;
     char buffer[2048];
     DWORD size = sizeof buffer - 1;

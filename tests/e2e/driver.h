@@ -115,7 +115,10 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // and every value below the registry keys: HKEY_LOCAL_MACHINE's, or
 // HKEY_CURRENT_USER's for a key written "HKCU\\...".
 using State = std::map<std::string, std::string>;
-State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys);
+// files: single files of a folder shared with others (a link on a
+// desktop), each with the runs' aside files beside it.
+State Snapshot(const std::vector<std::string>& folders, const std::vector<std::string>& keys,
+               const std::vector<std::string>& files = {});
 // The differences between two states, one line each, for a failure message.
 std::string Differences(const State& before, const State& after);
 // A state without what differs between two complete runs: the write
@@ -139,7 +142,8 @@ public:
     struct Folder {
         std::string path;
         bool adminOnly;
-        bool file = false;  // path is one file, kept alone (a link among the user's own files)
+        bool file = false;  // path is one file, kept alone with the runs' aside files beside it (a link
+                            // among the user's own files)
     };
     // Keeps the copies in store (a folder of the test's own).
     void Save(const std::string& store, const std::vector<Folder>& folders, const std::vector<std::string>& keys,
@@ -176,7 +180,7 @@ std::string JournalFile(const std::string& productName, const std::string& maker
                         Scope scope = Scope::Machine);
 
 // Registry.
-bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data);
+bool ReadRegString(HKEY root, const std::string& key, const std::string& value, std::string& data, REGSAM view = 0);
 // A text value as it is, a number in decimal, a list of texts as its bytes.
 bool ReadRegValue(HKEY root, const std::string& key, const std::string& value, std::string& data);
 // view: 0 for the program's own registry view, or KEY_WOW64_32KEY /
