@@ -9,6 +9,7 @@
 #include "rollback/rollback.h"
 #include "wizard/pages.h"
 #include "wizard/wizard.h"
+#include "setup/registry_view.h"
 #include "setup/wide.h"
 
 #include <new>
@@ -110,6 +111,8 @@ bool AppStart(const char* arguments)
         RefuseCommandLine(problem.c_str());
         return false;
     }
+    if (!ApplyProductArchitecture())
+        return false;
     if (switches.Repair) {
         ParseRepairSwitch(switches.Repair);
         // With the dialogs a folder that holds no installation leads to an
@@ -148,7 +151,7 @@ bool AppStart(const char* arguments)
     BuildMainWindowObject();
     if (!Context.GivenFolder.empty())
         Context.TargetDir = Context.GivenFolder;
-    else if (!Context.EarlierDir.empty())
+    else if (!Context.EarlierDir.empty() && !EarlierIsOtherBuild())
         Context.TargetDir = Context.EarlierDir;
     HWND frame = CreateMainWindow();
     if (!frame) {
@@ -184,6 +187,27 @@ void ApplyInstallScope()
     InstallScope scope = SCOPE_MACHINE;
     InstallScopeFromName(LoadStringAsText(IDS_INSTALL_SCOPE).c_str(), &scope);
     SetInstallScope(scope);
+}
+
+bool ApplyProductArchitecture()
+{
+    SetRegistryView(REGISTRY_VIEW_DEFAULT);
+    if (!ProductIs64Bit())
+        return true;
+    if (!IsWindows64Bit()) {
+        LogEvent("this product's programs are 64-bit and this Windows is 32-bit: it cannot be installed, nothing was "
+                 "changed");
+        if (!Context.Silent)
+            MessageBoxExpanded(nullptr, LocalizedId(IDS_NEEDS_64BIT), MB_OK | MB_ICONHAND);
+        Context.ExitCode = EXIT_NOT_SUPPORTED;
+        return false;
+    }
+    // The program is 32-bit: the system's own folders and the 64-bit view
+    // are asked for by name.
+    SetRegistryView(REGISTRY_VIEW_64);
+    LogEvent("a 64-bit product on 64-bit Windows: its folders are the system's own, its keys in the registry's 64-bit "
+             "view");
+    return true;
 }
 
 bool StartInstallSession()
@@ -293,6 +317,7 @@ void ResetInstallerContext()
     SessionJournal.~RunJournal();
     new (&SessionJournal) RunJournal();
     SetInstallScope(SCOPE_MACHINE);
+    SetRegistryView(REGISTRY_VIEW_DEFAULT);
     Context.~InstallerContext();
     new (&Context) InstallerContext();
 }

@@ -30,6 +30,10 @@ int AppRun();
 // Sets the process's installation scope from the setup program's own
 // string table ("user" for a per-user product, else every user's).
 void ApplyInstallScope();
+// A 64-bit product on 64-bit Windows: the registry's 64-bit view for the
+// run. On 32-bit Windows it is refused (exit code 1633, told in the log and,
+// unless silent, in a message): false.
+bool ApplyProductArchitecture();
 
 // Takes the product's run lock and finishes what an earlier run left in
 // its journal, telling the user in one sentence. False (with a message and

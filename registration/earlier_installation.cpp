@@ -25,6 +25,7 @@ size_t Below(const char* path, const char* folder);
 // spells the same folder.
 void ReadEarlierList(TextList& files, const char* respelt)
 {
+    ScopedRegistryView view(Context.EarlierView);
     Text key = ProductKeyPath();
     key.Append("\\Files");
     for (unsigned long i = 0;; ++i) {
@@ -99,10 +100,20 @@ void FindEarlierInstallation()
 {
     Context.EarlierDir.Clear();
     Context.EarlierVersion.Clear();
+    Context.EarlierView = CurrentRegistryView();
     Text key = ProductKeyPath();
     char dir[kPathBytes], version[kPathBytes];
     Text full;
-    if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "InstallDir", dir) || !MakeFullFolderPath(dir, full))
+    bool found = ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "InstallDir", dir);
+    // A 64-bit build replaces the 32-bit build of the product, whose keys
+    // are in the other view.
+    if (!found && !IsSameRegistryView(CurrentRegistryView(), REGISTRY_VIEW_DEFAULT)) {
+        ScopedRegistryView view(REGISTRY_VIEW_DEFAULT);
+        found = ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "InstallDir", dir);
+        if (found)
+            Context.EarlierView = REGISTRY_VIEW_DEFAULT;
+    }
+    if (!found || !MakeFullFolderPath(dir, full))
         return;
     // A product key whose folder is gone is no installation any more.
     DWORD attributes = GetFileAttributesU(full.c_str());
@@ -110,8 +121,37 @@ void FindEarlierInstallation()
         return;
     full.Append('\\');
     Context.EarlierDir = full;
+    ScopedRegistryView view(Context.EarlierView);
     if (ReadRegistryString(ScopeRegistryRoot(), key.c_str(), "Version", version))
         Context.EarlierVersion = version;
+}
+
+bool EarlierIsOtherBuild()
+{
+    return !Context.EarlierDir.empty() && !IsSameRegistryView(Context.EarlierView, CurrentRegistryView());
+}
+
+void RemoveOtherBuildsRegistration(const char* const* keys, size_t count)
+{
+    if (!EarlierIsOtherBuild())
+        return;
+    ScopedRegistryView view(Context.EarlierView);
+    HKEY root = ScopeRegistryRoot();
+    for (size_t i = 0; i < count; ++i)
+        if (!RecordedDeleteRegistryTree(SessionJournal, root, keys[i]))
+            LogEvent("the 32-bit build's key %s could NOT be removed", keys[i]);
+    // The maker's key goes when nothing of it is left there.
+    Text maker = MakerKeyPath("");
+    maker.Truncate(maker.length() - 1);
+    HKEY key;
+    DWORD subkeys = 1, values = 1;
+    if (RegOpenKeyExU(root, maker.c_str(), KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(key);
+        if (subkeys == 0 && values == 0)
+            RecordedDeleteRegistryTree(SessionJournal, root, maker.c_str());
+    }
 }
 
 RunKind ClassifyRun()

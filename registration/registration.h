@@ -37,6 +37,14 @@ void RegisterInstalledSize();
 // Fills EarlierDir and EarlierVersion from the product key: an
 // installation is there when its "InstallDir" names an existing folder.
 void FindEarlierInstallation();
+// True when that installation is the product's other build (the 32-bit
+// one, which a 64-bit build replaces): its keys are in the other view, and
+// its folder is not offered.
+bool EarlierIsOtherBuild();
+// For the other build: its keys (the product key, the uninstall entry and
+// application path, count of them) go from its view, and so does the
+// maker's key there when that leaves it empty; journaled.
+void RemoveOtherBuildsRegistration(const char* const* keys, size_t count);
 enum RunKind { RUN_FIRST_INSTALL, RUN_REINSTALL, RUN_UPGRADE, RUN_DOWNGRADE };
 // This setup's version against the earlier installation's, compared part
 // by part as numbers.

@@ -156,6 +156,11 @@ void RegisterProduct()
     // No write is examined: a value that cannot be stored is skipped and
     // the next one is tried.
     Text productKey = ProductKeyPath();
+    Text appPathKey = Expanded(kAppPathKey), uninstallKey = Expanded(kUninstallKey);
+    // Before this build's: Windows may keep one application path for both
+    // views.
+    const char* otherBuilds[] = {productKey.c_str(), uninstallKey.c_str(), appPathKey.c_str()};
+    RemoveOtherBuildsRegistration(otherBuilds, 3);
     SetRecordedString(productKey.c_str(), "InstallDir", Context.TargetDir.c_str());
     // The version now installed: what the next setup of the product
     // compares its own with.
@@ -175,11 +180,9 @@ void RegisterProduct()
         }
     }
 
-    Text appPathKey = Expanded(kAppPathKey);
     SetRecordedString(appPathKey.c_str(), "", InTargetDir("{ExeName}").c_str());
     SetRecordedString(appPathKey.c_str(), "Path", FolderWithoutBackslash(Context.TargetDir.c_str()).c_str());
 
-    Text uninstallKey = Expanded(kUninstallKey);
     SetRecordedString(uninstallKey.c_str(), "DisplayName", LoadStringAsText(IDS_APP_NAME).c_str());
     // The program's path is quoted: with a blank in the folder an unquoted
     // "C:\Program Files\..." would start C:\Program.exe instead.
@@ -264,6 +267,10 @@ void WriteUninstaller()
     // every user's, as every installation was before there were scopes.
     if (CurrentInstallScope() == SCOPE_USER)
         add("scope", InstallScopeName(SCOPE_USER));
+    // A 64-bit product's keys are in the registry's 64-bit view, where its
+    // uninstaller (a 32-bit program too) must look for them.
+    if (CurrentRegistryView() == REGISTRY_VIEW_64)
+        add("architecture", "x64");
     // The product's own values that the removal gives back.
     if (Context.ProductValueRecords.Count() > 0)
         settings.Append("[registry]\r\n");

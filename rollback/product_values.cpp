@@ -119,7 +119,8 @@ Text FormatProductValueRecord(const ProductValueRecord& record)
         removal.Append(':');
         removal.Append(record.Written.c_str());
     }
-    const char* fields[] = {LetterFromRoot(record.Root) ? LetterFromRoot(record.Root) : "", record.Key.c_str(),
+    const char* letter = LetterFromRoot(record.Root, record.View);
+    const char* fields[] = {letter ? letter : "", record.Key.c_str(),
                             record.Name.c_str(), removal.c_str(), earlier.c_str()};
     return FormatRecord(kRecordKind, fields, 5);
 }
@@ -130,6 +131,7 @@ bool ParseProductValueRecord(const char* line, ProductValueRecord& record)
     if (!ParseRecord(line, r) || r.Kind != kRecordKind || r.Count != 5)
         return false;
     record.Root = RootFromLetter(r.Fields[0].c_str());
+    record.View = ViewFromLetter(r.Fields[0].c_str());
     record.Key = r.Fields[1];
     record.Name = r.Fields[2];
     const char* removal = r.Fields[3].c_str();
@@ -158,7 +160,8 @@ bool ParseProductValueRecord(const char* line, ProductValueRecord& record)
 
 bool SameProductValue(const ProductValueRecord& a, HKEY root, const char* key, const char* name)
 {
-    return a.Root == root && SameTextNoCase(a.Key.c_str(), key) && SameTextNoCase(a.Name.c_str(), name);
+    return a.Root == root && IsSameRegistryView(a.View, CurrentRegistryView()) && SameTextNoCase(a.Key.c_str(), key) &&
+           SameTextNoCase(a.Name.c_str(), name);
 }
 
 namespace {
@@ -208,6 +211,7 @@ Text ValueDataHex(HKEY root, const char* keyPath, const char* name)
 
 bool GiveBackProductValue(RunJournal& journal, const ProductValueRecord& record)
 {
+    ScopedRegistryView view(record.View);
     if (!record.Written.empty() &&
         !SameTextNoCase(ValueDataHex(record.Root, record.Key.c_str(), record.Name.c_str()).c_str(),
                         record.Written.c_str()))

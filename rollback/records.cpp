@@ -97,20 +97,28 @@ Text RegistryValueName(HKEY root, const char* key, const char* name)
     return text;
 }
 
+// "M" and "U" name the roots in the program's default view; "M64" and
+// "U64" in the 64-bit view (a 64-bit product's keys).
 HKEY RootFromLetter(const char* letter)
 {
-    if (strcmp(letter, "M") == 0)
+    if (strcmp(letter, "M") == 0 || strcmp(letter, "M64") == 0)
         return HKEY_LOCAL_MACHINE;
-    if (strcmp(letter, "U") == 0)
+    if (strcmp(letter, "U") == 0 || strcmp(letter, "U64") == 0)
         return HKEY_CURRENT_USER;
     return nullptr;
 }
 
-const char* LetterFromRoot(HKEY root)
+RegistryView ViewFromLetter(const char* letter)
 {
+    return letter[0] && strcmp(letter + 1, "64") == 0 ? REGISTRY_VIEW_64 : REGISTRY_VIEW_DEFAULT;
+}
+
+const char* LetterFromRoot(HKEY root, RegistryView view)
+{
+    bool wide = view == REGISTRY_VIEW_64;
     if (root == HKEY_LOCAL_MACHINE)
-        return "M";
+        return wide ? "M64" : "M";
     if (root == HKEY_CURRENT_USER)
-        return "U";
+        return wide ? "U64" : "U";
     return nullptr;
 }

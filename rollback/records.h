@@ -22,6 +22,7 @@
 
 #include <windows.h>
 
+#include "setup/registry_view.h"
 #include "setup/text.h"
 
 enum {
@@ -73,6 +74,8 @@ bool DecodeHex(const char* hex, unsigned char* data, size_t size);
 // "HKLM\key [name]" (HKCU for the user's root; no brackets for a null
 // name), as the observer is told of a registry key or value.
 Text RegistryValueName(HKEY root, const char* key, const char* name);
-// Registry roots by their letter in a record, and back.
+// Registry roots by their letter in a record, and back; the letter also
+// says the view the key is in (the current view when it is written).
 HKEY RootFromLetter(const char* letter);
-const char* LetterFromRoot(HKEY root);
+RegistryView ViewFromLetter(const char* letter);
+const char* LetterFromRoot(HKEY root, RegistryView view = CurrentRegistryView());

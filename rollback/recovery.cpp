@@ -91,6 +91,8 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     if (!IsPlausible(r))
         return true;
     const char* a = r.Fields[0].c_str();
+    // A key is undone in the view it was changed in.
+    ScopedRegistryView view(ViewFromLetter(a));
     bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
                 r.Kind == RECORD_MOVED_FILE;
     if (file && IsBehindLink(journal, a)) {

@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include "setup/paths.h"
+#include "setup/registry_view.h"
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
@@ -283,6 +284,7 @@ bool RecordedDeleteRegistryTree(RunJournal& journal, HKEY root, const char* key)
 // program had set.
 struct ProductValueRecord {
     HKEY Root;
+    RegistryView View = CurrentRegistryView();  // the view its key is in
     Text Key;           // under SOFTWARE, as every key a run changes
     Text Name;
     bool RemoveKey;     // the key goes too when nothing is left in it, and so do the keys
@@ -297,7 +299,8 @@ struct ProductValueRecord {
 // a line that is not one (or names a key outside SOFTWARE).
 Text FormatProductValueRecord(const ProductValueRecord& record);
 bool ParseProductValueRecord(const char* line, ProductValueRecord& record);
-// True when both name the same value (keys and names in any letter case).
+// True when a names the same value as root, key and name in the current
+// view (keys and names in any letter case).
 bool SameProductValue(const ProductValueRecord& a, HKEY root, const char* key, const char* name);
 // The value's present state, as the earlier one of record. False when it
 // is there but cannot be kept (more than a kilobyte, or unreadable): the

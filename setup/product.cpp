@@ -4,6 +4,8 @@
 // description that mksetup packed.
 #include "setup/setup.h"
 
+#include <string.h>
+
 Text MakerKeyPath(const char* subKey)
 {
     Text path("SOFTWARE\\");
@@ -14,6 +16,8 @@ Text MakerKeyPath(const char* subKey)
 }
 
 Text ProductKeyPath() { return MakerKeyPath(LoadStringAsText(IDS_PRODUCT_NAME).c_str()); }
+
+bool ProductIs64Bit() { return strcmp(LoadStringAsText(IDS_ARCHITECTURE).c_str(), "x64") == 0; }
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "setup/paths.h"
+#include "setup/registry_view.h"
 #include "setup/system_libraries.h"
 #include "setup/text.h"
 
@@ -36,6 +37,7 @@ enum StringId {
     IDS_INSTALL_SCOPE = 5012,     // "machine" (every user, administrator rights) or "user" (the user alone)
     IDS_RUN_AFTER = 5013,         // "no": the program is not offered at the end; else it is
     IDS_RUN_ARGUMENTS = 5014,     // the program's arguments when started at the end, with macros
+    IDS_ARCHITECTURE = 5015,      // "x64": the product's programs are 64-bit; else 32-bit ("x86")
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,
@@ -59,6 +61,7 @@ enum StringId {
     IDS_COMCTL_NOT_OFFERED = 8019, // a per-user installation cannot update the common controls
     IDS_START_PRODUCT = 8020,     // the finish page's checkbox that starts the program
     IDS_FINISH_CLOSES = 8021,     // the finish page's last line for a product not started at the end
+    IDS_NEEDS_64BIT = 8022,       // a 64-bit product refused on 32-bit Windows
     IDS_TASK_TEXT = 8030,         // the texts of the product's tasks, 8030 to 8037
 };
 
@@ -69,6 +72,7 @@ enum SetupExitCode {
     EXIT_CANCELLED = 1602,
     EXIT_FAILED = 1603,        // the run failed and was rolled back, or the setup is damaged
     EXIT_ALREADY_RUNNING = 1618,
+    EXIT_NOT_SUPPORTED = 1633,        // a 64-bit product on 32-bit Windows; nothing was changed
     EXIT_NEWER_INSTALLED = 1638,      // a newer version of the product is installed; nothing was changed
     EXIT_INVALID_COMMAND_LINE = 1639, // nothing was changed
     EXIT_RESTART_NEEDED = 3010,       // installed; the common-controls update takes effect after a restart
@@ -190,6 +194,9 @@ struct InstallerContext {
     // version is empty when that installation recorded none.
     Text EarlierDir;
     Text EarlierVersion;
+    // The registry view its keys are in: another than this run's for a
+    // 32-bit build of the product that a 64-bit one replaces.
+    RegistryView EarlierView = REGISTRY_VIEW_DEFAULT;
     // Every path the payload carries, written or not (a file skipped with
     // Ignore, a sibling file already there): what an earlier version's
     // files are held against.
@@ -329,6 +336,8 @@ Text ProductKeyPath();
 // "3.9"; a missing part counts as 0): below 0 when a is older than b, 0 the
 // same, above 0 newer. A part that is not a number counts as 0.
 int CompareVersions(const char* a, const char* b);
+// True for a product whose programs are 64-bit (string 5015 "x64").
+bool ProductIs64Bit();
 
 // ---------------------------------------------------------------------------
 // Template macros.

@@ -111,7 +111,8 @@ BOOL SHGetPathFromIDListU(PCIDLIST_ABSOLUTE list, char* out);
 
 // The registry. Names, and the data of text values (REG_SZ,
 // REG_EXPAND_SZ, REG_MULTI_SZ), in the program's text; sizes in its
-// bytes. Errors as the registry's own.
+// bytes. Errors as the registry's own. Keys are opened, created and
+// deleted in the view registry_view.h chose.
 LONG RegOpenKeyExU(HKEY root, const char* subkey, REGSAM access, HKEY* key);
 LONG RegCreateKeyExU(HKEY root, const char* subkey, REGSAM access, HKEY* key);
 LONG RegDeleteKeyU(HKEY root, const char* subkey);

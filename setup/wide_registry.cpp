@@ -1,6 +1,7 @@
 // The registry through its wide interfaces (wide.h): names and the data of
 // text values in the program's text, and a value's data exactly as the
 // registry keeps it for giving it back.
+#include "setup/registry_view.h"
 #include "setup/wide_internal.h"
 
 namespace {
@@ -56,19 +57,20 @@ LONG SetText(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD siz
 LONG RegOpenKeyExU(HKEY root, const char* subkey, REGSAM access, HKEY* key)
 {
     WIDE_OR_FAIL(wide, subkey, ERROR_NO_UNICODE_TRANSLATION);
-    return RegOpenKeyExW(root, wide.c_str(), 0, access, key);
+    return RegOpenKeyExW(root, wide.c_str(), 0, access | RegistryViewAccess(), key);
 }
 
 LONG RegCreateKeyExU(HKEY root, const char* subkey, REGSAM access, HKEY* key)
 {
     WIDE_OR_FAIL(wide, subkey, ERROR_NO_UNICODE_TRANSLATION);
-    return RegCreateKeyExW(root, wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key, nullptr);
+    return RegCreateKeyExW(root, wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access | RegistryViewAccess(), nullptr,
+                           key, nullptr);
 }
 
 LONG RegDeleteKeyU(HKEY root, const char* subkey)
 {
     WIDE_OR_FAIL(wide, subkey, ERROR_NO_UNICODE_TRANSLATION);
-    return RegDeleteKeyW(root, wide.c_str());
+    return DeleteKeyInView(root, wide.c_str());
 }
 
 LONG RegDeleteValueU(HKEY key, const char* name)

@@ -48,7 +48,7 @@ bool EqualNoCase(const char* a, const char* b) { return SameTextNoCase(a, b); }
 } // namespace
 
 const char* const kUninstallValueNames[UNINSTALL_VALUE_COUNT] = {"args",  "maker",  "sibling",  "version",
-                                                                 "scope", "repair", "archivist"};
+                                                                 "scope", "repair", "archivist", "architecture"};
 
 void ParseCommandLine(const char* arguments, CommandLine& out)
 {
@@ -141,6 +141,10 @@ bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out
     if (scope[0] && !EqualNoCase(scope, "machine") && !EqualNoCase(scope, "user"))
         return false;
     out.PerUser = EqualNoCase(scope, "user");
+    const char* architecture = values.Value[UNINSTALL_ARCHITECTURE];
+    if (architecture[0] && !EqualNoCase(architecture, "x86") && !EqualNoCase(architecture, "x64"))
+        return false;
+    out.SixtyFourBit = EqualNoCase(architecture, "x64");
     const char* sibling = values.Value[UNINSTALL_SIBLING];
     out.SiblingName = IsPlainName(sibling) ? sibling : "";
     out.Version = values.Value[UNINSTALL_VERSION];

@@ -308,6 +308,8 @@ int Run(const char* arguments)
     // Every user's installation or the user's own: the hive, the private
     // folders and the run lock of the removal follow.
     SetInstallScope(session.Settings.PerUser ? SCOPE_USER : SCOPE_MACHINE);
+    // A 64-bit product's keys, in the registry's 64-bit view.
+    SetRegistryView(session.Settings.SixtyFourBit ? REGISTRY_VIEW_64 : REGISTRY_VIEW_DEFAULT);
 
     if (otherProduct) {
         Text text = ProductText(IDS_OTHER_PRODUCT, session);

@@ -70,6 +70,7 @@ struct UninstallSettings {
     Text SiblingName;   // "sibling": the sibling product's name; empty when the product has none
     Text Version;       // "version": the version installed
     bool PerUser;       // "scope" is "user": the installation is the user's alone, in the user's hive and folders
+    bool SixtyFourBit;  // "architecture" is "x64": the product's keys are in the registry's 64-bit view
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
 // "args" or "maker" key is missing or damaged, or its "scope" is neither
@@ -89,6 +90,7 @@ enum UninstallValue {
     UNINSTALL_SCOPE,
     UNINSTALL_REPAIR,
     UNINSTALL_ARCHIVIST,
+    UNINSTALL_ARCHITECTURE,
     UNINSTALL_VALUE_COUNT
 };
 // Their key names in the [uninstall] section.
@@ -101,7 +103,8 @@ struct UninstallValues {
 // when "args" is empty, was cut, or does not hold two plain names, when
 // "maker" is not a plain name, or when "scope" is neither "machine" nor
 // "user" (an empty scope is every user's, as installations were before
-// there were scopes). A "repair" longer than a path is taken as empty, an
+// there were scopes), or when "architecture" is neither empty, "x86" nor
+// "x64". A "repair" longer than a path is taken as empty, an
 // "archivist" that is not a plain full path too, a "sibling" that is not a
 // plain name too.
 bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out);

@@ -22,6 +22,7 @@ typedef char* LPSTR;
 typedef void* HANDLE;
 typedef unsigned short LANGID;
 typedef struct HKEY__* HKEY;
+typedef DWORD REGSAM;
 typedef struct HINSTANCE__* HMODULE;
 typedef void* PSID;
 // Named by the journal's types, never used by the parsers fuzzed.

@@ -7,6 +7,7 @@
 // blanks. A buffer too small gets nothing and the size it needs. Every
 // other call finds nothing and changes nothing.
 #include <windows.h>
+#include "setup/registry_view.h"
 #include "setup/wide.h"
 
 #include <string>
@@ -92,4 +93,6 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
     return TRUE;
 }
 DWORD GetCurrentProcessId() { return 1; }
+// No key is opened here: the records name the default view.
+RegistryView CurrentRegistryView() { return REGISTRY_VIEW_DEFAULT; }
 DWORD GetTickCount() { return 0; }

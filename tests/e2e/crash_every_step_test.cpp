@@ -39,8 +39,8 @@
 #include "uninstaller/uninstaller.h"
 #include "wizard/wizard.h"
 
-#if !defined(LEDGER_DIR) || !defined(LEDGER_USER_DIR)
-#error LEDGER_DIR and LEDGER_USER_DIR come from the build
+#if !defined(LEDGER_DIR) || !defined(LEDGER_USER_DIR) || !defined(LEDGER_X64_DIR)
+#error LEDGER_DIR, LEDGER_USER_DIR and LEDGER_X64_DIR come from the build
 #endif
 
 namespace {
@@ -62,6 +62,7 @@ struct RunPlan {
     bool removal;
     std::string folder;
     bool user = false;
+    bool x64 = false;  // the product with 64-bit programs
 };
 
 // The setup program of a version, loaded for its resources only: its
@@ -69,7 +70,8 @@ struct RunPlan {
 HMODULE ProductModule(const RunPlan& plan)
 {
     static std::map<std::string, HMODULE> modules;
-    std::string path = std::string(plan.user ? LEDGER_USER_DIR : LEDGER_DIR) + "/ledger-" + plan.version + ".exe";
+    std::string path = std::string(plan.x64 ? LEDGER_X64_DIR : plan.user ? LEDGER_USER_DIR : LEDGER_DIR) + "/ledger-" +
+                       plan.version + ".exe";
     HMODULE& module = modules[path];
     if (!module)
         module = LoadLibraryExA(e2e::FromUnixPath(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -113,6 +115,7 @@ void ForgetTheProcess()
         _close(fd);
     Context.~InstallerContext();
     new (&Context) InstallerContext();
+    SetRegistryView(REGISTRY_VIEW_DEFAULT);
 }
 
 void InstallSteps(const RunPlan& plan)
@@ -120,6 +123,8 @@ void InstallSteps(const RunPlan& plan)
     SetInstallScope(plan.user ? SCOPE_USER : SCOPE_MACHINE);
     Context.InstanceHandle = ProductModule(plan);
     Context.Silent = 1;
+    if (!ApplyProductArchitecture())
+        return;
     JournalRecovery recovered;
     if (JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED)
         return;
@@ -152,8 +157,10 @@ void RemovalSteps(const RunPlan& plan)
     UninstallSettings settings;
     TextList files, protectedFolders;
     JournalRecovery recovered;
-    if (!ReadUninstallSettings(plan.folder.c_str(), settings) ||
-        JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED ||
+    if (!ReadUninstallSettings(plan.folder.c_str(), settings))
+        return;
+    SetRegistryView(settings.SixtyFourBit ? REGISTRY_VIEW_64 : REGISTRY_VIEW_DEFAULT);
+    if (JournalStartSession(SessionJournal, kMaker, kProduct, &recovered) != JOURNAL_STARTED ||
         !ReadInstalledFileList(kMaker, kProduct, files))
         return;
     CollectProtectedFolders(protectedFolders, "");
@@ -348,7 +355,7 @@ protected:
     }
     e2e::State Now()
     {
-        e2e::State state = e2e::Snapshot({root_, group_, commonGroup_, setup_, desktopLink_}, keys_);
+        e2e::State state = e2e::Snapshot({root_, group_, commonGroup_, setup_}, keys_, {desktopLink_});
         for (const std::string& folder : {group_, commonGroup_, setup_})
             if (e2e::FolderExists(folder))
                 state[folder + "\\"] = "folder";
@@ -367,7 +374,7 @@ protected:
     }
     RunPlan Plan(const char* version, bool repair = false, bool removal = false)
     {
-        return {version, repair, removal, target_, user_};
+        return {version, repair, removal, target_, user_, x64_};
     }
     void Install(const char* version)
     {
@@ -447,7 +454,7 @@ protected:
     void SwapAtEveryStep(const RunPlan& plan, unsigned long spread = 0, Swapped which = DATA_FOLDER)
     {
         std::string victim = root_ + "\\Victim";
-        std::string data = which == DATA_FOLDER ? target_ + "\\Data" : which == LINK_GROUP ? group_ : target_;
+        std::string data = which == DATA_FOLDER ? target_ + "\\Data" : which == LINK_GROUP ? commonGroup_ : target_;
         std::vector<std::string> names = {"accounts.dat", "rates.dat", "mine.dat", "Old\\2019.dat"};
         if (which != DATA_FOLDER)
             names = e2e::ListFiles(data);
@@ -484,6 +491,7 @@ protected:
     }
 
     bool user_ = false;
+    bool x64_ = false;
     e2e::Scope scope_ = e2e::Scope::Machine;
     std::string root_, store_, target_, group_, commonGroup_, setup_, desktopLink_;
     std::vector<std::string> keys_;
@@ -532,6 +540,16 @@ TEST_F(CrashEveryStep, UpgradeThatDropsFiles)
 
 TEST_F(CrashEveryStepForTheUser, UpgradeThatDropsFiles)
 {
+    Install("3.9");
+    AddUsersFiles();
+    CutAtEveryStep(Plan("3.10"), kSpread);
+}
+
+// In the twin's own prefix the 64-bit view is the test's own: the keys
+// compared are the ones the run changes.
+TEST_F(CrashEveryStep, UpgradeOfASixtyFourBitProduct)
+{
+    x64_ = true;
     Install("3.9");
     AddUsersFiles();
     CutAtEveryStep(Plan("3.10"), kSpread);

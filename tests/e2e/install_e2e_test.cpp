@@ -971,10 +971,10 @@ protected:
     // The uninstall entry's quiet command (from the hive of root), to its
     // end and its copy's: the copy deletes the program, then finishes the
     // removal's journal and the product's setup folder.
-    void Uninstall(const std::string& folder, HKEY root = HKEY_LOCAL_MACHINE)
+    void Uninstall(const std::string& folder, HKEY root = HKEY_LOCAL_MACHINE, REGSAM view = 0)
     {
         std::string quiet;
-        ASSERT_TRUE(ReadRegString(root, kEntry, "QuietUninstallString", quiet));
+        ASSERT_TRUE(ReadRegString(root, kEntry, "QuietUninstallString", quiet, view));
         size_t programEnd = quiet.find("\" ");
         ASSERT_NE(std::string::npos, programEnd);
         Process uninstall(quiet.substr(1, programEnd - 1), quiet.substr(programEnd + 2));
@@ -1264,6 +1264,69 @@ TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
     Click(question, IDNO);
     EXPECT_EQ(1602, setup.Wait(e2e::kHangWait));
     EXPECT_EQ("", Differences(before, Now(target_)));
+}
+
+// Halvorsen Ledger with 64-bit programs (Architecture = x64), from the same
+// 32-bit setup: on 64-bit Windows (the guest's WOW64 prefix, the 64-bit
+// twin's) its 3.10 replaces the 32-bit build's 3.9 and goes into the
+// system's own Program Files, with every key in the registry's 64-bit view
+// and none in the 32-bit one, nothing left of 3.9's folder, and its
+// program starts; its quiet uninstaller leaves nothing in either view. On
+// 32-bit Windows (the guest's 32-bit prefix) it is refused with 1633 and
+// nothing changes.
+TEST_F(LedgerE2e, SixtyFourBitProductInTheSystemsOwnPlacesOrRefused)
+{
+    const std::string setup = FromUnixPath(std::string(LEDGER_X64_DIR) + "/ledger-3.10.exe");
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    bool windows64 = sizeof(void*) == 8 || wow64;
+    std::string x86Folder;
+    if (windows64) {
+        ASSERT_EQ(0, Silent("3.9", ""));
+        ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", x86Folder));
+    }
+    const std::string log = root_ + "\\x64.log";
+    bool shown = false;
+    long exit = RunUnseen(setup, "/S /LOG=\"" + log + "\"", &shown);
+    if (!windows64) {
+        EXPECT_EQ(1633, exit);
+        EXPECT_NE(std::string::npos, ReadFile(log).find("this Windows is 32-bit: it cannot be installed")) << ReadFile(log);
+        for (const char* key : {kMakerKey, kEntry, kAppPath})
+            EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key)) << key;
+        return;
+    }
+    ASSERT_EQ(0, exit) << ReadFile(log);
+    std::string programFiles;
+    ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                              programFiles, KEY_WOW64_64KEY));
+    const std::string folder = programFiles + "\\Halvorsen Data\\Halvorsen Ledger";
+    EXPECT_EQ(std::string::npos, folder.find("(x86)"));
+    ASSERT_TRUE(Exists(folder + "\\Ledger.exe")) << ReadFile(log);
+    EXPECT_NE(std::string::npos, ReadText(folder + "\\UnInstall.ini").find("architecture=x64"));
+    std::string installDir;
+    EXPECT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kProductKey, "InstallDir", installDir, KEY_WOW64_64KEY));
+    EXPECT_EQ(folder + "\\", installDir);
+    if (x86Folder != installDir) {
+        EXPECT_FALSE(FolderExists(x86Folder)) << "the 32-bit build's folder";
+    }
+    EXPECT_NE(std::string::npos, ReadFile(log).find("this run upgrades it to version 3.10")) << ReadFile(log);
+    const std::string settings = std::string(kMakerKey) + "\\Ledger Settings";
+    // 3.9's values and keys are gone from the 32-bit view. (Wine keeps App
+    // Paths in one copy for both views.)
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kAppPath, KEY_WOW64_64KEY));
+    for (const std::string& key : {std::string(kProductKey), std::string(kEntry), settings}) {
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_64KEY)) << key;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, KEY_WOW64_32KEY)) << key;
+    }
+    Process product(folder + "\\Ledger.exe", "");
+    EXPECT_EQ(0, product.Wait(e2e::kHangWait)) << "the product does not start";
+
+    Uninstall(folder, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
+    EXPECT_TRUE(WaitUntil([&] { return !FolderExists(folder); }, kPageWait)) << "the product's folder stays";
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+        for (const char* key : {kMakerKey, kEntry, kAppPath, kExtension, kProgId})
+            EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key, view)) << key;
+    RemoveTree(programFiles + "\\Halvorsen Data");
 }
 
 // Halvorsen Ledger made for the user alone (Scope = user): Windows starts

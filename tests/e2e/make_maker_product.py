@@ -11,7 +11,9 @@ usage: make_maker_product.py OUT_DIR PROGRAM [SCOPE]
 writes OUT_DIR/3.9/ledger.ini and OUT_DIR/3.10/ledger.ini, each beside its
 licence, information and main/ folder; PROGRAM (a Windows program) becomes
 the product's Ledger.exe. SCOPE "user" describes the product installed
-for the user alone (Scope = user); left out, for every user.
+for the user alone (Scope = user); "x64", for every user with 64-bit
+programs (Architecture = x64; PROGRAM is then an x64 program); left out,
+for every user.
 
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
 and folders are written in Polish, Greek, Cyrillic and Japanese letters,
@@ -133,7 +135,7 @@ def write(path, data):
 
 def main():
     out, program = sys.argv[1], sys.argv[2]
-    scope = "Scope = user\n" if sys.argv[3:] == ["user"] else ""
+    scope = {"user": "Scope = user\n", "x64": "Architecture = x64\n"}.get((sys.argv[3:] or [""])[0], "")
     for version, files in (("3.9", {**COMMON, **ONLY_1}), ("3.10", {**COMMON, **ONLY_2})):
         folder = os.path.join(out, version)
         shutil.rmtree(folder, ignore_errors=True)

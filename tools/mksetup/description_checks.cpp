@@ -218,6 +218,18 @@ bool IsDottedVersion(const std::string& version)
     return true;
 }
 
+// A [Product] key that is one of two words, in any letter case: the
+// word in lower case; anything else is a mistake, mended as fix says.
+std::string CheckChoice(const Description& d, const char* key, const char* first, const char* second, const char* fix,
+                        Problems* problems)
+{
+    Value v = Resolve(d, Rule("Product", key), ENGLISH);
+    std::string word = Lower(Trim(v.text));
+    if (word != first && word != second)
+        problems->Add(v.origin, std::string(key) + " \"" + v.text + "\" is neither " + first + " nor " + second, fix);
+    return word;
+}
+
 const ProductFile* FindMainFile(const Description& d, std::string name)
 {
     std::replace(name.begin(), name.end(), '/', '\\');
@@ -229,6 +241,16 @@ const ProductFile* FindMainFile(const Description& d, std::string name)
 }  // namespace
 
 bool HasMainFile(const Description& d, const std::string& name) { return FindMainFile(d, name) != nullptr; }
+
+void CheckProgramArchitecture(const Description& d, const std::string& name, const Value& v, Problems* problems)
+{
+    const uint16_t kX64 = 0x8664;
+    const ProductFile* file = FindMainFile(d, name);
+    if (!d.sixtyFourBit || !file || ImageMachine(file->path) == kX64)
+        return;
+    problems->Add(v.origin, name + " is not a 64-bit (x64) program, and Architecture = x64 says the product's are",
+                  "build it for x64, or leave Architecture out for a 32-bit product");
+}
 
 bool IsSetupMacro(const std::string& name)
 {
@@ -280,28 +302,20 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
                           "write one name of at most 100 characters, without \\ / : * ? \" < > | and not ending in a "
                           "dot or blank");
     }
-    {
-        // For every user (administrator rights, the machine's hive and
-        // folders) or for the installing user alone.
-        const KeyRule& rule = Rule("Product", "Scope");
-        Value v = Resolve(*d, rule, ENGLISH);
-        std::string scope = Lower(Trim(v.text));
-        if (scope != "machine" && scope != "user")
-            problems->Add(v.origin, "Scope \"" + v.text + "\" is neither machine nor user",
-                          "write Scope = machine (every user; the setup asks for administrator rights) or Scope = user "
-                          "(the installing user alone; no administrator rights)");
-        d->perUser = scope == "user";
-        d->strings[5012] = d->perUser ? "user" : "machine";
-    }
-    {
-        const KeyRule& rule = Rule("Product", "RunAfter");
-        Value v = Resolve(*d, rule, ENGLISH);
-        std::string runAfter = Lower(Trim(v.text));
-        if (runAfter != "yes" && runAfter != "no")
-            problems->Add(v.origin, "RunAfter \"" + v.text + "\" is neither yes nor no",
-                          "write RunAfter = yes (the finish page offers to start the program) or RunAfter = no");
-        d->strings[5013] = runAfter;
-    }
+    // For every user (administrator rights, the machine's hive and
+    // folders) or for the installing user alone.
+    d->perUser = CheckChoice(*d, "Scope", "machine", "user",
+                             "write Scope = machine (every user; the setup asks for administrator rights) or Scope = "
+                             "user (the installing user alone; no administrator rights)",
+                             problems) == "user";
+    d->strings[5012] = d->perUser ? "user" : "machine";
+    d->strings[5013] = CheckChoice(
+        *d, "RunAfter", "yes", "no",
+        "write RunAfter = yes (the finish page offers to start the program) or RunAfter = no", problems);
+    d->strings[5015] = CheckChoice(*d, "Architecture", "x86", "x64",
+                                   "write Architecture = x64 for a product whose programs are 64-bit, or leave it out",
+                                   problems);
+    d->sixtyFourBit = d->strings[5015] == "x64";
     {
         const Value* version = FindValue(*d, "Product.Version");
         if (!IsDottedVersion(version->text))
@@ -422,6 +436,8 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
             problems->Add(program->origin, "the program " + program->text + " is not at the top of the folder " +
                                                d->main.path,
                           "put it there, or write the name of a program that is");
+        else
+            CheckProgramArchitecture(*d, program->text, *program, problems);
         for (int l = 0; l < LANGUAGE_COUNT; ++l) {
             Value help = Resolve(*d, Rule("Language", "HelpFile"), static_cast<Language>(l));
             if (!Inherits(*d, static_cast<Language>(l), "HelpFile") && !d->macros[l]["HelpName"].empty() &&

@@ -46,6 +46,11 @@ const KeyRule kKeys[] = {
     // by CheckDescription into string 5013), and its arguments.
     {"Product", "RunAfter", NAME, 0, false, kMacroLimit, nullptr, {"yes", nullptr, nullptr},
      "yes: the finish page offers to start the program, and /S /RUN starts it; no: neither"},
+    // The programs' architecture, checked by CheckDescription into string
+    // 5015 (and against the programs' images).
+    {"Product", "Architecture", NAME, 0, false, kMacroLimit, nullptr, {"x86", nullptr, nullptr},
+     "x86 (32-bit programs) or x64 (64-bit programs: the system's own folders and registry view on 64-bit Windows, "
+     "refused on 32-bit Windows)"},
     {"Product", "RunArguments", SETUP_TEXT, 5014, false, kMacroLimit, nullptr, {"", nullptr, nullptr},
      "the program's arguments when it is started at the end, with macros"},
     {"Files", "Main", FOLDER, 0, true, 0, nullptr, {}, "the folder of the product's files, sub-folders kept"},

@@ -81,6 +81,9 @@ void CheckLinks(Description* d, Problems* problems)
                           "name a file of [Files] Main (sub-folders with \\), or {Uninstaller}");
             continue;
         }
+        // A program the link starts is one of the product's programs.
+        if (!uninstaller && target.size() > 4 && Lower(target.substr(target.size() - 4)) == ".exe")
+            CheckProgramArchitecture(*d, target, v, problems);
         std::string icon = f[4], iconIndex = "0";
         if (!icon.empty()) {
             size_t comma = icon.rfind(',');

@@ -82,6 +82,7 @@ struct Description {
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
     bool perUser = false;                           // [Product] Scope = user
+    bool sixtyFourBit = false;                      // [Product] Architecture = x64
     StringTable strings;                            // filled by CheckDescription
     std::string licence[LANGUAGE_COUNT], information[LANGUAGE_COUNT];  // resolved paths
     // Pack-time macro values of each language ({AppName}, {Edition}, ...).
@@ -121,6 +122,9 @@ void CheckRegistryValues(Description* d, Problems* problems);
 void CheckFileTypes(Description* d, Problems* problems);
 // True when name is a file of the main folder (sub-folders with \).
 bool HasMainFile(const Description& d, const std::string& name);
+// For a 64-bit product: the program name (a file of the main folder) must
+// be an x64 image; the mistake goes against v's line.
+void CheckProgramArchitecture(const Description& d, const std::string& name, const Value& v, Problems* problems);
 // The [Path] folders, each "{TargetDir}" and a sub-folder, into strings
 // 5200 on.
 void CheckPathFolders(Description* d, Problems* problems);
@@ -272,6 +276,9 @@ struct PeImage {
     bool hadSignature = false;
 };
 
+// The machine of a Windows program's image (0x14C x86, 0x8664 x64), read
+// from its header; 0 for a file that is not one.
+uint16_t ImageMachine(const std::string& path);
 // Reads a setup program; false with the reason in error.
 bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error);
 // False, with the reason in error, when the image with its resources would

@@ -387,6 +387,25 @@ ResourceName ResourceByName(const char* name)
     return n;
 }
 
+uint16_t ImageMachine(const std::string& path)
+{
+    // The DOS header's pointer, then the PE signature and the machine.
+    FILE* f = OpenFile(path, "rb");
+    if (!f)
+        return 0;
+    Bytes head(0x40);
+    uint16_t machine = 0;
+    if (fread(head.data(), 1, head.size(), f) == head.size() && head[0] == 'M' && head[1] == 'Z' &&
+        fseek(f, long(Get32(head, 0x3C)), SEEK_SET) == 0) {
+        Bytes pe(6);
+        if (Get32(head, 0x3C) < (1u << 24) && fread(pe.data(), 1, pe.size(), f) == pe.size() &&
+            memcmp(pe.data(), "PE\0\0", 4) == 0)
+            machine = Get16(pe, 4);
+    }
+    fclose(f);
+    return machine;
+}
+
 bool ReadPeImage(const Bytes& file, PeImage* image, std::string* error)
 {
     *image = PeImage();
