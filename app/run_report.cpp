@@ -42,6 +42,8 @@ const char* ExitCodeMeaning(int code)
         return "failed, the changes were undone";
     case EXIT_ALREADY_RUNNING:
         return "another setup of the product is running, nothing was changed";
+    case EXIT_NOT_SUPPORTED:
+        return "a 64-bit product on 32-bit Windows, nothing was changed";
     case EXIT_NEWER_INSTALLED:
         return "a newer version of the product is installed, nothing was changed";
     case EXIT_INVALID_COMMAND_LINE:
