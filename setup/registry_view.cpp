@@ -46,9 +46,13 @@ LONG DeleteKeyInView(HKEY root, const wchar_t* subkey)
 {
     REGSAM access = RegistryViewAccess();
     if (access) {
-        HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-        RegDeleteKeyExWFunction deleteEx =
-            advapi ? reinterpret_cast<RegDeleteKeyExWFunction>(reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW"))) : nullptr;
+        // Looked up once: a removal deletes many keys.
+        static RegDeleteKeyExWFunction deleteEx = [] {
+            HMODULE advapi = LoadSystemLibrary("advapi32.dll");
+            return advapi ? reinterpret_cast<RegDeleteKeyExWFunction>(
+                                reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
+                          : nullptr;
+        }();
         if (deleteEx)
             return deleteEx(root, subkey, access, 0);
         return ERROR_CALL_NOT_IMPLEMENTED;
