@@ -28,8 +28,10 @@ Process::Process(const std::string& program, const std::string& arguments)
     line.push_back('\0');
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_)) {
+        startError_ = GetLastError();
         info_ = PROCESS_INFORMATION();
+    }
 }
 
 Process::~Process()
@@ -288,14 +290,29 @@ bool WaitForChildrenOf(DWORD parent, DWORD milliseconds)
 void CloseLaunchedWindows()
 {
     for (const char* title : {"GlyphForge (demo)", "Corvane"}) {
+        bool product = title[0] == 'G';
         for (int i = 0; i < 5; ++i) {
             HWND w = FindTopLevel(title);
             if (!w)
                 break;
+            // The product's window gone means its process has ended too:
+            // one still ending holds its files, and the next setup would
+            // find it. (The other is Explorer's, which stays.)
+            HANDLE process = product ? OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(w)) : nullptr;
             PostMessageA(w, WM_CLOSE, 0, 0);
             WaitGone(w, 2000);
+            if (process) {
+                WaitForSingleObject(process, 10000);
+                CloseHandle(process);
+            }
         }
     }
+}
+
+void FinishWithoutStarting(HWND finish)
+{
+    SendDlgItemMessageA(finish, 1042, BM_SETCHECK, BST_UNCHECKED, 0);
+    Click(finish, IDOK);
 }
 
 HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std::string* licenceText)

@@ -27,12 +27,15 @@ public:
 
     bool Started() const { return info_.hProcess != nullptr; }
     DWORD Id() const { return info_.dwProcessId; }
+    // Why it did not start (GetLastError of CreateProcess), 0 when it did.
+    DWORD StartError() const { return startError_; }
     // Waits for the end; the exit code, or -1 on time-out.
     long Wait(DWORD milliseconds);
     void Kill();
 
 private:
     PROCESS_INFORMATION info_ = {};
+    DWORD startError_ = 0;
 };
 
 // The first top-level window, hidden ones included, for which match
@@ -91,6 +94,11 @@ bool WaitForChildrenOf(DWORD parentProcessId, DWORD milliseconds);
 // Closes the windows of the launched demo product and of Explorer on the
 // maker's Start-menu folder, which would hold files and folders open.
 void CloseLaunchedWindows();
+// Finish on a finish page with its "Start" box cleared first: a test that
+// does not look for the program must not leave it starting, through the
+// desktop's shell, after the test has ended (the next setup would find it
+// holding the files).
+void FinishWithoutStarting(HWND finish);
 
 // Files.
 std::string ReadFile(const std::string& path);

@@ -356,12 +356,9 @@ TEST_F(WizardE2e, ClosingPageIgnoresEscapeAndTheCloseBox)
     EXPECT_EQ(0, setup.Wait(kPageWait));
     // Finish launched the product; neither it nor the Explorer window on
     // the Start-menu folder may outlive the test.
-    HWND product = nullptr;
-    for (int i = 0; i < 250 && !product; ++i) {
-        product = FindTopLevel("GlyphForge (demo)");
-        Sleep(40);
-    }
-    EXPECT_NE(nullptr, product) << "the product was not launched";
+    EXPECT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kHangWait))
+        << "the product was not launched";
+    CloseLaunchedWindows();
     EndChildrenOf(setup.Id());
 }
 
