@@ -95,6 +95,7 @@ bool AppStart(const char* arguments)
     }
     Context.Silent = switches.Silent;
     Context.StartProductAtEnd = switches.Silent && switches.Run;
+    Context.LeaveApplicationsRunning = switches.NoCloseApplications;
     if (!switches.LogPath.empty() && OpenRunLog(switches.LogPath.c_str()))
         SessionJournal.Observer = LogJournalEvent;
     LogRunStart(arguments);

@@ -83,6 +83,8 @@ bool ParseCommandLine(const char* arguments, CommandLineSwitches& out)
             out.Help = true;
         } else if (IsExactly(p, end, "/RUN")) {
             out.Run = true;
+        } else if (IsExactly(p, end, "/NOCLOSEAPPLICATIONS")) {
+            out.NoCloseApplications = true;
         } else if (StartsWith(p, end, "/TASKS=")) {
             out.TasksGiven = true;
             out.Tasks.Assign(p + 7, static_cast<size_t>(end - p - 7));

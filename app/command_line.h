@@ -16,12 +16,16 @@
 //               unquoted; it must be a full path
 //   /r folder   repair: the rest of the line, as RepairFolderOf takes it
 struct CommandLineSwitches {
-    CommandLineSwitches() : Silent(false), Help(false), Run(false), TasksGiven(false), Repair(nullptr) {}
+    CommandLineSwitches()
+        : Silent(false), Help(false), Run(false), TasksGiven(false), NoCloseApplications(false), Repair(nullptr)
+    {
+    }
     bool Silent;
     bool Help;
     bool Run;           // /RUN: a silent run starts the program when it has succeeded
     bool TasksGiven;    // /TASKS= was given (an empty list chooses none)
     Text Tasks;         // its names, separated by commas
+    bool NoCloseApplications; // /NOCLOSEAPPLICATIONS: programs that hold the installation's files keep running
     Text LogPath;
     Text Folder;        // /D=, in its full form
     const char* Repair; // where "/r" starts within the parsed arguments; null without it

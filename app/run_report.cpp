@@ -36,6 +36,8 @@ const char* ExitCodeMeaning(int code)
         return "installed";
     case EXIT_RESTART_NEEDED:
         return "installed, a restart is needed";
+    case EXIT_RESTART_STARTED:
+        return "installed, Windows is restarted to complete it";
     case EXIT_CANCELLED:
         return "cancelled, the changes were undone";
     case EXIT_FAILED:

@@ -6,6 +6,7 @@
 #include "rollback/cut_points.h"
 #include "cab/cab.h"
 #include "rollback/rollback.h"
+#include "setup/file_holders.h"
 #include "setup/wide.h"
 
 #include <errno.h>
@@ -187,6 +188,20 @@ void RecordAhead(size_t at, bool recorded)
     }
 }
 
+// A file that a program left running holds without delete sharing: its
+// new version goes beside it and takes its place at the next restart.
+int CreateBesideHeld(const char* path)
+{
+    char beside[kPathBytes];
+    HANDLE file = CreateFileBesideHeld(SessionJournal, path, beside, sizeof beside);
+    int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (file != INVALID_HANDLE_VALUE && handle == -1)
+        CloseHandle(file);
+    if (handle != -1)
+        LogEvent("%s is in use: its new version is written beside it, for the next restart", path);
+    return handle;
+}
+
 // Creates the destination file, the existing one moved aside first; a new
 // file only, checked to be at path, so that a name that appeared
 // meanwhile, or a folder swapped for a link, is not written through. A
@@ -197,7 +212,7 @@ int CreateDestinationFile(const char* path, const char* name)
     bool recorded = at >= AheadFrom && at < AheadUntil && RecordedAhead[at - AheadFrom] &&
                     GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES;
     if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
-        return -1;
+        return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path) : -1;
     if (at < CabinetNames.Count())
         RecordAhead(at, recorded);
     HANDLE file = CreatePreparedFile(SessionJournal, path);
@@ -225,6 +240,27 @@ void MakeParentFolders(const char* path)
     KnownFolder[0] = '\0';
     if (CreateParentFolders(path))
         CopyBounded(KnownFolder, sizeof KnownFolder, folder);
+}
+
+// What the copy-error dialog says of a file in use: the program that
+// holds it, when one is known.
+void NameHolderOf(const char* path, DWORD error)
+{
+    Context.CopyHolder.Clear();
+    Context.CopyInUse = path && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
+    if (!Context.CopyInUse)
+        return;
+    TextList files;
+    files.Add(path);
+    FileHolders holders;
+    Text folder(Context.ExtractDir.c_str());
+    if (!folder.empty() && folder.last() != '\\')
+        folder.Append('\\');
+    FindFileHolders(folder.c_str(), files, holders);
+    if (holders.Count) {
+        Context.CopyHolder = DescribeFileHolders(holders);
+        LogEvent("%s is held by %s", path, Context.CopyHolder.c_str());
+    }
 }
 
 intptr_t OnCopyFile(CabNotification* n)
@@ -285,6 +321,7 @@ intptr_t OnCopyFile(CabNotification* n)
         // dialog's answer was.
         if (Context.UserCancelled)
             return 0;
+        NameHolderOf(fits && safe ? path : nullptr, error);
         if (fits && safe)
             LogEvent("cannot write %s (Windows error %lu)", path, static_cast<unsigned long>(error));
         else

@@ -126,6 +126,8 @@ void FindEarlierInstallation()
         Context.EarlierVersion = version;
 }
 
+void ReadEarlierInstalledFiles(TextList& files) { ReadEarlierList(files, nullptr); }
+
 bool EarlierIsOtherBuild()
 {
     return !Context.EarlierDir.empty() && !IsSameRegistryView(Context.EarlierView, CurrentRegistryView());

@@ -56,6 +56,9 @@ RunKind ClassifyRun();
 // folder also leaves the earlier folder's uninstaller behind. The folders
 // this empties go at the commit. Nothing in repair mode.
 void RemoveDroppedFiles();
+// The files the earlier installation's "\Files" list names, as it wrote
+// them.
+void ReadEarlierInstalledFiles(TextList& files);
 
 // Shortcuts: the extra paths 900+, and the maker's links (strings 5300
 // on: in the product's Start-menu folder, at the top of the Start menu, on

@@ -545,6 +545,19 @@ HANDLE CreatePreparedFile(RunJournal& journal, const char* path)
     return CreateNewFileAt(journal.Guarded, path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
 }
 
+HANDLE CreateFileBesideHeld(RunJournal& journal, const char* path, char* beside, size_t size)
+{
+    if (CurrentInstallScope() != SCOPE_MACHINE || RefuseLink(journal, path) ||
+        !MakeAsideName(journal, path, beside, size)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    const char* fields[] = {path, beside};
+    AppendRecord(journal, RECORD_AT_RESTART, fields, 2, false);
+    TellObserver(journal, "in use: its new version is written beside it:", path, beside);
+    return CreatePreparedFile(journal, beside);
+}
+
 void PutBackFile(RunJournal& journal, const char* path)
 {
     ParsedRecord r;

@@ -34,6 +34,7 @@ bool IsPlausibleRecord(const ParsedRecord& r)
     case RECORD_DELETE_AT_COMMIT:
         return r.Count == 1 && IsPlainFullPath(r.Fields[0].c_str());
     case RECORD_MOVED_FILE:
+    case RECORD_AT_RESTART:
         return r.Count == 2 && IsPlainFullPath(r.Fields[0].c_str()) && IsPlainFullPath(r.Fields[1].c_str()) &&
                IsAsideOf(r.Fields[0].c_str(), r.Fields[1].c_str());
     case RECORD_GUARD_IDENTITY:

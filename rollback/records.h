@@ -17,6 +17,8 @@
 //   R folder                          folder the run may leave empty: removed at the commit when it is
 //   X path                            file the run deletes at its commit (left as it is by a rollback)
 //   E root key                        registry key deleted by the run (it existed)
+//   P path new                        file in use: its new version written beside it (under our aside name),
+//                                     put in place at the next restart once the run has succeeded
 //   C                                 the run succeeded
 #pragma once
 
@@ -38,6 +40,7 @@ enum {
     RECORD_EMPTIED_FOLDER = 'R',
     RECORD_DELETE_AT_COMMIT = 'X',
     RECORD_DELETED_KEY = 'E',
+    RECORD_AT_RESTART = 'P',
     RECORD_COMMITTED = 'C',
 };
 

@@ -94,7 +94,7 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     // A key is undone in the view it was changed in.
     ScopedRegistryView view(ViewFromLetter(a));
     bool file = r.Kind == RECORD_FOLDER || r.Kind == RECORD_NEW_FILE || r.Kind == RECORD_TEMPORARY ||
-                r.Kind == RECORD_MOVED_FILE;
+                r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_AT_RESTART;
     if (file && IsBehindLink(journal, a)) {
         TellObserver(journal, "rollback: left, it lies behind a link:", a);
         return false;
@@ -112,6 +112,14 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
         bool deleted = DeleteCreatedFile(journal.Guarded, a);
         if (existed)
             TellObserver(journal, deleted ? "rollback: file deleted:" : "rollback: file left to the next restart:", a);
+        return deleted;
+    }
+    case RECORD_AT_RESTART: {
+        // The file in use was never touched: only its new version goes.
+        bool deleted = DeleteCreatedFile(journal.Guarded, r.Fields[1].c_str());
+        TellObserver(journal, deleted ? "rollback: new version of a file in use deleted:"
+                                      : "rollback: new version of a file in use left to the next restart:",
+                     a, r.Fields[1].c_str());
         return deleted;
     }
     case RECORD_MOVED_FILE: {
@@ -169,8 +177,25 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
                            : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
                                                         : nullptr;
         if (gone && !IsBehindLink(journal, gone)) {
-            DeleteCreatedFile(journal.Guarded, gone);
+            if (!DeleteCreatedFile(journal.Guarded, gone) && GetFileAttributesU(gone) != INVALID_FILE_ATTRIBUTES) {
+                journal.WaitingForRestart.Add(r.Fields[0].c_str());
+                TellObserver(journal,
+                             CurrentInstallScope() == SCOPE_MACHINE ? "in use: its old copy goes at the next restart:"
+                                                                    : "in use: its old copy stays under its aside name:",
+                             r.Fields[0].c_str(), gone);
+            }
             PassCutPoint();
+        }
+        // A file in use gets its new version when Windows restarts (only
+        // every user's installation may ask for that).
+        if (r.Kind == RECORD_AT_RESTART && !IsBehindLink(journal, r.Fields[1].c_str()) &&
+            GetFileAttributesU(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (CurrentInstallScope() == SCOPE_MACHINE &&
+                MoveFileExU(r.Fields[1].c_str(), r.Fields[0].c_str(),
+                            MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+                journal.WaitingForRestart.Add(r.Fields[0].c_str());
+            TellObserver(journal, "in use: replaced by its new version at the next restart:", r.Fields[0].c_str(),
+                         r.Fields[1].c_str());
         }
         // A file deleted at the commit that is still in use (the running
         // uninstaller) is its own to take away once it has ended.

@@ -111,6 +111,9 @@ struct RunJournal {
     // journal: their paths, and the aside names they went to.
     TextList LeftForLater;
     TextList LeftAsides;
+    // Files the commit found still in use, deleted at the next restart
+    // (a replaced program that is running): the restart completes the run.
+    TextList WaitingForRestart;
     // Records may come from a worker thread that a cancel left finishing
     // while the interface thread goes on: one at a time.
     CRITICAL_SECTION Guard;
@@ -229,6 +232,12 @@ void MakeRecordsDurable(RunJournal& journal);
 // ERROR_CANT_ACCESS_FILE when a folder below a guarded one was swapped for
 // a link meanwhile (what was created there is gone again).
 HANDLE CreatePreparedFile(RunJournal& journal, const char* path);
+// For a file that a program holds without delete sharing: creates its new
+// version beside it under an aside name (written to beside), recorded so
+// that a rollback deletes it and the commit has it put in place at the
+// next restart. Every user's installation only: a per-user run cannot
+// replace at restart. INVALID_HANDLE_VALUE as CreatePreparedFile.
+HANDLE CreateFileBesideHeld(RunJournal& journal, const char* path, char* beside, size_t size);
 // Undoes the last PrepareFileForWriting of path when the new file could
 // not be written after all: whatever is at path goes, the moved file
 // comes back.

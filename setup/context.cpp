@@ -5,7 +5,8 @@ InstallerContext Context;
 
 InstallerContext::InstallerContext()
     : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
-      RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), LicenceAccepted(0),
+      RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), RestartForFiles(0), RestartNow(0),
+      LeaveApplicationsRunning(0), HoldersRunning(0), LicenceAccepted(0),
       UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), StartProductAtEnd(0), RunLog(nullptr), CurrentFile(),
       CurrentDir(), TextBuffer(), LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
       StagingThread(nullptr), ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(),

@@ -62,6 +62,10 @@ enum StringId {
     IDS_START_PRODUCT = 8020,     // the finish page's checkbox that starts the program
     IDS_FINISH_CLOSES = 8021,     // the finish page's last line for a product not started at the end
     IDS_NEEDS_64BIT = 8022,       // a 64-bit product refused on 32-bit Windows
+    IDS_FILES_RESTART_NOTE = 8023, // the finish page's last line when replaced files wait for a restart
+    IDS_COPY_HELD_BY = 8024,       // the copy-error dialog's hint for a file a known program holds
+    IDS_COPY_IN_USE = 8025,        // the same when the program is not known
+    IDS_RESTART_NOW = 8026,        // the finish page's checkbox that restarts Windows for files in use
     IDS_TASK_TEXT = 8030,         // the texts of the product's tasks, 8030 to 8037
 };
 
@@ -75,7 +79,8 @@ enum SetupExitCode {
     EXIT_NOT_SUPPORTED = 1633,        // a 64-bit product on 32-bit Windows; nothing was changed
     EXIT_NEWER_INSTALLED = 1638,      // a newer version of the product is installed; nothing was changed
     EXIT_INVALID_COMMAND_LINE = 1639, // nothing was changed
-    EXIT_RESTART_NEEDED = 3010,       // installed; the common-controls update takes effect after a restart
+    EXIT_RESTART_NEEDED = 3010,       // installed; the common-controls update or files in use need a restart
+    EXIT_RESTART_STARTED = 1641,      // installed; the run restarts Windows for files in use
 };
 
 // Frame resource of the main window (title string, icon, menu, accelerators).
@@ -140,6 +145,18 @@ struct InstallerContext {
     int32_t LowDiskSpace;
     int32_t ProgressTotal;
     int32_t UpdateCommonControls;
+    // Files the run replaced are still held by a program: a restart
+    // completes the installation (exit code 3010).
+    int32_t RestartForFiles;
+    // The user chose to restart Windows now for them (exit code 1641).
+    int32_t RestartNow;
+    // /NOCLOSEAPPLICATIONS, or "Do not close them" on the page: the
+    // programs that hold the installation's files are left running.
+    int32_t LeaveApplicationsRunning;
+    // Such programs run on (left running, or they did not close): a file
+    // one holds without delete sharing gets its new version at the next
+    // restart instead of a copy error (every user's installation only).
+    int32_t HoldersRunning;
     int32_t LicenceAccepted;
     volatile int32_t UserCancelled;
     int32_t CleanupRequired;
@@ -171,6 +188,10 @@ struct InstallerContext {
     CRITICAL_SECTION CurrentLock;
     Text CopyFile;
     Text CopyDir;
+    // Why the file at hand cannot be written when it is in use: the
+    // program that holds it ("" when none is known), and whether it is.
+    Text CopyHolder;
+    int32_t CopyInUse = 0;
     char TextBuffer[kPathBytes];
     char LocalizedNameBuffer[80];
 

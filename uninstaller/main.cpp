@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "rollback/rollback.h"
+#include "setup/file_holders.h"
 #include "setup/system_libraries.h"
 #include "uninstaller/resource_ids.h"
 #include "setup/wide.h"
@@ -218,6 +219,32 @@ bool FolderHoldsOtherFiles(const char* folder, const char* ownProgram)
     return other;
 }
 
+// Before the first change, the programs that use the product's files
+// are named and asked to close (a silent removal closes them); one that
+// stays leaves its files to the in-use question, or to the next restart.
+// False when the user chose to remove nothing.
+bool CloseProgramsOfTheProduct(const Session& session, const TextList& files)
+{
+    FileHolders holders;
+    FindFileHolders(session.Settings.Folder.c_str(), files, holders);
+    if (holders.Count == 0)
+        return true;
+    if (!session.Silent) {
+        Text text = ProductText(IDS_PROGRAMS_RUNNING, session);
+        ReplaceField(text, "{Programs}", DescribeFileHolders(holders).c_str());
+        int answer = MessageBoxU(nullptr, text.c_str(), session.Caption.c_str(),
+                                 MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+        if (answer == IDCANCEL)
+            return false;
+        if (answer == IDNO)
+            return true;
+    }
+    const DWORD kCloseWait = 10000;
+    FileHolders staying;
+    CloseFileHolders(holders, kCloseWait, staying);
+    return true;
+}
+
 int RemoveProduct(Session& session, const TextList& files)
 {
     // The sibling product's folder as the installation knew it; an older
@@ -242,6 +269,8 @@ int RemoveProduct(Session& session, const TextList& files)
     options.InUse = session.Silent ? RetryQuietly : AskAboutFileInUse;
     options.InUseContext = session.Silent ? static_cast<void*>(&retries) : static_cast<void*>(&session);
 
+    if (!CloseProgramsOfTheProduct(session, files))
+        return UNINSTALL_CANCELLED;
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
     bool removed = RemoveInstallation(settings, files, options, report);
@@ -260,7 +289,9 @@ int RemoveProduct(Session& session, const TextList& files)
              report.LeftFiles.Count() ? MB_OK | MB_ICONWARNING : MB_OK | MB_ICONINFORMATION);
 
     LeaveProgramToCopy(session);
-    return report.LeftFiles.Count() ? UNINSTALL_FILES_LEFT : UNINSTALL_DONE;
+    if (report.LeftFiles.Count())
+        return UNINSTALL_FILES_LEFT;
+    return session.Journal.WaitingForRestart.Count() && !settings.PerUser ? UNINSTALL_RESTART_NEEDED : UNINSTALL_DONE;
 }
 
 int Run(const char* arguments)

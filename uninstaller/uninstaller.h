@@ -27,6 +27,7 @@ enum UninstallExitCode {
     UNINSTALL_OTHER_FOLDER = 1603,     // the product is registered in another folder: nothing removed
     UNINSTALL_SETUP_RUNNING = 1618,    // a setup of the product is running: nothing removed
     UNINSTALL_OTHER_PRODUCT = 1603,    // the command line names another product: nothing removed
+    UNINSTALL_RESTART_NEEDED = 3010,   // removed; a file still in use goes when Windows restarts
 };
 
 // ---------------------------------------------------------------------------

@@ -37,6 +37,12 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
             ExpandMacros(t);
             SetWindowTextU(item, t.c_str());
         }
+        // A file in use: the hint names what holds it, not the disk.
+        if (Context.CopyInUse) {
+            Text hint = LoadStringAsText(LocalizedId(Context.CopyHolder.empty() ? IDS_COPY_IN_USE : IDS_COPY_HELD_BY));
+            ReplaceField(hint, "{Holder}", Context.CopyHolder.c_str());
+            SetDlgItemTextU(dialog, IDC_COPY_HINT, hint.c_str());
+        }
         // The pages are centred; so is this dialog, which has no owner.
         CenterOnWorkArea(dialog);
         SetForegroundWindow(dialog);

@@ -99,6 +99,10 @@ void RegisterInstallation()
     // undone anyway.
     ReleaseStagedCabinets();
     JournalCommit(SessionJournal);
+    Context.RestartForFiles = SessionJournal.WaitingForRestart.Count() > 0;
+    if (Context.RestartForFiles)
+        LogEvent("%lu replaced file(s) still in use: a restart completes the installation",
+                 static_cast<unsigned long>(SessionJournal.WaitingForRestart.Count()));
     // Programs started from now on (a new console) find the product's
     // folders on the PATH.
     if (Context.PathChanged)

@@ -77,18 +77,28 @@ void LaunchProduct()
     StartProduct(nullptr, "open", program.c_str(), arguments.empty() ? nullptr : arguments.c_str(), nullptr, SW_SHOW);
 }
 
+// The programs page when a program uses the installation's files, else
+// the install page.
+PageMessage PageBeforeInstall()
+{
+    FileHolders holders;
+    return FindHoldersOfTheInstallation(holders) ? WM_PAGE_PROGRAMS : WM_PAGE_INSTALL;
+}
+
 } // namespace
 
 ShellOpenFunction StartProduct = ShellExecuteU;
 
 PageProcedures Pages = {WelcomePageProc, LicencePageProc,  InformationPageProc, DestinationPageProc, DiskSpacePageProc,
-                        InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc, TasksPageProc};
+                        InstallPageProc, FinishPageProc,   ErrorPageProc,       InterruptedPageProc, TasksPageProc,
+                        ProgramsPageProc};
 WizardEndHooks EndHooks = {nullptr, nullptr};
 
 void UseDefaultPages()
 {
     Pages = {WelcomePageProc, LicencePageProc, InformationPageProc, DestinationPageProc, DiskSpacePageProc,
-             InstallPageProc, FinishPageProc,  ErrorPageProc,       InterruptedPageProc, TasksPageProc};
+             InstallPageProc, FinishPageProc,  ErrorPageProc,       InterruptedPageProc, TasksPageProc,
+             ProgramsPageProc};
     EndHooks = {nullptr, nullptr};
 }
 
@@ -193,6 +203,7 @@ LRESULT CALLBACK CMainFrame::WindowProc(HWND window, UINT message, WPARAM wParam
     case WM_PAGE_INFORMATION:
     case WM_PAGE_DESTINATION:
     case WM_PAGE_TASKS:
+    case WM_PAGE_PROGRAMS:
     case WM_PAGE_DISK_SPACE:
     case WM_PAGE_ERROR:
     case WM_PAGE_INTERRUPTED:
@@ -267,6 +278,10 @@ void CMainFrame::OnPage(HWND window, UINT message)
         templateId = IDD_TASKS;
         procedure = Pages.Tasks;
         break;
+    case WM_PAGE_PROGRAMS:
+        templateId = IDD_PROGRAMS;
+        procedure = Pages.Programs;
+        break;
     case WM_PAGE_DISK_SPACE:
         MessageBeep(0xFFFFFFFF);
         templateId = IDD_DISK_SPACE;
@@ -310,17 +325,20 @@ void CMainFrame::OnPage(HWND window, UINT message)
             if (result == PAGE_NEXT)
                 next = TaskCount() > 0         ? WM_PAGE_TASKS
                        : Context.LowDiskSpace ? WM_PAGE_DISK_SPACE
-                                              : WM_PAGE_INSTALL;
+                                              : PageBeforeInstall();
             else
                 next = HasInformation() ? WM_PAGE_INFORMATION : WM_PAGE_LICENCE;
             break;
         case WM_PAGE_TASKS:
             if (result == PAGE_NEXT)
-                next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : WM_PAGE_INSTALL;
+                next = Context.LowDiskSpace ? WM_PAGE_DISK_SPACE : PageBeforeInstall();
             else
                 next = WM_PAGE_DESTINATION;
             break;
         case WM_PAGE_DISK_SPACE:
+            next = result == PAGE_NEXT ? PageBeforeInstall() : WM_PAGE_DESTINATION;
+            break;
+        case WM_PAGE_PROGRAMS:
             next = result == PAGE_NEXT ? WM_PAGE_INSTALL : WM_PAGE_DESTINATION;
             break;
         case WM_PAGE_ERROR:
@@ -336,6 +354,8 @@ void CMainFrame::OnInstallPage(HWND window)
 {
     // A silent run comes here first: it does what the destination page
     // would have done, and ends when that is not possible.
+    if (Context.Silent && Context.InstallPhase == 0)
+        CloseHoldersWithoutPages();
     if (Context.Silent && !Context.RepairMode && Context.InstallPhase == 0 && !PrepareDestinationWithoutPages()) {
         Context.ExitCode = EXIT_FAILED;
         PostMessageW(window, WM_PAGE_QUIT, 0, 0);
@@ -365,7 +385,7 @@ void CMainFrame::OnInstallPage(HWND window)
 
     INT_PTR result = OpenPage(window, IDD_INSTALL, Pages.Install);
     if (result == PAGE_NEXT)
-        Context.ExitCode = Context.UpdateCommonControls ? EXIT_RESTART_NEEDED : EXIT_INSTALLED;
+        Context.ExitCode = Context.UpdateCommonControls || Context.RestartForFiles ? EXIT_RESTART_NEEDED : EXIT_INSTALLED;
     else
         Context.ExitCode = result == PAGE_CANCEL && Context.UserCancelled ? EXIT_CANCELLED : EXIT_FAILED;
     if (Context.Silent) {
@@ -396,7 +416,11 @@ void CMainFrame::OnInstallPage(HWND window)
 void CMainFrame::OnFinishPage(HWND window)
 {
     OpenPage(window, Context.RepairMode ? IDD_REPAIR_FINISHED : IDD_FINISH, Pages.Finish);
-    if (Context.UpdateCommonControls)
+    if (Context.RestartNow) {
+        Context.ExitCode = EXIT_RESTART_STARTED;
+        LogEvent("the user restarts Windows now for the files in use");
+    }
+    if (Context.UpdateCommonControls || Context.RestartNow)
         RestartWindows();
     else if (Context.StartProductAtEnd)
         LaunchProduct();

@@ -50,6 +50,24 @@ bool OffersProductAtEnd()
 
 namespace {
 
+// A checkbox made by the page below its last line, checked or not: the
+// program started at the end, or Windows restarted.
+void AddEndChoice(HWND page, int id, StringId label, bool checked)
+{
+    RECT place = {12, 187, 12 + 304, 187 + 10};
+    MapDialogRect(page, &place);
+    Text text = LoadStringAsText(LocalizedId(label));
+    ExpandMacros(text);
+    WideText wide(text.c_str());
+    HWND box = CreateWindowExW(0, L"BUTTON", wide.ok() ? wide.c_str() : L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                               place.left, place.top, place.right - place.left, place.bottom - place.top, page,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Context.InstanceHandle, nullptr);
+    if (!box)
+        return;
+    SendMessageW(box, WM_SETFONT, SendMessageW(page, WM_GETFONT, 0, 0), FALSE);
+    CheckDlgButton(page, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
 // The closing line says only how to close, and below it a checkbox
 // (checked) lets the user start the program or not; a product that is not
 // started at the end has the line alone.
@@ -60,19 +78,7 @@ void ShowStartChoice(HWND page)
     SetDlgItemTextU(page, IDC_CLOSING, closes.c_str());
     if (!OffersProductAtEnd())
         return;
-    RECT place = {12, 187, 12 + 304, 187 + 10};
-    MapDialogRect(page, &place);
-    Text label = LoadStringAsText(LocalizedId(IDS_START_PRODUCT));
-    ExpandMacros(label);
-    WideText wide(label.c_str());
-    HWND box = CreateWindowExW(0, L"BUTTON", wide.ok() ? wide.c_str() : L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                               place.left, place.top, place.right - place.left, place.bottom - place.top, page,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_START_PRODUCT)), Context.InstanceHandle,
-                               nullptr);
-    if (!box)
-        return;
-    SendMessageW(box, WM_SETFONT, SendMessageW(page, WM_GETFONT, 0, 0), FALSE);
-    CheckDlgButton(page, IDC_START_PRODUCT, BST_CHECKED);
+    AddEndChoice(page, IDC_START_PRODUCT, IDS_START_PRODUCT, true);
 }
 
 } // namespace
@@ -93,6 +99,12 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             // The restart note is shown as it stands, braces and all.
             Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
             SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
+        } else if (Context.RestartForFiles) {
+            // Files wait for the restart: now, or later (the default).
+            Text note = LoadStringAsText(LocalizedId(IDS_FILES_RESTART_NOTE));
+            ExpandMacros(note);
+            SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
+            AddEndChoice(page, IDC_RESTART_NOW, IDS_RESTART_NOW, false);
         } else if (Context.RepairMode) {
             ExpandItemText(page, IDC_CLOSING);
         } else {
@@ -106,6 +118,7 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         switch (LOWORD(wParam)) {
         case IDOK:
             Context.StartProductAtEnd = OffersProductAtEnd() && IsDlgButtonChecked(page, IDC_START_PRODUCT) == BST_CHECKED;
+            Context.RestartNow = Context.RestartForFiles && IsDlgButtonChecked(page, IDC_RESTART_NOW) == BST_CHECKED;
             EndDialog(page, PAGE_NEXT);
             return TRUE;
         case IDC_WEBSITE:

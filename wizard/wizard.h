@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "setup/file_holders.h"
 #include "setup/setup.h"
 
 // Page messages, posted by the main window to itself with wParam and lParam 0.
@@ -22,6 +23,7 @@ enum PageMessage {
     WM_PAGE_ERROR = WM_USER + 9,        // 1033
     WM_PAGE_INTERRUPTED = WM_USER + 10, // 1034
     WM_PAGE_TASKS = WM_USER + 11,       // 1035
+    WM_PAGE_PROGRAMS = WM_USER + 12,    // 1036
 };
 
 // Page results passed to EndDialog.
@@ -42,6 +44,7 @@ enum DialogTemplate {
     IDD_REPAIR_FINISHED = 110,
     IDD_CONFIRM_EXIT = 111,
     IDD_TASKS = 112,
+    IDD_PROGRAMS = 113,
 };
 
 // Control IDs shared by the templates.
@@ -68,7 +71,11 @@ enum ControlId {
     IDC_CLOSING = 1040,
     IDC_LIST_NAME = 1041, // the finish page's name of the product in the list of installed programs
     IDC_START_PRODUCT = 1042, // the finish page's checkbox that starts the program, made by the page
+    IDC_RESTART_NOW = 1043,   // the finish page's checkbox that restarts Windows for files in use, made by the page
     IDC_FIRST_TASK = 1050,    // the tasks page's checkboxes, made by the page: 1050 to 1057
+    IDC_PROGRAM_LIST = 1060,  // the programs page: the programs that use the installation's files
+    IDC_CLOSE_PROGRAMS = 1061,
+    IDC_LEAVE_PROGRAMS = 1062,
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
@@ -97,6 +104,7 @@ struct PageProcedures {
     DLGPROC Error;
     DLGPROC Interrupted;
     DLGPROC Tasks;
+    DLGPROC Programs;
 };
 extern PageProcedures Pages;
 void UseDefaultPages();
@@ -150,6 +158,14 @@ INT_PTR CALLBACK DestinationPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK DiskSpacePageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK TasksPageProc(HWND, UINT, WPARAM, LPARAM);
+INT_PTR CALLBACK ProgramsPageProc(HWND, UINT, WPARAM, LPARAM);
+
+// The programs that use the installation's files (pages_programs.cpp):
+// found for the installation this run replaces (else the destination), the
+// programs page shown before the install page when there are any, and a
+// silent run's answer: asked to close unless /NOCLOSEAPPLICATIONS.
+bool FindHoldersOfTheInstallation(FileHolders& out);
+void CloseHoldersWithoutPages();
 INT_PTR CALLBACK ErrorPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InterruptedPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK InstallPageProc(HWND, UINT, WPARAM, LPARAM);

@@ -278,6 +278,46 @@ TEST_F(Rollback, WriteThatFailsPutsTheOriginalBack)
     EXPECT_EQ(files, Snapshot(root_));
 }
 
+// A file a program holds without delete sharing keeps its place: its new
+// version is written beside it, deleted by a rollback, and put in its
+// place at the next restart once the run has committed.
+TEST_F(Rollback, AFileHeldWithoutDeleteSharingGetsItsNewVersionAtTheRestart)
+{
+    const char kManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    const std::string path = app_ + "\\app.exe";
+    for (bool commit : {false, true}) {
+        SCOPED_TRACE(commit ? "commit" : "rollback");
+        auto files = Snapshot(root_);
+        RunJournal journal;
+        JournalRecovery recovered;
+        ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
+        HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        char beside[MAX_PATH];
+        HANDLE file = CreateFileBesideHeld(journal, path.c_str(), beside, sizeof beside);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        DWORD written = 0;
+        WriteFile(file, "new", 3, &written, nullptr);
+        CloseHandle(file);
+        if (commit) {
+            JournalCommit(journal);
+            EXPECT_EQ(1u, journal.WaitingForRestart.Count());
+            EXPECT_EQ("old program", testfiles::ReadFile(path));
+            EXPECT_EQ("new", testfiles::ReadFile(beside));
+            std::string pending = RegistrySnapshot(kManager)["PendingFileRenameOperations"];
+            EXPECT_NE(std::string::npos, pending.find("~RB")) << "the new version goes in at the restart";
+            HKEY manager;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kManager, 0, KEY_SET_VALUE, &manager));
+            RegDeleteValueA(manager, "PendingFileRenameOperations");
+            RegCloseKey(manager);
+        } else {
+            EXPECT_EQ(0, JournalRollBack(journal, false));
+            EXPECT_EQ(files, Snapshot(root_));
+        }
+        CloseHandle(held);
+        JournalEndSession(journal);
+    }
+}
+
 TEST_F(Rollback, ARunThatNeverEndedIsUndoneOrTidiedByTheNextSession)
 {
     auto files = Snapshot(root_);

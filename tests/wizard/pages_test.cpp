@@ -296,6 +296,44 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
     OpenWebsite = ShellExecuteU;
 }
 
+// The programs page lists what the seam finds: here a holder outside the
+// folder, as only the Restart Manager names one. Closing is the default;
+// "Do not close them" leaves them running, for a restart to finish.
+std::string HolderSearchedIn;
+void GiveOutsideHolder(const char* folder, const TextList&, FileHolders& out)
+{
+    HolderSearchedIn = folder;
+    out.Count = 0;
+    out.Add(0xFFFFFFF0, "Outside Viewer");
+}
+
+TEST(ProgramsPage, NamesTheHoldersTheSeamGivesAndLeavesThemWhenAsked)
+{
+    FindFileHolders = GiveOutsideHolder;
+    for (bool leave : {false, true}) {
+        SCOPED_TRACE(leave ? "do not close" : "close");
+        PrepareWizardContext();
+        Context.TargetDir = "C:\\Corvane\\GlyphForge";
+        INT_PTR result = RunPage(IDD_PROGRAMS, ProgramsPageProc, [&](HWND page, int) {
+            EXPECT_EQ(1, SendDlgItemMessageA(page, IDC_PROGRAM_LIST, LB_GETCOUNT, 0, 0));
+            char name[64] = "";
+            SendDlgItemMessageA(page, IDC_PROGRAM_LIST, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(name));
+            EXPECT_STREQ("Outside Viewer", name);
+            EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(page, IDC_CLOSE_PROGRAMS));
+            if (leave)
+                SendDlgItemMessageA(page, IDC_LEAVE_PROGRAMS, BM_CLICK, 0, 0);
+            Click(page, IDOK);
+            return false;
+        });
+        EXPECT_EQ(PAGE_NEXT, result);
+        EXPECT_EQ("C:\\Corvane\\GlyphForge\\", HolderSearchedIn);
+        EXPECT_EQ(leave, Context.LeaveApplicationsRunning != 0);
+        // A holder that is gone by the time it is asked counts as closed.
+        EXPECT_EQ(leave, Context.HoldersRunning != 0);
+    }
+    FindFileHolders = FindFileHoldersOnSystem;
+}
+
 TEST(ProblemPages, BackOrFinishOnlyAndTheErrorNamesTheProduct)
 {
     struct Case {

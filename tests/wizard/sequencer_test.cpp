@@ -74,7 +74,8 @@ protected:
         AppConstruct();
         Pages = {ScriptedPage<WELCOME>,  ScriptedPage<LICENCE>, ScriptedPage<INFORMATION>,
                  ScriptedPage<DESTINATION>, ScriptedPage<DISK_SPACE>, ScriptedPage<INSTALL>,
-                 ScriptedPage<FINISH>,   ScriptedPage<ERROR_PAGE>, ScriptedPage<INTERRUPTED>, ScriptedPage<TASKS>};
+                 ScriptedPage<FINISH>,   ScriptedPage<ERROR_PAGE>, ScriptedPage<INTERRUPTED>, ScriptedPage<TASKS>,
+                 nullptr};
         EndHooks = {RecordRestart, RecordLaunch};
         Script.clear();
         Position = 0;

@@ -1,0 +1,174 @@
+// The holders of the product's files: the process list and the Restart
+// Manager, both loaded at run time (neither exists on the oldest systems
+// the setup runs on), and the polite request to close.
+#include "setup/file_holders.h"
+#include "setup/system_libraries.h"
+#include "setup/wide.h"
+
+#include <tlhelp32.h>
+#include <string.h>
+
+namespace {
+
+typedef BOOL(WINAPI* QueryImageNameFunction)(HANDLE, DWORD, wchar_t*, DWORD*);
+
+// The Restart Manager's interface, as rstrtmgr.dll exports it.
+const DWORD kRmSessionKeyLength = 64;  // CCH_RM_SESSION_KEY, wide characters with the terminator
+struct RmUniqueProcess {
+    DWORD ProcessId;
+    FILETIME StartTime;
+};
+struct RmProcessInfo {
+    RmUniqueProcess Process;
+    wchar_t AppName[256];
+    wchar_t ServiceShortName[64];
+    DWORD ApplicationType;
+    ULONG AppStatus;
+    DWORD TSSessionId;
+    BOOL Restartable;
+};
+typedef DWORD(WINAPI* RmStartSessionFunction)(DWORD*, DWORD, wchar_t*);
+typedef DWORD(WINAPI* RmRegisterResourcesFunction)(DWORD, UINT, const wchar_t**, UINT, RmUniqueProcess*, UINT,
+                                                   const wchar_t**);
+typedef DWORD(WINAPI* RmGetListFunction)(DWORD, UINT*, UINT*, RmProcessInfo*, DWORD*);
+typedef DWORD(WINAPI* RmEndSessionFunction)(DWORD);
+
+template <typename Function> Function Export(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
+const char* FileNameOf(const char* path)
+{
+    const char* slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+// The processes whose program lies below folder.
+void FindProcessesBelow(const char* folder, FileHolders& out)
+{
+    QueryImageNameFunction query =
+        Export<QueryImageNameFunction>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW");
+    size_t length = strlen(folder);
+    if (!query || length == 0)
+        return;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t image[MAX_PATH];
+        DWORD size = MAX_PATH;
+        char path[kPathBytes];
+        if (query(process, 0, image, &size) && FromWide(image, path, sizeof path) > 0 && strlen(path) > length &&
+            SamePrefixNoCase(path, folder, length))
+            out.Add(entry.th32ProcessID, FileNameOf(path));
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+// The Restart Manager's holders of files (at most 64 of them asked for).
+void FindWithRestartManager(const TextList& files, FileHolders& out)
+{
+    HMODULE manager = LoadSystemLibrary("rstrtmgr.dll");
+    RmStartSessionFunction start = Export<RmStartSessionFunction>(manager, "RmStartSession");
+    RmRegisterResourcesFunction add = Export<RmRegisterResourcesFunction>(manager, "RmRegisterResources");
+    RmGetListFunction list = Export<RmGetListFunction>(manager, "RmGetList");
+    RmEndSessionFunction end = Export<RmEndSessionFunction>(manager, "RmEndSession");
+    DWORD session = 0;
+    wchar_t key[kRmSessionKeyLength + 1] = L"";
+    if (!start || !add || !list || !end || files.Count() == 0 || start(&session, 0, key) != ERROR_SUCCESS)
+        return;
+    const size_t kMostFiles = 64;
+    WideText* wide = new WideText[kMostFiles];
+    const wchar_t* names[kMostFiles];
+    UINT count = 0;
+    for (size_t i = 0; i < files.Count() && count < kMostFiles; ++i)
+        if (wide[count].Assign(files.At(i)))
+            names[count] = wide[count].c_str(), ++count;
+    RmProcessInfo found[FileHolders::kMost];
+    UINT needed = 0, given = FileHolders::kMost;
+    DWORD reasons = 0;
+    if (add(session, count, names, 0, nullptr, 0, nullptr) == ERROR_SUCCESS &&
+        list(session, &needed, &given, found, &reasons) == ERROR_SUCCESS) {
+        for (UINT i = 0; i < given && i < FileHolders::kMost; ++i) {
+            char name[kPathBytes];
+            if (found[i].Process.ProcessId != GetCurrentProcessId() &&
+                FromWide(found[i].AppName, name, sizeof name) > 0)
+                out.Add(found[i].Process.ProcessId, name);
+        }
+    }
+    delete[] wide;
+    end(session);
+}
+
+BOOL CALLBACK AskWindowToClose(HWND window, LPARAM parameter)
+{
+    const FileHolders& holders = *reinterpret_cast<const FileHolders*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    for (size_t i = 0; i < holders.Count; ++i)
+        if (holders.Items[i].ProcessId == owner && !GetWindow(window, GW_OWNER))
+            PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+} // namespace
+
+FindFileHoldersFunction FindFileHolders = FindFileHoldersOnSystem;
+
+void FileHolders::Add(DWORD processId, const char* name)
+{
+    for (size_t i = 0; i < Count; ++i)
+        if (Items[i].ProcessId == processId)
+            return;
+    if (Count == kMost)
+        return;
+    Items[Count].ProcessId = processId;
+    Items[Count].Name = name;
+    ++Count;
+}
+
+void FindFileHoldersOnSystem(const char* folder, const TextList& files, FileHolders& out)
+{
+    out.Count = 0;
+    FindProcessesBelow(folder, out);
+    FindWithRestartManager(files, out);
+}
+
+void CloseFileHolders(const FileHolders& holders, DWORD milliseconds, FileHolders& stillRunning)
+{
+    stillRunning.Count = 0;
+    EnumWindows(AskWindowToClose, reinterpret_cast<LPARAM>(&holders));
+    DWORD started = GetTickCount();
+    for (size_t i = 0; i < holders.Count; ++i) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, holders.Items[i].ProcessId);
+        if (!process)
+            continue;
+        DWORD spent = GetTickCount() - started;
+        if (WaitForSingleObject(process, spent < milliseconds ? milliseconds - spent : 0) != WAIT_OBJECT_0)
+            stillRunning.Add(holders.Items[i].ProcessId, holders.Items[i].Name.c_str());
+        CloseHandle(process);
+    }
+}
+
+Text DescribeFileHolders(const FileHolders& holders)
+{
+    Text text;
+    for (size_t i = 0; i < holders.Count; ++i) {
+        char number[32];
+        wsprintfA(number, " (%lu)", static_cast<unsigned long>(holders.Items[i].ProcessId));
+        if (i)
+            text.Append(", ");
+        text.Append(holders.Items[i].Name.c_str());
+        text.Append(number);
+    }
+    return text;
+}

@@ -1,0 +1,107 @@
+// The programs that use the installation's files, before the install
+// page: a page that names them and offers to close them (shown only when
+// one is running), and a silent run's answer, which closes them unless
+// /NOCLOSEAPPLICATIONS says not to. A program is asked to close, never
+// ended by force; one that stays holds its files, which the run then
+// replaces at the next restart where Windows allows it.
+#include "wizard/wizard.h"
+#include "registration/registration.h"
+#include "setup/wide.h"
+
+namespace {
+
+// How long the programs asked to close get, in all.
+const DWORD kCloseWait = 10000;
+
+void CloseAndTell(const FileHolders& holders)
+{
+    FileHolders staying;
+    LogEvent("asking these programs to close: %s", DescribeFileHolders(holders).c_str());
+    CloseFileHolders(holders, kCloseWait, staying);
+    Context.HoldersRunning = staying.Count > 0;
+    if (staying.Count)
+        LogEvent("still running after %lu seconds (a file they hold may need a restart): %s",
+                 static_cast<unsigned long>(kCloseWait / 1000), DescribeFileHolders(staying).c_str());
+    else
+        LogEvent("they have closed");
+}
+
+} // namespace
+
+bool FindHoldersOfTheInstallation(FileHolders& out)
+{
+    out.Count = 0;
+    // An installation this run replaces is where the files in use are.
+    Text folder = Context.EarlierDir.empty() ? Context.TargetDir : Context.EarlierDir;
+    if (folder.empty())
+        return false;
+    if (folder.last() != '\\')
+        folder.Append('\\');
+    TextList files;
+    if (!Context.EarlierDir.empty())
+        ReadEarlierInstalledFiles(files);
+    FindFileHolders(folder.c_str(), files, out);
+    if (out.Count)
+        LogEvent("programs that use files of the installation: %s", DescribeFileHolders(out).c_str());
+    return out.Count > 0;
+}
+
+void CloseHoldersWithoutPages()
+{
+    FileHolders holders;
+    if (!FindHoldersOfTheInstallation(holders))
+        return;
+    Context.HoldersRunning = Context.LeaveApplicationsRunning;
+    if (Context.LeaveApplicationsRunning)
+        LogEvent("/NOCLOSEAPPLICATIONS: they are left running; a file they hold may need a restart");
+    else
+        CloseAndTell(holders);
+}
+
+INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG: {
+        BeginPageInit(page);
+        ExpandItemText(page, IDC_BODY);
+        FileHolders holders;
+        FindHoldersOfTheInstallation(holders);
+        for (size_t i = 0; i < holders.Count; ++i) {
+            WideText name(holders.Items[i].Name.c_str());
+            if (name.ok())
+                SendDlgItemMessageW(page, IDC_PROGRAM_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        }
+        CheckRadioButton(page, IDC_CLOSE_PROGRAMS, IDC_LEAVE_PROGRAMS,
+                         Context.LeaveApplicationsRunning ? IDC_LEAVE_PROGRAMS : IDC_CLOSE_PROGRAMS);
+        ShowWindow(page, SW_SHOW);
+        return TRUE;
+    }
+    case WM_ERASEBKGND:
+        return ErasePageBackground(page, wParam, lParam);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK: {
+            Context.LeaveApplicationsRunning = IsDlgButtonChecked(page, IDC_LEAVE_PROGRAMS) == BST_CHECKED;
+            Context.HoldersRunning = Context.LeaveApplicationsRunning;
+            FileHolders holders;
+            if (Context.LeaveApplicationsRunning) {
+                LogEvent("the user leaves the programs running; a file they hold may need a restart");
+            } else if (FindHoldersOfTheInstallation(holders)) {
+                HCURSOR was = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+                CloseAndTell(holders);
+                SetCursor(was);
+            }
+            EndDialog(page, PAGE_NEXT);
+            return TRUE;
+        }
+        case IDC_BACK:
+            EndDialog(page, PAGE_BACK);
+            return TRUE;
+        case IDCANCEL:
+            CancelWithConfirmation(page);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
