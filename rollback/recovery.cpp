@@ -178,10 +178,11 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
                                                         : nullptr;
         if (gone && !IsBehindLink(journal, gone)) {
             if (!DeleteCreatedFile(journal.Guarded, gone) && GetFileAttributesU(gone) != INVALID_FILE_ATTRIBUTES) {
-                journal.WaitingForRestart.Add(r.Fields[0].c_str());
+                bool machine = CurrentInstallScope() == SCOPE_MACHINE;
+                (machine ? journal.WaitingForRestart : journal.LeftInUse).Add(machine ? r.Fields[0].c_str() : gone);
                 TellObserver(journal,
-                             CurrentInstallScope() == SCOPE_MACHINE ? "in use: its old copy goes at the next restart:"
-                                                                    : "in use: its old copy stays under its aside name:",
+                             machine ? "in use: its old copy goes at the next restart:"
+                                     : "in use: its old copy goes at the product's next setup or uninstaller:",
                              r.Fields[0].c_str(), gone);
             }
             PassCutPoint();
@@ -326,6 +327,7 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
     if (!TakeRunLock(journal))
         return JOURNAL_BUSY;
     JournalStart started = RecoverEarlierRun(journal, recovered);
+    FinishFilesInUse(journal);
     if (started == JOURNAL_STARTED && StopAfterRecoveryAsked()) {
         JournalEndSession(journal);
         EndProcessAtCut();
@@ -334,6 +336,94 @@ JournalStart JournalStartSession(RunJournal& journal, const char* makerName, con
 }
 
 namespace {
+
+// The list of old copies left in use, beside the journal.
+const char kInUseListName[] = "in use.txt";
+
+bool InUseListPath(const RunJournal& journal, bool makeFolder, char* path, size_t size)
+{
+    if (!JournalPath(journal.MakerName.c_str(), journal.ProductName.c_str(), makeFolder, path, size))
+        return false;
+    char* slash = strrchr(path, '\\');
+    if (!slash)
+        return false;
+    slash[1] = '\0';
+    return AppendBounded(path, size, kInUseListName);
+}
+
+// Writes list (one full path a line), or deletes the file when it is empty.
+void WriteInUseList(const RunJournal& journal, const TextList& list)
+{
+    char path[kPathBytes];
+    if (!InUseListPath(journal, list.Count() > 0, path, sizeof path))
+        return;
+    if (list.Count() == 0) {
+        DeleteFileU(path);
+        return;
+    }
+    Text text;
+    for (size_t i = 0; i < list.Count(); ++i) {
+        text.Append(list.At(i));
+        text.Append('\n');
+    }
+    HANDLE file = CreateFileU(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, text.c_str(), static_cast<DWORD>(text.length()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void ReadInUseList(const RunJournal& journal, TextList& list)
+{
+    list.Clear();
+    char path[kPathBytes];
+    if (!InUseListPath(journal, false, path, sizeof path))
+        return;
+    HANDLE file = CreateFileU(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    // A few lines of paths: anything larger is not a list of ours.
+    char data[16 * kPathBytes];
+    DWORD got = 0;
+    bool read = ReadFile(file, data, sizeof data - 1, &got, nullptr) != FALSE;
+    CloseHandle(file);
+    if (!read)
+        return;
+    data[got] = '\0';
+    for (char* line = data; *line;) {
+        char* end = strchr(line, '\n');
+        if (end)
+            *end = '\0';
+        size_t length = strlen(line);
+        if (length && line[length - 1] == '\r')
+            line[length - 1] = '\0';
+        // Only an aside name of ours, a full plain path: the list never
+        // deletes anything else, whoever wrote it.
+        if (IsPlainFullPath(line) && IsAsideName(line))
+            list.Add(line);
+        if (!end)
+            break;
+        line = end + 1;
+    }
+}
+
+// A per-user commit's old copies still in use join the list.
+void KeepFilesInUse(RunJournal& journal)
+{
+    if (journal.LeftInUse.Count() == 0)
+        return;
+    TextList list;
+    ReadInUseList(journal, list);
+    for (size_t i = 0; i < journal.LeftInUse.Count(); ++i) {
+        bool listed = false;
+        for (size_t j = 0; j < list.Count() && !listed; ++j)
+            listed = SameTextNoCase(list.At(j), journal.LeftInUse.At(i));
+        if (!listed)
+            list.Add(journal.LeftInUse.At(i));
+    }
+    WriteInUseList(journal, list);
+}
 
 JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
 {
@@ -381,6 +471,21 @@ JournalStart RecoverEarlierRun(RunJournal& journal, JournalRecovery* recovered)
 }
 
 } // namespace
+
+void FinishFilesInUse(RunJournal& journal)
+{
+    TextList list, staying;
+    ReadInUseList(journal, list);
+    if (list.Count() == 0)
+        return;
+    for (size_t i = 0; i < list.Count(); ++i) {
+        if (DeleteFileU(list.At(i)) || GetFileAttributesU(list.At(i)) == INVALID_FILE_ATTRIBUTES)
+            TellObserver(journal, "an old copy left in use by an earlier run is deleted:", list.At(i));
+        else
+            staying.Add(list.At(i));
+    }
+    WriteInUseList(journal, staying);
+}
 
 void JournalEndSession(RunJournal& journal)
 {
@@ -470,4 +575,5 @@ void JournalCommit(RunJournal& journal, bool finishLater)
     }
     journal.Records.Clear();
     RewriteJournalFile(journal);
+    KeepFilesInUse(journal);
 }

@@ -114,6 +114,10 @@ struct RunJournal {
     // Files the commit found still in use, deleted at the next restart
     // (a replaced program that is running): the restart completes the run.
     TextList WaitingForRestart;
+    // The same in a per-user run, which may not ask for the restart: the
+    // old copies' aside names, listed in the user's private folder for the
+    // product's next setup or uninstaller (FinishFilesInUse).
+    TextList LeftInUse;
     // Records may come from a worker thread that a cancel left finishing
     // while the interface thread goes on: one at a time.
     CRITICAL_SECTION Guard;
@@ -245,6 +249,11 @@ void PutBackFile(RunJournal& journal, const char* path);
 // The same after CreatePreparedFile made the file and writing it failed:
 // the file it made goes first (through a checked handle).
 void DiscardCreatedFile(RunJournal& journal, const char* path);
+// Deletes the old copies that an earlier per-user run left in use (its
+// list in the private folder), those that can be deleted now; the others
+// stay listed. Done at every session's start, and by the uninstaller once
+// it has closed the product's programs.
+void FinishFilesInUse(RunJournal& journal);
 // Moves an existing file aside without putting anything in its place (a
 // deletion that a rollback can undo). True when nothing is left at path.
 bool MoveFileAsideForDeletion(RunJournal& journal, const char* path);

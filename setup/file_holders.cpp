@@ -159,6 +159,22 @@ void CloseFileHolders(const FileHolders& holders, DWORD milliseconds, FileHolder
     }
 }
 
+bool EndFileHolders(const FileHolders& holders, DWORD milliseconds)
+{
+    bool ended = true;
+    DWORD started = GetTickCount();
+    for (size_t i = 0; i < holders.Count; ++i) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, holders.Items[i].ProcessId);
+        if (!process)
+            continue;
+        TerminateProcess(process, 1);
+        DWORD spent = GetTickCount() - started;
+        ended = WaitForSingleObject(process, spent < milliseconds ? milliseconds - spent : 0) == WAIT_OBJECT_0 && ended;
+        CloseHandle(process);
+    }
+    return ended;
+}
+
 Text DescribeFileHolders(const FileHolders& holders)
 {
     Text text;

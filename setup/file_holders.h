@@ -34,5 +34,9 @@ void FindFileHoldersOnSystem(const char* folder, const TextList& files, FileHold
 // then waits up to milliseconds in all. Never ends a process by force.
 // The holders still running go to stillRunning.
 void CloseFileHolders(const FileHolders& holders, DWORD milliseconds, FileHolders& stillRunning);
+// Ends each holder by force, for the user's second answer only (what it
+// had not saved is lost), and waits up to milliseconds in all; true when
+// none is left running.
+bool EndFileHolders(const FileHolders& holders, DWORD milliseconds);
 // "Ledger.exe (1234), Other.exe (5678)" for the log and the pages.
 Text DescribeFileHolders(const FileHolders& holders);

@@ -66,6 +66,7 @@ enum StringId {
     IDS_COPY_HELD_BY = 8024,       // the copy-error dialog's hint for a file a known program holds
     IDS_COPY_IN_USE = 8025,        // the same when the program is not known
     IDS_RESTART_NOW = 8026,        // the finish page's checkbox that restarts Windows for files in use
+    IDS_PROGRAMS_STAY = 8027,      // the programs page's second question: programs that did not close
     IDS_TASK_TEXT = 8030,         // the texts of the product's tasks, 8030 to 8037
 };
 

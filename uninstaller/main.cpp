@@ -271,6 +271,8 @@ int RemoveProduct(Session& session, const TextList& files)
 
     if (!CloseProgramsOfTheProduct(session, files))
         return UNINSTALL_CANCELLED;
+    // Old copies that a per-user upgrade left in use may be free now.
+    FinishFilesInUse(session.Journal);
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     RemovalReport report;
     bool removed = RemoveInstallation(settings, files, options, report);

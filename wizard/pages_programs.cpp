@@ -13,17 +13,31 @@ namespace {
 // How long the programs asked to close get, in all.
 const DWORD kCloseWait = 10000;
 
-void CloseAndTell(const FileHolders& holders)
+// Asks the holders to close; those that stay are named in the log and,
+// when page is given, to the user, who alone may have them ended.
+void CloseAndTell(const FileHolders& holders, HWND page)
 {
     FileHolders staying;
     LogEvent("asking these programs to close: %s", DescribeFileHolders(holders).c_str());
     CloseFileHolders(holders, kCloseWait, staying);
     Context.HoldersRunning = staying.Count > 0;
-    if (staying.Count)
-        LogEvent("still running after %lu seconds (a file they hold may need a restart): %s",
-                 static_cast<unsigned long>(kCloseWait / 1000), DescribeFileHolders(staying).c_str());
-    else
+    if (!staying.Count) {
         LogEvent("they have closed");
+        return;
+    }
+    Text names = DescribeFileHolders(staying);
+    LogEvent("still running after %lu seconds (a file they hold may need a restart): %s",
+             static_cast<unsigned long>(kCloseWait / 1000), names.c_str());
+    if (!page)
+        return;
+    Text question = LoadStringAsText(LocalizedId(IDS_PROGRAMS_STAY));
+    ReplaceField(question, "{Programs}", names.c_str());
+    Text caption = LoadStringAsText(IDS_MAIN_TITLE);
+    if (MessageBoxU(page, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND) !=
+        IDYES)
+        return;
+    Context.HoldersRunning = !EndFileHolders(staying, kCloseWait);
+    LogEvent(Context.HoldersRunning ? "the user had them ended; some still run" : "the user had them ended");
 }
 
 } // namespace
@@ -55,7 +69,7 @@ void CloseHoldersWithoutPages()
     if (Context.LeaveApplicationsRunning)
         LogEvent("/NOCLOSEAPPLICATIONS: they are left running; a file they hold may need a restart");
     else
-        CloseAndTell(holders);
+        CloseAndTell(holders, nullptr);
 }
 
 INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
@@ -88,7 +102,7 @@ INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
                 LogEvent("the user leaves the programs running; a file they hold may need a restart");
             } else if (FindHoldersOfTheInstallation(holders)) {
                 HCURSOR was = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-                CloseAndTell(holders);
+                CloseAndTell(holders, page);
                 SetCursor(was);
             }
             EndDialog(page, PAGE_NEXT);

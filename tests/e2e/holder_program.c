@@ -1,10 +1,15 @@
 /* The product's program as the tests run it while a setup replaces its
    files: a window, and the file named by its argument held open without
-   sharing it for writing or deletion, until the window is asked to close. */
+   sharing it for writing or deletion, until the window is asked to close;
+   with a second argument it does not close when asked. */
 #include <windows.h>
+
+static int Stubborn;
 
 static LRESULT CALLBACK HolderWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_CLOSE && Stubborn)
+        return 0;
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -17,6 +22,7 @@ int main(int argc, char** argv)
     HANDLE held = argc > 1 ? CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL)
                            : INVALID_HANDLE_VALUE;
     WNDCLASSA windowClass = {0};
+    Stubborn = argc > 2;
     windowClass.lpfnWndProc = HolderWindow;
     windowClass.hInstance = GetModuleHandleA(NULL);
     windowClass.lpszClassName = "LedgerHolder";

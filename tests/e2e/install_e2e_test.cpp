@@ -929,12 +929,15 @@ protected:
     // 3.9 asks for its tasks after the destination: Next keeps the
     // defaults.
     void Wizard(const char* version, const std::string& offered) { WizardOf(Setup(version), offered); }
-    // With programs, the programs page comes before the run: Next closes
-    // the programs it lists, as many as given, or leaves them running,
-    // which ends with a restart to come (3010).
-    void WizardOf(const std::string& program, const std::string& offered, bool tasks = false, int programs = 0,
-                  bool leaveThem = false)
+    // With a program running, the programs page comes before the run and
+    // names it: Next closes it, leaves it running (which ends with a
+    // restart to come, 3010), or, when it does not close, ends it after
+    // the second question.
+    enum class Programs { None, Close, Leave, End };
+    void WizardOf(const std::string& program, const std::string& offered, bool tasks = false,
+                  Programs programs = Programs::None)
     {
+        const bool leaveThem = programs == Programs::Leave;
         Process setup(program, "");
         ASSERT_TRUE(setup.Started());
         std::string error;
@@ -947,16 +950,21 @@ protected:
             ASSERT_NE(nullptr, page) << "tasks page";
             Click(page, IDOK);
         }
-        if (programs) {
+        if (programs != Programs::None) {
             HWND page = WaitForDialog(setup.Id(), IDOK, "Programs in Use", kPageWait);
             ASSERT_NE(nullptr, page) << "programs page";
-            EXPECT_EQ(programs, SendDlgItemMessageA(page, 1060, LB_GETCOUNT, 0, 0));
+            EXPECT_EQ(1, SendDlgItemMessageA(page, 1060, LB_GETCOUNT, 0, 0));
             EXPECT_EQ(BST_CHECKED, SendDlgItemMessageA(page, 1061, BM_GETCHECK, 0, 0)) << "closing is the default";
             if (leaveThem) {
                 SendDlgItemMessageA(page, 1061, BM_SETCHECK, BST_UNCHECKED, 0);
                 SendDlgItemMessageA(page, 1062, BM_SETCHECK, BST_CHECKED, 0);
             }
             Click(page, IDOK);
+            if (programs == Programs::End) {
+                HWND question = WaitForOwnedDialog(page, kPageWait);
+                ASSERT_NE(nullptr, question) << "the second question";
+                Click(question, IDYES);
+            }
         }
         HWND finish = WaitForDialog(setup.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
         ASSERT_NE(nullptr, finish) << "finish page";
@@ -1293,6 +1301,7 @@ TEST_F(LedgerE2e, DowngradeIsAskedForOrRefused)
 // wizard's programs page that names it, it closes and the run ends with 0.
 // Left running (/NOCLOSEAPPLICATIONS, "Do not close them"), the file's new
 // version waits beside it for the restart that the run asks for (3010).
+// One that does not close is ended only on the wizard's second question.
 // The silent uninstaller closes the running program too.
 TEST_F(LedgerE2e, ProgramsThatHoldTheFilesAreAskedToClose)
 {
@@ -1306,16 +1315,17 @@ TEST_F(LedgerE2e, ProgramsThatHoldTheFilesAreAskedToClose)
     };
     const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
     const std::string pendingBefore = Raw(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations");
-    for (const char* way : {"silent", "wizard", "silent, left running", "wizard, left running"}) {
+    for (const char* way : {"silent", "wizard", "silent, left running", "wizard, left running", "wizard, ended"}) {
         SCOPED_TRACE(way);
-        const bool wizard = way[0] == 'w', leave = strstr(way, "left") != nullptr;
+        const bool wizard = way[0] == 'w', leave = strstr(way, "left") != nullptr, end = strstr(way, "ended") != nullptr;
         ASSERT_EQ(0, Silent("3.9", "/D=" + target_));
         const std::string oldData = ReadFile(data);
         ASSERT_TRUE(CopyFileA(FromUnixPath(HOLDER_PROGRAM).c_str(), (target_ + "\\Ledger.exe").c_str(), FALSE));
-        auto program = std::make_unique<Process>(target_ + "\\Ledger.exe", "\"" + data + "\"");
+        auto program = std::make_unique<Process>(target_ + "\\Ledger.exe", "\"" + data + "\"" + (end ? " stay" : ""));
         ASSERT_TRUE(WaitUntil(held, kPageWait)) << "the program holds its data";
         if (wizard) {
-            ASSERT_NO_FATAL_FAILURE(WizardOf(Setup("3.10"), target_ + "\\", false, 1, leave));
+            ASSERT_NO_FATAL_FAILURE(WizardOf(Setup("3.10"), target_ + "\\", false,
+                                             end ? Programs::End : leave ? Programs::Leave : Programs::Close));
         } else {
             EXPECT_EQ(leave ? 3010 : 0, Silent("3.10", leave ? "/NOCLOSEAPPLICATIONS" : ""));
             std::string log = ReadFile(root_ + "\\setup.log");
@@ -1334,7 +1344,7 @@ TEST_F(LedgerE2e, ProgramsThatHoldTheFilesAreAskedToClose)
             EXPECT_NE(std::string::npos, pending.find("accounts.dat")) << "its new version goes in at the restart";
             PostMessageA(FindWindowA("LedgerHolder", nullptr), WM_CLOSE, 0, 0);
         }
-        EXPECT_EQ(0, program->Wait(e2e::kHangWait)) << "the program was asked to close";
+        EXPECT_EQ(end ? 1 : 0, program->Wait(e2e::kHangWait)) << "the program was asked to close, or ended";
         if (!leave)
             ExpectVersion("3.10", target_);
         if (!leave && !wizard) {
@@ -1344,7 +1354,7 @@ TEST_F(LedgerE2e, ProgramsThatHoldTheFilesAreAskedToClose)
             ASSERT_TRUE(WaitUntil(held, kPageWait)) << "the program holds its data again";
         }
         Uninstall(target_);
-        EXPECT_EQ(0, program->Wait(e2e::kHangWait)) << "the uninstaller asked the program to close";
+        EXPECT_EQ(end ? 1 : 0, program->Wait(e2e::kHangWait)) << "the uninstaller asked the program to close";
         if (!leave) {
             EXPECT_FALSE(FolderExists(target_)) << "the product is gone";
         }
@@ -1576,6 +1586,26 @@ TEST_F(LedgerUserE2e, InstallsForTheUserAloneAndLeavesTheMachineAsItWas)
 // only its own scope's installation (the user's upgrade too), the Start
 // menu's links stay with the installation that made them first, and each
 // uninstaller takes away its own installation and nothing of the other.
+// For the user alone, the product's program left running while 3.10 is
+// installed: Windows lets the run rename it, and its old copy, which only
+// a restart could take in an installation for every user, is listed in
+// the user's private folder instead; nothing waits for a restart (0). The
+// uninstaller closes the program and deletes the old copy with the rest.
+TEST_F(LedgerUserE2e, ARunningProgramsOldCopyGoesWithTheNextRun)
+{
+    ASSERT_EQ(0, UserSilent("3.9"));
+    ASSERT_TRUE(CopyFileA(FromUnixPath(HOLDER_PROGRAM).c_str(), (userTarget_ + "\\Ledger.exe").c_str(), FALSE));
+    Process program(userTarget_ + "\\Ledger.exe", "");
+    ASSERT_TRUE(WaitUntil([] { return FindWindowA("LedgerHolder", nullptr) != nullptr; }, kPageWait));
+    EXPECT_EQ(0, UserSilent("3.10", "/NOCLOSEAPPLICATIONS"));
+    const std::string list = SetupFolder("Halvorsen Ledger", "Halvorsen", Scope::User) + "\\in use.txt";
+    EXPECT_NE(std::string::npos, ReadFile(list).find(userTarget_ + "\\~RB")) << ReadFile(root_ + "\\user.log");
+    Uninstall(userTarget_, HKEY_CURRENT_USER);
+    EXPECT_EQ(0, program.Wait(e2e::kHangWait)) << "the uninstaller asked the program to close";
+    WaitForTheCopy();
+    EXPECT_FALSE(FolderExists(userTarget_)) << "the old copy stayed";
+}
+
 TEST_F(LedgerUserE2e, BesideTheMachinesInstallationEachRemovesOnlyItsOwn)
 {
     // 3.10 for every user: its links are the default ones, in this user's
