@@ -220,7 +220,13 @@ LRESULT CMainFrame::OnCreate(HWND window)
     // pages it owns.
     MoveWindow(window, -1000, -1000, 1, 1, FALSE);
     Context.RichEditModule = LoadSystemLibrary("RICHED32.DLL");
-    PostMessageW(window, Context.RepairMode || Context.Silent ? WM_PAGE_INSTALL : WM_PAGE_WELCOME, 0, 0);
+    // A repair has no pages before the run, save the programs page when
+    // the product is running.
+    PostMessageW(window,
+                 Context.Silent      ? WM_PAGE_INSTALL
+                 : Context.RepairMode ? PageBeforeInstall()
+                                      : WM_PAGE_WELCOME,
+                 0, 0);
     return 0;
 }
 

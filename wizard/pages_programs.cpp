@@ -45,8 +45,11 @@ void CloseAndTell(const FileHolders& holders, HWND page)
 bool FindHoldersOfTheInstallation(FileHolders& out)
 {
     out.Count = 0;
-    // An installation this run replaces is where the files in use are.
-    Text folder = Context.EarlierDir.empty() ? Context.TargetDir : Context.EarlierDir;
+    // An installation this run replaces (or repairs) is where the files in
+    // use are.
+    Text folder = Context.RepairMode           ? Context.RepairDir
+                  : Context.EarlierDir.empty() ? Context.TargetDir
+                                               : Context.EarlierDir;
     if (folder.empty())
         return false;
     if (folder.last() != '\\')
@@ -85,6 +88,9 @@ INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             if (name.ok())
                 SendDlgItemMessageW(page, IDC_PROGRAM_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
         }
+        // A repair's first page: there is nothing to go back to.
+        if (Context.RepairMode)
+            ShowWindow(GetDlgItem(page, IDC_BACK), SW_HIDE);
         CheckRadioButton(page, IDC_CLOSE_PROGRAMS, IDC_LEAVE_PROGRAMS,
                          Context.LeaveApplicationsRunning ? IDC_LEAVE_PROGRAMS : IDC_CLOSE_PROGRAMS);
         ShowWindow(page, SW_SHOW);
@@ -109,7 +115,8 @@ INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         }
         case IDC_BACK:
-            EndDialog(page, PAGE_BACK);
+            if (!Context.RepairMode)
+                EndDialog(page, PAGE_BACK);
             return TRUE;
         case IDCANCEL:
             CancelWithConfirmation(page);

@@ -300,9 +300,21 @@ int main(int argc, char** argv)
     if (!finish)
         return Finish(1);
 
-    // A repair run of that installation: the repair-finished page.
+    // A repair run of that installation while the product that Finish
+    // started runs: the programs page, then the repair-finished page.
+    WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kWait);
     Process repair(setupExe, "/r " + target);
-    HWND repaired = WaitForDialog(repair.Id(), 1020, "", kInstallWait);
+    HWND programs = nullptr, repaired = nullptr;
+    WaitUntil([&] {
+        programs = WaitForDialog(repair.Id(), 1060, "", 0);
+        repaired = WaitForDialog(repair.Id(), 1020, "", 0);
+        return programs || repaired;
+    }, kInstallWait);
+    if (programs) {
+        SaveWindow(programs, "programs");
+        Next(programs);
+        repaired = WaitForDialog(repair.Id(), 1020, "", kInstallWait);
+    }
     if (repaired) {
         CloseStartMenuFolderWindow(repair);
         SaveWindow(repaired, "repair-finished");
