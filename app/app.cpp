@@ -4,6 +4,7 @@
 // start also gives the lower floors the desktop shell's way of
 // starting things as the signed-in user.
 #include "app/app.h"
+#include "setup/display_language.h"
 #include "engine/engine.h"
 #include "registration/registration.h"
 #include "rollback/rollback.h"
@@ -61,7 +62,7 @@ void AppConstruct()
     Context.ScreenDpiY = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(desktop, dc);
 
-    Context.LanguageCode = LanguageCodeFromLangId(GetUserDefaultLangID());
+    Context.LanguageCode = LanguageCodeFromLangId(UserDisplayLanguage());
     CreatePageFonts();
 }
 
@@ -93,6 +94,12 @@ bool AppStart(const char* arguments)
         arguments = "";
         switches.Problem = "a letter of the command line has no form in this system's code page";
     }
+    // /LANG= speaks one of the languages carried; another is refused below,
+    // once the log is open.
+    LANGID language = switches.Language.empty() ? 0 : LanguageFromName(switches.Language.c_str());
+    bool languageCarried = switches.Language.empty() || IsCarriedLanguage(language);
+    if (language && languageCarried)
+        Context.LanguageCode = LanguageCodeFromLangId(language);
     Context.Silent = switches.Silent;
     Context.StartProductAtEnd = switches.Silent && switches.Run;
     Context.LeaveApplicationsRunning = switches.NoCloseApplications;
@@ -101,6 +108,13 @@ bool AppStart(const char* arguments)
     LogRunStart(arguments);
     if (!understood || switches.Help) {
         RefuseCommandLine(understood ? nullptr : switches.Problem.c_str());
+        return false;
+    }
+    if (!languageCarried) {
+        LogEvent("/LANG=%s is not a language of this setup (en, fr, nl)", switches.Language.c_str());
+        Text problem("/LANG=");
+        problem.Append(switches.Language.c_str());
+        RefuseCommandLine(problem.c_str());
         return false;
     }
     // A task the product does not have is a mistake of the command line.

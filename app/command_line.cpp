@@ -85,6 +85,10 @@ bool ParseCommandLine(const char* arguments, CommandLineSwitches& out)
             out.Run = true;
         } else if (IsExactly(p, end, "/NOCLOSEAPPLICATIONS")) {
             out.NoCloseApplications = true;
+        } else if (StartsWith(p, end, "/LANG=")) {
+            out.Language.Assign(p + 6, static_cast<size_t>(end - p - 6));
+            if (out.Language.empty())
+                out.Language = "?";
         } else if (StartsWith(p, end, "/TASKS=")) {
             out.TasksGiven = true;
             out.Tasks.Assign(p + 7, static_cast<size_t>(end - p - 7));

@@ -25,6 +25,7 @@ struct CommandLineSwitches {
     bool Run;           // /RUN: a silent run starts the program when it has succeeded
     bool TasksGiven;    // /TASKS= was given (an empty list chooses none)
     Text Tasks;         // its names, separated by commas
+    Text Language;      // /LANG=: the language to speak, by name or identifier (empty: the user's)
     bool NoCloseApplications; // /NOCLOSEAPPLICATIONS: programs that hold the installation's files keep running
     Text LogPath;
     Text Folder;        // /D=, in its full form

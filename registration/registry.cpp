@@ -262,6 +262,11 @@ void WriteUninstaller()
     // The tasks chosen, which a repair and the next upgrade choose again.
     if (TaskCount() > 0)
         add("tasks", ChosenTaskList().c_str());
+    // The language of the installation: the uninstaller speaks it to a
+    // user whose display language it does not carry.
+    add("language", Context.LanguageCode == LANGUAGE_FRENCH  ? "fr"
+                    : Context.LanguageCode == LANGUAGE_DUTCH ? "nl"
+                                                             : "en");
     // A per-user installation says so: the uninstaller then takes the
     // product out of the user's hive and folders. Without the key it is
     // every user's, as every installation was before there were scopes.

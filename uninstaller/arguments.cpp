@@ -4,6 +4,7 @@
 // the registry, so that everything a person or another program can put
 // there can be tried natively (fuzz/uninstall_settings_fuzz.cpp).
 #include "uninstaller/uninstaller.h"
+#include "setup/display_language.h"
 
 #include "setup/paths.h"
 #include "setup/wide.h"
@@ -48,7 +49,8 @@ bool EqualNoCase(const char* a, const char* b) { return SameTextNoCase(a, b); }
 } // namespace
 
 const char* const kUninstallValueNames[UNINSTALL_VALUE_COUNT] = {"args",  "maker",  "sibling",  "version",
-                                                                 "scope", "repair", "archivist", "architecture"};
+                                                                 "scope", "repair", "archivist", "architecture",
+                                                                 "language"};
 
 void ParseCommandLine(const char* arguments, CommandLine& out)
 {
@@ -145,6 +147,8 @@ bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out
     if (architecture[0] && !EqualNoCase(architecture, "x86") && !EqualNoCase(architecture, "x64"))
         return false;
     out.SixtyFourBit = EqualNoCase(architecture, "x64");
+    // An unknown language is none: the user's own is spoken.
+    out.Language = LanguageFromName(values.Value[UNINSTALL_LANGUAGE]);
     const char* sibling = values.Value[UNINSTALL_SIBLING];
     out.SiblingName = IsPlainName(sibling) ? sibling : "";
     out.Version = values.Value[UNINSTALL_VERSION];

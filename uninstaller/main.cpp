@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "rollback/rollback.h"
+#include "setup/display_language.h"
 #include "setup/file_holders.h"
 #include "setup/system_libraries.h"
 #include "uninstaller/resource_ids.h"
@@ -323,6 +324,9 @@ int Run(const char* arguments)
     // link none) must be the same, or this elevated program would be
     // turned against another product of the maker.
     bool haveSettings = ReadUninstallSettings(folder.c_str(), session.Settings);
+    if (haveSettings)
+        UninstallLanguageOffset =
+            LanguageOffsetFromLangId(ChooseUninstallLanguage(UserDisplayLanguage(), session.Settings.Language));
     session.Settings.Folder = folder;
     bool otherProduct = haveSettings && !command.ProductName.empty() &&
                         (!SameTextNoCase(command.ProductName.c_str(), session.Settings.ProductName.c_str()) ||
@@ -432,7 +436,7 @@ int Run(const char* arguments)
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     HardenDllSearchPath();
-    UninstallLanguageOffset = LanguageOffsetFromLangId(GetUserDefaultLangID());
+    UninstallLanguageOffset = LanguageOffsetFromLangId(UserDisplayLanguage());
     // Started from the Start-menu link, the current folder is the product's
     // own folder, which could then not be removed.
     char temp[kPathBytes];

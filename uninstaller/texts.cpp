@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "setup/display_language.h"
 #include "uninstaller/resource_ids.h"
 #include "setup/wide.h"
 
@@ -21,6 +22,13 @@ int LanguageOffsetFromLangId(LANGID langId)
     default:
         return 0;
     }
+}
+
+LANGID ChooseUninstallLanguage(LANGID display, LANGID installation)
+{
+    if (IsCarriedLanguage(display) || !installation)
+        return display;
+    return installation;
 }
 
 Text LoadUninstallText(int id)

@@ -72,6 +72,7 @@ struct UninstallSettings {
     Text Version;       // "version": the version installed
     bool PerUser;       // "scope" is "user": the installation is the user's alone, in the user's hive and folders
     bool SixtyFourBit;  // "architecture" is "x64": the product's keys are in the registry's 64-bit view
+    LANGID Language;    // "language": the installation's ("en", "fr", "nl"); 0 when not recorded
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
 // "args" or "maker" key is missing or damaged, or its "scope" is neither
@@ -92,6 +93,7 @@ enum UninstallValue {
     UNINSTALL_REPAIR,
     UNINSTALL_ARCHIVIST,
     UNINSTALL_ARCHITECTURE,
+    UNINSTALL_LANGUAGE,
     UNINSTALL_VALUE_COUNT
 };
 // Their key names in the [uninstall] section.
@@ -256,12 +258,16 @@ void StripTrailingBackslash(char* path);
 Text FolderOf(const char* path);
 
 // ---------------------------------------------------------------------------
-// Texts, in the setup's language: French for a user default language whose
+// Texts, in the setup's language: French for a display language whose
 // primary language is 12, Dutch for 19, English otherwise.
 
 // The resource offset for a language id: 100 French, 200 Dutch, else 0.
 int LanguageOffsetFromLangId(LANGID langId);
-// The offset in use; set once at start from GetUserDefaultLangID.
+// The language to speak: the user's display language when the texts
+// include it, else the installation's (when recorded), else English.
+LANGID ChooseUninstallLanguage(LANGID display, LANGID installation);
+// The offset in use; set at start from the display language, and again
+// from the installation's once UnInstall.ini is read.
 extern int UninstallLanguageOffset;
 // String id of this program's table, with the language offset.
 Text LoadUninstallText(int id);

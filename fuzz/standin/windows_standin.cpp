@@ -86,6 +86,7 @@ DWORD GetFinalPathNameByHandleU(HANDLE, char*, DWORD, DWORD) { return 0; }
 BOOL GetFileInformationByHandle(HANDLE, BY_HANDLE_FILE_INFORMATION*) { return FALSE; }
 BOOL CloseHandle(HANDLE) { return TRUE; }
 HMODULE GetModuleHandleW(const wchar_t*) { return nullptr; }
+LANGID GetUserDefaultLangID() { return 0x0409; }
 FARPROC GetProcAddress(HMODULE, const char*) { return nullptr; }
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter)
 {

@@ -373,8 +373,11 @@ TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
     std::string readme = target + "\\ReadMe.txt";
     std::string original = ReadFile(readme);
     ASSERT_TRUE(DeleteFileA(readme.c_str()));
-    EXPECT_EQ(0, RunUnseen(setup_, "/s /RUN /LOG=\"" + log + "\" /r " + target, &shown));
+    EXPECT_EQ(0, RunUnseen(setup_, "/s /RUN /LANG=nl /LOG=\"" + log + "\" /r " + target, &shown));
     EXPECT_EQ(original, ReadFile(readme));
+    // /LANG= is spoken, and kept for the uninstaller.
+    EXPECT_NE(std::string::npos, ReadFile(log).find("language: Dutch"));
+    EXPECT_NE(std::string::npos, ReadText(target + "\\UnInstall.ini").find("language=nl"));
     EXPECT_FALSE(shown) << "a window was shown";
     EXPECT_EQ(nullptr, FindTopLevel("GlyphForge (demo)")) << "a silent run launches nothing";
     EXPECT_NE(std::string::npos, ReadFile(log).find("/RUN: the product is not started")) << "nor does a repair";
@@ -418,6 +421,7 @@ TEST_F(InstallE2e, RefusedRunsChangeNothing)
         {log + " /D=", 1639, "invalid command line: /D="},
         {log + " /D=Apps\\Tool", 1639, "invalid command line: /D=Apps\\Tool"},
         {log + " /TASKS=desktop", 1639, "invalid command line: /TASKS=desktop"},
+        {log + " /LANG=de", 1639, "/LANG=de is not a language of this setup"},
         {log + " /r " + root_, 1639, "nothing to repair: "},
         {log + " /D=S:\\GlyphForge", 1603, "not enough free space for S:\\GlyphForge"},
     };
@@ -465,9 +469,18 @@ TEST_F(InstallE2e, RepairRestoresADeletedFileAndKeepsTheFilesList)
     ASSERT_FALSE(original.empty());
     ASSERT_TRUE(DeleteFileA(readme.c_str()));
 
+    // The product running: the repair's first page names it, without Back,
+    // and Next closes it.
+    Process product(target_ + "\\GlyphForge.exe", "");
+    ASSERT_TRUE(WaitUntil([] { return FindTopLevel("GlyphForge (demo)") != nullptr; }, kProductStartWait));
     std::string log = root_ + "\\repair.log";
     Process repair(setup_, "/LOG=\"" + log + "\" /r " + target_);
     ASSERT_TRUE(repair.Started());
+    HWND programs = WaitForDialog(repair.Id(), IDOK, "Programs in Use", kPageWait);
+    ASSERT_NE(nullptr, programs) << "programs page";
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(programs, 1001))) << "Back";
+    Click(programs, IDOK);
+    EXPECT_EQ(0, product.Wait(e2e::kHangWait)) << "the product was asked to close";
     HWND finish = WaitForFinish(repair, "Repair Successfully Completed");
     ASSERT_NE(nullptr, finish) << "repair-finished page";
     EXPECT_FALSE(HasItem(finish, 1039));

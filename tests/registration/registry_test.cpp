@@ -221,7 +221,7 @@ TEST_F(Registration, WriteUninstallerWritesProgramThenSettingsInOrder)
             EXPECT_EQ("\xFF\xFE", settings.substr(0, 2));
             EXPECT_EQ("[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\n"
                       "repair=" + copy + "\r\narchivist=D:\\Docs\\Corvane Archivist\\\r\n"
-                      "maker=Corvane\r\nsibling=Corvane Archivist\r\nversion=1.0\r\n",
+                      "maker=Corvane\r\nsibling=Corvane Archivist\r\nversion=1.0\r\nlanguage=en\r\n",
                       testfiles::ReadText(folder.Path() + "UnInstall.ini"));
             std::string self;
             ReadWholeFile(ProgramFolder() + "registration_tests.exe", &self);

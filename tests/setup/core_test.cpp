@@ -6,6 +6,7 @@
 #include <string.h>
 #include <string>
 
+#include "setup/display_language.h"
 #include "setup/setup.h"
 #include "app/app.h"
 #include "tests/setup/temp_folder.h"
@@ -41,6 +42,23 @@ TEST_F(CoreTest, LanguageFollowsPrimaryLanguageOfEverySubLanguage)
     };
     for (auto& c : cases)
         EXPECT_EQ(c.code, LanguageCodeFromLangId(c.id)) << std::hex << c.id;
+
+    // /LANG= and UnInstall.ini name a language by its two letters (a region
+    // after them adds nothing) or by its identifier; only the carried
+    // ones count.
+    struct {
+        const char* name;
+        LANGID id;
+        bool carried;
+    } names[] = {
+        {"fr", 0x040C, true},     {"FR-be", 0x040C, true}, {"nl_NL", 0x0413, true}, {"1036", 0x040C, true},
+        {"0x0813", 0x0813, true}, {"de", 0, false},        {"1031", 0x0407, false}, {"french", 0, false},
+        {"", 0, false},           {"f", 0, false},         {"0x10000", 0, false},
+    };
+    for (auto& n : names) {
+        EXPECT_EQ(n.id, LanguageFromName(n.name)) << n.name;
+        EXPECT_EQ(n.carried, IsCarriedLanguage(LanguageFromName(n.name))) << n.name;
+    }
 }
 
 TEST_F(CoreTest, LanguageOffsetAndSuffix)

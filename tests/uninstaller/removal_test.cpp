@@ -198,6 +198,18 @@ TEST(UninstallLanguage, PrimaryLanguageChoosesTexts)
     }
     UninstallLanguageOffset = UNINSTALL_OFFSET_FRENCH;
     EXPECT_NE(std::string::npos, std::string(LoadUninstallText(IDS_REMOVED).c_str()).find("supprim"));
+
+    // A French installation's uninstaller speaks French to a German user,
+    // Dutch to a Dutch one; without a recorded language, the user's own.
+    TempTree tree;
+    tree.Write("UnInstall.ini", "[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=Corvane\r\n"
+                                "language=fr\r\n");
+    UninstallSettings settings;
+    ASSERT_TRUE(ReadUninstallSettings(tree.Path().c_str(), settings));
+    EXPECT_EQ(0x040C, settings.Language);
+    EXPECT_EQ(0x040C, ChooseUninstallLanguage(0x0407, settings.Language));
+    EXPECT_EQ(0x0413, ChooseUninstallLanguage(0x0413, settings.Language));
+    EXPECT_EQ(0x0407, ChooseUninstallLanguage(0x0407, 0));
     UninstallLanguageOffset = 0;
 }
 
