@@ -32,6 +32,7 @@ typedef DWORD(WINAPI* RmRegisterResourcesFunction)(DWORD, UINT, const wchar_t**,
                                                    const wchar_t**);
 typedef DWORD(WINAPI* RmGetListFunction)(DWORD, UINT*, UINT*, RmProcessInfo*, DWORD*);
 typedef DWORD(WINAPI* RmEndSessionFunction)(DWORD);
+typedef DWORD(WINAPI* RmShutdownFunction)(DWORD, ULONG, void*);
 
 template <typename Function> Function Export(HMODULE module, const char* name)
 {
@@ -109,6 +110,44 @@ void FindWithRestartManager(const TextList& files, FileHolders& out)
     end(session);
 }
 
+// The Restart Manager's own request to the holders still running (one
+// without a top-level window, a console program): without
+// RmForceShutdown it asks them as Windows does at log-off and ends
+// nothing. Nothing where there is no Restart Manager.
+void AskThroughRestartManager(const FileHolders& holders)
+{
+    HMODULE manager = LoadSystemLibrary("rstrtmgr.dll");
+    RmStartSessionFunction start = Export<RmStartSessionFunction>(manager, "RmStartSession");
+    RmRegisterResourcesFunction add = Export<RmRegisterResourcesFunction>(manager, "RmRegisterResources");
+    RmShutdownFunction shutdown = Export<RmShutdownFunction>(manager, "RmShutdown");
+    RmEndSessionFunction end = Export<RmEndSessionFunction>(manager, "RmEndSession");
+    if (!start || !add || !shutdown || !end)
+        return;
+    // A process is named by its id and its start time, so that another
+    // that took the id meanwhile is not asked.
+    RmUniqueProcess processes[FileHolders::kMost];
+    UINT count = 0;
+    for (size_t i = 0; i < holders.Count; ++i) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, holders.Items[i].ProcessId);
+        if (!process)
+            continue;
+        FILETIME created, exited, kernel, user;
+        if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+            processes[count].ProcessId = holders.Items[i].ProcessId;
+            processes[count].StartTime = created;
+            ++count;
+        }
+        CloseHandle(process);
+    }
+    DWORD session = 0;
+    wchar_t key[kRmSessionKeyLength + 1] = L"";
+    if (count == 0 || start(&session, 0, key) != ERROR_SUCCESS)
+        return;
+    if (add(session, 0, nullptr, count, processes, 0, nullptr) == ERROR_SUCCESS)
+        shutdown(session, 0, nullptr);
+    end(session);
+}
+
 BOOL CALLBACK AskWindowToClose(HWND window, LPARAM parameter)
 {
     const FileHolders& holders = *reinterpret_cast<const FileHolders*>(parameter);
@@ -156,6 +195,20 @@ void CloseFileHolders(const FileHolders& holders, DWORD milliseconds, FileHolder
         if (WaitForSingleObject(process, spent < milliseconds ? milliseconds - spent : 0) != WAIT_OBJECT_0)
             stillRunning.Add(holders.Items[i].ProcessId, holders.Items[i].Name.c_str());
         CloseHandle(process);
+    }
+    if (stillRunning.Count == 0)
+        return;
+    // Those that did not answer the windows' request get the Restart
+    // Manager's, which returns once they have ended or refused.
+    FileHolders asked = stillRunning;
+    AskThroughRestartManager(asked);
+    stillRunning.Count = 0;
+    for (size_t i = 0; i < asked.Count; ++i) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, asked.Items[i].ProcessId);
+        if (process && WaitForSingleObject(process, 0) != WAIT_OBJECT_0)
+            stillRunning.Add(asked.Items[i].ProcessId, asked.Items[i].Name.c_str());
+        if (process)
+            CloseHandle(process);
     }
 }
 

@@ -31,7 +31,9 @@ extern FindFileHoldersFunction FindFileHolders;
 void FindFileHoldersOnSystem(const char* folder, const TextList& files, FileHolders& out);
 
 // Asks each holder to close, politely: WM_CLOSE to its top-level windows,
-// then waits up to milliseconds in all. Never ends a process by force.
+// then waits up to milliseconds in all; those still running are asked
+// again through the Restart Manager where there is one (without force).
+// Never ends a process by force.
 // The holders still running go to stillRunning.
 void CloseFileHolders(const FileHolders& holders, DWORD milliseconds, FileHolders& stillRunning);
 // Ends each holder by force, for the user's second answer only (what it
