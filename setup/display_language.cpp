@@ -51,12 +51,10 @@ LANGID LanguageFromName(const char* name)
     return 0;
 }
 
-bool IsCarriedLanguage(LANGID language) { return CarriedLanguageName(language) != nullptr; }
-
-const char* CarriedLanguageName(LANGID language)
+bool IsCarriedLanguage(LANGID language)
 {
     for (const NamedLanguage& carried : kCarried)
         if (PRIMARYLANGID(language) == carried.Primary)
-            return carried.Name;
-    return nullptr;
+            return true;
+    return false;
 }

@@ -14,5 +14,3 @@ LANGID LanguageFromName(const char* name);
 // Whether the programs' texts include a language's primary language:
 // English, French and Dutch.
 bool IsCarriedLanguage(LANGID language);
-// "en", "fr" or "nl": a carried language by its name, for UnInstall.ini.
-const char* CarriedLanguageName(LANGID language);

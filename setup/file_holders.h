@@ -30,6 +30,10 @@ typedef void (*FindFileHoldersFunction)(const char* folder, const TextList& file
 extern FindFileHoldersFunction FindFileHolders;
 void FindFileHoldersOnSystem(const char* folder, const TextList& files, FileHolders& out);
 
+// How long the programs asked to close get, in all: the setup's and the
+// uninstaller's.
+const DWORD kHolderCloseWait = 10000;
+
 // Asks each holder to close, politely: WM_CLOSE to its top-level windows,
 // then waits up to milliseconds in all; those still running are asked
 // again through the Restart Manager where there is one (without force).

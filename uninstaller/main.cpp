@@ -240,9 +240,8 @@ bool CloseProgramsOfTheProduct(const Session& session, const TextList& files)
         if (answer == IDNO)
             return true;
     }
-    const DWORD kCloseWait = 10000;
     FileHolders staying;
-    CloseFileHolders(holders, kCloseWait, staying);
+    CloseFileHolders(holders, kHolderCloseWait, staying);
     return true;
 }
 

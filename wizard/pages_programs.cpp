@@ -10,16 +10,13 @@
 
 namespace {
 
-// How long the programs asked to close get, in all.
-const DWORD kCloseWait = 10000;
-
 // Asks the holders to close; those that stay are named in the log and,
 // when page is given, to the user, who alone may have them ended.
 void CloseAndTell(const FileHolders& holders, HWND page)
 {
     FileHolders staying;
     LogEvent("asking these programs to close: %s", DescribeFileHolders(holders).c_str());
-    CloseFileHolders(holders, kCloseWait, staying);
+    CloseFileHolders(holders, kHolderCloseWait, staying);
     Context.HoldersRunning = staying.Count > 0;
     if (!staying.Count) {
         LogEvent("they have closed");
@@ -27,7 +24,7 @@ void CloseAndTell(const FileHolders& holders, HWND page)
     }
     Text names = DescribeFileHolders(staying);
     LogEvent("still running after %lu seconds (a file they hold may need a restart): %s",
-             static_cast<unsigned long>(kCloseWait / 1000), names.c_str());
+             static_cast<unsigned long>(kHolderCloseWait / 1000), names.c_str());
     if (!page)
         return;
     Text question = LoadStringAsText(LocalizedId(IDS_PROGRAMS_STAY));
@@ -36,7 +33,7 @@ void CloseAndTell(const FileHolders& holders, HWND page)
     if (MessageBoxU(page, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND) !=
         IDYES)
         return;
-    Context.HoldersRunning = !EndFileHolders(staying, kCloseWait);
+    Context.HoldersRunning = !EndFileHolders(staying, kHolderCloseWait);
     LogEvent(Context.HoldersRunning ? "the user had them ended; some still run" : "the user had them ended");
 }
 
@@ -58,8 +55,6 @@ bool FindHoldersOfTheInstallation(FileHolders& out)
     if (!Context.EarlierDir.empty())
         ReadEarlierInstalledFiles(files);
     FindFileHolders(folder.c_str(), files, out);
-    if (out.Count)
-        LogEvent("programs that use files of the installation: %s", DescribeFileHolders(out).c_str());
     return out.Count > 0;
 }
 
@@ -68,6 +63,7 @@ void CloseHoldersWithoutPages()
     FileHolders holders;
     if (!FindHoldersOfTheInstallation(holders))
         return;
+    LogEvent("programs that use files of the installation: %s", DescribeFileHolders(holders).c_str());
     Context.HoldersRunning = Context.LeaveApplicationsRunning;
     if (Context.LeaveApplicationsRunning)
         LogEvent("/NOCLOSEAPPLICATIONS: they are left running; a file they hold may need a restart");
@@ -104,9 +100,12 @@ INT_PTR CALLBACK ProgramsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             Context.LeaveApplicationsRunning = IsDlgButtonChecked(page, IDC_LEAVE_PROGRAMS) == BST_CHECKED;
             Context.HoldersRunning = Context.LeaveApplicationsRunning;
             FileHolders holders;
-            if (Context.LeaveApplicationsRunning) {
-                LogEvent("the user leaves the programs running; a file they hold may need a restart");
-            } else if (FindHoldersOfTheInstallation(holders)) {
+            if (!FindHoldersOfTheInstallation(holders)) {
+                Context.HoldersRunning = 0;
+            } else if (Context.LeaveApplicationsRunning) {
+                LogEvent("the user leaves running the programs that use files of the installation: %s",
+                         DescribeFileHolders(holders).c_str());
+            } else {
                 HCURSOR was = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
                 CloseAndTell(holders, page);
                 SetCursor(was);
