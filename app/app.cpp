@@ -4,7 +4,6 @@
 // start also gives the lower floors the desktop shell's way of
 // starting things as the signed-in user.
 #include "app/app.h"
-#include "setup/display_language.h"
 #include "engine/engine.h"
 #include "registration/registration.h"
 #include "rollback/rollback.h"
@@ -44,12 +43,12 @@ void RefuseCommandLine(const char* problem)
         return;
     Text text;
     if (problem) {
-        text = LoadStringAsText(LocalizedId(IDS_INVALID_COMMAND_LINE));
+        text = LoadStringAsText(IDS_INVALID_COMMAND_LINE);
         text.Append("\n\n");
         text.Append(problem);
         text.Append("\n\n");
     }
-    text.Append(LoadStringAsText(LocalizedId(IDS_USAGE)).c_str());
+    text.Append(LoadStringAsText(IDS_USAGE).c_str());
     Text caption = LoadStringAsText(IDS_MAIN_TITLE);
     MessageBoxU(nullptr, text.c_str(), caption.c_str(),
                 MB_OK | MB_SETFOREGROUND | (problem ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
@@ -62,7 +61,10 @@ void AppConstruct()
     Context.ScreenDpiY = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(desktop, dc);
 
-    Context.LanguageCode = LanguageCodeFromLangId(UserDisplayLanguage());
+    ReadCarriedLanguages(GetModuleHandleW(nullptr), &Context.Languages);
+    Context.LanguageCode = ChooseLanguage(Context.Languages, UserDisplayLanguage());
+    if (!Context.LanguageCode)
+        Context.LanguageCode = kEnglish;
     CreatePageFonts();
 }
 
@@ -96,10 +98,10 @@ bool AppStart(const char* arguments)
     }
     // /LANG= speaks one of the languages carried; another is refused below,
     // once the log is open.
-    LANGID language = switches.Language.empty() ? 0 : LanguageFromName(switches.Language.c_str());
-    bool languageCarried = switches.Language.empty() || IsCarriedLanguage(language);
-    if (language && languageCarried)
-        Context.LanguageCode = LanguageCodeFromLangId(language);
+    LANGID language = switches.Language.empty() ? 0 : LanguageFromName(Context.Languages, switches.Language.c_str());
+    bool languageCarried = switches.Language.empty() || language;
+    if (language)
+        Context.LanguageCode = language;
     Context.Silent = switches.Silent;
     Context.StartProductAtEnd = switches.Silent && switches.Run;
     Context.LeaveApplicationsRunning = switches.NoCloseApplications;
@@ -111,7 +113,12 @@ bool AppStart(const char* arguments)
         return false;
     }
     if (!languageCarried) {
-        LogEvent("/LANG=%s is not a language of this setup (en, fr, nl)", switches.Language.c_str());
+        Text codes;
+        for (int i = 0; i < Context.Languages.Count; ++i) {
+            codes.Append(i ? ", " : "");
+            codes.Append(Context.Languages.Items[i].Code);
+        }
+        LogEvent("/LANG=%s is not a language of this setup (%s)", switches.Language.c_str(), codes.c_str());
         Text problem("/LANG=");
         problem.Append(switches.Language.c_str());
         RefuseCommandLine(problem.c_str());
@@ -153,7 +160,7 @@ bool AppStart(const char* arguments)
     if (!CheckPayload()) {
         LogEvent("this setup program is damaged: a payload resource failed its check");
         if (!Context.Silent)
-            MessageBoxFromString(nullptr, LocalizedId(IDS_SETUP_DAMAGED), MB_OK | MB_ICONHAND);
+            MessageBoxFromString(nullptr, IDS_SETUP_DAMAGED, MB_OK | MB_ICONHAND);
         Context.ExitCode = EXIT_FAILED;
         return false;
     }
@@ -213,7 +220,7 @@ bool ApplyProductArchitecture()
         LogEvent("this product's programs are 64-bit and this Windows is 32-bit: it cannot be installed, nothing was "
                  "changed");
         if (!Context.Silent)
-            MessageBoxExpanded(nullptr, LocalizedId(IDS_NEEDS_64BIT), MB_OK | MB_ICONHAND);
+            MessageBoxExpanded(nullptr, IDS_NEEDS_64BIT, MB_OK | MB_ICONHAND);
         Context.ExitCode = EXIT_NOT_SUPPORTED;
         return false;
     }
@@ -233,7 +240,7 @@ bool StartInstallSession()
     if (JournalStartSession(SessionJournal, maker.c_str(), product.c_str(), &recovered) == JOURNAL_BUSY) {
         LogEvent("another setup or the uninstaller of %s is running: nothing was changed", product.c_str());
         if (!Context.Silent)
-            MessageBoxExpanded(nullptr, LocalizedId(IDS_ALREADY_RUNNING), MB_OK | MB_ICONEXCLAMATION);
+            MessageBoxExpanded(nullptr, IDS_ALREADY_RUNNING, MB_OK | MB_ICONEXCLAMATION);
         Context.ExitCode = EXIT_ALREADY_RUNNING;
         return false;
     }
@@ -241,7 +248,7 @@ bool StartInstallSession()
     if (recovered == JOURNAL_ROLLED_BACK) {
         LogEvent("an unfinished earlier run was found and undone");
         if (!Context.Silent)
-            MessageBoxExpanded(nullptr, LocalizedId(IDS_RUN_RECOVERED), MB_OK | MB_ICONINFORMATION);
+            MessageBoxExpanded(nullptr, IDS_RUN_RECOVERED, MB_OK | MB_ICONINFORMATION);
     } else if (recovered == JOURNAL_COMPLETED) {
         LogEvent("an earlier run that had succeeded was tidied up");
     }
@@ -274,7 +281,7 @@ bool AcceptEarlierInstallation()
     // Windows Installer refuses it, and the wizard asks first (No is the
     // default).
     if (!Context.Silent) {
-        Text question = LoadStringAsText(LocalizedId(IDS_DOWNGRADE_QUESTION));
+        Text question = LoadStringAsText(IDS_DOWNGRADE_QUESTION);
         // The two versions first: the macros know neither.
         ReplaceField(question, "{Installed}", earlier);
         ReplaceField(question, "{Version}", version.c_str());

@@ -6,17 +6,6 @@
 
 namespace {
 
-const char* LanguageName()
-{
-    switch (Context.LanguageCode) {
-    case LANGUAGE_FRENCH:
-        return "French";
-    case LANGUAGE_DUTCH:
-        return "Dutch";
-    default:
-        return "English";
-    }
-}
 
 // True when the process runs with the Administrators group in its token:
 // elevated on systems that split an administrator's token.
@@ -63,7 +52,8 @@ void LogRunStart(const char* arguments)
     LogEvent("product: %s %s (%s)", LoadStringAsText(IDS_PRODUCT_NAME).c_str(),
              LoadStringAsText(IDS_PRODUCT_VERSION).c_str(), LoadStringAsText(IDS_PUBLISHER).c_str());
     LogEvent("switches: %s", arguments[0] ? arguments : "(none)");
-    LogEvent("language: %s", LanguageName());
+    const CarriedLanguage* spoken = FindCarriedLanguage(Context.Languages, Context.LanguageCode);
+    LogEvent("language: %s (%s)", spoken ? spoken->Code : "en", spoken ? spoken->Name : "English");
     char user[3 * 256] = "";
     DWORD size = sizeof user;
     if (!GetUserNameU(user, &size))

@@ -264,9 +264,8 @@ void WriteUninstaller()
         add("tasks", ChosenTaskList().c_str());
     // The language of the installation: the uninstaller speaks it to a
     // user whose display language it does not carry.
-    add("language", Context.LanguageCode == LANGUAGE_FRENCH  ? "fr"
-                    : Context.LanguageCode == LANGUAGE_DUTCH ? "nl"
-                                                             : "en");
+    const CarriedLanguage* spoken = FindCarriedLanguage(Context.Languages, Context.LanguageCode);
+    add("language", spoken ? spoken->Code : "en");
     // A per-user installation says so: the uninstaller then takes the
     // product out of the user's hive and folders. Without the key it is
     // every user's, as every installation was before there were scopes.

@@ -357,9 +357,9 @@ void CreateShortcuts()
     } shortcuts[] = {
         {Joined(programs, "\\{AppCorvane}\\{AppName}.lnk"), Joined(Context.TargetDir.c_str(), "{ExeName}"),
          &appName},
-        {Joined(programs, LoadStringAsText(LocalizedId(IDS_HELP_LINK)).c_str()),
+        {Joined(programs, LoadStringAsText(IDS_HELP_LINK).c_str()),
          Joined(Context.TargetDir.c_str(), "{HelpName}"), &helpDescription},
-        {Joined(programs, LoadStringAsText(LocalizedId(IDS_UNINSTALL_LINK)).c_str()),
+        {Joined(programs, LoadStringAsText(IDS_UNINSTALL_LINK).c_str()),
          Joined(Context.TargetDir.c_str(), "Uninstall.exe"), &appName},
     };
     // Every link path is listed, saved or not, so that the uninstaller and
@@ -368,7 +368,7 @@ void CreateShortcuts()
     for (const Shortcut& s : shortcuts) {
         // A product without a help file has no help link.
         bool helpLink = &s == &shortcuts[1];
-        if (helpLink && (Expanded("{HelpName}").empty() || LoadStringAsText(LocalizedId(IDS_HELP_LINK)).empty()))
+        if (helpLink && (Expanded("{HelpName}").empty() || LoadStringAsText(IDS_HELP_LINK).empty()))
             continue;
         LinkDetails details = {s.target.c_str(), "", s.description->c_str(), workingFolder.c_str(), "", 0};
         MakeLink(s.link, details);

@@ -1,14 +1,14 @@
-// The installer context and the language rules.
+// The installer context.
 #include "setup/setup.h"
 
 InstallerContext Context;
 
 InstallerContext::InstallerContext()
-    : LanguageCode(LANGUAGE_ENGLISH), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
+    : LanguageCode(kEnglish), Languages(), InstanceHandle(nullptr), RichEditModule(nullptr), ModulePath(),
       RepairMode(0), LowDiskSpace(0), ProgressTotal(0), UpdateCommonControls(0), RestartForFiles(0), RestartNow(0),
       LeaveApplicationsRunning(0), HoldersRunning(0), LicenceAccepted(0),
       UserCancelled(0), CleanupRequired(0), ExitCode(EXIT_INSTALLED), Silent(0), StartProductAtEnd(0), RunLog(nullptr), CurrentFile(),
-      CurrentDir(), TextBuffer(), LocalizedNameBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
+      CurrentDir(), TextBuffer(), InstallPhase(0), ProgressPos(0), ProgressMax(0),
       StagingThread(nullptr), ExtractionThread(nullptr), ProgressTimer(0), TimerBusy(0), StagingJob(),
       ExtractionJob(), PathChanged(0), FileTypesChanged(0), CurrentFileSize(0), ExtractingArchivist(0), ComctlVersion(), ComctlVersionState(-1), ComctlNoticeShown(0),
       ScreenDpiY(0), DialogFont(nullptr), BoldFont(nullptr), TitleFont(nullptr)
@@ -39,36 +39,4 @@ void GetCurrentFileAndDir(char* file, size_t fileSize, char* dir, size_t dirSize
     CopyBounded(file, fileSize, Context.CurrentFile);
     CopyBounded(dir, dirSize, Context.CurrentDir);
     LeaveCriticalSection(&Context.CurrentLock);
-}
-
-int LocalizedId(int id)
-{
-    if (Context.LanguageCode == LANGUAGE_FRENCH)
-        return id + 100;
-    if (Context.LanguageCode == LANGUAGE_DUTCH)
-        return id + 200;
-    return id;
-}
-
-const char* LanguageSuffix()
-{
-    if (Context.LanguageCode == LANGUAGE_FRENCH)
-        return "_FR";
-    if (Context.LanguageCode == LANGUAGE_DUTCH)
-        return "_DU";
-    return "";
-}
-
-int32_t LanguageCodeFromLangId(LANGID langId)
-{
-    // The primary language is the low 10 bits, so every French or Dutch
-    // sub-language (Belgium, Canada, ...) counts.
-    switch (langId & 0x3FF) {
-    case 12:
-        return LANGUAGE_FRENCH;
-    case 19:
-        return LANGUAGE_DUTCH;
-    default:
-        return LANGUAGE_ENGLISH;
-    }
 }

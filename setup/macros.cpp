@@ -41,13 +41,13 @@ void MacroValue(const char* name, char* value)
     } else if (strcmp(name, "AppName") == 0) {
         LoadStringText(IDS_APP_NAME, value, kMacroBuffer);
     } else if (strcmp(name, "Edition") == 0) {
-        LoadStringText(LocalizedId(IDS_EDITION), value, kMacroBuffer);
+        LoadStringText(IDS_EDITION, value, kMacroBuffer);
     } else if (strcmp(name, "AppCorvane") == 0) {
         LoadStringText(IDS_START_MENU_FOLDER, value, kMacroBuffer);
     } else if (strcmp(name, "ExeName") == 0) {
         LoadStringText(IDS_EXE_NAME, value, kMacroBuffer);
     } else if (strcmp(name, "HelpName") == 0) {
-        LoadStringText(LocalizedId(IDS_HELP_NAME), value, kMacroBuffer);
+        LoadStringText(IDS_HELP_NAME, value, kMacroBuffer);
     } else if (strcmp(name, "TargetDir") == 0 || strcmp(name, "PF") == 0) {
         CopyBounded(value, kMacroBuffer, Context.TargetDir.c_str());
     } else if (strcmp(name, "AL") == 0) {

@@ -10,14 +10,16 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "setup/languages.h"
 #include "setup/paths.h"
 #include "setup/registry_view.h"
 #include "setup/system_libraries.h"
 #include "setup/text.h"
 
 // ---------------------------------------------------------------------------
-// String-resource IDs. 1, 900-999, 5000-5012 and 7004 are the same in every
-// language; 8000-8019 are loaded through LocalizedId.
+// String-resource IDs, the same in every language the program carries: a
+// language's string table holds its texts under these IDs (setup/languages.h).
+// 1, 900-999, 5000-5999 and 7004 are the product's, in US English only.
 enum StringId {
     IDS_MAIN_TITLE = 1,
     IDS_EXTRA_PATH_FIRST = 900,
@@ -93,8 +95,6 @@ enum {
     ID_FILE_QUIT = 32788,
 };
 
-enum { LANGUAGE_ENGLISH = 1, LANGUAGE_FRENCH = 2, LANGUAGE_DUTCH = 7 };
-
 // ---------------------------------------------------------------------------
 // Worker records. Their field order is fixed; the workers write them and the
 // install page reads the results once the worker's handle is signalled.
@@ -135,8 +135,10 @@ struct InstallerContext {
     InstallerContext(const InstallerContext&) = delete;
     InstallerContext& operator=(const InstallerContext&) = delete;
 
-    // Process and language.
-    int32_t LanguageCode;
+    // Process and language: the carried language spoken, and what the
+    // program carries.
+    LANGID LanguageCode;
+    LanguageList Languages;
     HINSTANCE InstanceHandle;
     HMODULE RichEditModule;
     char ModulePath[kPathBytes];
@@ -194,7 +196,6 @@ struct InstallerContext {
     Text CopyHolder;
     int32_t CopyInUse = 0;
     char TextBuffer[kPathBytes];
-    char LocalizedNameBuffer[80];
 
     // Installation records and engine state.
     TextList InstalledFiles;
@@ -282,16 +283,17 @@ void SetCurrentFileAndDir(const char* file, const char* dir);
 void GetCurrentFileAndDir(char* file, size_t fileSize, char* dir, size_t dirSize);
 
 // ---------------------------------------------------------------------------
-// Language.
-int LocalizedId(int id);
-const char* LanguageSuffix();
-int32_t LanguageCodeFromLangId(LANGID langId);
-
-// ---------------------------------------------------------------------------
 // Strings and message boxes (strings.cpp).
 
-// Loads string id (no language offset) into buffer; empty when missing.
+// Loads string id in the language spoken (US English for a text it
+// lacks) into buffer; empty when missing.
 void LoadStringText(int id, char* buffer, int size);
+// Resource name of type in the language spoken, else in US English, else
+// in any; null when the program has none by that name.
+HRSRC FindLocalizedResource(const char* name, const char* type);
+// The modal dialog of template templateId in the language spoken, as
+// DialogBoxParam opens it; -1 when the program has no such template.
+INT_PTR DialogInLanguage(HWND owner, int templateId, DLGPROC procedure, LPARAM parameter);
 // Loads string id into a growable text; empty when missing.
 Text LoadStringAsText(int id);
 // Reads string id as a signed decimal number (leading blanks and a sign

@@ -9,8 +9,25 @@ void LoadStringText(int id, char* buffer, int size)
         return;
     buffer[0] = '\0';
     HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleW(nullptr);
-    if (LoadStringU(module, static_cast<UINT>(id), buffer, size) <= 0)
-        buffer[0] = '\0';
+    LoadStringInLanguage(module, static_cast<UINT>(id), Context.LanguageCode, buffer, size);
+}
+
+HRSRC FindLocalizedResource(const char* name, const char* type)
+{
+    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleW(nullptr);
+    WideText wideName(name), wideType(type);
+    if (!wideName.ok() || !wideType.ok())
+        return nullptr;
+    return FindResourceInLanguage(module, wideType.c_str(), wideName.c_str(), Context.LanguageCode);
+}
+
+INT_PTR DialogInLanguage(HWND owner, int templateId, DLGPROC procedure, LPARAM parameter)
+{
+    HINSTANCE module = Context.InstanceHandle ? Context.InstanceHandle : GetModuleHandleW(nullptr);
+    const DLGTEMPLATE* found = DialogTemplateInLanguage(module, templateId, Context.LanguageCode);
+    if (!found)
+        return -1;
+    return DialogBoxIndirectParamW(module, found, owner, procedure, parameter);
 }
 
 Text LoadStringAsText(int id)

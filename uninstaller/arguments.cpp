@@ -4,7 +4,6 @@
 // the registry, so that everything a person or another program can put
 // there can be tried natively (fuzz/uninstall_settings_fuzz.cpp).
 #include "uninstaller/uninstaller.h"
-#include "setup/display_language.h"
 
 #include "setup/paths.h"
 #include "setup/wide.h"
@@ -148,7 +147,7 @@ bool TakeUninstallSettings(const UninstallValues& values, UninstallSettings& out
         return false;
     out.SixtyFourBit = EqualNoCase(architecture, "x64");
     // An unknown language is none: the user's own is spoken.
-    out.Language = LanguageFromName(values.Value[UNINSTALL_LANGUAGE]);
+    out.Language = values.Value[UNINSTALL_LANGUAGE];
     const char* sibling = values.Value[UNINSTALL_SIBLING];
     out.SiblingName = IsPlainName(sibling) ? sibling : "";
     out.Version = values.Value[UNINSTALL_VERSION];

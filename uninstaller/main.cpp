@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "rollback/rollback.h"
-#include "setup/display_language.h"
+#include "setup/languages.h"
 #include "setup/file_holders.h"
 #include "setup/system_libraries.h"
 #include "uninstaller/resource_ids.h"
@@ -126,9 +126,7 @@ INT_PTR CALLBACK InUseProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
 int AskAboutFileInUse(const char* path, void* context)
 {
     InUseRequest request = {static_cast<const Session*>(context), path};
-    INT_PTR answer = DialogBoxParamW(GetModuleHandleW(nullptr),
-                                     MAKEINTRESOURCEW(IDD_UNINSTALL_IN_USE + UninstallLanguageOffset), nullptr,
-                                     InUseProc, reinterpret_cast<LPARAM>(&request));
+    INT_PTR answer = UninstallDialog(IDD_UNINSTALL_IN_USE, InUseProc, reinterpret_cast<LPARAM>(&request));
     return answer == IDRETRY || answer == IDCANCEL ? static_cast<int>(answer) : IDIGNORE;
 }
 
@@ -324,8 +322,8 @@ int Run(const char* arguments)
     // turned against another product of the maker.
     bool haveSettings = ReadUninstallSettings(folder.c_str(), session.Settings);
     if (haveSettings)
-        UninstallLanguageOffset =
-            LanguageOffsetFromLangId(ChooseUninstallLanguage(UserDisplayLanguage(), session.Settings.Language));
+        UninstallLanguage =
+            ChooseUninstallLanguage(UninstallLanguages, UserDisplayLanguage(), session.Settings.Language.c_str());
     session.Settings.Folder = folder;
     bool otherProduct = haveSettings && !command.ProductName.empty() &&
                         (!SameTextNoCase(command.ProductName.c_str(), session.Settings.ProductName.c_str()) ||
@@ -403,9 +401,7 @@ int Run(const char* arguments)
     if (!session.Silent) {
         session.RepairAvailable =
             !session.Settings.RepairProgram.empty() && IsExistingFile(session.Settings.RepairProgram.c_str());
-        INT_PTR choice = DialogBoxParamW(GetModuleHandleW(nullptr),
-                                         MAKEINTRESOURCEW(IDD_UNINSTALL_CHOICE + UninstallLanguageOffset), nullptr,
-                                         ChoiceProc, reinterpret_cast<LPARAM>(&session));
+        INT_PTR choice = UninstallDialog(IDD_UNINSTALL_CHOICE, ChoiceProc, reinterpret_cast<LPARAM>(&session));
         if (choice == IDC_REPAIR) {
             // Only the copy the setup kept where nobody but administrators
             // can change it is started with this program's rights.
@@ -435,7 +431,8 @@ int Run(const char* arguments)
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     HardenDllSearchPath();
-    UninstallLanguageOffset = LanguageOffsetFromLangId(UserDisplayLanguage());
+    ReadCarriedLanguages(GetModuleHandleW(nullptr), &UninstallLanguages);
+    UninstallLanguage = ChooseUninstallLanguage(UninstallLanguages, UserDisplayLanguage(), nullptr);
     // Started from the Start-menu link, the current folder is the product's
     // own folder, which could then not be removed.
     char temp[kPathBytes];

@@ -1,19 +1,10 @@
-// Resource IDs of the uninstaller, shared by its code and its .rc file.
-// French resources are the English ID + 100, Dutch ones + 200.
+// Resource IDs of the uninstaller, shared by its code and its .rc file:
+// the same in every language it carries.
 #pragma once
-
-#define UNINSTALL_OFFSET_FRENCH 100
-#define UNINSTALL_OFFSET_DUTCH 200
 
 // Dialog templates.
 #define IDD_UNINSTALL_CHOICE 100 // remove, repair or cancel
 #define IDD_UNINSTALL_IN_USE 101 // a file cannot be deleted: retry or ignore
-// A resource script takes no sum as a resource name: the French and Dutch
-// templates are spelled out.
-#define IDD_UNINSTALL_CHOICE_FR 200
-#define IDD_UNINSTALL_IN_USE_FR 201
-#define IDD_UNINSTALL_CHOICE_DU 300
-#define IDD_UNINSTALL_IN_USE_DU 301
 
 // Controls.
 #define IDC_CHOICE_TEXT 1001
@@ -22,7 +13,7 @@
 #define IDC_REPAIR 1004
 #define IDC_IN_USE_TEXT 1005
 
-// Strings (English; French and Dutch at the offsets above). {ProductName},
+// Strings. {ProductName},
 // {File}, {Folder}, {Setup} and {Count} are filled in by the program.
 #define IDS_UNINSTALL_CAPTION 1000
 #define IDS_CHOICE_TEXT 1001

@@ -1,44 +1,37 @@
-// The uninstaller's texts: language choice, string loading with the
-// language offset, the {Field} placeholders and the closing message.
+// The uninstaller's texts: the language choice, its strings and dialogs in
+// that language, the {Field} placeholders and the closing message.
 #include "uninstaller/uninstaller.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "setup/display_language.h"
 #include "uninstaller/resource_ids.h"
 #include "setup/wide.h"
 
-int UninstallLanguageOffset = 0;
+LanguageList UninstallLanguages;
+LANGID UninstallLanguage = kEnglish;
 
-int LanguageOffsetFromLangId(LANGID langId)
+LANGID ChooseUninstallLanguage(const LanguageList& carried, LANGID display, const char* installation)
 {
-    // Every sub-language counts: Belgian French, Belgian Dutch and so on.
-    switch (PRIMARYLANGID(langId)) {
-    case LANG_FRENCH:
-        return UNINSTALL_OFFSET_FRENCH;
-    case LANG_DUTCH:
-        return UNINSTALL_OFFSET_DUTCH;
-    default:
-        return 0;
-    }
-}
-
-LANGID ChooseUninstallLanguage(LANGID display, LANGID installation)
-{
-    if (IsCarriedLanguage(display) || !installation)
-        return display;
-    return installation;
+    LANGID recorded = installation && installation[0] ? LanguageFromName(carried, installation) : 0;
+    if (IsCarriedLanguage(carried, display) || !recorded)
+        return ChooseLanguage(carried, display);
+    return recorded;
 }
 
 Text LoadUninstallText(int id)
 {
     char buffer[4096];
-    int n = LoadStringU(GetModuleHandleW(nullptr), static_cast<UINT>(id + UninstallLanguageOffset), buffer,
-                        sizeof buffer);
-    if (n <= 0)
-        n = LoadStringU(GetModuleHandleW(nullptr), static_cast<UINT>(id), buffer, sizeof buffer);
+    int n = LoadStringInLanguage(GetModuleHandleW(nullptr), static_cast<UINT>(id), UninstallLanguage, buffer,
+                                 sizeof buffer);
     return Text(n > 0 ? buffer : "");
+}
+
+INT_PTR UninstallDialog(int templateId, DLGPROC procedure, LPARAM parameter)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    const DLGTEMPLATE* found = DialogTemplateInLanguage(module, templateId, UninstallLanguage);
+    return found ? DialogBoxIndirectParamW(module, found, nullptr, procedure, parameter) : -1;
 }
 
 Text ComposeSummary(const char* productName, const RemovalReport& report, const char* siblingName,

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "rollback/rollback.h"
+#include "setup/languages.h"
 #include "setup/text.h"
 
 // Exit codes of UnInstall.exe, for administrators running it with /S:
@@ -72,7 +73,7 @@ struct UninstallSettings {
     Text Version;       // "version": the version installed
     bool PerUser;       // "scope" is "user": the installation is the user's alone, in the user's hive and folders
     bool SixtyFourBit;  // "architecture" is "x64": the product's keys are in the registry's 64-bit view
-    LANGID Language;    // "language": the installation's ("en", "fr", "nl"); 0 when not recorded
+    Text Language;      // "language": the installation's code ("de", "fr"); empty when not recorded
 };
 // Reads folder + "UnInstall.ini". False when the file is missing or its
 // "args" or "maker" key is missing or damaged, or its "scope" is neither
@@ -258,19 +259,21 @@ void StripTrailingBackslash(char* path);
 Text FolderOf(const char* path);
 
 // ---------------------------------------------------------------------------
-// Texts, in the setup's language: French for a display language whose
-// primary language is 12, Dutch for 19, English otherwise.
+// Texts, in one of the languages this program carries (setup/languages.h).
 
-// The resource offset for a language id: 100 French, 200 Dutch, else 0.
-int LanguageOffsetFromLangId(LANGID langId);
-// The language to speak: the user's display language when the texts
-// include it, else the installation's (when recorded), else English.
-LANGID ChooseUninstallLanguage(LANGID display, LANGID installation);
-// The offset in use; set at start from the display language, and again
-// from the installation's once UnInstall.ini is read.
-extern int UninstallLanguageOffset;
-// String id of this program's table, with the language offset.
+// The language to speak: the user's display language when this program
+// carries it (itself or its primary language), else the installation's
+// (its code from UnInstall.ini, when recorded and carried), else English.
+LANGID ChooseUninstallLanguage(const LanguageList& carried, LANGID display, const char* installation);
+// What this program carries, and the language spoken: set at start from
+// the display language, and again once UnInstall.ini is read.
+extern LanguageList UninstallLanguages;
+extern LANGID UninstallLanguage;
+// String id of this program's table in the language spoken.
 Text LoadUninstallText(int id);
+// A modal dialog of this program's in the language spoken, as
+// DialogBoxParam opens it.
+INT_PTR UninstallDialog(int templateId, DLGPROC procedure, LPARAM parameter);
 // The closing message: removed, then the files that were left (at most
 // kListedFilesShown of them by name), the folder that was kept because it
 // still holds other files (keptFolder, may be empty) and the sibling

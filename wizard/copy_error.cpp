@@ -39,7 +39,7 @@ INT_PTR CALLBACK CopyErrorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
         }
         // A file in use: the hint names what holds it, not the disk.
         if (Context.CopyInUse) {
-            Text hint = LoadStringAsText(LocalizedId(Context.CopyHolder.empty() ? IDS_COPY_IN_USE : IDS_COPY_HELD_BY));
+            Text hint = LoadStringAsText(Context.CopyHolder.empty() ? IDS_COPY_IN_USE : IDS_COPY_HELD_BY);
             ReplaceField(hint, "{Holder}", Context.CopyHolder.c_str());
             SetDlgItemTextU(dialog, IDC_COPY_HINT, hint.c_str());
         }
@@ -75,9 +75,7 @@ int CopyErrorDialog()
     if (!Context.Silent)
         MessageBeep(MB_ICONHAND);
     INT_PTR result = Context.Silent ? IDCANCEL
-                                    : DialogBoxParamW(Context.InstanceHandle,
-                                                      MAKEINTRESOURCEW(LocalizedId(IDD_COPY_ERROR)), nullptr,
-                                                      CopyErrorProc, 0);
+                                    : DialogInLanguage(nullptr, IDD_COPY_ERROR, CopyErrorProc, 0);
     if (result != IDRETRY && result != IDIGNORE)
         result = IDCANCEL;
     LogEvent("answer: %s%s", result == IDRETRY ? "Retry" : result == IDIGNORE ? "Ignore" : "Abort",

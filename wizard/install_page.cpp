@@ -202,7 +202,7 @@ void OnCancel(HWND page)
     // run (its frame closed, say) is taken as it comes.
     int answer = IDYES;
     if (!Context.Silent)
-        answer = MessageBoxFromString(page, LocalizedId(IDS_CANCEL_QUESTION), MB_YESNO | MB_ICONQUESTION);
+        answer = MessageBoxFromString(page, IDS_CANCEL_QUESTION, MB_YESNO | MB_ICONQUESTION);
     if (answer == IDYES) {
         Context.CleanupRequired = 1;
         InterlockedExchange(reinterpret_cast<volatile LONG*>(&Context.UserCancelled), 1);

@@ -33,12 +33,12 @@ private:
 // information page then.
 bool HasInformation()
 {
-    return FindResourceU(Context.InstanceHandle, LocalizedResourceName("INFORMATION"), "RTF") != nullptr;
+    return FindLocalizedResource("INFORMATION", "RTF") != nullptr;
 }
 
 INT_PTR OpenPage(HWND owner, int templateId, DLGPROC procedure)
 {
-    return DialogBoxParamW(Context.InstanceHandle, MAKEINTRESOURCEW(LocalizedId(templateId)), owner, procedure, 0);
+    return DialogInLanguage(owner, templateId, procedure, 0);
 }
 
 void RestartWindows()
@@ -131,8 +131,8 @@ void BuildMainWindowObject()
     Context.InstallPhase = 0;
     Context.ProgressPos = 0;
     Context.ProgressMax = 100;
-    Context.HeaderTitle = LoadStringAsText(LocalizedId(IDS_HEADER_TITLE));
-    Context.HeaderSubtitle = LoadStringAsText(LocalizedId(IDS_HEADER_SUBTITLE));
+    Context.HeaderTitle = LoadStringAsText(IDS_HEADER_TITLE);
+    Context.HeaderSubtitle = LoadStringAsText(IDS_HEADER_SUBTITLE);
 }
 
 HWND MainWindowHandle() { return MainWindow; }

@@ -151,8 +151,7 @@ BOOL CALLBACK SetChildFont(HWND child, LPARAM font)
 
 int ConfirmExit(HWND owner)
 {
-    INT_PTR result = DialogBoxParamW(Context.InstanceHandle, MAKEINTRESOURCEW(LocalizedId(IDD_CONFIRM_EXIT)), owner,
-                                     ConfirmExitProc, 0);
+    INT_PTR result = DialogInLanguage(owner, IDD_CONFIRM_EXIT, ConfirmExitProc, 0);
     // A confirmation that cannot be shown counts as a decision to quit, so
     // that no page is ever left without a way out.
     return result == 0 ? 0 : 1;

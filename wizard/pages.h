@@ -7,10 +7,6 @@
 
 #include "setup/setup.h"
 
-// Base name plus the language suffix ("AGREEMENT" gives "AGREEMENT_FR" in
-// French), in LocalizedNameBuffer; a name too long for it is cut there.
-const char* LocalizedResourceName(const char* baseName);
-
 // Writes the resource's bytes into a new temporary file whose path goes to
 // outPath (kPathBytes bytes). 0 when the resource is missing, the temporary
 // folder or file name does not fit its buffer, or the file cannot be

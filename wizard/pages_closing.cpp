@@ -41,7 +41,7 @@ INT_PTR ProblemPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam, bool 
 // browser must not run with the setup's rights.
 WebsiteOpenFunction OpenWebsite = ShellExecuteU;
 
-Text WebsiteAddress() { return LoadStringAsText(LocalizedId(IDS_WEBSITE)); }
+Text WebsiteAddress() { return LoadStringAsText(IDS_WEBSITE); }
 
 bool OffersProductAtEnd()
 {
@@ -56,7 +56,7 @@ void AddEndChoice(HWND page, int id, StringId label, bool checked)
 {
     RECT place = {12, 187, 12 + 304, 187 + 10};
     MapDialogRect(page, &place);
-    Text text = LoadStringAsText(LocalizedId(label));
+    Text text = LoadStringAsText(label);
     ExpandMacros(text);
     WideText wide(text.c_str());
     HWND box = CreateWindowExW(0, L"BUTTON", wide.ok() ? wide.c_str() : L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
@@ -73,7 +73,7 @@ void AddEndChoice(HWND page, int id, StringId label, bool checked)
 // started at the end has the line alone.
 void ShowStartChoice(HWND page)
 {
-    Text closes = LoadStringAsText(LocalizedId(IDS_FINISH_CLOSES));
+    Text closes = LoadStringAsText(IDS_FINISH_CLOSES);
     ExpandMacros(closes);
     SetDlgItemTextU(page, IDC_CLOSING, closes.c_str());
     if (!OffersProductAtEnd())
@@ -97,11 +97,11 @@ INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
             ShowWindow(GetDlgItem(page, IDC_WEBSITE), SW_HIDE);
         if (Context.UpdateCommonControls) {
             // The restart note is shown as it stands, braces and all.
-            Text note = LoadStringAsText(LocalizedId(IDS_RESTART_NOTE));
+            Text note = LoadStringAsText(IDS_RESTART_NOTE);
             SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
         } else if (Context.RestartForFiles) {
             // Files wait for the restart: now, or later (the default).
-            Text note = LoadStringAsText(LocalizedId(IDS_FILES_RESTART_NOTE));
+            Text note = LoadStringAsText(IDS_FILES_RESTART_NOTE);
             ExpandMacros(note);
             SetDlgItemTextU(page, IDC_CLOSING, note.c_str());
             AddEndChoice(page, IDC_RESTART_NOW, IDS_RESTART_NOW, false);

@@ -27,7 +27,7 @@ void StoreFolderEdit(HWND page)
 // Message 8001 (folder not created) with its macros expanded, stop icon.
 void ReportFolderNotCreated(HWND page)
 {
-    MessageBoxExpanded(page, LocalizedId(IDS_FOLDER_NOT_CREATED), MB_OK | MB_ICONHAND);
+    MessageBoxExpanded(page, IDS_FOLDER_NOT_CREATED, MB_OK | MB_ICONHAND);
 }
 
 void EndWithBackslash()
@@ -57,7 +57,7 @@ void OnBrowse(HWND page)
     GetDlgItemTextU(page, IDC_FOLDER_EDIT, path, sizeof path);
     // The browser's title holds at most 127 characters; a longer text is cut.
     char title[128];
-    CopyBounded(title, sizeof title, LoadResourceText(LocalizedId(IDS_BROWSE_TITLE)));
+    CopyBounded(title, sizeof title, LoadResourceText(IDS_BROWSE_TITLE));
     WideText wideTitle(title);
     WideText typed(path);
     wchar_t shown[kPathBytes];
@@ -120,7 +120,7 @@ void TellComctlNotOffered(HWND page)
     Context.ComctlNoticeShown = 1;
     LogEvent("the common controls are older than version 4.72: a per-user installation cannot update them, the "
              "user is told");
-    Text text = LoadStringAsText(LocalizedId(IDS_COMCTL_NOT_OFFERED));
+    Text text = LoadStringAsText(IDS_COMCTL_NOT_OFFERED);
     ReplaceField(text, "{AppName}", LoadStringAsText(IDS_APP_NAME).c_str());
     Text caption = LoadStringAsText(IDS_MAIN_TITLE);
     MessageBoxU(page, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
@@ -133,7 +133,7 @@ void OnDestinationNext(HWND page)
     // until the user gives one.
     Text full;
     if (!MakeDestinationFolder(Context.TargetDir.c_str(), full)) {
-        MessageBoxExpanded(page, LocalizedId(IDS_FULL_PATH_NEEDED), MB_OK | MB_ICONEXCLAMATION);
+        MessageBoxExpanded(page, IDS_FULL_PATH_NEEDED, MB_OK | MB_ICONEXCLAMATION);
         SetFocus(GetDlgItem(page, IDC_FOLDER_EDIT));
         return;
     }
@@ -143,7 +143,7 @@ void OnDestinationNext(HWND page)
     if (!ComctlIsCurrent() && CurrentInstallScope() == SCOPE_USER) {
         TellComctlNotOffered(page);
     } else if (!ComctlIsCurrent()) {
-        if (MessageBoxFromString(page, LocalizedId(IDS_COMCTL_QUESTION), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        if (MessageBoxFromString(page, IDS_COMCTL_QUESTION, MB_YESNO | MB_ICONQUESTION) != IDYES)
             return;
         Context.UpdateCommonControls = 1;
     }

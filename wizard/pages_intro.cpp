@@ -23,13 +23,6 @@ void ShowPage(HWND page) { ShowWindow(page, SW_SHOW); }
 
 } // namespace
 
-const char* LocalizedResourceName(const char* baseName)
-{
-    CopyBounded(Context.LocalizedNameBuffer, sizeof Context.LocalizedNameBuffer, baseName);
-    AppendBounded(Context.LocalizedNameBuffer, sizeof Context.LocalizedNameBuffer, LanguageSuffix());
-    return Context.LocalizedNameBuffer;
-}
-
 int ExtractResourceToTempFile(const char* type, const char* name, char* outPath)
 {
     // A temporary folder of 150 characters or more is refused here rather
@@ -42,7 +35,7 @@ int ExtractResourceToTempFile(const char* type, const char* name, char* outPath)
         return 0;
 
     HINSTANCE module = Context.InstanceHandle;
-    HRSRC resource = FindResourceU(module, name, type);
+    HRSRC resource = FindLocalizedResource(name, type);
     if (!resource)
         return 0;
     DWORD size = SizeofResource(module, resource);
@@ -114,7 +107,7 @@ void ShowRtfResource(HWND page, const char* baseName)
 {
     HWND control = GetDlgItem(page, IDC_RICHTEXT);
     char path[kPathBytes];
-    if (!ExtractResourceToTempFile("RTF", LocalizedResourceName(baseName), path))
+    if (!ExtractResourceToTempFile("RTF", baseName, path))
         return;
     StreamRtfFile(control, SF_RTF, path);
     DeleteExistingFile(path);

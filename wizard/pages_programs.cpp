@@ -27,7 +27,7 @@ void CloseAndTell(const FileHolders& holders, HWND page)
              static_cast<unsigned long>(kHolderCloseWait / 1000), names.c_str());
     if (!page)
         return;
-    Text question = LoadStringAsText(LocalizedId(IDS_PROGRAMS_STAY));
+    Text question = LoadStringAsText(IDS_PROGRAMS_STAY);
     ReplaceField(question, "{Programs}", names.c_str());
     Text caption = LoadStringAsText(IDS_MAIN_TITLE);
     if (MessageBoxU(page, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONEXCLAMATION | MB_SETFOREGROUND) !=

@@ -17,7 +17,7 @@ void MakeTaskBoxes(HWND page)
     for (int i = 0; i < TaskCount(); ++i) {
         RECT place = {24, kFirstTop + i * kLineHeight, 24 + 290, kFirstTop + i * kLineHeight + 10};
         MapDialogRect(page, &place);
-        Text label = LoadStringAsText(LocalizedId(IDS_TASK_TEXT) + i);
+        Text label = LoadStringAsText(IDS_TASK_TEXT + i);
         WideText wide(label.c_str());
         HWND box = CreateWindowExW(0, L"BUTTON", wide.ok() ? wide.c_str() : L"",
                                    WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, place.left, place.top,

@@ -29,7 +29,7 @@ enum PageMessage {
 // Page results passed to EndDialog.
 enum PageResult { PAGE_CANCEL = 0, PAGE_NEXT = 1, PAGE_BACK = 3 };
 
-// Dialog templates (English numbers; LocalizedId adds the language offset).
+// Dialog templates, under the same numbers in every language carried.
 enum DialogTemplate {
     IDD_LICENCE = 100,
     IDD_COPY_ERROR = 101,

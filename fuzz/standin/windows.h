@@ -88,13 +88,16 @@ BOOL FindClose(HANDLE find);
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 BOOL CloseHandle(HANDLE handle);
 HMODULE GetModuleHandleW(const wchar_t* name);
-LANGID GetUserDefaultLangID();
 #define LANG_ENGLISH 0x09
-#define LANG_FRENCH 0x0c
-#define LANG_DUTCH 0x13
-#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
-#define PRIMARYLANGID(l) ((WORD)(l) & 0x3ff)
+typedef struct HRSRC__* HRSRC;
+typedef unsigned int UINT;
+typedef intptr_t INT_PTR;
+typedef intptr_t LPARAM;
+typedef struct HWND__* HWND;
+typedef INT_PTR (*DLGPROC)(HWND, UINT, uintptr_t, LPARAM);
+typedef struct DLGTEMPLATE DLGTEMPLATE;
 FARPROC GetProcAddress(HMODULE module, const char* name);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* counter);
 DWORD GetCurrentProcessId();

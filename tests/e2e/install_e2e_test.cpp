@@ -376,7 +376,7 @@ TEST_F(InstallE2e, SilentInstallRepairAndQuietUninstall)
     EXPECT_EQ(0, RunUnseen(setup_, "/s /RUN /LANG=nl /LOG=\"" + log + "\" /r " + target, &shown));
     EXPECT_EQ(original, ReadFile(readme));
     // /LANG= is spoken, and kept for the uninstaller.
-    EXPECT_NE(std::string::npos, ReadFile(log).find("language: Dutch"));
+    EXPECT_NE(std::string::npos, ReadFile(log).find("language: nl (Nederlands)"));
     EXPECT_NE(std::string::npos, ReadText(target + "\\UnInstall.ini").find("language=nl"));
     EXPECT_FALSE(shown) << "a window was shown";
     EXPECT_EQ(nullptr, FindTopLevel("GlyphForge (demo)")) << "a silent run launches nothing";
@@ -421,7 +421,7 @@ TEST_F(InstallE2e, RefusedRunsChangeNothing)
         {log + " /D=", 1639, "invalid command line: /D="},
         {log + " /D=Apps\\Tool", 1639, "invalid command line: /D=Apps\\Tool"},
         {log + " /TASKS=desktop", 1639, "invalid command line: /TASKS=desktop"},
-        {log + " /LANG=de", 1639, "/LANG=de is not a language of this setup"},
+        {log + " /LANG=eo", 1639, "/LANG=eo is not a language of this setup (en, fr, nl"},
         {log + " /r " + root_, 1639, "nothing to repair: "},
         {log + " /D=S:\\GlyphForge", 1603, "not enough free space for S:\\GlyphForge"},
     };

@@ -15,7 +15,9 @@ EXPECTED = {("CAB", "MAIN"): "MAIN.cab", ("CAB", "ARCHIVIST"): "ARCHIVIST.cab",
 
 
 def resources(image):
-    """{(type, name): bytes} of every named resource of a PE image."""
+    """{(type, name): bytes} of every named resource of a PE image (in US
+    English where it has several languages), and {(type, name, language):
+    bytes} of each language's."""
     pe = struct.unpack_from("<I", image, 0x3C)[0]
     if image[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE image")
@@ -55,7 +57,10 @@ def resources(image):
             else:
                 rva, size = struct.unpack_from("<II", image, base + target)
                 start = file_offset(rva)
-                found[(path[0], path[1])] = image[start:start + size]
+                data = image[start:start + size]
+                found[(path[0], path[1], entry)] = data
+                if entry == 0x409 or (path[0], path[1]) not in found:
+                    found[(path[0], path[1])] = data
 
     walk(0, [])
     return found

@@ -118,14 +118,14 @@ TEST(WorkingFolder, DropsTrailingBackslashButKeepsDriveRoot)
 TEST_F(Shortcuts, CreatesListsAndOpensTheGroupFolder)
 {
     const struct {
-        int32_t language;
+        LANGID language;
         int32_t update;
         const char* help;
         const char* uninstall;
     } cases[] = {
-        {LANGUAGE_ENGLISH, 0, "GlyphForge Help.lnk", "Uninstall GlyphForge.lnk"},
-        {LANGUAGE_FRENCH, 1, "Aide de GlyphForge.lnk", "D\xC3\xA9sinstaller GlyphForge.lnk"},
-        {LANGUAGE_DUTCH, 0, "GlyphForge Help.lnk", "GlyphForge verwijderen.lnk"},
+        {kEnglish, 0, "GlyphForge Help.lnk", "Uninstall GlyphForge.lnk"},
+        {0x040C, 1, "Aide de GlyphForge.lnk", "D\xC3\xA9sinstaller GlyphForge.lnk"},
+        {0x0413, 0, "GlyphForge Help.lnk", "GlyphForge verwijderen.lnk"},
     };
     CoInitialize(nullptr);
     for (const char* f : {"GlyphForge.exe", "GlyphForge.hlp", "UnInstall.exe"})

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <string>
 
-#include "setup/display_language.h"
+#include "setup/languages.h"
 #include "setup/setup.h"
 #include "app/app.h"
 #include "tests/setup/temp_folder.h"
@@ -30,49 +30,60 @@ protected:
     void TearDown() override { ResetInstallerContext(); }
 };
 
-TEST_F(CoreTest, LanguageFollowsPrimaryLanguageOfEverySubLanguage)
+TEST_F(CoreTest, TheLanguageSpokenIsOneTheProgramCarriesAndItsTextsAreThatLanguages)
 {
+    // This program's own list, as its resources are written.
+    LanguageList own;
+    ReadCarriedLanguages(GetModuleHandleA(nullptr), &own);
+    ASSERT_EQ(3, own.Count);
+    EXPECT_STREQ("fr", own.Items[1].Code);
+    EXPECT_STREQ("Fran\xC3\xA7" "ais", own.Items[1].Name);
+    // The user's display language itself, else its primary language's
+    // (Belgian French, Belgian Dutch), else English.
     struct {
-        LANGID id;
-        int32_t code;
-    } cases[] = {
-        {0x040C, LANGUAGE_FRENCH}, {0x080C, LANGUAGE_FRENCH}, {0x0C0C, LANGUAGE_FRENCH},
-        {0x0413, LANGUAGE_DUTCH},  {0x0813, LANGUAGE_DUTCH},  {0x0407, LANGUAGE_ENGLISH},
-        {0x0409, LANGUAGE_ENGLISH}, {0x0000, LANGUAGE_ENGLISH},
-    };
-    for (auto& c : cases)
-        EXPECT_EQ(c.code, LanguageCodeFromLangId(c.id)) << std::hex << c.id;
+        LANGID user, spoken;
+    } users[] = {{0x040C, 0x040C}, {0x080C, 0x040C}, {0x0C0C, 0x040C}, {0x0813, 0x0413},
+                 {0x0407, 0x0409}, {0x0809, 0x0409}, {0x0000, 0x0409}};
+    for (auto& u : users)
+        EXPECT_EQ(u.spoken, ChooseLanguage(own, u.user)) << std::hex << u.user;
 
-    // /LANG= and UnInstall.ini name a language by its two letters (a region
-    // after them adds nothing) or by its identifier; only the carried
-    // ones count.
+    // A maker's list: two Portuguese and no English; a line that is not a
+    // language is passed over.
+    const char text[] = "\xEF\xBB\xBFpt-PT 0x0816 Portugu\xC3\xAAs\r\npt-BR 0x0416 Portugu\xC3\xAAs (Brasil)\n"
+                        "; comment 0x0407 x\nxx 0x10000 Bad\nde 0x0407\nde 0x0407 Deutsch\n";
+    LanguageList maker;
+    ParseLanguageList(text, sizeof text - 1, &maker);
+    ASSERT_EQ(3, maker.Count);
+    EXPECT_STREQ("Portugu\xC3\xAAs (Brasil)", maker.Items[1].Name);
+    EXPECT_EQ(0x0816, ChooseLanguage(maker, 0x0816));
+    EXPECT_EQ(0x0416, ChooseLanguage(maker, 0x0416));
+    EXPECT_EQ(0x0816, ChooseLanguage(maker, 0x0409));  // no English: the first carried
+    EXPECT_FALSE(IsCarriedLanguage(maker, 0x0409));
+
+    // /LANG= and UnInstall.ini: a code (any case, '_' for '-'), a code whose
+    // region is not carried, a language alone, or an identifier carried.
     struct {
+        const LanguageList* list;
         const char* name;
         LANGID id;
-        bool carried;
     } names[] = {
-        {"fr", 0x040C, true},     {"FR-be", 0x040C, true}, {"nl_NL", 0x0413, true}, {"1036", 0x040C, true},
-        {"0x0813", 0x0813, true}, {"de", 0, false},        {"1031", 0x0407, false}, {"french", 0, false},
-        {"", 0, false},           {"f", 0, false},         {"0x10000", 0, false},
+        {&own, "fr", 0x040C},     {&own, "FR-be", 0x040C},   {&own, "nl_NL", 0x0413}, {&own, "1036", 0x040C},
+        {&own, "0x0813", 0},      {&own, "de", 0},           {&own, "1031", 0},       {&own, "french", 0},
+        {&own, "", 0},            {&own, "f", 0},            {&own, "0x10000", 0},    {&maker, "PT_br", 0x0416},
+        {&maker, "pt", 0x0416},   {&maker, "pt-AO", 0x0416}, {&maker, "p", 0},        {&maker, "de-AT", 0x0407},
     };
-    for (auto& n : names) {
-        EXPECT_EQ(n.id, LanguageFromName(n.name)) << n.name;
-        EXPECT_EQ(n.carried, IsCarriedLanguage(LanguageFromName(n.name))) << n.name;
-    }
-}
+    for (auto& n : names)
+        EXPECT_EQ(n.id, LanguageFromName(*n.list, n.name)) << n.name;
 
-TEST_F(CoreTest, LanguageOffsetAndSuffix)
-{
-    struct {
-        int32_t code;
-        int id;
-        const char* suffix;
-    } cases[] = {{LANGUAGE_ENGLISH, 108, ""}, {LANGUAGE_FRENCH, 208, "_FR"}, {LANGUAGE_DUTCH, 308, "_DU"}, {5, 108, ""}};
-    for (auto& c : cases) {
-        Context.LanguageCode = c.code;
-        EXPECT_EQ(c.id, LocalizedId(108));
-        EXPECT_STREQ(c.suffix, LanguageSuffix());
-    }
+    // The texts: the language's own, English for one it lacks (the
+    // product's names), and its own dialog templates under the same IDs.
+    Context.LanguageCode = 0x0413;
+    EXPECT_EQ(0u, std::string(LoadStringAsText(IDS_CANCEL_QUESTION).c_str()).find("Wilt u de installatie"));
+    EXPECT_STREQ("GlyphForge", LoadStringAsText(IDS_APP_NAME).c_str());
+    HMODULE module = GetModuleHandleA(nullptr);
+    EXPECT_NE(DialogTemplateInLanguage(module, 108, 0x0409), DialogTemplateInLanguage(module, 108, 0x0413));
+    EXPECT_EQ(DialogTemplateInLanguage(module, 108, 0x0409), DialogTemplateInLanguage(module, 108, 0x0407));
+    EXPECT_EQ(nullptr, DialogTemplateInLanguage(module, 199, 0x0413));
 }
 
 TEST_F(CoreTest, RepairSwitchSkipsOneCharacterAndKeepsTheRest)
@@ -236,9 +247,9 @@ TEST_F(CoreTest, MacrosFromTheStringTableAndContext)
     EXPECT_EQ("GlyphForge Installation - Standard Edition", Expand("{AppName} Installation - {Edition}"));
     EXPECT_EQ("Corvane GlyphForge", Expand("{ProductName}"));
     EXPECT_EQ("GlyphForge.exe|GlyphForge.hlp|Corvane", Expand("{ExeName}|{HelpName}|{AppCorvane}"));
-    Context.LanguageCode = LANGUAGE_FRENCH;
+    Context.LanguageCode = 0x040C;
     EXPECT_EQ("GlyphForge Installation - \xC3\x89" "dition Standard", Expand("{AppName} Installation - {Edition}"));
-    Context.LanguageCode = LANGUAGE_ENGLISH;
+    Context.LanguageCode = kEnglish;
 
     Context.TargetDir = "d:\\Apps\\";
     EXPECT_EQ("D:", Expand("{TargetDrive}"));

@@ -133,7 +133,11 @@ def renamed(manifest, name):
 
 
 def string(found, number):
-    block = found.get((6, number // 16 + 1), b"")
+    # A language's texts, numbered as the description's table keeps them:
+    # the English number plus 100 (French) or 200 (Dutch).
+    language = {81: 0x40C, 82: 0x413}.get(number // 100, 0x409)
+    number = number % 100 + 8000 if language != 0x409 else number
+    block = found.get((6, number // 16 + 1, language), b"")
     at = 0
     for i in range(16):
         length, = struct.unpack_from("<H", block, at)
@@ -195,7 +199,8 @@ def test_made_up_product(work):
     licence = found.get(("RTF", "AGREEMENT"), b"")
     check(licence.startswith(b"{\\rtf1") and b"LICENCE \\{braces\\} \\\\ and caf\\'e9\\par" in licence,
           f"plain-text licence as RTF: {licence[:200]!r}")
-    check(found.get(("RTF", "AGREEMENT_FR")) == licence and found.get(("RTF", "INFORMATION_DU")) == b"{\\rtf1 Information}",
+    check(found.get(("RTF", "AGREEMENT", 0x40C)) == licence and
+          found.get(("RTF", "INFORMATION", 0x413)) == b"{\\rtf1 Information}",
           "French and Dutch texts fall back to English")
     welcome = found.get((5, 108), b"").decode("utf-16-le", "replace")
     check("Thank you for choosing Maker!" in welcome and "Maker Tool (Basic Edition)" in welcome,
@@ -213,6 +218,8 @@ def test_made_up_product(work):
     check(r.returncode == 0 and read(os.path.join(out, "again.exe")) == setup, "a second run differs")
     if shutil.which("osslsigncode") and shutil.which("openssl"):
         key, cert, signed = (os.path.join(work, n) for n in ("key.pem", "cert.pem", "signed-stub.exe"))
+        # The kit's language files lie beside the stub mksetup is given.
+        shutil.copytree(os.path.join(os.path.dirname(STUB), "languages"), os.path.join(work, "languages"))
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=Throwaway"], capture_output=True, check=True)
         subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", STUB, "-out", signed],
@@ -260,7 +267,7 @@ def test_per_user_product(work):
     check(string(found, 5002) == "{LocalAppDataDir}\\Programs\\Tool\\", f"string 5002: {string(found, 5002)!r}")
     for number in (8007, 8010, 8107, 8110):
         check(string(found, number) == "", f"string {number} without a help file: {string(found, number)!r}")
-    check(not [name for kind, name in found if kind == "RTF" and str(name).startswith("INFORMATION")],
+    check(not [key for key in found if key[0] == "RTF" and str(key[1]).startswith("INFORMATION")],
           "information resources without Information")
     asked = b'level="requireAdministrator"'
     stub_manifest = resources(read(STUB)).get((24, 1), b"")
@@ -274,8 +281,12 @@ def test_per_user_product(work):
     check(renamed(original.get((24, 1), b""), b"Maker.MakerTool.Uninstall").replace(asked, b'level="asInvoker"') ==
           uninstaller.get((24, 1)),
           f"the uninstaller's manifest: {uninstaller.get((24, 1))!r}")
-    check({k: v for k, v in original.items() if k != (24, 1)} == {k: v for k, v in uninstaller.items() if k != (24, 1)},
-          "the uninstaller's other resources changed")
+    # Its own resources are kept; the kit's languages are added to them.
+    kept = {k: v for k, v in original.items() if k[:2] not in ((24, 1), (10, "LANGUAGES"))}
+    check(all(uninstaller.get(k) == v for k, v in kept.items()), "the uninstaller's other resources changed")
+    check(b"\nde 0x0407 Deutsch\n" in uninstaller.get((10, "LANGUAGES"), b"") and
+          (6, 1000 // 16 + 1, 0x407) in uninstaller and (5, 100, 0x411) in uninstaller,
+          "the uninstaller carries the kit's languages")
 
 
 def edit(key, value, section="English"):

@@ -174,43 +174,34 @@ TEST(UninstallSettingsFile, ScopeIsEveryUsersUnlessTheFileSaysUser)
     }
 }
 
-TEST(UninstallLanguage, PrimaryLanguageChoosesTexts)
+TEST(UninstallLanguage, TheInstallationsLanguageForAUserWhoseLanguageIsNotCarried)
 {
-    struct Case {
-        LANGID id;
-        int offset;
-    } cases[] = {
-        {0x040C, UNINSTALL_OFFSET_FRENCH}, {0x080C, UNINSTALL_OFFSET_FRENCH}, {0x0C0C, UNINSTALL_OFFSET_FRENCH},
-        {0x0413, UNINSTALL_OFFSET_DUTCH},  {0x0813, UNINSTALL_OFFSET_DUTCH},  {0x0409, 0},
-        {0x0407, 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.offset, LanguageOffsetFromLangId(c.id)) << std::hex << c.id;
-
-    // Every text exists in all three languages.
-    for (int offset : {0, UNINSTALL_OFFSET_FRENCH, UNINSTALL_OFFSET_DUTCH}) {
-        UninstallLanguageOffset = offset;
-        for (int id = IDS_UNINSTALL_CAPTION; id <= IDS_GENERIC_CAPTION; ++id) {
-            char buffer[16];
-            EXPECT_GT(LoadStringA(GetModuleHandleA(nullptr), static_cast<UINT>(id + offset), buffer, sizeof buffer), 0)
-                << id + offset;
-        }
+    LanguageList carried;
+    ReadCarriedLanguages(GetModuleHandleA(nullptr), &carried);
+    ASSERT_EQ(3, carried.Count);
+    // Every text exists in every language carried.
+    for (int i = 0; i < carried.Count; ++i) {
+        UninstallLanguage = carried.Items[i].Id;
+        for (int id = IDS_UNINSTALL_CAPTION; id <= IDS_PROGRAMS_RUNNING; ++id)
+            EXPECT_NE("", std::string(LoadUninstallText(id).c_str())) << carried.Items[i].Code << " " << id;
     }
-    UninstallLanguageOffset = UNINSTALL_OFFSET_FRENCH;
+    UninstallLanguage = 0x040C;
     EXPECT_NE(std::string::npos, std::string(LoadUninstallText(IDS_REMOVED).c_str()).find("supprim"));
 
     // A French installation's uninstaller speaks French to a German user,
-    // Dutch to a Dutch one; without a recorded language, the user's own.
+    // Dutch to a Belgian Dutch one; without a recorded language (or with
+    // one it does not carry), the user's own or else English.
     TempTree tree;
     tree.Write("UnInstall.ini", "[uninstall]\r\nargs=\"Corvane GlyphForge\" \"GlyphForge.exe\"\r\nmaker=Corvane\r\n"
                                 "language=fr\r\n");
     UninstallSettings settings;
     ASSERT_TRUE(ReadUninstallSettings(tree.Path().c_str(), settings));
-    EXPECT_EQ(0x040C, settings.Language);
-    EXPECT_EQ(0x040C, ChooseUninstallLanguage(0x0407, settings.Language));
-    EXPECT_EQ(0x0413, ChooseUninstallLanguage(0x0413, settings.Language));
-    EXPECT_EQ(0x0407, ChooseUninstallLanguage(0x0407, 0));
-    UninstallLanguageOffset = 0;
+    EXPECT_STREQ("fr", settings.Language.c_str());
+    EXPECT_EQ(0x040C, ChooseUninstallLanguage(carried, 0x0407, settings.Language.c_str()));
+    EXPECT_EQ(0x0413, ChooseUninstallLanguage(carried, 0x0813, settings.Language.c_str()));
+    EXPECT_EQ(0x0409, ChooseUninstallLanguage(carried, 0x0407, ""));
+    EXPECT_EQ(0x0409, ChooseUninstallLanguage(carried, 0x0407, "de"));
+    UninstallLanguage = 0x0409;
 }
 
 TEST(UninstallPaths, OnlyFullPlainPathsAreRemovable)
@@ -643,7 +634,7 @@ TEST(UninstallPaths, PerUserRemovesNothingMachineWide)
 
 TEST(UninstallSummary, NamesWhatWasLeftAndWhy)
 {
-    UninstallLanguageOffset = 0;
+    UninstallLanguage = 0x0409;
     RemovalReport clean;
     EXPECT_STREQ("Corvane GlyphForge has been removed from your computer.",
                  ComposeSummary("Corvane GlyphForge", clean, "Corvane Archivist", "C:\\A\\", "").c_str());

@@ -80,7 +80,7 @@ TEST(CancelOnPages, ResumeKeepsThePageAndExitEndsItWithZero)
                  {IDD_DISK_SPACE, DiskSpacePageProc}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.templateId);
-        PrepareWizardContext(LANGUAGE_DUTCH);
+        PrepareWizardContext(kDutch);
         Context.TargetDir = "C:\\Corvane\\";
         // Each step waits for the state it needs (the confirmation up, or
         // gone again) rather than for a number of ticks: a posted Cancel
@@ -255,14 +255,14 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
         const char* closing;  // text of 1040
         const char* address;
     } cases[] = {
-        {LANGUAGE_ENGLISH, IDD_FINISH, 0, "Click Finish to close this window.", "http://www.corvane.com/"},
-        {LANGUAGE_FRENCH, IDD_FINISH, 1, nullptr, "http://www.corvane.fr/"},
-        {LANGUAGE_DUTCH, IDD_REPAIR_FINISHED, 0, "Klik op Voltooien om dit venster te sluiten.",
+        {kEnglish, IDD_FINISH, 0, "Click Finish to close this window.", "http://www.corvane.com/"},
+        {kFrench, IDD_FINISH, 1, nullptr, "http://www.corvane.fr/"},
+        {kDutch, IDD_REPAIR_FINISHED, 0, "Klik op Voltooien om dit venster te sluiten.",
          "http://www.corvane.com/"},
     };
     OpenWebsite = RecordWebsite;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.templateId + 100 * c.language);
+        SCOPED_TRACE(c.templateId + 0x10000 * c.language);
         PrepareWizardContext(c.language);
         Context.UpdateCommonControls = c.update;
         OpenedAddress.clear();
@@ -273,7 +273,7 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
                 closing = ItemText(page, IDC_CLOSING);
                 // Without a restart to come, a checkbox (checked) offers the
                 // program.
-                EXPECT_EQ(c.update ? "" : c.language == LANGUAGE_DUTCH ? "GlyphForge starten" : "Start GlyphForge",
+                EXPECT_EQ(c.update ? "" : c.language == kDutch ? "GlyphForge starten" : "Start GlyphForge",
                           ItemText(page, IDC_START_PRODUCT));
                 EXPECT_EQ(c.update ? BST_UNCHECKED : BST_CHECKED, IsDlgButtonChecked(page, IDC_START_PRODUCT));
                 EXPECT_EQ(std::string::npos, ItemText(page, IDC_BODY).find('{'));
@@ -290,7 +290,7 @@ TEST(FinishPage, RestartNoteWebsiteAndNoEscape)
         EXPECT_EQ(!c.update, Context.StartProductAtEnd != 0);
         EXPECT_TRUE(escapeIgnored);
         EXPECT_EQ(c.address, OpenedAddress);
-        EXPECT_EQ(c.closing ? std::string(c.closing) : std::string(LoadStringAsText(LocalizedId(IDS_RESTART_NOTE)).c_str()),
+        EXPECT_EQ(c.closing ? std::string(c.closing) : std::string(LoadStringAsText(IDS_RESTART_NOTE).c_str()),
                   closing);
     }
     OpenWebsite = ShellExecuteU;
@@ -368,7 +368,7 @@ TEST(ProblemPages, BackOrFinishOnlyAndTheErrorNamesTheProduct)
 
 TEST(WelcomePage, TitleHeadingAndBodyAreExpanded)
 {
-    PrepareWizardContext(LANGUAGE_FRENCH);
+    PrepareWizardContext(kFrench);
     std::string title, heading, body;
     INT_PTR result = RunPage(IDD_WELCOME, WelcomePageProc, [&](HWND page, int) {
         title = WindowText(page);

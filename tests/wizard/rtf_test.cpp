@@ -38,21 +38,22 @@ std::string FolderOfLength(const ScratchFolder& root, size_t length)
     return path;
 }
 
-TEST(LocalizedResourceName, AppendsTheSuffixOfTheLanguage)
+// The licence comes in the language spoken, under one name in each.
+TEST(ExtractResourceToTempFile, TakesTheTextOfTheLanguageSpoken)
 {
-    struct Case {
-        int language;
-        const char* expected;
-    } cases[] = {{LANGUAGE_ENGLISH, "AGREEMENT"}, {LANGUAGE_FRENCH, "AGREEMENT_FR"}, {LANGUAGE_DUTCH, "AGREEMENT_DU"},
-                 {5, "AGREEMENT"}};
-    for (const Case& c : cases) {
-        PrepareWizardContext(c.language);
-        EXPECT_STREQ(c.expected, LocalizedResourceName("AGREEMENT"));
-        EXPECT_EQ(Context.LocalizedNameBuffer, LocalizedResourceName("AGREEMENT"));
+    ScratchFolder temp;
+    TempFolderOverride redirect(temp.Path());
+    for (LANGID language : {kEnglish, kFrench, kDutch}) {
+        PrepareWizardContext(language);
+        char path[260];
+        ASSERT_EQ(1, ExtractResourceToTempFile("RTF", "AGREEMENT", path));
+        std::string text = ReadWholeFile(path);
+        DeleteFileA(path);
+        EXPECT_NE(std::string::npos, text.find(language == kFrench  ? "Contrat de licence"
+                                               : language == kDutch ? "Licentieovereenkomst"
+                                                                    : "End User License Agreement"))
+            << language;
     }
-    PrepareWizardContext(LANGUAGE_FRENCH);
-    std::string longName(100, 'N');
-    EXPECT_EQ(std::string(79, 'N'), LocalizedResourceName(longName.c_str()));
 }
 
 TEST(ExtractResourceToTempFile, CopiesEveryResourceWholeIncludingLargeAndEmptyOnes)
@@ -60,7 +61,7 @@ TEST(ExtractResourceToTempFile, CopiesEveryResourceWholeIncludingLargeAndEmptyOn
     PrepareWizardContext();
     ScratchFolder temp;
     TempFolderOverride redirect(temp.Path());
-    const char* names[][2] = {{"RTF", "BIGTEXT"}, {"RTF", "EMPTYTEXT"}, {"RTF", "AGREEMENT_FR"}, {"RTF", "INFORMATION"}};
+    const char* names[][2] = {{"RTF", "BIGTEXT"}, {"RTF", "EMPTYTEXT"}, {"RTF", "AGREEMENT"}, {"RTF", "INFORMATION"}};
     for (auto& n : names) {
         SCOPED_TRACE(n[1]);
         char path[260];

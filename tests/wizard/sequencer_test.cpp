@@ -222,12 +222,12 @@ TEST_F(SequencerTest, CommonControlsUpdateRestartsInsteadOfLaunching)
 
 TEST_F(SequencerTest, FrenchPagesUseTheFrenchTemplatesAndHeader)
 {
-    Context.LanguageCode = LANGUAGE_FRENCH;
+    Context.LanguageCode = 0x040C;
     Script = {{WELCOME, 0}};
     Run();
     EXPECT_EQ("Installation de {AppName} - {Edition}", Titles[0]);
-    EXPECT_STREQ(LoadStringAsText(8105).c_str(), Context.HeaderTitle.c_str());
-    EXPECT_STREQ(LoadStringAsText(8106).c_str(), Context.HeaderSubtitle.c_str());
+    EXPECT_STREQ("Installation de GlyphForge", Context.HeaderTitle.c_str());
+    EXPECT_STREQ(LoadStringAsText(IDS_HEADER_SUBTITLE).c_str(), Context.HeaderSubtitle.c_str());
 }
 
 TEST_F(SequencerTest, PagesThatCannotBeCreatedEndTheWizard)
@@ -357,17 +357,16 @@ TEST(PageServices, HeaderIsPaintedOnlyOnPagesWithBothLines)
     Context.RichEditModule = LoadSystemLibrary("RICHED32.DLL");
     RegisterCommonControls();
     const int pages[] = {100, 102, 103, 104, 105, 106, 107, 108, 109, 110};
-    for (int offset : {0, 100, 200}) {
+    for (LANGID language : {0x0409, 0x040C, 0x0413}) {
+        Context.LanguageCode = language;
         for (int id : pages) {
             int painted = -1;
-            DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(id + offset), nullptr, PaintProbe,
-                            reinterpret_cast<LPARAM>(&painted));
-            EXPECT_EQ(1, painted) << id + offset;
+            DialogInLanguage(nullptr, id, PaintProbe, reinterpret_cast<LPARAM>(&painted));
+            EXPECT_EQ(1, painted) << id << " " << language;
         }
         int painted = -1;
-        DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(111 + offset), nullptr, PaintProbe,
-                        reinterpret_cast<LPARAM>(&painted));
-        EXPECT_EQ(0, painted) << 111 + offset;
+        DialogInLanguage(nullptr, 111, PaintProbe, reinterpret_cast<LPARAM>(&painted));
+        EXPECT_EQ(0, painted) << language;
     }
     FreeLibrary(Context.RichEditModule);
     ResetInstallerContext();

@@ -117,9 +117,12 @@ private:
     bool hadTmp_, hadTemp_;
 };
 
+// The test program's languages besides English (resources/carried_languages.txt).
+const LANGID kFrench = 0x040C, kDutch = 0x0413;
+
 // A fresh context with the test program as the module that holds the
 // templates and strings, the page fonts and the rich-edit library.
-inline void PrepareWizardContext(int languageCode = LANGUAGE_ENGLISH)
+inline void PrepareWizardContext(LANGID languageCode = kEnglish)
 {
     ResetInstallerContext();
     Context.InstanceHandle = GetModuleHandleA(nullptr);
@@ -182,8 +185,7 @@ inline INT_PTR RunPage(int templateId, DLGPROC procedure, PageStep step)
     page_driver::CurrentStep() = step;
     page_driver::Tick() = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 30, page_driver::OnTimer);
-    INT_PTR result = DialogBoxParamA(Context.InstanceHandle, MAKEINTRESOURCEA(LocalizedId(templateId)), nullptr,
-                                     procedure, 0);
+    INT_PTR result = DialogInLanguage(nullptr, templateId, procedure, 0);
     KillTimer(nullptr, timer);
     page_driver::CurrentStep() = nullptr;
     return result;

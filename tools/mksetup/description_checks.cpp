@@ -158,14 +158,6 @@ std::string CheckSetupText(const Value& v, const KeyRule& rule, Language languag
     return text;
 }
 
-std::string ResolvePath(const Description& d, const Value& v)
-{
-    // A path on the command line is taken from the current folder, one in
-    // the description from the description's folder.
-    if (v.origin.line == 0 && v.given)
-        return v.text;
-    return JoinPath(d.folder, v.text);
-}
 
 // True when a language takes the key's value from [English] (or the
 // default): its checks were made for English.
@@ -239,6 +231,15 @@ const ProductFile* FindMainFile(const Description& d, std::string name)
     return nullptr;
 }
 }  // namespace
+
+std::string ResolvePath(const Description& d, const Value& v)
+{
+    // A path on the command line is taken from the current folder, one in
+    // the description from the description's folder.
+    if (v.origin.line == 0 && v.given)
+        return v.text;
+    return JoinPath(d.folder, v.text);
+}
 
 bool HasMainFile(const Description& d, const std::string& name) { return FindMainFile(d, name) != nullptr; }
 
@@ -565,6 +566,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     CheckFileTypes(d, problems);
     CheckLinks(d, problems);
     CheckPathFolders(d, problems);
+    ChooseLanguages(stubFolder, d, problems);
 
     // The size figures, as the destination page and the progress use them.
     uint64_t extracted = d->main.bytes + d->archivist.bytes;

@@ -73,6 +73,13 @@ const KeyRule kKeys[] = {
      "extension | ProgID | description | program [| icon file,index] [| task=name]"},
     {"Path", "Folder", FIELDS, 0, false, 0, &Description::pathFolders, {},
      "{TargetDir} or a folder below it, added to the PATH [| task=name]"},
+    // The languages, checked by languages.cpp.
+    {"Languages", "Carry", NAME, 0, false, 0, nullptr, {"all", nullptr, nullptr},
+     "all (default: the kit's languages and the files named), or the codes of those to carry: en, fr, de, ..."},
+    {"Languages", "File", FIELDS, 0, false, 0, &Description::languageFiles, {},
+     "a language file of the maker's own (as the kit's languages/en.txt), named <code>.txt; one line each"},
+    {"Languages", "FallBack", NAME, 0, false, 0, nullptr, {"no", nullptr, nullptr},
+     "yes: a text a language file lacks is shown in English; no (default): such a file is refused"},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, nullptr, {}, "the edition ({Edition})"},
     // Left out: the product has no help file, and no help link.
     {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, nullptr, {},
@@ -172,6 +179,17 @@ std::string Shown(const KeyRule& k)
 }  // namespace
 
 const char* const kLanguageSections[LANGUAGE_COUNT] = {"English", "French", "Dutch"};
+const uint16_t kLanguageIds[LANGUAGE_COUNT] = {0x0409, 0x040C, 0x0413};
+
+uint16_t LanguageId(Language language) { return kLanguageIds[language]; }
+
+Language DescriptionLanguage(uint16_t id)
+{
+    for (int l = 0; l < LANGUAGE_COUNT; ++l)
+        if (kLanguageIds[l] == id)
+            return static_cast<Language>(l);
+    return ENGLISH;
+}
 
 const KeyRule* KeyRulesBegin() { return kKeys; }
 const KeyRule* KeyRulesEnd() { return kKeys + sizeof kKeys / sizeof *kKeys; }

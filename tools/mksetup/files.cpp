@@ -237,6 +237,15 @@ void ListLevel(ProductFolder* folder, const std::string& relative, const Origin&
 
 }  // namespace
 
+bool ListFolderNames(const std::string& path, std::vector<std::string>* names)
+{
+    names->clear();
+    if (!FolderNames(path, names))
+        return false;
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
 bool ReadWholeFile(const std::string& path, Bytes* data)
 {
     data->clear();

@@ -119,10 +119,12 @@ bool ParseArguments(int argc, char** argv, Options* o)
 std::string StringsResourceScript(const StringTable& strings)
 {
     std::string rc = "// The product's strings, written by mksetup from its description.\n"
-                     "#pragma code_page(65001)\n\nSTRINGTABLE\nBEGIN\n";
+                     "#pragma code_page(65001)\n";
+    std::map<uint16_t, std::string> tables;
     for (const auto& s : strings) {
         if (s.second.empty())
             continue;
+        StringInLanguage at = LanguageOfString(s.first);
         std::string text;
         for (char c : s.second) {
             if (c == '"')
@@ -134,9 +136,13 @@ std::string StringsResourceScript(const StringTable& strings)
             else
                 text += c;
         }
-        rc += "    " + std::to_string(s.first) + " \"" + text + "\"\n";
+        tables[at.language] += "    " + std::to_string(at.id) + " \"" + text + "\"\n";
     }
-    return rc + "END\n";
+    // LANGUAGE takes the primary and sub-language apart.
+    for (const auto& table : tables)
+        rc += "\nLANGUAGE " + std::to_string(table.first & 0x3FF) + ", " + std::to_string(table.first >> 10) +
+              "\nSTRINGTABLE\nBEGIN\n" + table.second + "END\n";
+    return rc;
 }
 
 std::string DepfilePath(const std::string& path)
@@ -168,6 +174,9 @@ std::string Depfile(const std::string& target, const Options& o, const Descripti
         inputs.push_back(d.information[l]);
     }
     inputs.insert(inputs.end(), d.artFiles.begin(), d.artFiles.end());
+    inputs.push_back(d.english.path);
+    for (const LanguageFile& l : d.languages)
+        inputs.push_back(l.path);
     std::string text = DepfilePath(target) + ":";
     std::vector<std::string> written;
     for (const std::string& input : inputs) {
@@ -223,10 +232,12 @@ void AskForTheScopesRights(const Options& o, const Description& d, PeImage* stub
     bool read = ReadPeImage(*uninstaller, &program, &error);
     ExecutionLevelResult result = read ? SetExecutionLevel(&program, level) : LEVEL_NOT_ASKED;
     bool renamed = read && SetAssemblyName(&program, AssemblyName(maker, product, "Uninstall"));
+    // The uninstaller speaks the setup's languages.
+    bool translated = read && CarryLanguages(&program, UNINSTALLER_TEXTS, d, d.uninstaller, problems);
     Bytes rewritten;
     OutputFile written;
     OutputCreateInMemory(&written, &rewritten);
-    bool changed = result == LEVEL_CHANGED || renamed;
+    bool changed = result == LEVEL_CHANGED || renamed || translated;
     if (changed && !WritePeImage(program, &written, &error))
         problems->Add(where, "the uninstaller " + d.uninstaller + " " + error, "use the kit's UnInstall.exe");
     else if (changed)
@@ -286,7 +297,7 @@ int Run(const Options& o)
                  GetString(image, 8000).empty())
             problems.Add(Origin(), o.stub + " is not a payload-free setup program (it lacks the wizard's pages)",
                          "name the payload-free setup program with --stub");
-        else
+        else if (CarryLanguages(&image, SETUP_TEXTS, d, o.stub, &problems) || true)
             ExpandDialogTemplates(&image, d, &problems);
         if (!problems.Any())
             AskForTheScopesRights(o, d, &image, &uninstaller, &problems);

@@ -42,6 +42,10 @@ struct Problems {
 // ---------------------------------------------------------------------------
 // The product description.
 enum Language { ENGLISH = 0, FRENCH = 1, DUTCH = 2, LANGUAGE_COUNT = 3 };
+// A description language's Windows language identifier, and the
+// description language of an identifier (English for any other).
+uint16_t LanguageId(Language language);
+Language DescriptionLanguage(uint16_t id);
 
 struct Value {
     std::string text;  // UTF-8
@@ -68,6 +72,17 @@ struct ProductFolder {
 // as the setup program will hold them (UTF-8).
 typedef std::map<int, std::string> StringTable;
 
+// A language file (languages.cpp): a language's own name and Windows
+// identifier, and its texts of the setup program and of the uninstaller.
+enum LanguageTexts { SETUP_TEXTS = 0, UNINSTALLER_TEXTS = 1 };
+struct LanguageFile {
+    std::string path, code;  // code: the file's name without ".txt"
+    std::string name;        // UTF-8
+    uint16_t id = 0;
+    std::map<std::string, std::string> texts[2];  // by key: "8000", "D100", "D100.4"
+    std::map<std::string, int> lines[2];
+};
+
 struct Description {
     std::string file;       // as named on the command line
     std::string folder;     // its folder, for relative paths
@@ -78,6 +93,7 @@ struct Description {
     std::vector<Value> fileTypes;                   // [FileTypes] Type lines, as written
     std::vector<Value> links;                       // [Links] Link lines, as written
     std::vector<Value> tasks;                       // [Tasks] Task lines, as written
+    std::vector<Value> languageFiles;               // [Languages] File lines, as written
     std::set<std::string> taskNames;                // their names, in lower case
     ProductFolder main, archivist;
     std::string uninstaller, comctlUpdate;          // resolved paths
@@ -90,6 +106,12 @@ struct Description {
     // The maker's art, read and checked: 0 the icon, else the bitmap's ID.
     std::map<int, Bytes> art;
     std::vector<std::string> artFiles;
+    // The languages to carry: all the programs' own and the files', or
+    // those codes; the files to add, checked against English's.
+    bool carryAll = true;
+    std::vector<std::string> carryCodes;  // lower case
+    LanguageFile english;
+    std::vector<LanguageFile> languages;
 };
 
 // Reads the description (UTF-8, optional BOM) and applies the command
@@ -128,6 +150,15 @@ void CheckProgramArchitecture(const Description& d, const std::string& name, con
 // The [Path] folders, each "{TargetDir}" and a sub-folder, into strings
 // 5200 on.
 void CheckPathFolders(Description* d, Problems* problems);
+// The [Languages] section: the language files to carry (the kit's in
+// stubFolder's languages folder, and the maker's), read and checked.
+void ChooseLanguages(const std::string& stubFolder, Description* d, Problems* problems);
+// A language file read; mistakes of form go to problems (false then).
+bool ReadLanguageFile(const std::string& path, LanguageFile* file, Problems* problems);
+// Checks a language file against English's: each of English's texts, with
+// the same macros and tabs, and no other. A text it lacks is a mistake,
+// or with fallBack English's text.
+void CheckLanguageFile(const LanguageFile& english, bool fallBack, LanguageFile* file, Problems* problems);
 // The optional tasks ([Tasks] Task lines) into strings 5700 on, their
 // texts into 8030 on (tasks.cpp); before the lines that name them.
 void CheckTasks(Description* d, Problems* problems);
@@ -152,6 +183,9 @@ bool IsSetupMacro(const std::string& name);
 
 // The value of a key, with the fallback to English for a language section.
 const Value* FindValue(const Description& d, const std::string& sectionKey);
+// A path a value names: from the description's folder, or as written on
+// the command line.
+std::string ResolvePath(const Description& d, const Value& v);
 
 // ---------------------------------------------------------------------------
 // Texts.
@@ -188,6 +222,9 @@ int RemoveFile(const std::string& path);
 uint64_t FileSize(const std::string& path);
 std::string JoinPath(const std::string& folder, const std::string& relative);
 std::string FolderOf(const std::string& path);
+// The names in a folder, sorted, "." and ".." left out; false when it
+// cannot be read.
+bool ListFolderNames(const std::string& path, std::vector<std::string>* names);
 bool IsAbsolutePath(const std::string& path);
 // Lists every file under folder->path (files of a folder sorted by name,
 // before its sub-folders, also sorted), with dates and attributes; names
@@ -290,12 +327,19 @@ bool PeImageFits(const PeImage& image, std::string* error);
 // in error.
 bool WritePeImage(const PeImage& image, OutputFile* out, std::string* error);
 
-Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name);
-// Replaces the data of an existing resource (in its language) or adds one
-// (in US English, the language of the setup program's own).
-void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data);
-// Takes the resource out of the image, when it is there.
-void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name);
+// A resource's language: US English, the language of the programs' own
+// resources and of everything not written in a language; any, to find one.
+const uint16_t kEnglishLanguage = 0x0409;
+const uint16_t kAnyLanguage = 0xFFFF;
+
+Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name,
+                            uint16_t language = kAnyLanguage);
+// Replaces the data of the resource in that language, or adds it.
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data,
+                 uint16_t language = kEnglishLanguage);
+// Takes the resource in that language out of the image, when it is there.
+void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name,
+                    uint16_t language = kEnglishLanguage);
 // The same with the data kept in a file of size bytes.
 void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceName& name, const std::string& path,
                      uint32_t size);
@@ -307,8 +351,26 @@ enum { RT_ICON_ID = 3, RT_BITMAP_ID = 2, RT_DIALOG_ID = 5, RT_STRING_ID = 6, RT_
 // Puts the string table entries into the image's string blocks; IDs with
 // an empty text are cleared.
 void SetStrings(PeImage* image, const StringTable& strings);
-// Reads one string of the image's string table ("" when missing).
-std::string GetString(const PeImage& image, int id);
+// Reads one string of the image's string table in a language ("" when
+// missing).
+std::string GetString(const PeImage& image, int id, uint16_t language = kEnglishLanguage);
+// Where a string of the description's table goes: its ID and language in
+// the setup's resources (a language's texts are kept at the English ID
+// plus 100 for French, 200 for Dutch).
+struct StringInLanguage {
+    int id;
+    uint16_t language;
+};
+StringInLanguage LanguageOfString(int id);
+// Writes the languages the description carries into a program (the setup
+// program's or the uninstaller's texts): drops the program's own it does
+// not ask for, adds each language file's string table and dialog
+// templates (made from the program's English ones) and writes the list
+// the program chooses from. False, and nothing changed, for a program
+// without that list. A language file's keys that do not name the
+// program's English texts go to problems.
+bool CarryLanguages(PeImage* image, LanguageTexts which, const Description& d, const std::string& program,
+                    Problems* problems);
 // Expands the pack-time macros in every dialog template's caption and
 // control texts, in the template's language. Texts the setup cuts to fit
 // its buffers (captions: 127 characters, control texts: 255) that would

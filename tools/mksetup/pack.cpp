@@ -206,23 +206,21 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
         return Fail("cannot read or pack " + d.comctlUpdate);
 
     SetStrings(image, d.strings);
-    static const char* const kSuffixes[] = {"", "_FR", "_DU"};
     for (int l = 0; l < LANGUAGE_COUNT; ++l) {
+        uint16_t language = LanguageId(static_cast<Language>(l));
         Bytes licence, information;
         if (!TextResource(d.licence[l], &licence))
             return Fail("cannot read " + d.licence[l]);
-        SetResource(image, ResourceByName("RTF"), ResourceByName((std::string("AGREEMENT") + kSuffixes[l]).c_str()),
-                    licence);
+        SetResource(image, ResourceByName("RTF"), ResourceByName("AGREEMENT"), licence, language);
         // Without information the stub's own goes: the wizard then has no
         // information page.
-        ResourceName informationName = ResourceByName((std::string("INFORMATION") + kSuffixes[l]).c_str());
         if (d.information[l].empty()) {
-            RemoveResource(image, ResourceByName("RTF"), informationName);
+            RemoveResource(image, ResourceByName("RTF"), ResourceByName("INFORMATION"), language);
             continue;
         }
         if (!TextResource(d.information[l], &information))
             return Fail("cannot read " + d.information[l]);
-        SetResource(image, ResourceByName("RTF"), informationName, information);
+        SetResource(image, ResourceByName("RTF"), ResourceByName("INFORMATION"), information, language);
     }
     for (const auto& art : d.art)
         SetArt(image, art.first, art.second);

@@ -586,31 +586,32 @@ bool WritePeImage(const PeImage& image, OutputFile* out, std::string* error)
     return ok;
 }
 
-Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name)
+Resource* FindImageResource(PeImage* image, const ResourceName& type, const ResourceName& name, uint16_t language)
 {
     for (Resource& r : image->resources)
-        if (r.type == type && r.name == name)
+        if (r.type == type && r.name == name && (language == kAnyLanguage || r.language == language))
             return &r;
     return nullptr;
 }
 
-void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data)
+void SetResource(PeImage* image, const ResourceName& type, const ResourceName& name, Bytes data, uint16_t language)
 {
-    Resource* r = FindImageResource(image, type, name);
+    Resource* r = FindImageResource(image, type, name, language);
     if (!r) {
         image->resources.push_back(Resource());
         r = &image->resources.back();
         r->type = type;
         r->name = name;
+        r->language = language;
     }
     r->data = std::move(data);
     r->file.clear();
     r->fileSize = 0;
 }
 
-void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name)
+void RemoveResource(PeImage* image, const ResourceName& type, const ResourceName& name, uint16_t language)
 {
-    Resource* r = FindImageResource(image, type, name);
+    Resource* r = FindImageResource(image, type, name, language);
     if (r)
         image->resources.erase(image->resources.begin() + (r - image->resources.data()));
 }

@@ -4,6 +4,7 @@
 // their controls), the program's icon and the page bitmaps.
 #include "tools/mksetup/mksetup.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -207,6 +208,91 @@ std::u16string ExpandTemplateText(const std::u16string& text, size_t limit, cons
     return Utf16FromUtf8(expanded);
 }
 
+// A language file's key: a string's number, or a dialog template's
+// number and its control's index (-1: the caption).
+struct TextKey {
+    bool dialog = false;
+    int id = 0, item = -1;
+};
+
+bool ParseTextKey(const std::string& key, TextKey* k)
+{
+    size_t at = 0;
+    k->dialog = !key.empty() && key[0] == 'D';
+    at = k->dialog ? 1 : 0;
+    auto number = [&](int* out) {
+        size_t start = at;
+        while (at < key.size() && key[at] >= '0' && key[at] <= '9' && at - start < 5)
+            ++at;
+        if (at == start)
+            return false;
+        *out = std::stoi(key.substr(start, at - start));
+        return true;
+    };
+    if (!number(&k->id) || k->id > 0xFFFF)
+        return false;
+    if (k->dialog && at < key.size() && key[at] == '.') {
+        ++at;
+        if (!number(&k->item))
+            return false;
+    }
+    return at == key.size() && (k->dialog || k->item < 0);
+}
+
+// The program's list of the languages it carries ("LANGUAGES", as
+// setup/languages.h reads it), one "code id name" a line.
+const uint16_t kRcDataType = 10;
+
+struct ListedLanguage {
+    std::string code, name;
+    uint16_t id;
+};
+
+std::vector<ListedLanguage> ReadLanguageList(PeImage* image)
+{
+    std::vector<ListedLanguage> list;
+    Resource* r = FindImageResource(image, ResourceById(kRcDataType), ResourceByName("LANGUAGES"));
+    if (!r)
+        return list;
+    std::string text(r->data.begin(), r->data.end());
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        size_t a = line.find(' '), b = a == std::string::npos ? a : line.find(' ', a + 1);
+        if (b == std::string::npos)
+            continue;
+        std::string name = line.substr(b + 1);
+        while (!name.empty() && (name.back() == '\r' || name.back() == ' '))
+            name.pop_back();
+        list.push_back({line.substr(0, a), name, uint16_t(strtoul(line.substr(a + 1, b - a - 1).c_str(), nullptr, 0))});
+    }
+    return list;
+}
+
+void WriteLanguageList(PeImage* image, const std::vector<ListedLanguage>& list)
+{
+    std::string text;
+    for (const ListedLanguage& l : list) {
+        char id[8];
+        snprintf(id, sizeof id, "0x%04X", l.id);
+        text += l.code + " " + id + " " + l.name + "\n";
+    }
+    SetResource(image, ResourceById(kRcDataType), ResourceByName("LANGUAGES"), Bytes(text.begin(), text.end()));
+}
+
+// Every resource in a language the program is no longer to speak; its
+// English ones stay, as the texts of last resort.
+void DropLanguage(PeImage* image, uint16_t id)
+{
+    if (id == kEnglishLanguage)
+        return;
+    image->resources.erase(std::remove_if(image->resources.begin(), image->resources.end(),
+                                          [id](const Resource& r) { return r.language == id; }),
+                           image->resources.end());
+}
+
 bool IconDirectory(const Bytes& ico, uint16_t* count)
 {
     if (ico.size() < 6 || Get16(ico, 0) != 0 || Get16(ico, 2) != 1 || Get16(ico, 4) == 0)
@@ -224,14 +310,24 @@ bool IconDirectory(const Bytes& ico, uint16_t* count)
 
 }  // namespace
 
+StringInLanguage LanguageOfString(int id)
+{
+    if (id >= 8100 && id < 8300)
+        return {id % 100 + 8000, LanguageId(static_cast<Language>(id / 100 - 80))};
+    return {id, kEnglishLanguage};
+}
+
 void SetStrings(PeImage* image, const StringTable& strings)
 {
-    std::map<int, std::vector<std::pair<int, std::string>>> byBlock;
-    for (const auto& s : strings)
-        byBlock[s.first / kStringsPerBlock + 1].push_back(s);
+    std::map<std::pair<uint16_t, int>, std::vector<std::pair<int, std::string>>> byBlock;
+    for (const auto& s : strings) {
+        StringInLanguage at = LanguageOfString(s.first);
+        byBlock[{at.language, at.id / kStringsPerBlock + 1}].push_back({at.id, s.second});
+    }
     for (const auto& block : byBlock) {
-        ResourceName name = ResourceById(uint16_t(block.first));
-        Resource* existing = FindImageResource(image, ResourceById(RT_STRING_ID), name);
+        uint16_t language = block.first.first;
+        ResourceName name = ResourceById(uint16_t(block.first.second));
+        Resource* existing = FindImageResource(image, ResourceById(RT_STRING_ID), name, language);
         std::vector<std::u16string> texts =
             existing ? DecodeStringBlock(existing->data) : std::vector<std::u16string>(kStringsPerBlock);
         for (const auto& s : block.second)
@@ -239,16 +335,123 @@ void SetStrings(PeImage* image, const StringTable& strings)
         bool empty = std::all_of(texts.begin(), texts.end(), [](const std::u16string& t) { return t.empty(); });
         if (!existing && empty)
             continue;
-        SetResource(image, ResourceById(RT_STRING_ID), name, EncodeStringBlock(texts));
+        SetResource(image, ResourceById(RT_STRING_ID), name, EncodeStringBlock(texts), language);
     }
 }
 
-std::string GetString(const PeImage& image, int id)
+std::string GetString(const PeImage& image, int id, uint16_t language)
 {
     for (const Resource& r : image.resources)
-        if (r.type == ResourceById(RT_STRING_ID) && r.name == ResourceById(uint16_t(id / kStringsPerBlock + 1)))
+        if (r.type == ResourceById(RT_STRING_ID) && r.name == ResourceById(uint16_t(id / kStringsPerBlock + 1)) &&
+            r.language == language)
             return Utf8FromUtf16(DecodeStringBlock(r.data)[id % kStringsPerBlock]);
     return "";
+}
+
+bool CarryLanguages(PeImage* image, LanguageTexts which, const Description& d, const std::string& program,
+                    Problems* problems)
+{
+    // A program without the list (an uninstaller of the maker's own) is
+    // left as it is.
+    if (!FindImageResource(image, ResourceById(kRcDataType), ResourceByName("LANGUAGES")))
+        return false;
+    std::vector<ListedLanguage> list = ReadLanguageList(image);
+    // The languages of the program not asked for go, and a language a
+    // file brings replaces the program's own.
+    for (size_t i = 0; i < list.size();) {
+        bool asked = d.carryAll || std::find(d.carryCodes.begin(), d.carryCodes.end(), Lower(list[i].code)) !=
+                                       d.carryCodes.end();
+        bool replaced = std::any_of(d.languages.begin(), d.languages.end(),
+                                    [&](const LanguageFile& f) { return f.id == list[i].id; });
+        if (asked && !replaced) {
+            ++i;
+            continue;
+        }
+        DropLanguage(image, list[i].id);
+        list.erase(list.begin() + long(i));
+    }
+    for (const std::string& code : d.carryCodes) {
+        bool own = std::any_of(list.begin(), list.end(), [&](const ListedLanguage& l) { return Lower(l.code) == code; });
+        bool file = std::any_of(d.languages.begin(), d.languages.end(),
+                                [&](const LanguageFile& f) { return Lower(f.code) == code; });
+        if (!own && !file && which == SETUP_TEXTS && code != "en")
+            problems->Add(FindValue(d, "Languages.Carry")->origin,
+                          code + " is neither a language of the setup program nor of a language file",
+                          "write the code of a file in the kit's languages folder, or name your file under File");
+    }
+    if (d.languages.empty()) {
+        WriteLanguageList(image, list);
+        return true;
+    }
+
+    // English's file names the texts by their keys: each must be the
+    // program's own, or the keys would put a translation on another text.
+    const std::map<std::string, std::string>& english = d.english.texts[which];
+    std::map<int, Dialog> dialogs;
+    for (const Resource& r : image->resources)
+        if (r.type == ResourceById(RT_DIALOG_ID) && r.name.name.empty() && r.language == kEnglishLanguage) {
+            Dialog parsed;
+            if (ParseDialog(r.data, &parsed))
+                dialogs[r.name.id] = parsed;
+        }
+    for (const auto& e : english) {
+        TextKey k;
+        std::u16string own;
+        bool found = ParseTextKey(e.first, &k);
+        if (found && !k.dialog)
+            own = Utf16FromUtf8(GetString(*image, k.id));
+        else if (found && (found = dialogs.count(k.id) > 0)) {
+            const Dialog& dialog = dialogs[k.id];
+            found = k.item < int(dialog.items.size());
+            if (found)
+                own = k.item < 0 ? dialog.caption : dialog.items[size_t(k.item)].title;
+        }
+        if (!found || own != Utf16FromUtf8(e.second)) {
+            problems->Add(Origin{d.english.path, d.english.lines[which].at(e.first)},
+                          e.first + " is not the text of " + program + " it names (" +
+                              (found ? "\"" + Utf8FromUtf16(own).substr(0, 40) + "\"" : "no such text") + ")",
+                          "use the languages folder that came with " + program);
+            return true;
+        }
+    }
+
+    for (const LanguageFile& file : d.languages) {
+        StringTable strings;
+        std::map<int, Dialog> translated;
+        for (const auto& t : file.texts[which]) {
+            TextKey k;
+            if (!ParseTextKey(t.first, &k))
+                continue;
+            if (!k.dialog) {
+                strings[k.id] = t.second;
+                continue;
+            }
+            if (!translated.count(k.id))
+                translated[k.id] = dialogs[k.id];
+            Dialog& dialog = translated[k.id];
+            if (k.item < 0)
+                dialog.caption = Utf16FromUtf8(t.second);
+            else {
+                dialog.items[size_t(k.item)].title = Utf16FromUtf8(t.second);
+                dialog.items[size_t(k.item)].titleIsText = true;
+            }
+        }
+        std::map<int, std::vector<std::u16string>> blocks;
+        for (const auto& s : strings) {
+            std::vector<std::u16string>& block = blocks[s.first / kStringsPerBlock + 1];
+            block.resize(kStringsPerBlock);
+            block[size_t(s.first % kStringsPerBlock)] = Utf16FromUtf8(s.second);
+        }
+        for (const auto& block : blocks)
+            SetResource(image, ResourceById(RT_STRING_ID), ResourceById(uint16_t(block.first)),
+                        EncodeStringBlock(block.second), file.id);
+        for (const auto& dialog : translated)
+            SetResource(image, ResourceById(RT_DIALOG_ID), ResourceById(uint16_t(dialog.first)),
+                        WriteDialog(dialog.second), file.id);
+        list.push_back({file.code, file.name, file.id});
+    }
+    WriteLanguageList(image, list);
+    return true;
 }
 
 void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* problems)
@@ -257,9 +460,9 @@ void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* probl
     for (Resource& r : image->resources) {
         if (!(r.type == ResourceById(RT_DIALOG_ID)) || !r.name.name.empty())
             continue;
-        // Templates 100-111 are English, 200-211 French, 300-311 Dutch.
-        int hundreds = r.name.id / 100;
-        Language language = hundreds == 2 ? FRENCH : hundreds == 3 ? DUTCH : ENGLISH;
+        // The product's texts of a language the description has no
+        // section for are its English ones.
+        Language language = DescriptionLanguage(r.language);
         Dialog dialog;
         if (!ParseDialog(r.data, &dialog)) {
             problems->Add(Origin(), "dialog template " + std::to_string(r.name.id) + " of the payload-free setup "
