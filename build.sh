@@ -10,7 +10,7 @@ ROOT=$PWD
 PACKAGES=(cmake ninja-build g++ make python3 git
           g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev zlib1g-dev
           googletest libbenchmark-dev clang libclang-rt-14-dev
-          wine wine64 gcab osslsigncode openssl xvfb xauth x11-utils imagemagick fonts-wine
+          wine wine64 gcab osslsigncode openssl xvfb xauth x11-utils imagemagick fonts-wine fonts-wqy-microhei
           qemu-system-x86 mmdebstrap)
 
 install_packages() {

@@ -148,6 +148,18 @@ bool AppStart(const char* arguments)
     }
     Context.GivenFolder = switches.Folder;
     RegisterCommonControls();
+    // A product that asks has the user choose its language first, unless
+    // /LANG= chose one; everything after speaks it.
+    if (!Context.Silent && switches.Language.empty()) {
+        if (!ChooseLanguageAtStart()) {
+            LogEvent("the language choice was cancelled: nothing was changed");
+            Context.ExitCode = EXIT_CANCELLED;
+            return false;
+        }
+        const CarriedLanguage* chosen = FindCarriedLanguage(Context.Languages, Context.LanguageCode);
+        if (chosen && SameTextNoCase(LoadStringAsText(IDS_ASK_LANGUAGE).c_str(), "yes"))
+            LogEvent("language chosen: %s (%s)", chosen->Code, chosen->Name);
+    }
     // The web site, the Start-menu folder and the product after Finish
     // open as the signed-in user: never with the setup's administrator
     // rights.

@@ -40,6 +40,7 @@ enum StringId {
     IDS_RUN_AFTER = 5013,         // "no": the program is not offered at the end; else it is
     IDS_RUN_ARGUMENTS = 5014,     // the program's arguments when started at the end, with macros
     IDS_ARCHITECTURE = 5015,      // "x64": the product's programs are 64-bit; else 32-bit ("x86")
+    IDS_ASK_LANGUAGE = 5016,      // "yes": the user chooses the language before the first page
     IDS_START_MENU_FOLDER = 7004, // {AppCorvane}
     IDS_CANCEL_QUESTION = 8000,
     IDS_FOLDER_NOT_CREATED = 8001,

@@ -45,6 +45,7 @@ enum DialogTemplate {
     IDD_CONFIRM_EXIT = 111,
     IDD_TASKS = 112,
     IDD_PROGRAMS = 113,
+    IDD_LANGUAGE = 114,
 };
 
 // Control IDs shared by the templates.
@@ -76,6 +77,7 @@ enum ControlId {
     IDC_PROGRAM_LIST = 1060,  // the programs page: the programs that use the installation's files
     IDC_CLOSE_PROGRAMS = 1061,
     IDC_LEAVE_PROGRAMS = 1062,
+    IDC_LANGUAGE_LIST = 1070,  // the language choice: the languages carried, by their own names
 };
 
 // Bitmaps of the page header and footer, icon of the copy-error dialog.
@@ -159,6 +161,12 @@ INT_PTR CALLBACK DiskSpacePageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK FinishPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK TasksPageProc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK ProgramsPageProc(HWND, UINT, WPARAM, LPARAM);
+// The language choice before the first page, for a product that asks for
+// it ([Languages] Ask, string IDS_ASK_LANGUAGE) and carries more than one:
+// the user picks one of the languages carried, and everything after
+// speaks it. False when the user cancels; true, the language unchanged,
+// when nothing is asked or the dialog cannot be shown.
+bool ChooseLanguageAtStart();
 
 // The programs that use the installation's files (pages_programs.cpp):
 // found for the installation this run replaces (else the destination), the

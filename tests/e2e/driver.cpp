@@ -318,8 +318,13 @@ void FinishWithoutStarting(HWND finish)
 HWND WalkToDestination(DWORD processId, DWORD pageWait, std::string* error, std::string* licenceText)
 {
     HWND welcome = WaitForDialog(processId, 1010, "", pageWait);
-    if (!welcome)
-        return *error = "no welcome page", nullptr;
+    if (!welcome) {
+        // What the program shows instead: a message before the first page.
+        *error = "no welcome page";
+        for (HWND shown : Dialogs(processId))
+            *error += "; shown: \"" + Text(shown) + "\" " + ItemText(shown, 0xFFFF).substr(0, 200);
+        return nullptr;
+    }
     Click(welcome, IDOK);
     if (!WaitGone(welcome, pageWait))
         return *error = "welcome page stays", nullptr;

@@ -1716,6 +1716,33 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
                                   L"\u041A\u043D\u0438\u0433\u0438\\\u0412\u043E\u0439\u043D\u0430 \u0438 \u043C\u0438\u0440.txt",
                                   L"\u6771\u4EAC\\\u5730\u56F3.txt", L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC.txt",
                                   L"Ksi\u0119gowo\u015B\u0107.exe", L"UnInstall.exe", L"UnInstall.ini"};
+    {
+        // The product asks for its language first, listing each by its own
+        // name: its own Esperanto, chosen there, is spoken from the first
+        // page on, and Cancel changes nothing.
+        Process asked(FromUnixPath(std::string(LEDGER_DIR) + "/world.exe"), "");
+        HWND ask = WaitForDialog(asked.Id(), 1070, "", kPageWait);
+        ASSERT_NE(nullptr, ask);
+        LRESULT esperanto =
+            SendDlgItemMessageW(ask, 1070, CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(L"Esperanto"));
+        ASSERT_GE(esperanto, 0);
+        EXPECT_GE(SendDlgItemMessageW(ask, 1070, CB_FINDSTRINGEXACT, WPARAM(-1), reinterpret_cast<LPARAM>(L"Deutsch")), 0);
+        SendDlgItemMessageW(ask, 1070, CB_SETCURSEL, WPARAM(esperanto), 0);
+        Click(ask, IDOK);
+        HWND welcome = WaitForDialog(asked.Id(), 1010, "", kPageWait);
+        ASSERT_NE(nullptr, welcome);
+        EXPECT_EQ(0u, Text(welcome).find("Eo: ")) << Text(welcome);
+        Click(welcome, IDCANCEL);
+        HWND confirm = WaitForDialog(asked.Id(), 0, "Exit Installation", kPageWait);
+        ASSERT_NE(nullptr, confirm);
+        Click(confirm, 2);
+        EXPECT_EQ(1602, asked.Wait(kPageWait));
+        Process cancelled(FromUnixPath(std::string(LEDGER_DIR) + "/world.exe"), "");
+        ask = WaitForDialog(cancelled.Id(), 1070, "", kPageWait);
+        ASSERT_NE(nullptr, ask);
+        Click(ask, IDCANCEL);
+        EXPECT_EQ(1602, cancelled.Wait(kPageWait));
+    }
     for (int run = 0; run < 3; ++run) {
         bool user = run == 2, wizard = run == 1;
         SCOPED_TRACE(user ? "for the user alone" : wizard ? "through the wizard" : "for every user");
@@ -1751,10 +1778,14 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         std::string setup = FromUnixPath(std::string(user ? LEDGER_USER_DIR : LEDGER_DIR) + "/world.exe");
         std::wstring installed = user ? appData + L"\\Programs\\" + app : target;
         if (wizard) {
-            Process wizardRun(setup, "");
+            // In the product's own language (the kit's English texts,
+            // marked), which it carries beside the kit's: /LANG= chooses
+            // it, and the product then asks nothing.
+            Process wizardRun(setup, "/LANG=eo");
             std::string error, licence;
             HWND destination = WalkToDestination(wizardRun.Id(), kPageWait, &error, &licence);
             ASSERT_NE(nullptr, destination) << error;
+            EXPECT_EQ(0u, Text(destination).find("Eo: ")) << Text(destination);
             EXPECT_EQ(0u, licence.find("LICENCJA KSI")) << licence;
             SendMessageW(GetDlgItem(destination, 1014), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()));
             Click(destination, IDOK);
@@ -1762,11 +1793,13 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
             HWND tasks = WaitForDialog(wizardRun.Id(), IDOK, "Additional Tasks", kPageWait);
             ASSERT_NE(nullptr, tasks) << "tasks page";
             EXPECT_EQ("Create a desktop link", ItemText(tasks, 1050));
+            EXPECT_EQ(0u, ItemText(tasks, IDOK).find("Eo: ")) << ItemText(tasks, IDOK);
             EXPECT_EQ(BST_UNCHECKED, SendMessageA(GetDlgItem(tasks, 1050), BM_GETCHECK, 0, 0));
             EXPECT_EQ(BST_CHECKED, SendMessageA(GetDlgItem(tasks, 1051), BM_GETCHECK, 0, 0));
             Click(tasks, IDOK);
             HWND finish = WaitForDialog(wizardRun.Id(), IDOK, "Installation Successfully Completed", kInstallWait);
             ASSERT_NE(nullptr, finish) << "finish page";
+            EXPECT_EQ(0u, Text(finish).find("Eo: ")) << Text(finish);
             // Not started at the end: started through the desktop's shell, it
             // could still be running from the folder when the uninstaller
             // below comes to it.

@@ -18,8 +18,10 @@ for every user.
 Beside them OUT_DIR/world/world.ini: a product whose names, links, files
 and folders are written in Polish, Greek, Cyrillic and Japanese letters,
 which has no help file and no important information, its own links (in
-the Start menu, and on the desktop as a task) and a PATH folder (a task
-chosen unless the user says otherwise).
+the Start menu, and on the desktop as a task), a PATH folder (a task
+chosen unless the user says otherwise) and a language of its own beside
+the kit's: Esperanto (eo.txt, the kit's English texts each marked "Eo: "),
+which the user chooses before the first page.
 """
 import os
 import shutil
@@ -71,6 +73,10 @@ Task = path | checked | Add {{AppName}} to the PATH
 
 [Path]
 Folder = {{TargetDir}} | task=path
+
+[Languages]
+File = eo.txt
+Ask = yes
 """
 
 WORLD_FILES = {
@@ -127,6 +133,26 @@ ONLY_2 = {
 }
 
 
+ENGLISH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "languages", "en.txt")
+
+
+def esperanto():
+    """The kit's English language file as the maker's Esperanto: each text
+    marked, every macro and tab kept."""
+    lines = []
+    with open(ENGLISH, encoding="utf-8") as f:
+        for line in f:
+            key, _, value = line.partition(" = ")
+            if key == "Name":
+                line = 'Name = "Esperanto"\n'
+            elif key == "Id":
+                line = "Id = 0x048F\n"
+            elif value.startswith('"') and not key.startswith(";"):
+                line = key + ' = "Eo: ' + value[1:]
+            lines.append(line)
+    return "".join(lines).encode()
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -154,6 +180,7 @@ def main():
     shutil.copyfile(program, os.path.join(folder, "main", "Księgowość.exe"))
     write(os.path.join(folder, "licence.txt"), "LICENCJA KSIĘGOWOŚCI\n\nŁódź, Київ, 東京.\n".encode())
     write(os.path.join(folder, "world.ini"), WORLD_DESCRIPTION.format(scope=scope).encode())
+    write(os.path.join(folder, "eo.txt"), esperanto())
 
 
 if __name__ == "__main__":

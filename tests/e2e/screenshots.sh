@@ -1,7 +1,8 @@
 #!/bin/sh
 # Walks the real setup program through its wizard under Xvfb, inside a
-# Wine desktop, once in each language (English, French, Dutch), and saves
-# a PNG of every page and dialog into OUT/en, OUT/fr and OUT/nl.
+# Wine desktop, once in each language asked for (a code: en, fr, nl, de, ja,
+# ru, or language_REGION), and saves a PNG of every page and dialog into
+# OUT/<language>.
 #   tests/e2e/screenshots.sh [BUILD_DIR] [OUT] [LANGUAGES]
 # BUILD_DIR is a win64 build with the targets setup and wizard_shots
 # (default build/win64); OUT defaults to build/shots, LANGUAGES to
@@ -29,6 +30,11 @@ for language in ${3:-en fr nl}; do
     en) LANG=en_US.UTF-8 ;;
     fr) LANG=fr_FR.UTF-8 ;;
     nl) LANG=nl_BE.UTF-8 ;;
+    de) LANG=de_DE.UTF-8 ;;
+    ja) LANG=ja_JP.UTF-8 ;;
+    ru) LANG=ru_RU.UTF-8 ;;
+    # Another as language_REGION: pt_BR, zh_CN.
+    *) LANG=$language.UTF-8 ;;
     esac
     export LANG LC_ALL="$LANG" DISPLAY="$display"
     export WINEPREFIX="$build/shots-prefix-$language"

@@ -12,7 +12,9 @@
 
 #include "tests/e2e/driver.h"
 
+#include <commctrl.h>
 #include <tlhelp32.h>
+#include <zlib.h>
 
 #ifndef SETUP_EXE
 #error SETUP_EXE comes from the build
@@ -436,15 +438,18 @@ TEST(WizardLanguage, PagesFollowTheUsersLanguage)
         const char* licenceTitle;
         const char* licenceText;
         const char* confirmTitle;
+        const char* remove;  // the uninstaller's Remove button
     } table[] = {
         {"fr", "Installation de GlyphForge - \xc9" "dition Standard", "Suivant >",
          "Installation de GlyphForge - Licence d'utilisation", "Contrat de licence utilisateur final",
-         " Quitter l'installation"},
+         " Quitter l'installation", "&Supprimer"},
         {"nl", "GlyphForge Installatie - Standaard Editie", "Volgende >",
          "GlyphForge Installatie - Gebruikers Licentie Overeenkomst", "Licentieovereenkomst voor eindgebruikers",
-         " Installation Stoppen"},
-        {"de", "GlyphForge Installation - Standard Edition", "Next >", "GlyphForge Installation - User License Agreement",
-         "End User License Agreement", " Exit Installation"},
+         " Installation Stoppen", "&Verwijderen"},
+        // German from the kit's language file; the demo's own texts
+        // (its edition, its licence) have no German and stay English.
+        {"de", "Installation von GlyphForge - Standard Edition", "Weiter >", "Installation von GlyphForge - Lizenzvertrag",
+         "End User License Agreement", " Installation beenden", "&Entfernen"},
     };
     const Expected* e = nullptr;
     for (const Expected& x : table)
@@ -464,7 +469,7 @@ TEST(WizardLanguage, PagesFollowTheUsersLanguage)
     HWND licence = WaitForDialog(setup.Id(), 1012, "", kPageWait);
     ASSERT_NE(nullptr, licence);
     EXPECT_EQ(e->licenceTitle, Text(licence));
-    // The French and Dutch texts come from "AGREEMENT_FR" and "AGREEMENT_DU".
+    // The French and Dutch licences are the demo's own "AGREEMENT" in those languages.
     EXPECT_NE(std::string::npos, ItemText(licence, 1011).find(e->licenceText)) << ItemText(licence, 1011);
 
     Click(licence, IDCANCEL);
@@ -472,6 +477,123 @@ TEST(WizardLanguage, PagesFollowTheUsersLanguage)
     ASSERT_NE(nullptr, confirm);
     Click(confirm, 2);
     EXPECT_EQ(1602, setup.Wait(kPageWait));
+
+    // The uninstaller the setup writes speaks the language too.
+    const std::string target = "C:\\Language Test";
+    Process install(FromUnixPath(SETUP_EXE), "/S /D=" + target);
+    ASSERT_EQ(0, install.Wait(kInstallWait));
+    std::string command;
+    ASSERT_TRUE(ReadRegString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString", command));
+    const std::string uninstaller = target + "\\UnInstall.exe";
+    Process uninstall(uninstaller, command.substr(uninstaller.size() + 3));
+    HWND choice = WaitForDialog(uninstall.Id(), 1003, "", kPageWait);
+    ASSERT_NE(nullptr, choice);
+    EXPECT_EQ(e->remove, ItemText(choice, 1003));
+    Click(choice, IDCANCEL);
+    EXPECT_EQ(1602, uninstall.Wait(kPageWait));
 }
 
 } // namespace
+
+namespace {
+
+INT_PTR CALLBACK Inert(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// What a control's text needs beyond its rectangle, in pixels, as the
+// control lays it out with its own font; 0 when it fits. A multi-line
+// static breaks at words (and a word longer than a line does not fit),
+// buttons and check boxes keep one line, a group box has its frame's
+// corners.
+int Overflow(HWND control)
+{
+    wchar_t text[1024];
+    wchar_t kind[32];
+    int length = GetWindowTextW(control, text, 1024);
+    GetClassNameW(control, kind, 32);
+    RECT have;
+    GetClientRect(control, &have);
+    LONG style = GetWindowLongW(control, GWL_STYLE);
+    bool isStatic = lstrcmpiW(kind, L"Static") == 0, isButton = lstrcmpiW(kind, L"Button") == 0;
+    if (length == 0 || (!isStatic && !isButton))
+        return 0;
+    int type = isStatic ? (style & SS_TYPEMASK) : (style & BS_TYPEMASK);
+    bool wraps = isStatic && type <= SS_RIGHT;
+    if (isStatic && !wraps && type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE)
+        return 0;  // an icon, a frame, a line
+    int margin = 0;
+    if (isButton && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON))
+        margin = 2 * GetSystemMetrics(SM_CXEDGE) + 2;
+    else if (isButton && type == BS_GROUPBOX)
+        margin = 16;
+    else if (isButton)
+        margin = GetSystemMetrics(SM_CXMENUCHECK) + 4;
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT need = {0, 0, have.right - margin, 0};
+    UINT format = DT_CALCRECT | DT_EXPANDTABS | (wraps ? DT_WORDBREAK : DT_SINGLELINE) |
+                  (isStatic && (style & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    DrawTextW(dc, text, length, &need, format);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    int wide = need.right - (have.right - margin);
+    int tall = wraps ? need.bottom - have.bottom : 0;
+    return wide > 0 ? wide : tall > 0 ? tall : 0;
+}
+
+} // namespace
+
+// Every text of every page and dialog, in every language the setup and its
+// uninstaller carry, fits its control at the session's DPI (96, and 144 in
+// the run wizard_e2e_layout_144).
+TEST(WizardLayout, EveryLanguagesTextsFitTheirControls)
+{
+    // The run asked for a DPI gets it, or the measure would not be of it.
+    if (const char* dpi = getenv("E2E_DPI")) {
+        HDC screen = GetDC(nullptr);
+        ASSERT_EQ(atoi(dpi), GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
+    }
+    LoadLibraryA("riched32.dll");
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The uninstaller as the setup carries it, languages and all.
+    std::string packed = ReadFile(FromUnixPath(UNINSTALL_CVZB));
+    ASSERT_GT(packed.size(), 8u);
+    uLongf size = *reinterpret_cast<const uint32_t*>(packed.data() + 4);
+    std::string uninstaller(size, '\0');
+    ASSERT_EQ(Z_OK, uncompress(reinterpret_cast<Bytef*>(&uninstaller[0]), &size,
+                               reinterpret_cast<const Bytef*>(packed.data() + 8), uLong(packed.size() - 8)));
+    const std::string uninstallerPath = "C:\\layout-UnInstall.exe";
+    WriteFile(uninstallerPath, uninstaller);
+    for (const std::string& program : {FromUnixPath(SETUP_EXE), uninstallerPath}) {
+        HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module) << program;
+        HRSRC listed = FindResourceW(module, L"LANGUAGES", MAKEINTRESOURCEW(10));
+        ASSERT_NE(nullptr, listed);
+        std::string list(static_cast<const char*>(LockResource(LoadResource(module, listed))),
+                         SizeofResource(module, listed));
+        size_t languages = 0;
+        for (size_t at = 0, end = 0; at < list.size(); at = end + 1, ++languages) {
+            end = list.find('\n', at) == std::string::npos ? list.size() : list.find('\n', at);
+            std::string code = list.substr(at, list.find(' ', at) - at);
+            LANGID id = static_cast<LANGID>(strtoul(list.c_str() + at + code.size() + 1, nullptr, 16));
+            for (int templateId = 100; templateId <= 114; ++templateId) {
+                HRSRC found = FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(templateId), id);
+                if (!found)
+                    continue;
+                auto* dialogTemplate = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found)));
+                HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate, nullptr, Inert, 0);
+                ASSERT_NE(nullptr, dialog) << code << " " << templateId;
+                int index = 0;
+                for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT), ++index) {
+                    EXPECT_EQ(0, Overflow(c)) << program << " " << code << ": template " << templateId
+                                              << " control " << index << " \"" << Text(c) << "\" does not fit";
+                }
+                DestroyWindow(dialog);
+            }
+        }
+        EXPECT_GE(languages, 20u) << program;
+        FreeLibrary(module);
+    }
+    DeleteFileA(uninstallerPath.c_str());
+}

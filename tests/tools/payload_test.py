@@ -289,6 +289,51 @@ def test_per_user_product(work):
           "the uninstaller carries the kit's languages")
 
 
+def test_languages(work):
+    """A language of the maker's own and the product's texts in a kit's
+    language: what English has is asked of every file, the product's [de]
+    section speaks German where the kit's file gives the rest, and Carry
+    leaves out the program's own languages not named."""
+    lay_out(work, DESCRIPTION + "[de]\nEdition = Grundausgabe\nLicence = lizenz.txt\n"
+                                "[Languages]\nCarry = en, de, eo\nFile = eo.txt\n")
+    write(os.path.join(work, "lizenz.txt"), "LIZENZ\n")
+    english = read(os.path.join(os.path.dirname(STUB), "languages", "en.txt")).decode("utf-8")
+    esperanto = english.replace('Name = "English"', 'Name = "Esperanto"').replace("Id = 0x0409", "Id = 0x048F")
+    lacking = "".join(line for line in esperanto.splitlines(True) if not line.startswith("8000 = "))
+    write(os.path.join(work, "eo.txt"), lacking)
+    r = mksetup(work, "--check")
+    lines = r.stderr.splitlines()
+    check(r.returncode == 2 and len(lines) == 1 and lines[0].startswith(os.path.join(work, "eo.txt") + ":") and
+          "lacks 1 text(s) English has: 8000" in lines[0], f"a language file without a text: {r.stderr!r}")
+    write(os.path.join(work, "product.ini"), read(os.path.join(work, "product.ini")) + b"FallBack = yes\n")
+    out = os.path.join(work, "setup.exe")
+    r = mksetup(work, "-o", out)
+    check(r.returncode == 0, f"languages: exit {r.returncode} {r.stderr}")
+    if r.returncode != 0:
+        return
+    found = resources(read(out))
+    listed = found.get((10, "LANGUAGES"), b"").decode("utf-8").splitlines()
+    check([line.split()[0] for line in listed] == ["en", "de", "eo"], f"languages carried: {listed}")
+    check(not [k for k in found if len(k) == 3 and k[2] in (0x40C, 0x413)], "French or Dutch resources left")
+
+    def text(number, language):
+        block = found.get((6, number // 16 + 1, language), b"")
+        at = 0
+        for i in range(16):
+            length, = struct.unpack_from("<H", block, at)
+            if i == number % 16:
+                return block[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+            at += 2 + 2 * length
+    check(text(8002, 0x407) == "Grundausgabe" and text(8005, 0x407) == "Installation von Tool",
+          f"German product texts: {text(8002, 0x407)!r} {text(8005, 0x407)!r}")
+    check("Grundausgabe" in found.get((5, 108, 0x407), b"").decode("utf-16-le", "replace"),
+          "the German welcome page names the German edition")
+    check(b"LIZENZ" in found.get(("RTF", "AGREEMENT", 0x407), b"") and
+          found.get(("RTF", "AGREEMENT", 0x48F)) is None, "the German licence, and English's for Esperanto")
+    check(text(8000, 0x48F) == text(8000, 0x409) and text(8001, 0x48F) == text(8001, 0x409),
+          "Esperanto's texts, the missing one English's")
+
+
 def edit(key, value, section="English"):
     """The base description with one key's value replaced, or the key
     added to the section (made at the end when missing); None comments the
@@ -377,6 +422,8 @@ BROKEN = {
     "registry number out of range": (edit("Value", "Auto | Software\\Maker | N | dword | 4294967296", "Registry"),
                                      None, "is not a dword number",
                                      "Value = Auto | Software\\Maker | N | dword | 4294967296"),
+    "section of a language not carried": (DESCRIPTION + "[eo]\nEdition = Basisa\n", None, "[eo] names no language",
+                                          "Edition = Basisa"),
     "registry field with an unclosed quote": (edit("Value", "Auto | Software\\Maker | A | string | \"x", "Registry"),
                                               None, "root | key | name | type | data | at removal",
                                               "Value = Auto | Software\\Maker | A | string | \"x"),
@@ -546,6 +593,7 @@ def main():
     try:
         test_made_up_product(os.path.join(work, "product"))
         test_per_user_product(os.path.join(work, "per-user"))
+        test_languages(os.path.join(work, "languages"))
         test_broken_descriptions(os.path.join(work, "broken"))
         test_keys_are_documented()
         test_damaged_stubs(os.path.join(work, "stubs"))

@@ -230,6 +230,72 @@ const ProductFile* FindMainFile(const Description& d, std::string name)
             return &f;
     return nullptr;
 }
+// The product's texts in each language of a file: the description's
+// section of that language's code ([de]) where it gives them, else, for a
+// text it does not give in English either, the file's [Product] text; each
+// put through the checks a description's text gets. A text given in
+// English alone is left to the setup to show from English.
+void ProductTextsOfLanguageFiles(Description* d, Problems* problems)
+{
+    std::map<std::string, std::string> sections;  // lower-case code -> the section as written
+    for (const auto& v : d->values) {
+        std::string section = v.first.substr(0, v.first.find('.'));
+        if (IsLanguageCode(section))
+            sections[Lower(section)] = section;
+    }
+    for (LanguageFile& file : d->languages) {
+        auto own = sections.find(Lower(file.code));
+        std::string section = own == sections.end() ? "" : own->second;
+        if (own != sections.end())
+            sections.erase(own);
+        file.macros = d->macros[ENGLISH];
+        // The names first: the texts after them expand {Edition}.
+        for (const char* key : {"Edition", "WebAddress"})
+            if (d->values.count(section + "." + key)) {
+                const Value& v = d->values[section + "." + key];
+                std::string name = CheckName(v, Rule("Language", key), ENGLISH, false, problems);
+                if (std::string(key) == "Edition")
+                    file.macros["Edition"] = name;
+                file.product[Rule("Language", key).stringId] = name;
+            }
+        for (const KeyRule* r = KeyRulesBegin(); r != KeyRulesEnd(); ++r) {
+            if (std::string(r->section) != "Language")
+                continue;
+            Value v;
+            auto given = d->values.find(section + "." + r->key);
+            auto fallback = file.texts[PRODUCT_TEXTS].find(r->key);
+            if (!section.empty() && given != d->values.end()) {
+                v = given->second;
+            } else if (fallback != file.texts[PRODUCT_TEXTS].end() && !Resolve(*d, *r, ENGLISH).given) {
+                v.text = fallback->second;
+                v.origin = Origin{file.path, file.lines[PRODUCT_TEXTS][r->key]};
+                v.given = true;
+            } else {
+                continue;
+            }
+            if (r->kind == SHOWN_TEXT) {
+                file.product[r->stringId] = CheckShownText(v, *r, ENGLISH, file.macros, problems);
+            } else if (r->kind == LINK && !(std::string(r->key) == "HelpLink" && file.macros["HelpName"].empty())) {
+                std::string link = CheckSetupText(v, *r, ENGLISH, file.macros, problems);
+                file.product[r->stringId] = link.empty() || link[0] == '\\' ? link : "\\" + link;
+            } else if (r->kind == TEXT_FILE) {
+                std::string path = ResolvePath(*d, v);
+                if (!IsFile(path) || FileSize(path) == 0)
+                    problems->Add(v.origin, "the file " + path + " does not exist or is empty",
+                                  "name an RTF or plain-text file, relative to the description");
+                else
+                    (std::string(r->key) == "Licence" ? file.licence : file.information) = path;
+            }
+        }
+    }
+    for (const auto& left : sections) {
+        const Value& first = d->values.lower_bound(left.second + ".")->second;
+        problems->Add(first.origin, "[" + left.second + "] names no language the setup carries from a file",
+                      "carry its language file (the kit's languages folder, or [Languages] File), or write "
+                      "[English], [French] or [Dutch]");
+    }
+}
+
 }  // namespace
 
 std::string ResolvePath(const Description& d, const Value& v)
@@ -567,6 +633,7 @@ void CheckDescription(const std::string& stubFolder, Description* d, Problems* p
     CheckLinks(d, problems);
     CheckPathFolders(d, problems);
     ChooseLanguages(stubFolder, d, problems);
+    ProductTextsOfLanguageFiles(d, problems);
 
     // The size figures, as the destination page and the progress use them.
     uint64_t extracted = d->main.bytes + d->archivist.bytes;

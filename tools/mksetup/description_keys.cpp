@@ -80,6 +80,8 @@ const KeyRule kKeys[] = {
      "a language file of the maker's own (as the kit's languages/en.txt), named <code>.txt; one line each"},
     {"Languages", "FallBack", NAME, 0, false, 0, nullptr, {"no", nullptr, nullptr},
      "yes: a text a language file lacks is shown in English; no (default): such a file is refused"},
+    {"Languages", "Ask", NAME, 0, false, 0, nullptr, {"no", nullptr, nullptr},
+     "yes: the user chooses the language before the first page; no (default): the display language's"},
     {"Language", "Edition", NAME, 8002, true, kMacroLimit, nullptr, {}, "the edition ({Edition})"},
     // Left out: the product has no help file, and no help link.
     {"Language", "HelpFile", MAIN_FILE, 8010, false, kMacroLimit, nullptr, {},
@@ -194,12 +196,34 @@ Language DescriptionLanguage(uint16_t id)
 const KeyRule* KeyRulesBegin() { return kKeys; }
 const KeyRule* KeyRulesEnd() { return kKeys + sizeof kKeys / sizeof *kKeys; }
 
+bool IsLanguageCode(const std::string& section)
+{
+    // Two or three letters, and a region after '-': de, pt-BR, zh-CN; not
+    // a section of the table ([Art]).
+    for (const KeyRule& k : kKeys)
+        if (SameWord(section, k.section))
+            return false;
+    size_t letters = 0;
+    while (letters < section.size() && isalpha(static_cast<unsigned char>(section[letters])))
+        ++letters;
+    if (letters < 2 || letters > 3)
+        return false;
+    if (letters == section.size())
+        return true;
+    if (section[letters] != '-' || section.size() - letters - 1 < 2 || section.size() - letters - 1 > 4)
+        return false;
+    for (size_t i = letters + 1; i < section.size(); ++i)
+        if (!isalnum(static_cast<unsigned char>(section[i])))
+            return false;
+    return true;
+}
+
 bool IsLanguageSection(const std::string& section)
 {
     for (const char* l : kLanguageSections)
         if (section == l)
             return true;
-    return false;
+    return IsLanguageCode(section);
 }
 
 const KeyRule* FindRule(const std::string& section, const std::string& key)
@@ -224,7 +248,8 @@ std::string SectionSpelling(const std::string& section)
     for (const std::string& s : Sections())
         if (SameWord(section, s))
             return s;
-    return "";
+    // A language's code names the product's texts in a language of a file.
+    return IsLanguageCode(section) ? section : "";
 }
 
 std::string KeyFix(const std::string& section, const std::string& key)

@@ -56,6 +56,9 @@ const KeyRule* FindRule(const std::string& section, const std::string& key);
 // The rule of a key spelt as the table spells it.
 const KeyRule& Rule(const char* section, const char* key);
 bool IsLanguageSection(const std::string& section);
+// A section named by a language's code ([de], [pt-BR]): the product's
+// texts in a language that a language file brings.
+bool IsLanguageCode(const std::string& section);
 // The table's spelling of a section written in any letter case; "" for
 // none.
 std::string SectionSpelling(const std::string& section);

@@ -18,7 +18,7 @@ namespace mksetup {
 
 namespace {
 
-const char* const kTextSections[2] = {"Setup", "Uninstaller"};
+const char* const kTextSections[3] = {"Setup", "Uninstaller", "Product"};
 
 // A quoted value: \n, \t, \\ and \" inside; false when it is not one.
 bool Unquote(const std::string& value, std::string* text)
@@ -57,6 +57,8 @@ std::string Shape(const std::string& text)
     std::string shape;
     for (const std::string& n : names)
         shape += "{" + n + "}";
+    for (size_t at = text.find("%n"); at != std::string::npos; at = text.find("%n", at + 2))
+        shape += "%n";
     return shape + std::string(size_t(std::count(text.begin(), text.end(), '\t')), '\t');
 }
 
@@ -118,9 +120,10 @@ bool ReadLanguageFile(const std::string& path, LanguageFile* file, Problems* pro
             continue;
         if (line.front() == '[' && line.back() == ']') {
             section = line.substr(1, line.size() - 2);
-            if (section != "Language" && section != kTextSections[0] && section != kTextSections[1])
+            if (section != "Language" && section != kTextSections[0] && section != kTextSections[1] &&
+                section != kTextSections[2])
                 problems->Add(where, "[" + section + "] is not a section of a language file",
-                              "write [Language], [Setup] or [Uninstaller]");
+                              "write [Language], [Setup], [Uninstaller] or [Product]");
             continue;
         }
         size_t equals = line.find('=');
@@ -148,7 +151,9 @@ bool ReadLanguageFile(const std::string& path, LanguageFile* file, Problems* pro
             }
             continue;
         }
-        int which = section == kTextSections[0] ? SETUP_TEXTS : UNINSTALLER_TEXTS;
+        int which = section == kTextSections[0]   ? SETUP_TEXTS
+                    : section == kTextSections[1] ? UNINSTALLER_TEXTS
+                                                  : PRODUCT_TEXTS;
         std::string unquoted;
         if (!Unquote(value, &unquoted)) {
             problems->Add(where, key + " is not a quoted text", "write the text in double quotes (\\\" for a quote)");
@@ -169,7 +174,7 @@ bool ReadLanguageFile(const std::string& path, LanguageFile* file, Problems* pro
 
 void CheckLanguageFile(const LanguageFile& english, bool fallBack, LanguageFile* file, Problems* problems)
 {
-    for (int which = 0; which < 2; ++which) {
+    for (int which = 0; which < 3; ++which) {
         std::vector<std::string> missing;
         for (const auto& e : english.texts[which]) {
             auto found = file->texts[which].find(e.first);
@@ -183,7 +188,7 @@ void CheckLanguageFile(const LanguageFile& english, bool fallBack, LanguageFile*
                 problems->Add(Origin{file->path, file->lines[which][e.first]},
                               "[" + std::string(kTextSections[which]) + "] " + e.first +
                                   " has other macros or tabs than English's \"" + e.second.substr(0, 40) + "\"",
-                              "keep every {Macro} and tab of the English text");
+                              "keep every {Macro}, tab and %n of the English text");
         }
         for (const auto& t : file->texts[which])
             if (!english.texts[which].count(t.first))
@@ -212,6 +217,10 @@ void ChooseLanguages(const std::string& stubFolder, Description* d, Problems* pr
     bool fallBack = fallBackValue && Lower(fallBackValue->text) == "yes";
     if (fallBackValue && !fallBack && Lower(fallBackValue->text) != "no")
         problems->Add(fallBackValue->origin, "FallBack must be yes or no", "write yes or no");
+    const Value* ask = FindValue(*d, "Languages.Ask");
+    if (ask && Lower(ask->text) != "yes" && Lower(ask->text) != "no")
+        problems->Add(ask->origin, "Ask must be yes or no", "write yes or no");
+    d->strings[5016] = ask && Lower(ask->text) == "yes" ? "yes" : "";
 
     // The kit's files by code; en.txt is English's, against which each
     // file is checked and which the programs carry themselves.

@@ -176,7 +176,7 @@ std::string Depfile(const std::string& target, const Options& o, const Descripti
     inputs.insert(inputs.end(), d.artFiles.begin(), d.artFiles.end());
     inputs.push_back(d.english.path);
     for (const LanguageFile& l : d.languages)
-        inputs.push_back(l.path);
+        inputs.insert(inputs.end(), {l.path, l.licence, l.information});
     std::string text = DepfilePath(target) + ":";
     std::vector<std::string> written;
     for (const std::string& input : inputs) {

@@ -68,19 +68,27 @@ struct ProductFolder {
     uint64_t bytes = 0;
 };
 
+
 // The string table entries the description writes, by resource string ID,
 // as the setup program will hold them (UTF-8).
-typedef std::map<int, std::string> StringTable;
-
 // A language file (languages.cpp): a language's own name and Windows
 // identifier, and its texts of the setup program and of the uninstaller.
-enum LanguageTexts { SETUP_TEXTS = 0, UNINSTALLER_TEXTS = 1 };
+// [Product] holds mksetup's texts for a product's language keys that a
+// description leaves out (HeaderTitle, BrowseTitle, ...).
+enum LanguageTexts { SETUP_TEXTS = 0, UNINSTALLER_TEXTS = 1, PRODUCT_TEXTS = 2 };
+typedef std::map<int, std::string> StringTable;
 struct LanguageFile {
     std::string path, code;  // code: the file's name without ".txt"
     std::string name;        // UTF-8
     uint16_t id = 0;
-    std::map<std::string, std::string> texts[2];  // by key: "8000", "D100", "D100.4"
-    std::map<std::string, int> lines[2];
+    std::map<std::string, std::string> texts[3];  // by key: "8000", "D100", "D100.4"; HeaderTitle
+    std::map<std::string, int> lines[3];
+    // The product in this language: its strings by ID (the description's
+    // [<code>] section, else the file's [Product]), the pack-time macros
+    // ({Edition} of that section) and its licence and information files.
+    StringTable product;
+    std::map<std::string, std::string> macros;
+    std::string licence, information;
 };
 
 struct Description {
@@ -348,8 +356,12 @@ void SetResourceFile(PeImage* image, const ResourceName& type, const ResourceNam
 // The setup program's resources.
 enum { RT_ICON_ID = 3, RT_BITMAP_ID = 2, RT_DIALOG_ID = 5, RT_STRING_ID = 6, RT_GROUP_ICON_ID = 14 };
 
-// Puts the string table entries into the image's string blocks; IDs with
-// an empty text are cleared.
+// Whether the program carries a language (its LANGUAGES list names it,
+// or it has no list); English always.
+bool CarriesLanguage(PeImage* image, uint16_t language);
+// Puts the string table entries into the image's string blocks, but not
+// those of a language the program does not carry; IDs with an empty text
+// are cleared.
 void SetStrings(PeImage* image, const StringTable& strings);
 // Reads one string of the image's string table in a language ("" when
 // missing).

@@ -208,6 +208,8 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
     SetStrings(image, d.strings);
     for (int l = 0; l < LANGUAGE_COUNT; ++l) {
         uint16_t language = LanguageId(static_cast<Language>(l));
+        if (!CarriesLanguage(image, language))
+            continue;
         Bytes licence, information;
         if (!TextResource(d.licence[l], &licence))
             return Fail("cannot read " + d.licence[l]);
@@ -221,6 +223,19 @@ int PackThrough(const PackRequest& request, const Description& d, PeImage* image
         if (!TextResource(d.information[l], &information))
             return Fail("cannot read " + d.information[l]);
         SetResource(image, ResourceByName("RTF"), ResourceByName("INFORMATION"), information, language);
+    }
+    // A language of a file with its own licence or information; without,
+    // the setup shows the English ones.
+    for (const LanguageFile& file : d.languages) {
+        for (const std::string* path : {&file.licence, &file.information}) {
+            Bytes text;
+            if (path->empty())
+                continue;
+            if (!TextResource(*path, &text))
+                return Fail("cannot read " + *path);
+            SetResource(image, ResourceByName("RTF"),
+                        ResourceByName(path == &file.licence ? "AGREEMENT" : "INFORMATION"), text, file.id);
+        }
     }
     for (const auto& art : d.art)
         SetArt(image, art.first, art.second);

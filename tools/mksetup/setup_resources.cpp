@@ -180,16 +180,17 @@ std::string KeyOfMacro(const std::string& macro, Language language)
 // Expands one text of a template; a text that the setup would now cut is
 // reported against the first macro that made it longer.
 std::u16string ExpandTemplateText(const std::u16string& text, size_t limit, const Description& d, Language language,
-                                  std::vector<std::string>* blamed, Problems* problems)
+                                  const std::map<std::string, std::string>& macros, std::vector<std::string>* blamed,
+                                  Problems* problems)
 {
     std::string utf8 = Utf8FromUtf16(text);
-    std::string expanded = ExpandKnownMacros(utf8, d.macros[language]);
+    std::string expanded = ExpandKnownMacros(utf8, macros);
     if (expanded == utf8)
         return text;
     size_t n = CharacterCount(expanded);
     if (n > limit && CharacterCount(utf8) <= limit) {
         for (const std::string& name : MacroNames(utf8)) {
-            if (!d.macros[language].count(name))
+            if (!macros.count(name))
                 continue;
             std::string key = KeyOfMacro(name, language);
             const Value* v = FindValue(d, key);
@@ -317,11 +318,22 @@ StringInLanguage LanguageOfString(int id)
     return {id, kEnglishLanguage};
 }
 
+bool CarriesLanguage(PeImage* image, uint16_t language)
+{
+    if (language == kEnglishLanguage || !FindImageResource(image, ResourceById(kRcDataType), ResourceByName("LANGUAGES")))
+        return true;
+    std::vector<ListedLanguage> list = ReadLanguageList(image);
+    return std::any_of(list.begin(), list.end(), [&](const ListedLanguage& l) { return l.id == language; });
+}
+
 void SetStrings(PeImage* image, const StringTable& strings)
 {
     std::map<std::pair<uint16_t, int>, std::vector<std::pair<int, std::string>>> byBlock;
     for (const auto& s : strings) {
         StringInLanguage at = LanguageOfString(s.first);
+        // The texts of a language the setup does not carry are left out.
+        if (!CarriesLanguage(image, at.language))
+            continue;
         byBlock[{at.language, at.id / kStringsPerBlock + 1}].push_back({at.id, s.second});
     }
     for (const auto& block : byBlock) {
@@ -436,6 +448,9 @@ bool CarryLanguages(PeImage* image, LanguageTexts which, const Description& d, c
                 dialog.items[size_t(k.item)].titleIsText = true;
             }
         }
+        if (which == SETUP_TEXTS)
+            for (const auto& p : file.product)
+                strings[p.first] = p.second;
         std::map<int, std::vector<std::u16string>> blocks;
         for (const auto& s : strings) {
             std::vector<std::u16string>& block = blocks[s.first / kStringsPerBlock + 1];
@@ -463,6 +478,10 @@ void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* probl
         // The product's texts of a language the description has no
         // section for are its English ones.
         Language language = DescriptionLanguage(r.language);
+        const std::map<std::string, std::string>* macros = &d.macros[language];
+        for (const LanguageFile& file : d.languages)
+            if (file.id == r.language && !file.macros.empty())
+                macros = &file.macros;
         Dialog dialog;
         if (!ParseDialog(r.data, &dialog)) {
             problems->Add(Origin(), "dialog template " + std::to_string(r.name.id) + " of the payload-free setup "
@@ -470,10 +489,10 @@ void ExpandDialogTemplates(PeImage* image, const Description& d, Problems* probl
                           "use the payload-free setup program that came with mksetup");
             continue;
         }
-        dialog.caption = ExpandTemplateText(dialog.caption, kCaptionLimit, d, language, &blamed, problems);
+        dialog.caption = ExpandTemplateText(dialog.caption, kCaptionLimit, d, language, *macros, &blamed, problems);
         for (DialogItem& item : dialog.items)
             if (item.titleIsText)
-                item.title = ExpandTemplateText(item.title, kControlLimit, d, language, &blamed, problems);
+                item.title = ExpandTemplateText(item.title, kControlLimit, d, language, *macros, &blamed, problems);
         r.data = WriteDialog(dialog);
     }
 }
