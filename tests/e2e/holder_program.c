@@ -19,9 +19,18 @@ static LRESULT CALLBACK HolderWindow(HWND window, UINT message, WPARAM wParam, L
 
 int main(int argc, char** argv)
 {
-    HANDLE held = argc > 1 ? CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL)
-                           : INVALID_HANDLE_VALUE;
+    HANDLE held = INVALID_HANDLE_VALUE;
     WNDCLASSA windowClass = {0};
+    int tries;
+    /* The test looks whether the file is held by opening it for deletion:
+       an open that meets its look is refused, and tried again. */
+    for (tries = 0; argc > 1 && held == INVALID_HANDLE_VALUE && tries < 600; ++tries) {
+        held = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        if (held == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION)
+            Sleep(50);
+        else
+            break;
+    }
     Stubborn = argc > 2;
     windowClass.lpfnWndProc = HolderWindow;
     windowClass.hInstance = GetModuleHandleA(NULL);
