@@ -6,6 +6,8 @@
 #include "tests/common/files.h"
 
 #include <algorithm>
+#include <exdisp.h>
+#include <objbase.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <stdio.h>
@@ -222,6 +224,32 @@ HWND FindTopLevel(const std::string& titlePart)
     TitleSearch search = {titlePart, nullptr};
     EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+bool DesktopShellReachable()
+{
+    const CLSID shellWindows = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
+    const IID shellWindowsInterface = {0x85CB6900, 0x4D95, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
+    CoInitialize(nullptr);
+    IShellWindows* windows = nullptr;
+    IDispatch* desktop = nullptr;
+    bool reachable = false;
+    if (SUCCEEDED(CoCreateInstance(shellWindows, nullptr, CLSCTX_LOCAL_SERVER, shellWindowsInterface,
+                                   reinterpret_cast<void**>(&windows)))) {
+        VARIANT location, root;
+        memset(&location, 0, sizeof location);
+        memset(&root, 0, sizeof root);
+        location.vt = VT_I4;
+        location.lVal = CSIDL_DESKTOP;
+        long window = 0;
+        reachable = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop) == S_OK &&
+                    desktop;
+        if (desktop)
+            desktop->Release();
+        windows->Release();
+    }
+    CoUninitialize();
+    return reachable;
 }
 
 DWORD ParentProcessOf(DWORD processId)

@@ -83,6 +83,10 @@ HWND WaitForOwnedDialog(HWND owner, DWORD milliseconds);
 
 // The process that started processId; 0 when it is not known.
 DWORD ParentProcessOf(DWORD processId);
+// Whether the desktop's shell has registered its window with the shell's
+// windows, through which a setup starts programs as the signed-in user:
+// in a new Wine session it comes up a moment after the first program.
+bool DesktopShellReachable();
 // Ends the processes that a program started and left running (the product
 // it launched, the Explorer window on the Start-menu folder): a process
 // that outlives a test would keep its output open.

@@ -340,7 +340,9 @@ TEST_F(InstallE2e, FullInstallOfTheDemo)
     EXPECT_EQ((std::vector<std::string>{".", "..", "setup.exe"}), names);
 
     // Finish launches the product, through the desktop's shell: it is no
-    // child of the elevated setup.
+    // child of the elevated setup. (The setup starts it itself when the
+    // shell is not there yet, as in a Wine session just begun.)
+    ASSERT_TRUE(WaitUntil(DesktopShellReachable, kHangWait)) << "the desktop's shell never came up";
     Click(finish, IDOK);
     EXPECT_EQ(0, setup.Wait(e2e::kHangWait));
     HWND product = nullptr;
