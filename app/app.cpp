@@ -156,9 +156,6 @@ bool AppStart(const char* arguments)
             Context.ExitCode = EXIT_CANCELLED;
             return false;
         }
-        const CarriedLanguage* chosen = FindCarriedLanguage(Context.Languages, Context.LanguageCode);
-        if (chosen && SameTextNoCase(LoadStringAsText(IDS_ASK_LANGUAGE).c_str(), "yes"))
-            LogEvent("language chosen: %s (%s)", chosen->Code, chosen->Name);
     }
     // The web site, the Start-menu folder and the product after Finish
     // open as the signed-in user: never with the setup's administrator

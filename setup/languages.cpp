@@ -209,27 +209,11 @@ int StringInBlock(HMODULE module, UINT id, LANGID language, const wchar_t** text
 
 int LoadStringInLanguage(HMODULE module, UINT id, LANGID language, char* out, int size)
 {
-    if (size <= 0)
-        return 0;
-    out[0] = '\0';
     const wchar_t* text = nullptr;
     int n = StringInBlock(module, id, language, &text);
     if (n == 0 && language != kEnglish)
         n = StringInBlock(module, id, kEnglish, &text);
-    if (n == 0)
-        return 0;
-    wchar_t* copy = static_cast<wchar_t*>(malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t)));
-    if (!copy)
-        return 0;
-    memcpy(copy, text, static_cast<size_t>(n) * sizeof(wchar_t));
-    copy[n] = L'\0';
-    DWORD got = FromWide(copy, out, static_cast<size_t>(size));
-    free(copy);
-    if (got >= static_cast<DWORD>(size)) {
-        out[0] = '\0';
-        return 0;
-    }
-    return static_cast<int>(got);
+    return FromWideCounted(text, n, out, size);
 }
 
 const DLGTEMPLATE* DialogTemplateInLanguage(HMODULE module, int id, LANGID language)

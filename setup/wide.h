@@ -147,9 +147,9 @@ BOOL LookupPrivilegeValueU(const char* name, LUID* luid);
 
 // Resources: a name or type is text, or a number (MAKEINTRESOURCEA).
 HRSRC FindResourceU(HMODULE module, const char* name, const char* type);
-// A string of the table into out (size bytes); its length, 0 when there
-// is none or it does not fit.
-int LoadStringU(HINSTANCE module, UINT id, char* out, int size);
+// Counted wide text (a string table's, not terminated) into out (size
+// bytes); its length, 0 when it does not fit (out is then "").
+int FromWideCounted(const wchar_t* text, int length, char* out, int size);
 
 // Windows and their texts.
 BOOL SetWindowTextU(HWND window, const char* text);

@@ -30,15 +30,11 @@ HRSRC FindResourceU(HMODULE module, const char* name, const char* type)
     return FindResourceW(module, n, t);
 }
 
-int LoadStringU(HINSTANCE module, UINT id, char* out, int size)
+int FromWideCounted(const wchar_t* text, int n, char* out, int size)
 {
     if (size <= 0)
         return 0;
     out[0] = '\0';
-    // With no buffer the call hands out the string where it lies, not
-    // terminated.
-    const wchar_t* text = nullptr;
-    int n = LoadStringW(module, id, reinterpret_cast<wchar_t*>(&text), 0);
     if (n <= 0 || !text)
         return 0;
     wchar_t* copy = static_cast<wchar_t*>(malloc((static_cast<size_t>(n) + 1) * sizeof(wchar_t)));

@@ -45,7 +45,10 @@ bool ChooseLanguageAtStart()
     INT_PTR chosen = DialogInLanguage(nullptr, IDD_LANGUAGE, LanguagePageProc, 0);
     if (chosen == 0)
         return false;
-    if (chosen > 0 && chosen <= Context.Languages.Count)
-        Context.LanguageCode = Context.Languages.Items[chosen - 1].Id;
+    if (chosen > 0 && chosen <= Context.Languages.Count) {
+        const CarriedLanguage& language = Context.Languages.Items[chosen - 1];
+        Context.LanguageCode = language.Id;
+        LogEvent("language chosen: %s (%s)", language.Code, language.Name);
+    }
     return true;
 }

@@ -132,11 +132,12 @@ def renamed(manifest, name):
     return re.sub(rb'(<assemblyIdentity[^>]* name=")[^"]*"', lambda m: m.group(1) + name + b'"', manifest, count=1)
 
 
-def string(found, number):
-    # A language's texts, numbered as the description's table keeps them:
+def string(found, number, language=None):
+    # Without a language, numbered as the description's table keeps them:
     # the English number plus 100 (French) or 200 (Dutch).
-    language = {81: 0x40C, 82: 0x413}.get(number // 100, 0x409)
-    number = number % 100 + 8000 if language != 0x409 else number
+    if language is None:
+        language = {81: 0x40C, 82: 0x413}.get(number // 100, 0x409)
+        number = number % 100 + 8000 if language != 0x409 else number
     block = found.get((6, number // 16 + 1, language), b"")
     at = 0
     for i in range(16):
@@ -315,22 +316,13 @@ def test_languages(work):
     listed = found.get((10, "LANGUAGES"), b"").decode("utf-8").splitlines()
     check([line.split()[0] for line in listed] == ["en", "de", "eo"], f"languages carried: {listed}")
     check(not [k for k in found if len(k) == 3 and k[2] in (0x40C, 0x413)], "French or Dutch resources left")
-
-    def text(number, language):
-        block = found.get((6, number // 16 + 1, language), b"")
-        at = 0
-        for i in range(16):
-            length, = struct.unpack_from("<H", block, at)
-            if i == number % 16:
-                return block[at + 2:at + 2 + 2 * length].decode("utf-16-le")
-            at += 2 + 2 * length
-    check(text(8002, 0x407) == "Grundausgabe" and text(8005, 0x407) == "Installation von Tool",
-          f"German product texts: {text(8002, 0x407)!r} {text(8005, 0x407)!r}")
+    check(string(found, 8002, 0x407) == "Grundausgabe" and string(found, 8005, 0x407) == "Installation von Tool",
+          f"German product texts: {string(found, 8002, 0x407)!r} {string(found, 8005, 0x407)!r}")
     check("Grundausgabe" in found.get((5, 108, 0x407), b"").decode("utf-16-le", "replace"),
           "the German welcome page names the German edition")
     check(b"LIZENZ" in found.get(("RTF", "AGREEMENT", 0x407), b"") and
           found.get(("RTF", "AGREEMENT", 0x48F)) is None, "the German licence, and English's for Esperanto")
-    check(text(8000, 0x48F) == text(8000, 0x409) and text(8001, 0x48F) == text(8001, 0x409),
+    check(string(found, 8000, 0x48F) == string(found, 8000, 0x409) and string(found, 8001, 0x48F) == string(found, 8001, 0x409),
           "Esperanto's texts, the missing one English's")
 
 

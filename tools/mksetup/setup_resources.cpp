@@ -328,11 +328,14 @@ bool CarriesLanguage(PeImage* image, uint16_t language)
 
 void SetStrings(PeImage* image, const StringTable& strings)
 {
+    // The texts of a language the setup does not carry are left out.
+    std::map<uint16_t, bool> carried;
+    for (int l = 0; l < LANGUAGE_COUNT; ++l)
+        carried[LanguageId(static_cast<Language>(l))] = CarriesLanguage(image, LanguageId(static_cast<Language>(l)));
     std::map<std::pair<uint16_t, int>, std::vector<std::pair<int, std::string>>> byBlock;
     for (const auto& s : strings) {
         StringInLanguage at = LanguageOfString(s.first);
-        // The texts of a language the setup does not carry are left out.
-        if (!CarriesLanguage(image, at.language))
+        if (!carried[at.language])
             continue;
         byBlock[{at.language, at.id / kStringsPerBlock + 1}].push_back({at.id, s.second});
     }
