@@ -11,6 +11,7 @@
 
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <userenv.h>
 
 #include <cstdio>
 #include <map>
@@ -1677,15 +1678,16 @@ std::wstring Wide(const std::string& utf8)
     return wide;
 }
 
-// The program run with arguments to its end; its exit code, -1 when it
-// does not start or end.
-long RunWide(const std::wstring& program, const std::wstring& arguments)
+// The program run with arguments to its end (in the environment given,
+// else the test's own); its exit code, -1 when it does not start or end.
+long RunWide(const std::wstring& program, const std::wstring& arguments, void* environment = nullptr)
 {
     std::wstring line = L"\"" + program + L"\" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+                        environment, nullptr, &startup, &process))
         return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, e2e::kHangWait) == WAIT_OBJECT_0)
@@ -1844,6 +1846,24 @@ TEST(WorldE2e, NamesInAnyScriptArriveLetterForLetterAndLeaveWhole)
         EXPECT_EQ(std::wstring(desktopTask ? L"desktop" : L"path"), chosen);
         EXPECT_FALSE(ThereW(group + L"\\" + app + L" Help.lnk")) << "a help link without a help file";
         EXPECT_EQ(0, RunWide(installed + L"\\Ksi\u0119gowo\u015B\u0107.exe", L"")) << "the product does not start";
+        // A console started afresh (its environment built from the registry,
+        // as the desktop builds one after the setup's broadcast) finds the
+        // program by its name alone exactly when the PATH folder is there.
+        // For every user only: Wine's environment block takes the user's
+        // own variables but not the user's Path after the machine's, as
+        // Windows does, so the user's case is the value above.
+        if (!user) {
+            void* fresh = nullptr;
+            HANDLE token = nullptr;
+            ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE, &token));
+            ASSERT_TRUE(CreateEnvironmentBlock(&fresh, token, FALSE));
+            CloseHandle(token);
+            wchar_t system[MAX_PATH] = L"";
+            GetSystemDirectoryW(system, MAX_PATH);
+            EXPECT_EQ(!desktopTask, RunWide(std::wstring(system) + L"\\cmd.exe", L"/c Ksi\u0119gowo\u015B\u0107.exe", fresh) == 0)
+                << "cmd /c finds the program on the PATH";
+            DestroyEnvironmentBlock(fresh);
+        }
 
         std::wstring quiet = RegText(hive, entry, L"QuietUninstallString");
         size_t programEnd = quiet.find(L"\" ");
