@@ -29,12 +29,20 @@ endif()
 # Options for code that ships inside setup.exe or the uninstaller: small,
 # no exceptions, no run-time type information, and the system's
 # interfaces named without their suffix in their wide forms, so that none
-# of the ANSI ones is called by accident.
-set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -Os -DUNICODE -D_UNICODE)
+# of the ANSI ones is called by accident. Nothing of the C++ runtime that
+# throws: no guarded statics (their lock brings the runtime's exceptions,
+# its unwinder and winpthread; a static the threads share is set before
+# the second thread starts, or is the same value whoever sets it) and
+# the C library's own printf family (MinGW's brings its own formatter,
+# floating point and all; the formats used are those both know).
+set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics -Os
+    -D__USE_MINGW_ANSI_STDIO=0 -DUNICODE -D_UNICODE)
 
-# A GUI program for Windows, stripped in release builds.
+# A GUI program of the product for Windows, stripped, without unwind
+# tables.
 function(setup_gui_program target)
-    target_link_options(${target} PRIVATE -mwindows -s)
+    target_link_options(${target} PRIVATE -mwindows -s -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/no-unwind-tables.ld)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/no-unwind-tables.ld)
 endfunction()
 
 # GoogleTest, built from Debian's sources for whichever target is configured.

@@ -123,9 +123,9 @@ int UnpackComctlUpdate(char* outPath)
     // (the folder is under 150 characters: the name fits).
     char path[kPathBytes];
     if (privateFolder)
-        snprintf(path, sizeof path, "%s\\40comupd-%08lX.exe", folder, static_cast<unsigned long>(RandomNumber()));
+        FormatText(path, sizeof path, "%s\\40comupd-%08lX.exe", folder, static_cast<unsigned long>(RandomNumber()));
     else
-        snprintf(path, sizeof path, "%s\\40comupd.exe", folder);
+        FormatText(path, sizeof path, "%s\\40comupd.exe", folder);
     if (!UnpackContainer(data, size, path)) {
         DeleteFileU(path);
         return 0;

@@ -30,7 +30,7 @@ void ReadEarlierList(TextList& files, const char* respelt)
     key.Append("\\Files");
     for (unsigned long i = 0;; ++i) {
         char name[32], value[kPathBytes];
-        snprintf(name, sizeof name, "File%04lu", i);
+        FormatText(name, sizeof name, "File%04lu", i);
         if (!ReadRegistryString(ScopeRegistryRoot(), key.c_str(), name, value))
             break;
         size_t base = respelt ? Below(value, respelt) : 0;

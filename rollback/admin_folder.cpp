@@ -182,7 +182,7 @@ bool CreateAdminOnlyFolder(const char* folder)
         // out of the way whole, so that the folder starts empty and ours;
         // when it cannot be moved, it is taken over where it stands.
         char away[kPathBytes + 16];
-        snprintf(away, sizeof away, "%s.untrusted-%08lX", folder, static_cast<unsigned long>(RandomNumber()));
+        FormatText(away, sizeof away, "%s.untrusted-%08lX", folder, static_cast<unsigned long>(RandomNumber()));
         if (!MoveFileExU(folder, away, 0))
             return ApplyAdminOnly(folder) && IsAdminOnly(folder);
     }
@@ -239,7 +239,7 @@ bool CreateRandomAdminFolder(const char* parent, const char* prefix, char* folde
         return false;
     for (int attempt = 0; attempt < 8; ++attempt) {
         char path[kPathBytes];
-        snprintf(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
+        FormatText(path, sizeof path, "%s\\%s%08lX", parent, prefix, static_cast<unsigned long>(RandomNumber()));
         if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
             continue;
         if (announce)

@@ -52,7 +52,7 @@ void KeepCount(unsigned long step)
     if (file == INVALID_HANDLE_VALUE)
         return;
     char text[32];
-    int length = snprintf(text, sizeof text, "%lu\n", step);
+    int length = FormatText(text, sizeof text, "%lu\n", step);
     DWORD written = 0;
     WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
     CloseHandle(file);

@@ -131,7 +131,7 @@ bool RecordValueState(RunJournal& journal, HKEY key, const char* letter, const c
     bool recorded = false;
     if (RegQueryStoredValue(key, name, &type, data, &size) == ERROR_SUCCESS) {
         char typeText[16];
-        snprintf(typeText, sizeof typeText, "%lu", static_cast<unsigned long>(type));
+        FormatText(typeText, sizeof typeText, "%lu", static_cast<unsigned long>(type));
         Text hex;
         AppendHex(hex, data, size);
         const char* fields[] = {letter, keyPath, name, typeText, hex.c_str()};
@@ -155,10 +155,10 @@ Text DescribeValue(HKEY root, const char* keyPath, const char* name, DWORD type,
     } else if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD n;
         memcpy(&n, data, sizeof n);
-        snprintf(number, sizeof number, "%lu (a number)", static_cast<unsigned long>(n));
+        FormatText(number, sizeof number, "%lu (a number)", static_cast<unsigned long>(n));
         text.Append(number);
     } else {
-        snprintf(number, sizeof number, "(%lu bytes)", static_cast<unsigned long>(size));
+        FormatText(number, sizeof number, "(%lu bytes)", static_cast<unsigned long>(size));
         text.Append(number);
     }
     return text;
@@ -236,7 +236,7 @@ bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t si
     if (journal.RunId == 0)
         journal.RunId = RandomNumber() | 1;
     char name[40];
-    snprintf(name, sizeof name, "%s%08lX%04lX.tmp", kAsidePrefix, static_cast<unsigned long>(journal.RunId),
+    FormatText(name, sizeof name, "%s%08lX%04lX.tmp", kAsidePrefix, static_cast<unsigned long>(journal.RunId),
              journal.Asides++);
     size_t folderLength = static_cast<size_t>(slash - path) + 1;
     if (folderLength >= size)

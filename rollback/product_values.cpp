@@ -110,7 +110,7 @@ Text FormatProductValueRecord(const ProductValueRecord& record)
     Text earlier(record.HadEarlier ? "" : "-");
     if (record.HadEarlier) {
         char type[16];
-        snprintf(type, sizeof type, "%lu:", static_cast<unsigned long>(record.EarlierType));
+        FormatText(type, sizeof type, "%lu:", static_cast<unsigned long>(record.EarlierType));
         earlier.Append(type);
         earlier.Append(record.EarlierData.c_str());
     }
@@ -250,7 +250,7 @@ void ReadProductValueRecords(const char* settingsFile, TextList& lines)
         return;
     for (unsigned i = 0;; ++i) {
         char key[32];
-        snprintf(key, sizeof key, "value%u", i);
+        FormatText(key, sizeof key, "value%u", i);
         DWORD n = GetPrivateProfileStringU("registry", key, "", line, kMostRecordBytes, settingsFile);
         if (n == 0)
             break;
@@ -264,7 +264,7 @@ void ReadPathEntries(const char* settingsFile, TextList& folders)
     char folder[kPathBytes];
     for (unsigned i = 0;; ++i) {
         char key[32];
-        snprintf(key, sizeof key, "entry%u", i);
+        FormatText(key, sizeof key, "entry%u", i);
         if (GetPrivateProfileStringU("path", key, "", folder, sizeof folder, settingsFile) == 0)
             break;
         folders.Add(folder);

@@ -8,6 +8,8 @@
 #include <tlhelp32.h>
 #include <string.h>
 
+#include <new>
+
 namespace {
 
 typedef BOOL(WINAPI* QueryImageNameFunction)(HANDLE, DWORD, wchar_t*, DWORD*);
@@ -87,8 +89,19 @@ void FindWithRestartManager(const TextList& files, FileHolders& out)
     wchar_t key[kRmSessionKeyLength + 1] = L"";
     if (!start || !add || !list || !end || files.Count() == 0 || start(&session, 0, key) != ERROR_SUCCESS)
         return;
+    // The names' wide forms (some 100 KB) on the heap, not the stack; not
+    // through operator new, which would bring the C++ runtime's exceptions
+    // into the program.
     const size_t kMostFiles = 64;
-    WideText* wide = new WideText[kMostFiles];
+    struct WideNames {
+        WideText text[kMostFiles];
+    };
+    void* block = HeapAlloc(GetProcessHeap(), 0, sizeof(WideNames));
+    if (!block) {
+        end(session);
+        return;
+    }
+    WideText* wide = (new (block) WideNames)->text;
     const wchar_t* names[kMostFiles];
     UINT count = 0;
     for (size_t i = 0; i < files.Count() && count < kMostFiles; ++i)
@@ -106,7 +119,8 @@ void FindWithRestartManager(const TextList& files, FileHolders& out)
                 out.Add(found[i].Process.ProcessId, name);
         }
     }
-    delete[] wide;
+    reinterpret_cast<WideNames*>(block)->~WideNames();
+    HeapFree(GetProcessHeap(), 0, block);
     end(session);
 }
 

@@ -258,7 +258,7 @@ void FormatKilobytesMb(char* buffer, size_t size, int32_t kilobytes)
     // The digit after the comma is the hundreds digit of the kilobyte count,
     // not a rounded tenth: 2047 KB read 1,0 Mb.
     char text[64];
-    snprintf(text, sizeof text, "%ld,%ld Mb", static_cast<long>(kilobytes / 1024), static_cast<long>((kilobytes / 100) % 10));
+    FormatText(text, sizeof text, "%ld,%ld Mb", static_cast<long>(kilobytes / 1024), static_cast<long>((kilobytes / 100) % 10));
     CopyBounded(buffer, size, text);
 }
 

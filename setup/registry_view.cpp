@@ -46,13 +46,17 @@ LONG DeleteKeyInView(HKEY root, const wchar_t* subkey)
 {
     REGSAM access = RegistryViewAccess();
     if (access) {
-        // Looked up once: a removal deletes many keys.
-        static RegDeleteKeyExWFunction deleteEx = [] {
+        // Looked up once: a removal deletes many keys. Two threads that
+        // meet here find the same address.
+        static bool looked;
+        static RegDeleteKeyExWFunction deleteEx;
+        if (!looked) {
             HMODULE advapi = LoadSystemLibrary("advapi32.dll");
-            return advapi ? reinterpret_cast<RegDeleteKeyExWFunction>(
-                                reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
-                          : nullptr;
-        }();
+            deleteEx = advapi ? reinterpret_cast<RegDeleteKeyExWFunction>(
+                                    reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
+                              : nullptr;
+            looked = true;
+        }
         if (deleteEx)
             return deleteEx(root, subkey, access, 0);
         return ERROR_CALL_NOT_IMPLEMENTED;

@@ -54,13 +54,13 @@ void LogEvent(const char* format, ...)
     SYSTEMTIME now;
     GetLocalTime(&now);
     char line[kMaxLine + 64];
-    int n = snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u  ", now.wYear, now.wMonth, now.wDay,
+    int n = FormatText(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u  ", now.wYear, now.wMonth, now.wDay,
                      now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
     if (n < 0)
         return;
     va_list arguments;
     va_start(arguments, format);
-    int m = vsnprintf(line + n, kMaxLine, format, arguments);
+    int m = FormatTextV(line + n, kMaxLine, format, arguments);
     va_end(arguments);
     if (m < 0)
         return;

@@ -332,7 +332,7 @@ bool OpenRunLog(const char* path);
 void CloseRunLog();
 // One line of the log: the local date and time, then the text made from
 // format (printf rules, cut at 1,000 characters). Any thread.
-void LogEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogEvent(const char* format, ...) TEXT_FORMAT(1, 2);
 // The journal's observer: every change recorded, undone or committed.
 void LogJournalEvent(const char* event);
 

@@ -2,6 +2,7 @@
 #include "setup/text.h"
 
 #include <new>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -234,4 +235,32 @@ bool SplitFields(const char* line, char separator, Text* fields, int count)
         p = end ? end + 1 : p;
     }
     return true;
+}
+
+int FormatTextV(char* out, size_t capacity, const char* format, va_list arguments)
+{
+    if (capacity == 0)
+        return 0;
+#ifdef _WIN32
+    // The system's own: -1 when the text does not fit, and then no
+    // terminator.
+    int n = _vsnprintf(out, capacity - 1, format, arguments);
+#else
+    int n = vsnprintf(out, capacity, format, arguments);
+#endif
+    if (n < 0 || static_cast<size_t>(n) >= capacity - 1) {
+        out[capacity - 1] = '\0';
+        return static_cast<int>(strlen(out));
+    }
+    out[n] = '\0';
+    return n;
+}
+
+int FormatText(char* out, size_t capacity, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    int n = FormatTextV(out, capacity, format, arguments);
+    va_end(arguments);
+    return n;
 }

@@ -3,7 +3,16 @@
 // throws; allocation failures leave the text as it was.
 #pragma once
 
+#include <stdarg.h>
 #include <stddef.h>
+
+// The formats of FormatText are the C library's own (Windows: the
+// system's printf), which the compiler checks as such.
+#ifdef _WIN32
+#define TEXT_FORMAT(text, first) __attribute__((format(ms_printf, text, first)))
+#else
+#define TEXT_FORMAT(text, first) __attribute__((format(printf, text, first)))
+#endif
 
 // The program's text is UTF-8. The system counts the length of a name or
 // a path in wide units (MAX_PATH of them for a path, 255 for a name);
@@ -22,6 +31,14 @@ bool CopyBounded(char* dst, size_t capacity, const char* src);
 // Appends src to the text already in dst, cutting it at the same limit.
 // Returns false when the result was cut.
 bool AppendBounded(char* dst, size_t capacity, const char* src);
+
+// Formats into out (capacity bytes, terminator included) through the
+// system's C library, whose printf the program shares instead of linking
+// a formatter of its own: %s, %c, %d, %u, %ld, %lu, %lX with widths and
+// zeros; 64-bit numbers as %I64u. Text that does not fit is cut (the
+// end of a letter may be lost). The length written.
+int FormatText(char* out, size_t capacity, const char* format, ...) TEXT_FORMAT(3, 4);
+int FormatTextV(char* out, size_t capacity, const char* format, va_list arguments);
 
 // Growable text (UTF-8); stands in for the framework's string class.
 class Text {

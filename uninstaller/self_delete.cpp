@@ -127,8 +127,7 @@ bool StartSelfRemoval(const char* makerName, const char* productName, const char
         return false;
     }
     char handleText[32];
-    snprintf(handleText, sizeof handleText, "%llu",
-             static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(self)));
+    FormatText(handleText, sizeof handleText, "%I64u", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(self)));
 
     Text command("\"");
     command.Append(copy);

@@ -51,7 +51,7 @@ Text ComposeSummary(const char* productName, const RemovalReport& report, const 
         }
         if (left > shown) {
             char count[24];
-            snprintf(count, sizeof count, "%lu", static_cast<unsigned long>(left - shown));
+            FormatText(count, sizeof count, "%lu", static_cast<unsigned long>(left - shown));
             Text more = LoadUninstallText(IDS_MORE_FILES);
             ReplaceField(more, "{Count}", count);
             summary.Append('\n');
