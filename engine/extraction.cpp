@@ -114,18 +114,21 @@ void DeleteHelpCompanion(const char* path)
 // is not looked at again for every file.
 char KnownFolder[kPathBytes] = "";
 
-// The journal's records of new files are written ahead of the decoder,
-// for the next files of the cabinet that are not there yet and whose
-// folder is, so that one flush puts a batch of them on the disk before the
-// first is made instead of a flush for every file (a record must be on the
-// disk before its file is). A file's record always follows its folder's,
-// so that a rollback, last record first, empties a folder before it
-// removes it. On the extraction thread only.
+// The journal's records are written ahead of the decoder for the next
+// files of the cabinet whose folder is there: a new file's, and an
+// existing file's move aside (a reinstall, an upgrade), so that one flush
+// puts a batch of them on the disk before the first change instead of a
+// flush for every file (a record must be on the disk before its change).
+// A file's record always follows its folder's, so that a rollback, last
+// record first, empties a folder before it removes it. On the extraction
+// thread only.
 const size_t kRecordsAhead = 64;
+enum Ahead { NOT_AHEAD, NEW_AHEAD, MOVE_AHEAD };
 TextList CabinetNames;             // the cabinet's file names, in the decoder's order
 size_t NextName = 0;               // where the decoder is among them
 size_t AheadFrom = 0, AheadUntil = 0; // the names last looked at ahead
-bool RecordedAhead[kRecordsAhead];   // whose new-file record was written then
+Ahead RecordedAhead[kRecordsAhead];   // which record was written then
+char AsideAhead[kRecordsAhead][kPathBytes]; // and a move's aside name
 
 void AddName(const char* name, void* context) { static_cast<TextList*>(context)->Add(name); }
 
@@ -180,11 +183,21 @@ void RecordAhead(size_t at, bool recorded)
     AheadFrom = NextName;
     AheadUntil = AheadFrom + kRecordsAhead < CabinetNames.Count() ? AheadFrom + kRecordsAhead : CabinetNames.Count();
     for (size_t i = AheadFrom; i < AheadUntil; ++i) {
+        Ahead& ahead = RecordedAhead[i - AheadFrom];
+        ahead = NOT_AHEAD;
         char path[kPathBytes];
-        RecordedAhead[i - AheadFrom] = CabEntryNameIsSafe(CabinetNames.At(i)) &&
-                                       BuildDestination(CabinetNames.At(i), path) &&
-                                       GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES && FolderIsThere(path) &&
-                                       PrepareFileForWriting(SessionJournal, path, false);
+        if (!CabEntryNameIsSafe(CabinetNames.At(i)) || !BuildDestination(CabinetNames.At(i), path))
+            continue;
+        DWORD attributes = GetFileAttributesU(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (FolderIsThere(path) && PrepareFileForWriting(SessionJournal, path, false))
+                ahead = NEW_AHEAD;
+        } else if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                   !Context.ExtractingArchivist &&
+                   RecordMoveAside(SessionJournal, path, AsideAhead[i - AheadFrom], kPathBytes)) {
+            // The sibling's files already there stay: no move for them.
+            ahead = MOVE_AHEAD;
+        }
     }
 }
 
@@ -209,8 +222,11 @@ int CreateBesideHeld(const char* path)
 int CreateDestinationFile(const char* path, const char* name)
 {
     size_t at = FindName(name);
-    bool recorded = at >= AheadFrom && at < AheadUntil && RecordedAhead[at - AheadFrom] &&
-                    GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES;
+    Ahead ahead = at >= AheadFrom && at < AheadUntil ? RecordedAhead[at - AheadFrom] : NOT_AHEAD;
+    // What was looked at ahead may have changed since: a file that came
+    // meanwhile, or one that cannot be moved now, goes the long way.
+    bool recorded = (ahead == NEW_AHEAD && GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES) ||
+                    (ahead == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, AsideAhead[at - AheadFrom]));
     if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
         return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path) : -1;
     if (at < CabinetNames.Count())

@@ -539,6 +539,25 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
     return MoveAside(journal, path);
 }
 
+bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size)
+{
+    if (RefuseLink(journal, path) || !MakeAsideName(journal, path, aside, size))
+        return false;
+    const char* fields[] = {path, aside};
+    AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, false);
+    return true;
+}
+
+bool MoveRecordedAside(RunJournal& journal, const char* path, const char* aside)
+{
+    MakeRecordsDurable(journal);
+    if (!MoveFileAt(journal.Guarded, path, aside))
+        return false;
+    PassCutPoint();
+    TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
+    return true;
+}
+
 HANDLE CreatePreparedFile(RunJournal& journal, const char* path)
 {
     MakeRecordsDurable(journal);

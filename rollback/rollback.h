@@ -223,6 +223,16 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// The move aside of an existing file recorded ahead of time, for a batch
+// of files whose records reach the disk with one flush: writes the record
+// (its aside name to aside) without a flush. False, nothing recorded, for
+// a path the run may not change.
+bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size);
+// Performs a move so recorded, its record on the disk first. False when
+// the file cannot be moved (GetLastError tells why): the record stays,
+// and means nothing to a rollback, which finds no file under the aside
+// name.
+bool MoveRecordedAside(RunJournal& journal, const char* path, const char* aside);
 // Sets a file's attributes through a handle opened for writing, so that
 // they land on the file that was written whatever its path leads to now.
 bool SetAttributesThrough(HANDLE file, DWORD attributes);

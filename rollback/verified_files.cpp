@@ -62,13 +62,16 @@ bool RenameHandle(HANDLE handle, const char* to)
     return renamed;
 }
 
-// Takes the read-only attribute off through the handle: a read-only file
-// cannot be deleted.
-void ClearReadOnly(HANDLE handle)
+// The attributes of what handle refers to. Not GetFileInformationByHandle:
+// it asks the volume for its serial number as well, which Wine answers
+// in half a millisecond, a third of a removal's time for a small file.
+bool AttributesThrough(HANDLE handle, DWORD* attributes)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY))
-        SetAttributesThrough(handle, info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        return false;
+    *attributes = basic.FileAttributes;
+    return true;
 }
 
 bool Gone(const char* path) { return GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES; }
@@ -159,15 +162,16 @@ bool DeleteFileAt(const GuardedFolders& guarded, const char* path)
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    BY_HANDLE_FILE_INFORMATION info;
+    DWORD attributes = 0;
     bool ok = false;
     DWORD error = ERROR_CANT_ACCESS_FILE;
-    if (HandleIsAt(guarded, file, path) && GetFileInformationByHandle(file, &info)) {
+    if (HandleIsAt(guarded, file, path) && AttributesThrough(file, &attributes)) {
         error = ERROR_DIRECTORY;
-        bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                      !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
         if (!folder) {
-            ClearReadOnly(file);
+            // A read-only file cannot be deleted.
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                SetAttributesThrough(file, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
             ok = DeleteOnClose(file);
             error = GetLastError();
         }
