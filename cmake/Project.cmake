@@ -34,8 +34,11 @@ endif()
 # its unwinder and winpthread; a static the threads share is set before
 # the second thread starts, or is the same value whoever sets it) and
 # the C library's own printf family (MinGW's brings its own formatter,
-# floating point and all; the formats used are those both know).
-set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics -Os
+# floating point and all; the formats used are those both know). Without
+# data sections, because MinGW's compiler then puts every zero-filled
+# buffer into the file instead of into .bss (70 KB of them), and without
+# the frame pointer.
+set(PRODUCT_CXX_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics -fno-data-sections -fomit-frame-pointer -Os
     -D__USE_MINGW_ANSI_STDIO=0 -DUNICODE -D_UNICODE)
 
 # A GUI program of the product for Windows, stripped, without unwind
