@@ -3,13 +3,13 @@
 // recorded, date, time and attributes applied), asking whoever started it
 // (the install page's copy-error dialog) when a file cannot be created.
 #include "engine/engine.h"
+#include "engine/write_behind.h"
 #include "rollback/cut_points.h"
 #include "cab/cab.h"
 #include "rollback/rollback.h"
 #include "setup/file_holders.h"
 #include "setup/wide.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -19,9 +19,6 @@
 namespace {
 
 ExtractionJobRecord* ActiveJob = nullptr;
-// The file being written now, named by the log when a write fails. The
-// extraction thread's own.
-char WritingPath[kPathBytes];
 
 // Retry (IDRETRY), Ignore (IDIGNORE) or Abort (IDCANCEL) for a file that
 // cannot be written, as whoever started the worker answers it; nobody to
@@ -53,15 +50,19 @@ uint32_t ReadCallback(intptr_t handle, void* buffer, uint32_t count)
 {
     return static_cast<uint32_t>(_read(static_cast<int>(handle), buffer, count));
 }
+// The product's files are written behind the decoder (write_behind.h);
+// one that failed fails the decoder at its next write.
 uint32_t WriteCallback(intptr_t handle, void* buffer, uint32_t count)
 {
-    int written = _write(static_cast<int>(handle), buffer, count);
-    // A full volume ends the run here: the log names the file and why.
-    if (written < 0 || static_cast<uint32_t>(written) != count)
-        LogEvent("writing %s failed: %s", WritingPath, strerror(errno));
-    return static_cast<uint32_t>(written);
+    return QueueWrite(handle, buffer, count) ? count : 0;
 }
-int CloseCallback(intptr_t handle) { return _close(static_cast<int>(handle)); }
+// A file the decoder closes itself (a damaged cabinet's) is written up to
+// there first.
+int CloseCallback(intptr_t handle)
+{
+    WaitForWrites();
+    return _close(static_cast<int>(handle));
+}
 int32_t SeekCallback(intptr_t handle, int32_t offset, int origin)
 {
     return _lseek(static_cast<int>(handle), offset, origin);
@@ -227,6 +228,10 @@ int CreateDestinationFile(const char* path, const char* name)
     // meanwhile, or one that cannot be moved now, goes the long way.
     bool recorded = (ahead == NEW_AHEAD && GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES) ||
                     (ahead == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, AsideAhead[at - AheadFrom]));
+    // A file there already goes the long way once the files queued
+    // before it are written and closed: it may be one of this run's.
+    if (!recorded && GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
+        WaitForWrites();
     if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
         return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path) : -1;
     if (at < CabinetNames.Count())
@@ -329,7 +334,7 @@ intptr_t OnCopyFile(CabNotification* n)
         }
         if (handle != -1) {
             Context.InstalledFiles.Add(path);
-            CopyBounded(WritingPath, sizeof WritingPath, path);
+            QueueWritesFor(handle, path);
             return handle;
         }
         DWORD error = GetLastError();
@@ -366,19 +371,13 @@ intptr_t OnCloseFile(CabNotification* n)
     // for one open less per file. The writes are unbuffered, so nothing
     // after this changes the time.
     FILETIME local, utc;
-    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(n->fileHandle)));
-    if (h != INVALID_HANDLE_VALUE && DosDateTimeToFileTime(n->date, n->time, &local) &&
-        LocalFileTimeToFileTime(&local, &utc))
-        SetFileTime(h, &utc, nullptr, &utc);
+    bool timed = DosDateTimeToFileTime(n->date, n->time, &local) && LocalFileTimeToFileTime(&local, &utc);
     // A new file has the archive attribute already, which is what most
-    // entries carry; the others go onto the same handle (by path only where
-    // the system cannot set them so).
-    bool other = (n->attributes & 0x27) != FILE_ATTRIBUTE_ARCHIVE;
-    bool set = !other || (h != INVALID_HANDLE_VALUE && SetAttributesThrough(h, n->attributes & 0x27));
-    CloseCallback(n->fileHandle);
+    // entries carry; the others go onto the same handle.
+    DWORD attributes = n->attributes & 0x27;
+    QueueClose(n->fileHandle, timed ? &utc : nullptr,
+               attributes == FILE_ATTRIBUTE_ARCHIVE ? INVALID_FILE_ATTRIBUTES : attributes, path);
     PassCutPoint();
-    if (!set)
-        SetFileAttributesU(path, n->attributes & 0x27);
     AddDone(Context.CurrentFileSize);
     return 1;
 }
@@ -447,7 +446,10 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
     ExtractionJobRecord* job = static_cast<ExtractionJobRecord*>(parameter);
     ActiveJob = job;
     KnownFolder[0] = '\0';
-    for (int pass = 0; pass < 2; ++pass) {
+    // Without the writer (no thread, no memory) the files are written here.
+    StartWriteBehind();
+    int32_t status = 0;
+    for (int pass = 0; pass < 2 && status == 0; ++pass) {
         // A product without a sibling has no folder for the second cabinet
         // (which is empty then).
         if (pass == 1 && Context.ArchivistDir.empty())
@@ -455,12 +457,13 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
         Context.ExtractingArchivist = pass;
         Context.ExtractDir = pass == 0 ? Context.ExtractTargetDir : Context.ArchivistDir;
         LearnCabinetNames(pass);
-        int32_t status = ExtractCabinet(pass == 0 ? job->MainCabPath : job->ArchivistCabPath);
-        if (status != 0) {
-            job->Status = status;
-            return 0;
-        }
+        status = ExtractCabinet(pass == 0 ? job->MainCabPath : job->ArchivistCabPath);
     }
-    job->Status = 0;
+    // Every file written and closed before the run goes on to its commit
+    // or its rollback; a write that failed last fails the run as the
+    // decoder's would have.
+    if (!FinishWriteBehind() && status == 0)
+        status = 4;
+    job->Status = status;
     return 0;
 }

@@ -31,6 +31,7 @@
 
 #include "app/app.h"
 #include "engine/engine.h"
+#include "engine/write_behind.h"
 #include "registration/registration.h"
 #include "rollback/cut_points.h"
 #include "rollback/rollback.h"
@@ -108,6 +109,10 @@ HRESULT KeptLinkBytes(const LinkDetails& link, void** bytes, DWORD* size)
 // open, and the installer context.
 void ForgetTheProcess()
 {
+    // The writer behind the extraction ends with the process: here it
+    // ends once what was queued is written, which the recovery undoes
+    // like a file cut short.
+    FinishWriteBehind();
     SessionJournal.~RunJournal();
     new (&SessionJournal) RunJournal();
     ReleaseStagedCabinets();

@@ -4,10 +4,16 @@
 // copy errors answered through the real dialog, unsafe names refused.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/write_behind.h"
 #include "app/app.h"
 #include "tests/setup/temp_folder.h"
 #include "wizard/wizard.h"
@@ -323,6 +329,40 @@ TEST_F(ExtractionTest, DamagedCabinetAskingForANextCabinetFailsAtOnce)
     // A single cabinet whose data runs out makes the decoder ask for the
     // next cabinet; the answer -1 ends the copy instead of asking for ever.
     EXPECT_EQ(4, Extract("truncated.cab", "archivist.cab"));
+}
+
+// The writer behind the decoder: a file written in pieces larger than
+// its slots arrives whole with its date; a write that fails stops every
+// later one and fails the queue, and the files are closed all the same.
+TEST(WriteBehind, FilesArriveWholeAndAFailedWriteFailsTheRest)
+{
+    TempFolder folder;
+    std::string whole = folder.Path() + "\\whole.bin", refused = folder.WriteFile("refused.bin", "old");
+    std::string content = Content(3, 700000);
+    ASSERT_TRUE(StartWriteBehind());
+    int file = _open(whole.c_str(), _O_CREAT | _O_WRONLY | _O_BINARY, _S_IWRITE);
+    QueueWritesFor(file, whole.c_str());
+    for (size_t at = 0; at < content.size(); at += 32768)
+        EXPECT_TRUE(QueueWrite(file, content.data() + at, static_cast<uint32_t>(std::min<size_t>(32768, content.size() - at))));
+    FILETIME utc = {0x12345678, 0x01D70000};
+    QueueClose(file, &utc, FILE_ATTRIBUTE_READONLY, whole.c_str());
+    // Opened for reading only: its write fails in the writer.
+    int readOnly = _open(refused.c_str(), _O_RDONLY | _O_BINARY);
+    QueueWritesFor(readOnly, refused.c_str());
+    QueueWrite(readOnly, "new", 3);
+    QueueClose(readOnly, nullptr, INVALID_FILE_ATTRIBUTES, refused.c_str());
+    WaitForWrites();
+    EXPECT_FALSE(QueueWrite(file, "late", 4)) << "a later write is refused at once";
+    EXPECT_FALSE(FinishWriteBehind());
+    EXPECT_EQ(content, TempFolder::ReadFile(whole));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA(whole.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(utc.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime);
+    EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(whole.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFileA(refused.c_str())) << "closed by the writer";
+    ASSERT_TRUE(StartWriteBehind());
+    EXPECT_TRUE(FinishWriteBehind()) << "a new extraction starts afresh";
 }
 
 TEST(Progress, PercentIsClampedAndComputedWide)

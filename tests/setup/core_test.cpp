@@ -228,6 +228,12 @@ TEST_F(CoreTest, BoundedCopyCutsAtTheLimit)
     EXPECT_STREQ("abcdefg", buffer);
     EXPECT_FALSE(AppendBounded(buffer, sizeof buffer, "x"));
     EXPECT_STREQ("abcdefg", buffer);
+    // The system's printf: cut, terminated and measured as written, at
+    // the limit and past it.
+    EXPECT_EQ(7, FormatText(buffer, sizeof buffer, "%s-%04lu", "ab", 7ul));
+    EXPECT_STREQ("ab-0007", buffer);
+    EXPECT_EQ(7, FormatText(buffer, sizeof buffer, "%08lX%I64u", 0xABCDul, 12345678901ull));
+    EXPECT_STREQ("0000ABC", buffer);
 }
 
 TEST_F(CoreTest, TextListKeepsOrderAcrossGrowth)
