@@ -15,7 +15,9 @@
 #include <shlobj.h>
 
 #include <functional>
+#include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,8 +69,19 @@ long RunWith(const std::string& program, const std::string& arguments,
         auto v = variables.find(name);
         SetEnvironmentVariableA(name, v == variables.end() ? nullptr : v->second.c_str());
     }
-    Process process(program, arguments);
-    long code = process.Wait(e2e::kHangWait);
+    // Wine has once refused a start here under load (CreateProcess, in a
+    // run of the whole suite; not seen alone): a second start tells that
+    // apart from a run that fails, and the error is named either way.
+    auto process = std::make_unique<Process>(program, arguments);
+    if (!process->Started()) {
+        std::fprintf(stderr, "the run did not start (error %lu): starting it again\n",
+                     static_cast<unsigned long>(process->StartError()));
+        process = std::make_unique<Process>(program, arguments);
+    }
+    long code = process->Wait(e2e::kHangWait);
+    if (code == -1)
+        std::fprintf(stderr, "the run %s (error %lu)\n", process->Started() ? "did not end" : "did not start",
+                     static_cast<unsigned long>(process->StartError()));
     for (const char* name : {"SETUP_CUT_AT", "SETUP_CUT_STEPS_FILE", "SETUP_STOP_AFTER_RECOVERY"})
         SetEnvironmentVariableA(name, nullptr);
     return code;
