@@ -1,9 +1,12 @@
-// The compressed single-file container: header checks and one-shot zlib
-// decoding, shared by the setup program and the cvzb tool.
+// The compressed single-file container: header checks and one-shot
+// decoding of its zlib stream (RFC 1950: a two-byte header, deflate, the
+// Adler-32 of the data), shared by the setup program and the cvzb tool.
+// The deflate is decoded by the cabinet decoder's own inflater, so that
+// the setup program carries one inflater, not two.
 #include "cab/container_format.h"
+#include "cab/mszip.h"
 
 #include <stdlib.h>
-#include <zlib.h>
 
 namespace {
 
@@ -16,6 +19,50 @@ const uint32_t BufferSlack = 10;
 unsigned char FoldAsciiUpper(unsigned char c)
 {
     return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+uint32_t Adler32(const unsigned char* p, uint32_t n)
+{
+    uint32_t a = 1, b = 0;
+    while (n > 0) {
+        // 5552 bytes at most between the reductions keep b inside 32 bits.
+        uint32_t k = n < 5552 ? n : 5552;
+        n -= k;
+        while (k--) {
+            a += *p++;
+            b += a;
+        }
+        a %= 65521;
+        b %= 65521;
+    }
+    return (b << 16) | a;
+}
+
+void* Allocate(uint32_t size) { return malloc(size); }
+void Release(void* memory) { free(memory); }
+
+// Inflates the zlib stream of size bytes into out (room for *length bytes
+// and one more); *length becomes what it held.
+ContainerResult InflateZlibStream(const unsigned char* stream, uint32_t size, unsigned char* out, uint32_t* length)
+{
+    // Deflate (method 8) with a window of at most 32 KB, no preset
+    // dictionary, and the header's own check.
+    if (size < 6 || (stream[0] & 0x0F) != 8 || (stream[0] >> 4) > 7 || (stream[1] & 0x20) ||
+        ((static_cast<uint32_t>(stream[0]) << 8) | stream[1]) % 31 != 0)
+        return CONTAINER_BAD_STREAM;
+    uint32_t window = 0, inputSize = 0;
+    MszipDecompressor* inflater = nullptr;
+    if (MszipCreate(&window, Allocate, Release, &inputSize, &inflater) != MSZIP_OK)
+        return CONTAINER_NO_MEMORY;
+    uint32_t consumed = 0;
+    int result = MszipInflateStream(inflater, stream + 2, size - 2, out, length, &consumed);
+    MszipDestroy(inflater);
+    if (result != MSZIP_OK || size - 2 - consumed < 4)
+        return CONTAINER_BAD_STREAM;
+    const unsigned char* check = stream + 2 + consumed;
+    uint32_t expected = (static_cast<uint32_t>(check[0]) << 24) | (static_cast<uint32_t>(check[1]) << 16) |
+                        (static_cast<uint32_t>(check[2]) << 8) | check[3];
+    return Adler32(out, *length) == expected ? CONTAINER_OK : CONTAINER_BAD_STREAM;
 }
 
 uint32_t ReadLe32(const unsigned char* p)
@@ -60,15 +107,15 @@ ContainerResult DecodeContainer(const void* data, uint32_t size, unsigned char**
         return CONTAINER_NO_MEMORY;
     // The capacity is the length field, not the buffer: a stream that
     // inflates past the declared length is damaged and fails.
-    uLongf produced = length;
-    const Bytef* stream = static_cast<const Bytef*>(data) + CONTAINER_HEADER_SIZE;
-    int z = uncompress(buffer, &produced, stream, size - CONTAINER_HEADER_SIZE);
-    if (z != Z_OK) {
+    uint32_t produced = length;
+    const unsigned char* stream = static_cast<const unsigned char*>(data) + CONTAINER_HEADER_SIZE;
+    ContainerResult result = InflateZlibStream(stream, size - CONTAINER_HEADER_SIZE, buffer, &produced);
+    if (result != CONTAINER_OK) {
         free(buffer);
-        return z == Z_MEM_ERROR ? CONTAINER_NO_MEMORY : CONTAINER_BAD_STREAM;
+        return result;
     }
     *out = buffer;
-    *outLength = static_cast<uint32_t>(produced);
+    *outLength = produced;
     return CONTAINER_OK;
 }
 

@@ -20,7 +20,7 @@ enum ContainerResult {
     CONTAINER_BAD_MAGIC,   // not "CVZB" in any letter case
     CONTAINER_BAD_LENGTH,  // the length field cannot belong to the stream
     CONTAINER_NO_MEMORY,
-    CONTAINER_BAD_STREAM,  // zlib refused the stream, or it inflates past the length field
+    CONTAINER_BAD_STREAM,  // a damaged zlib stream, or one that inflates past the length field
 };
 
 // Checks the header of a container of size bytes and reads its length

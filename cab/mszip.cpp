@@ -650,6 +650,49 @@ int MszipDecompress(MszipDecompressor* state, const uint8_t* input, uint32_t inp
     return MSZIP_OK;
 }
 
+int MszipInflateStream(MszipDecompressor* state, const uint8_t* input, uint32_t inputLength, uint8_t* output,
+                       uint32_t* outputCount, uint32_t* consumed)
+{
+    if (!state || state->tag != MSZIP_TAG) return MSZIP_BAD_STATE;
+    if (*outputCount == UINT32_MAX) return MSZIP_DATA_ERROR;
+    Inflater inflater;
+    inflater.state = state;
+    inflater.in = input;
+    inflater.inLength = inputLength;
+    inflater.inPos = 0;
+    inflater.bits = 0;
+    inflater.bitCount = 0;
+    inflater.out = output;
+    inflater.pos = 0;
+    // The byte after the room: a stream that writes it is longer than
+    // the room given.
+    inflater.limit = *outputCount + 1;
+    inflater.historyUsable = false;
+    bool last = false;
+    while (!last) {
+        last = inflater.Take(1) != 0;
+        uint32_t type = inflater.Take(2);
+        bool ended = false;
+        bool ok;
+        if (type == 0) {
+            ok = inflater.Stored();
+            ended = true;
+        } else if (type == 1) {
+            ok = inflater.Codes(state->fixedLiterals, state->fixedDistances, &ended);
+        } else if (type == 2) {
+            ok = inflater.Dynamic(&ended);
+        } else {
+            ok = false;
+        }
+        if (!ok || !ended || inflater.pos > *outputCount) return MSZIP_DATA_ERROR;
+    }
+    uint32_t used = inflater.inPos - inflater.bitCount / 8;
+    if (used > inputLength) return MSZIP_DATA_ERROR;
+    *outputCount = inflater.pos;
+    *consumed = used;
+    return MSZIP_OK;
+}
+
 int MszipDestroy(MszipDecompressor* state)
 {
     if (!state || state->tag != MSZIP_TAG) return MSZIP_BAD_STATE;

@@ -68,6 +68,15 @@ int MszipReset(MszipDecompressor* state);
 int MszipDecompress(MszipDecompressor* state, const uint8_t* input, uint32_t inputLength, uint8_t* output,
                     uint32_t* outputCount);
 
+// Decodes one whole raw deflate stream (no "CK", no history) into output,
+// which has room for *outputCount bytes and one more (where a stream that
+// is too long is caught). On success *outputCount is the number of
+// bytes produced and *consumed the input bytes up to the end of the
+// stream's last block. A stream that would produce more than output holds,
+// or that runs past its input, is refused (MSZIP_DATA_ERROR).
+int MszipInflateStream(MszipDecompressor* state, const uint8_t* input, uint32_t inputLength, uint8_t* output,
+                       uint32_t* outputCount, uint32_t* consumed);
+
 // Clears the tag and frees the record through its free callback.
 int MszipDestroy(MszipDecompressor* state);
 

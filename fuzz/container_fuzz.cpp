@@ -3,10 +3,14 @@
 // common-controls update and as cvzb checks a container. Besides memory
 // safety it checks that a container decodes to no more than its length
 // field says, that what decodes packs again into a container that decodes
-// to the same bytes, and that the header check agrees with the decoder.
+// to the same bytes, that the header check agrees with the decoder, and
+// that zlib's own decoder accepts exactly the streams it accepts, with the
+// same bytes.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <zlib.h>
 
 #include "cab/container_format.h"
 
@@ -26,6 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     if (result != CONTAINER_OK && out)
         abort();
+    if (header == CONTAINER_OK && result != CONTAINER_NO_MEMORY) {
+        unsigned char* theirs = static_cast<unsigned char*>(malloc(size_t(length) + 1));
+        uLongf produced = length;
+        int z = uncompress(theirs, &produced, container + CONTAINER_HEADER_SIZE, uLong(size - CONTAINER_HEADER_SIZE));
+        if ((z == Z_OK) != (result == CONTAINER_OK) ||
+            (z == Z_OK && (produced != outLength || memcmp(theirs, out, outLength) != 0)))
+            abort();
+        free(theirs);
+    }
     if (result == CONTAINER_OK) {
         if (outLength > length || !out)
             abort();
