@@ -546,8 +546,11 @@ struct Inflater {
         return Codes(state->literals, state->distances, ended);
     }
 
-    bool Run()
+    // Decodes blocks until the last one ends or the output is full;
+    // *finished tells whether the stream's last block ended.
+    bool Run(bool* finished)
     {
+        *finished = false;
         bool lastBlock = false;
         while (!lastBlock && pos < limit) {
             lastBlock = Take(1) != 0;
@@ -567,6 +570,7 @@ struct Inflater {
             if (!ok) return false;
             if (!ended) return true;  // the output is full
         }
+        *finished = lastBlock;
         return true;
     }
 };
@@ -640,7 +644,8 @@ int MszipDecompress(MszipDecompressor* state, const uint8_t* input, uint32_t inp
     inflater.limit = *outputCount < state->windowSize ? *outputCount : state->windowSize;
     inflater.historyUsable = state->historyBytes == state->windowSize;
 
-    bool ok = inflater.Run();
+    bool finished;
+    bool ok = inflater.Run(&finished);
     // The window after this block: its output, followed by whatever of the
     // older window it did not cover.
     memcpy(state->history, output, inflater.pos);
@@ -668,24 +673,8 @@ int MszipInflateStream(MszipDecompressor* state, const uint8_t* input, uint32_t 
     // the room given.
     inflater.limit = *outputCount + 1;
     inflater.historyUsable = false;
-    bool last = false;
-    while (!last) {
-        last = inflater.Take(1) != 0;
-        uint32_t type = inflater.Take(2);
-        bool ended = false;
-        bool ok;
-        if (type == 0) {
-            ok = inflater.Stored();
-            ended = true;
-        } else if (type == 1) {
-            ok = inflater.Codes(state->fixedLiterals, state->fixedDistances, &ended);
-        } else if (type == 2) {
-            ok = inflater.Dynamic(&ended);
-        } else {
-            ok = false;
-        }
-        if (!ok || !ended || inflater.pos > *outputCount) return MSZIP_DATA_ERROR;
-    }
+    bool finished;
+    if (!inflater.Run(&finished) || !finished || inflater.pos > *outputCount) return MSZIP_DATA_ERROR;
     uint32_t used = inflater.inPos - inflater.bitCount / 8;
     if (used > inputLength) return MSZIP_DATA_ERROR;
     *outputCount = inflater.pos;

@@ -81,6 +81,19 @@ void FlushJournalFile(RunJournal& journal)
     NoteDurableJournal(journal.File);
 }
 
+// Writes the record of a move of path to a new aside name (to aside),
+// without a flush: MoveRecordedAside makes it durable before the move.
+bool RecordMove(RunJournal& journal, const char* path, char* aside, size_t size)
+{
+    if (!MakeAsideName(journal, path, aside, size)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    const char* fields[] = {path, aside};
+    AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, false);
+    return true;
+}
+
 // Records and performs the rename of an existing file to an aside name.
 // The record is on the disk before the rename: after a power cut the
 // file is found again under its aside name.
@@ -88,17 +101,10 @@ bool MoveAside(RunJournal& journal, const char* path)
 {
     for (int attempt = 0; attempt < 4; ++attempt) {
         char aside[kPathBytes];
-        if (!MakeAsideName(journal, path, aside, sizeof aside)) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        if (!RecordMove(journal, path, aside, sizeof aside))
             return false;
-        }
-        const char* fields[] = {path, aside};
-        AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, true);
-        if (MoveFileAt(journal.Guarded, path, aside)) {
-            PassCutPoint();
-            TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
+        if (MoveRecordedAside(journal, path, aside))
             return true;
-        }
         // Somebody took the aside name: try the next one. Anything else
         // (in use, access denied) is the caller's to report.
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
@@ -541,11 +547,7 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
 
 bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size)
 {
-    if (RefuseLink(journal, path) || !MakeAsideName(journal, path, aside, size))
-        return false;
-    const char* fields[] = {path, aside};
-    AppendRecord(journal, RECORD_MOVED_FILE, fields, 2, false);
-    return true;
+    return !RefuseLink(journal, path) && RecordMove(journal, path, aside, size);
 }
 
 bool MoveRecordedAside(RunJournal& journal, const char* path, const char* aside)
