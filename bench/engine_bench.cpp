@@ -67,20 +67,30 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// The phases of one run of the engine, in seconds.
+struct Phases {
+    double Staging = 0, Extraction = 0, Commit = 0;
+};
+
 // One run of the engine into target, as the install page drives it, then
-// its commit; the staging time goes to *staging. False when a worker
-// failed.
-bool RunEngine(const std::string& target, const std::string& archivist, double* staging)
+// its commit; the phases' times go to *phases. False when a worker failed.
+bool RunEngine(const std::string& target, const std::string& archivist, Phases* phases)
 {
     double t0 = Now();
-    // With a journal on disk the run stages into its private folder.
-    if (!SessionJournal.ProductName.empty())
+    // With a journal on disk the run stages into its private folder, and
+    // guards the folders it writes into against links as the install page
+    // does (every change below them is checked to land there).
+    if (!SessionJournal.ProductName.empty()) {
         MakeWorkFolder();
+        JournalGuardFolder(SessionJournal, target.c_str());
+        JournalGuardFolder(SessionJournal, archivist.c_str());
+    }
     StagingJobRecord& stagingJob = Context.StagingJob;
     stagingJob = StagingJobRecord();
     stagingJob.ModuleHandle = Context.InstanceHandle;
     StagingThreadProc(&stagingJob);
-    *staging = Now() - t0;
+    double t1 = Now();
+    phases->Staging = t1 - t0;
     ExtractionJobRecord& extraction = Context.ExtractionJob;
     extraction = ExtractionJobRecord();
     CopyBounded(extraction.MainCabPath, sizeof extraction.MainCabPath, stagingJob.MainCabTemp);
@@ -90,7 +100,10 @@ bool RunEngine(const std::string& target, const std::string& archivist, double* 
     Context.InstalledFiles.Clear();
     ExtractionThreadProc(&extraction);
     ReleaseStagedCabinets();
+    double t2 = Now();
+    phases->Extraction = t2 - t1;
     JournalCommit(SessionJournal);
+    phases->Commit = Now() - t2;
     if (stagingJob.Status != 0 || extraction.Status != 0) {
         fprintf(stderr, "engine failed: staging %d, extraction %d\n", static_cast<int>(stagingJob.Status),
                 static_cast<int>(extraction.Status));
@@ -127,7 +140,15 @@ int main(int argc, char** argv)
     std::string target = work + "\\engine\\";
     std::string archivist = work + "\\archivist\\";
 
-    std::vector<double> check, fresh, inMemory, reinstall, copy, stagingTimes;
+    std::vector<double> check, fresh, inMemory, reinstall, copy;
+    // Each phase of the fresh installation [0] and of the reinstall [1].
+    std::vector<double> staging[2], extraction[2], commit[2];
+    Phases phases;
+    auto keep = [&](int run) {
+        staging[run].push_back(phases.Staging);
+        extraction[run].push_back(phases.Extraction);
+        commit[run].push_back(phases.Commit);
+    };
     for (int i = 0; i < rounds; ++i) {
         double t0 = Now();
         if (!CheckPayload()) {
@@ -139,17 +160,17 @@ int main(int argc, char** argv)
         // A fresh installation, its journal on disk as in a real run.
         JournalRecovery recovered;
         JournalStartSession(SessionJournal, kBenchMaker, kBenchProduct, &recovered);
-        double staging = 0;
         t0 = Now();
-        if (!RunEngine(target, archivist, &staging))
+        if (!RunEngine(target, archivist, &phases))
             return 1;
         fresh.push_back(Now() - t0);
-        stagingTimes.push_back(staging);
+        keep(0);
         // The same again over the installed files: every one moved aside.
         t0 = Now();
-        if (!RunEngine(target, archivist, &staging))
+        if (!RunEngine(target, archivist, &phases))
             return 1;
         reinstall.push_back(Now() - t0);
+        keep(1);
         JournalEndSession(SessionJournal);
         RemoveTree(work + "\\engine");
         RemoveTree(work + "\\archivist");
@@ -158,7 +179,7 @@ int main(int argc, char** argv)
         SessionJournal.ProductName.Clear();
         Context.WorkFolder.Clear();
         t0 = Now();
-        if (!RunEngine(target, archivist, &staging))
+        if (!RunEngine(target, archivist, &phases))
             return 1;
         inMemory.push_back(Now() - t0);
         RemoveTree(work + "\\engine");
@@ -176,9 +197,12 @@ int main(int argc, char** argv)
     printf("payload: %.2f MB uncompressed in the product folder, %d rounds\n", mb, rounds);
     printf("payload check before the first page: %.1f ms median\n", k * 1000);
     printf("engine, journal on disk (staging + extraction): %.1f ms median, %.1f MB/s\n", e * 1000, mb / e);
-    printf("  of which staging:                           %.1f ms median\n", Median(stagingTimes) * 1000);
+    printf("  staging %.1f, extraction %.1f, commit %.1f ms median\n", Median(staging[0]) * 1000,
+           Median(extraction[0]) * 1000, Median(commit[0]) * 1000);
     printf("engine, journal in memory only:                %.1f ms median\n", m * 1000);
     printf("reinstall over the same files (moved aside):   %.1f ms median\n", r * 1000);
+    printf("  staging %.1f, extraction %.1f, commit %.1f ms median\n", Median(staging[1]) * 1000,
+           Median(extraction[1]) * 1000, Median(commit[1]) * 1000);
     printf("plain copy of the same files:                  %.1f ms median, %.1f MB/s\n", c * 1000, mb / c);
     printf("engine_vs_copy: %.2f\n", e / c);
     printf("reinstall_vs_copy: %.2f\n", r / c);
