@@ -116,20 +116,22 @@ void DeleteHelpCompanion(const char* path)
 char KnownFolder[kPathBytes] = "";
 
 // The journal's records are written ahead of the decoder for the next
-// files of the cabinet whose folder is there: a new file's, and an
-// existing file's move aside (a reinstall, an upgrade), so that one flush
-// puts a batch of them on the disk before the first change instead of a
-// flush for every file (a record must be on the disk before its change).
-// A file's record always follows its folder's, so that a rollback, last
-// record first, empties a folder before it removes it. On the extraction
-// thread only.
+// files of the cabinet: a new file's, and an existing file's move aside (a
+// reinstall, an upgrade), so that one flush puts a batch of them on the
+// disk before the first change instead of a flush for every file (a
+// record must be on the disk before its change). A missing folder is
+// recorded ahead too, before its files, which need no look then: a
+// rollback, last record first, empties a folder before it removes it.
+// Each name is looked at once. On the extraction thread only.
 const size_t kRecordsAhead = 64;
-enum Ahead { NOT_AHEAD, NEW_AHEAD, MOVE_AHEAD };
+enum Ahead { NOT_LOOKED, NOT_AHEAD, NEW_AHEAD, MOVE_AHEAD };
 TextList CabinetNames;             // the cabinet's file names, in the decoder's order
 size_t NextName = 0;               // where the decoder is among them
-size_t AheadFrom = 0, AheadUntil = 0; // the names last looked at ahead
+size_t AheadFrom = 0, AheadUntil = 0; // the names looked at ahead
 Ahead RecordedAhead[kRecordsAhead];   // which record was written then
 char AsideAhead[kRecordsAhead][kPathBytes]; // and a move's aside name
+// The folder last recorded ahead: its files are new.
+char AheadFolder[kPathBytes] = "";
 
 void AddName(const char* name, void* context) { static_cast<TextList*>(context)->Add(name); }
 
@@ -139,28 +141,13 @@ void LearnCabinetNames(int pass)
 {
     CabinetNames.Clear();
     NextName = AheadFrom = AheadUntil = 0;
+    AheadFolder[0] = '\0';
     HMODULE module = Context.StagingJob.ModuleHandle;
     HRSRC found = FindResourceU(module, pass == 0 ? "MAIN" : "ARCHIVIST", "CAB");
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const void* image = loaded ? LockResource(loaded) : nullptr;
     if (image)
         CabListFileNames(static_cast<const uint8_t*>(image), SizeofResource(module, found), AddName, &CabinetNames);
-}
-
-// True when the folder of path is there.
-bool FolderIsThere(const char* path)
-{
-    char folder[kPathBytes];
-    if (!CopyBounded(folder, sizeof folder, path))
-        return false;
-    char* slash = strrchr(folder, '\\');
-    if (!slash)
-        return false;
-    *slash = '\0';
-    if (_stricmp(folder, KnownFolder) == 0)
-        return true;
-    DWORD attributes = GetFileAttributesU(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The place of name among the cabinet's names, from where the decoder was;
@@ -173,33 +160,63 @@ size_t FindName(const char* name)
     return at;
 }
 
+// Looks at the cabinet's name i and writes its record: whether it is
+// written ahead, and under what aside name a move goes (aside).
+Ahead LookAhead(size_t i, char* aside)
+{
+    char path[kPathBytes], folder[kPathBytes];
+    if (!CabEntryNameIsSafe(CabinetNames.At(i)) || !BuildDestination(CabinetNames.At(i), path))
+        return NOT_AHEAD;
+    CopyBounded(folder, sizeof folder, path);
+    char* slash = strrchr(folder, '\\');
+    if (!slash)
+        return NOT_AHEAD;
+    *slash = '\0';
+    bool aheadOfFolder = _stricmp(folder, AheadFolder) == 0;
+    if (!aheadOfFolder && _stricmp(folder, KnownFolder) != 0) {
+        DWORD attributes = GetFileAttributesU(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!RecordFolderTreeAhead(folder))
+                return NOT_AHEAD;
+            CopyBounded(AheadFolder, sizeof AheadFolder, folder);
+            aheadOfFolder = true;
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return NOT_AHEAD;
+        }
+    }
+    DWORD attributes = aheadOfFolder ? INVALID_FILE_ATTRIBUTES : GetFileAttributesU(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return RecordNewFile(SessionJournal, path) ? NEW_AHEAD : NOT_AHEAD;
+    // The sibling's files already there stay: no move for them.
+    if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+        !Context.ExtractingArchivist && RecordMoveAside(SessionJournal, path, aside, kPathBytes))
+        return MOVE_AHEAD;
+    return NOT_AHEAD;
+}
+
 // Once the decoder has passed the names looked at, or reached one that
-// was not recorded ahead (its folder was made just now), the records of the
-// next new files are written; their flush comes with the file at hand's.
+// was not recorded ahead, the window moves to the next names: those
+// recorded already keep their records, the others are looked at; their
+// flush comes with the file at hand's.
 void RecordAhead(size_t at, bool recorded)
 {
     NextName = at + 1;
     if ((recorded && NextName < AheadUntil) || NextName >= CabinetNames.Count())
         return;
-    AheadFrom = NextName;
-    AheadUntil = AheadFrom + kRecordsAhead < CabinetNames.Count() ? AheadFrom + kRecordsAhead : CabinetNames.Count();
-    for (size_t i = AheadFrom; i < AheadUntil; ++i) {
-        Ahead& ahead = RecordedAhead[i - AheadFrom];
-        ahead = NOT_AHEAD;
-        char path[kPathBytes];
-        if (!CabEntryNameIsSafe(CabinetNames.At(i)) || !BuildDestination(CabinetNames.At(i), path))
-            continue;
-        DWORD attributes = GetFileAttributesU(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (FolderIsThere(path) && PrepareFileForWriting(SessionJournal, path, false))
-                ahead = NEW_AHEAD;
-        } else if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-                   !Context.ExtractingArchivist &&
-                   RecordMoveAside(SessionJournal, path, AsideAhead[i - AheadFrom], kPathBytes)) {
-            // The sibling's files already there stay: no move for them.
-            ahead = MOVE_AHEAD;
-        }
+    size_t from = NextName;
+    size_t until = from + kRecordsAhead < CabinetNames.Count() ? from + kRecordsAhead : CabinetNames.Count();
+    // The window only moves on: a name's earlier state is read from a
+    // place at or after the one it is written to.
+    for (size_t i = from; i < until; ++i) {
+        Ahead& ahead = RecordedAhead[i - from];
+        char* aside = AsideAhead[i - from];
+        Ahead earlier = i >= AheadFrom && i < AheadUntil ? RecordedAhead[i - AheadFrom] : NOT_LOOKED;
+        if (earlier == MOVE_AHEAD && AheadFrom != from)
+            memcpy(aside, AsideAhead[i - AheadFrom], kPathBytes);
+        ahead = earlier == NOT_LOOKED ? LookAhead(i, aside) : earlier;
     }
+    AheadFrom = from;
+    AheadUntil = until;
 }
 
 // A file that a program left running holds without delete sharing: its
@@ -224,29 +241,40 @@ int CreateDestinationFile(const char* path, const char* name)
 {
     size_t at = FindName(name);
     Ahead ahead = at >= AheadFrom && at < AheadUntil ? RecordedAhead[at - AheadFrom] : NOT_AHEAD;
-    // What was looked at ahead may have changed since: a file that came
-    // meanwhile, or one that cannot be moved now, goes the long way.
-    bool recorded = (ahead == NEW_AHEAD && GetFileAttributesU(path) == INVALID_FILE_ATTRIBUTES) ||
+    // A move looked at ahead that cannot be made now (the file is in use,
+    // or gone) goes the long way.
+    bool recorded = ahead == NEW_AHEAD ||
                     (ahead == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, AsideAhead[at - AheadFrom]));
-    // A file there already goes the long way once the files queued
-    // before it are written and closed: it may be one of this run's.
-    if (!recorded && GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
-        WaitForWrites();
-    if (!recorded && !PrepareFileForWriting(SessionJournal, path, false))
-        return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path) : -1;
-    if (at < CabinetNames.Count())
-        RecordAhead(at, recorded);
-    HANDLE file = CreatePreparedFile(SessionJournal, path);
-    int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
-    if (file != INVALID_HANDLE_VALUE && handle == -1)
-        CloseHandle(file);
-    if (handle == -1) {
-        // The reason is the open's, not the put-back's.
-        DWORD error = GetLastError();
-        PutBackFile(SessionJournal, path);
-        SetLastError(error);
+    for (int attempt = 0;; ++attempt) {
+        if (!recorded) {
+            // A file there already goes the long way once the files queued
+            // before it are written and closed: it may be one of this run's.
+            if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
+                WaitForWrites();
+            if (!PrepareFileForWriting(SessionJournal, path, false))
+                return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path)
+                                                                                          : -1;
+        }
+        if (attempt == 0 && at < CabinetNames.Count())
+            RecordAhead(at, recorded);
+        HANDLE file = CreatePreparedFile(SessionJournal, path);
+        // A file that came since it was looked at goes aside as any other,
+        // and the new one is made after all.
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && attempt == 0) {
+            recorded = false;
+            continue;
+        }
+        int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+        if (file != INVALID_HANDLE_VALUE && handle == -1)
+            CloseHandle(file);
+        if (handle == -1) {
+            // The reason is the open's, not the put-back's.
+            DWORD error = GetLastError();
+            PutBackFile(SessionJournal, path);
+            SetLastError(error);
+        }
+        return handle;
     }
-    return handle;
 }
 
 void MakeParentFolders(const char* path)

@@ -6,7 +6,11 @@
 
 #include <string.h>
 
-int CreateFolderTree(const char* path)
+namespace {
+
+// Makes (or records ahead) each missing part of path with make, going down
+// from the deepest part that is there; 0 when a part cannot be made.
+int MakeFolderTree(const char* path, bool (*make)(RunJournal&, const char*))
 {
     char copy[kPathBytes];
     if (strlen(path) <= 2)
@@ -46,13 +50,19 @@ int CreateFolderTree(const char* path)
             continue;
         char saved = copy[i];
         copy[i] = '\0';
-        bool made = RecordedCreateFolder(SessionJournal, copy);
+        bool made = make(SessionJournal, copy);
         copy[i] = saved;
         if (!made)
             return 0;
     }
     return 1;
 }
+
+} // namespace
+
+int CreateFolderTree(const char* path) { return MakeFolderTree(path, RecordedCreateFolder); }
+
+int RecordFolderTreeAhead(const char* path) { return MakeFolderTree(path, RecordFolderAhead); }
 
 int CreateParentFolders(const char* filePath)
 {

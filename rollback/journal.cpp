@@ -511,8 +511,9 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
     DWORD attributes = GetFileAttributesU(folder);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const char* fields[] = {folder};
-    AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+    // Recorded already when it was recorded ahead with the files it holds.
+    if (!RecordFolderAhead(journal, folder))
+        return false;
     MakeRecordsDurable(journal);
     if (CreateFolderAt(journal.Guarded, folder)) {
         PassCutPoint();
@@ -528,12 +529,8 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
     if (RefuseLink(journal, path))
         return false;
     DWORD attributes = GetFileAttributesU(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const char* fields[] = {path};
-        AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
-        TellObserver(journal, "new file:", path);
-        return true;
-    }
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return RecordNewFile(journal, path);
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         SetLastError(ERROR_DIRECTORY);
         return false;
@@ -543,6 +540,32 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
         return false;
     }
     return MoveAside(journal, path);
+}
+
+bool RecordFolderAhead(RunJournal& journal, const char* folder)
+{
+    if (RefuseLink(journal, folder))
+        return false;
+    // Once: a rollback removes the folder when it is empty, however often
+    // the session made it.
+    const char* fields[] = {folder};
+    Text record = FormatRecord(RECORD_FOLDER, fields, 1);
+    size_t i = journal.Records.Count();
+    while (i > 0 && strcmp(journal.Records.At(i - 1), record.c_str()) != 0)
+        --i;
+    if (i == 0)
+        AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
+    return true;
+}
+
+bool RecordNewFile(RunJournal& journal, const char* path)
+{
+    if (RefuseLink(journal, path))
+        return false;
+    const char* fields[] = {path};
+    AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
+    TellObserver(journal, "new file:", path);
+    return true;
 }
 
 bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size)

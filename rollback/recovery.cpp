@@ -65,6 +65,14 @@ Text RegistryName(const ParsedRecord& r)
                              r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? nullptr : r.Fields[2].c_str());
 }
 
+bool ListHoldsNoCase(const TextList& list, const char* text)
+{
+    for (size_t i = 0; i < list.Count(); ++i)
+        if (SameTextNoCase(list.At(i), text))
+            return true;
+    return false;
+}
+
 // A V record's earlier data, written back.
 bool RestoreRecordedValue(const ParsedRecord& r)
 {
@@ -505,10 +513,20 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     LoadGuards(journal, journal.Records);
     if (JournalHasRunChanges(journal) || (!keepFolders && journal.Records.Count() > 0))
         TellObserver(journal, "rollback: undoing the changes of the run, last first");
+    // A file that was found at a path after the run had recorded it as
+    // new there (it came meanwhile) was moved aside, its record later: put
+    // back, it is not the run's to delete.
+    TextList movedAside;
     for (size_t i = journal.Records.Count(); i-- > 0;) {
         const char* record = journal.Records.At(i);
         if (!ParseRecord(record, r))
             continue;
+        if (r.Kind == RECORD_MOVED_FILE && r.Count >= 1)
+            movedAside.Add(r.Fields[0].c_str());
+        if (r.Kind == RECORD_NEW_FILE && r.Count >= 1 && ListHoldsNoCase(movedAside, r.Fields[0].c_str())) {
+            TellObserver(journal, "rollback: left, it was there before the run replaced it:", r.Fields[0].c_str());
+            continue;
+        }
         if (!UndoRecord(journal, r, keepFolders))
             ++failures;
         PassCutPoint();

@@ -223,6 +223,17 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// The creation of a folder that is not there, recorded ahead of the
+// files it will hold without a flush; RecordedCreateFolder makes it later
+// without a second record. False, nothing recorded, for a folder the run
+// may not change.
+bool RecordFolderAhead(RunJournal& journal, const char* folder);
+// The creation of a file that was not there when looked at, recorded
+// ahead of time without a flush, as the move below. False, nothing
+// recorded, for a path the run may not change. A file that arrives at
+// path before it is created is moved aside as any other (its record later
+// than this one): a rollback puts it back and leaves it.
+bool RecordNewFile(RunJournal& journal, const char* path);
 // The move aside of an existing file recorded ahead of time, for a batch
 // of files whose records reach the disk with one flush: writes the record
 // (its aside name to aside) without a flush. False, nothing recorded, for
@@ -373,6 +384,9 @@ bool IsFileTypeRecord(const ProductValueRecord& record);
 int CreateFolderTree(const char* path);
 // The same for the folder of a file's path.
 int CreateParentFolders(const char* filePath);
+// Records the folders of path that are missing without making them, ahead
+// of the files they will hold (RecordFolderAhead); 0 as above.
+int RecordFolderTreeAhead(const char* path);
 
 // ---------------------------------------------------------------------------
 // Places.

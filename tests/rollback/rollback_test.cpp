@@ -278,6 +278,24 @@ TEST_F(Rollback, WriteThatFailsPutsTheOriginalBack)
     EXPECT_EQ(files, Snapshot(root_));
 }
 
+// A file that somebody puts where the run had recorded a new one (the
+// records go ahead of the files) is moved aside as any other, and a
+// rollback gives it back instead of deleting it as the run's.
+TEST_F(Rollback, AFileThatCameAfterItsRecordIsGivenBack)
+{
+    RunJournal journal;
+    JournalRecovery recovered;
+    ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
+    std::string path = app_ + "\late.txt";
+    ASSERT_TRUE(RecordNewFile(journal, path.c_str()));
+    testfiles::WriteFile(path, "somebody's");
+    ASSERT_TRUE(PrepareFileForWriting(journal, path.c_str()));
+    testfiles::WriteFile(path, "new");
+    EXPECT_EQ(0, JournalRollBack(journal, false));
+    JournalEndSession(journal);
+    EXPECT_EQ("somebody's", testfiles::ReadFile(path));
+}
+
 // A file a program holds without delete sharing keeps its place: its new
 // version is written beside it, deleted by a rollback, and put in its
 // place at the next restart once the run has committed.
