@@ -83,6 +83,8 @@ bool StopAfterRecoveryAsked()
 
 void EndProcessAtCut() { TerminateProcess(GetCurrentProcess(), kCutExitCode); }
 
+bool CutsEndOneThread() { return Action != nullptr; }
+
 void SetCutPointAction(CutPointAction action, void* context)
 {
     ActionContext = context;

@@ -43,6 +43,9 @@ void EndProcessAtCut();
 // whichever thread passed it; null: none. For tests in their own process.
 typedef void (*CutPointAction)(unsigned long step, CutStep kind, void* context);
 void SetCutPointAction(CutPointAction action, void* context);
+// True while a test's action is set: the test ends the thread that passes
+// its step, so a run's changes must stay on one thread.
+bool CutsEndOneThread();
 // Steps passed since the process started or the count was reset.
 unsigned long CutPointsPassed();
 void ResetCutPoints();
@@ -53,5 +56,6 @@ inline void PassCutPoint(CutStep = CUT_AFTER_CHANGE) {}
 inline void NoteDurableJournal(void*) {}
 inline bool StopAfterRecoveryAsked() { return false; }
 inline void EndProcessAtCut() {}
+inline bool CutsEndOneThread() { return false; }
 
 #endif

@@ -170,6 +170,44 @@ bool UndoRecord(RunJournal& journal, const ParsedRecord& r, bool keepFolders)
     return true;
 }
 
+// The files a committed run moved aside or wrote temporarily, deleted by
+// two threads at once (each the next one not taken): under Wine most of a
+// deletion's time is the caller's own work. One still in use is listed
+// for later.
+struct Deletions {
+    RunJournal* Journal;
+    TextList Names, Gone; // each file's own name, and the name it has now
+    volatile LONG Next;
+};
+
+void DeleteOne(RunJournal& journal, const char* name, const char* gone)
+{
+    if (IsBehindLink(journal, gone))
+        return;
+    if (!DeleteCreatedFile(journal.Guarded, gone) && GetFileAttributesU(gone) != INVALID_FILE_ATTRIBUTES) {
+        bool machine = CurrentInstallScope() == SCOPE_MACHINE;
+        EnterCriticalSection(&journal.Guard);
+        (machine ? journal.WaitingForRestart : journal.LeftInUse).Add(machine ? name : gone);
+        LeaveCriticalSection(&journal.Guard);
+        TellObserver(journal,
+                     machine ? "in use: its old copy goes at the next restart:"
+                             : "in use: its old copy goes at the product's next setup or uninstaller:",
+                     name, gone);
+    }
+    PassCutPoint();
+}
+
+DWORD WINAPI DeleteSome(LPVOID parameter)
+{
+    Deletions* deletions = static_cast<Deletions*>(parameter);
+    for (;;) {
+        size_t i = static_cast<size_t>(InterlockedIncrement(&deletions->Next) - 1);
+        if (i >= deletions->Gone.Count())
+            return 0;
+        DeleteOne(*deletions->Journal, deletions->Names.At(i), deletions->Gone.At(i));
+    }
+}
+
 // Finishes a committed run: what was moved aside or written temporarily
 // goes, and so does every folder the session made that stayed empty, and
 // every folder the run's deletions left empty; nothing behind a link below
@@ -178,23 +216,28 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
 {
     LoadGuards(journal, records);
     ParsedRecord r;
+    Deletions deletions;
+    deletions.Journal = &journal;
+    deletions.Next = 0;
+    for (size_t i = 0; i < records.Count(); ++i) {
+        if (ParseRecord(records.At(i), r) && IsPlausible(r) &&
+            (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_TEMPORARY)) {
+            deletions.Names.Add(r.Fields[0].c_str());
+            deletions.Gone.Add(r.Fields[r.Kind == RECORD_MOVED_FILE ? 1 : 0].c_str());
+        }
+    }
+    // A test that ends the thread at a cut keeps the deletions on it.
+    HANDLE helper = deletions.Gone.Count() > 1 && !CutsEndOneThread()
+                        ? CreateThread(nullptr, 0, DeleteSome, &deletions, 0, nullptr)
+                        : nullptr;
+    DeleteSome(&deletions);
+    if (helper) {
+        WaitForSingleObject(helper, INFINITE);
+        CloseHandle(helper);
+    }
     for (size_t i = 0; i < records.Count(); ++i) {
         if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
             continue;
-        const char* gone = r.Kind == RECORD_MOVED_FILE ? r.Fields[1].c_str()
-                           : r.Kind == RECORD_TEMPORARY ? r.Fields[0].c_str()
-                                                        : nullptr;
-        if (gone && !IsBehindLink(journal, gone)) {
-            if (!DeleteCreatedFile(journal.Guarded, gone) && GetFileAttributesU(gone) != INVALID_FILE_ATTRIBUTES) {
-                bool machine = CurrentInstallScope() == SCOPE_MACHINE;
-                (machine ? journal.WaitingForRestart : journal.LeftInUse).Add(machine ? r.Fields[0].c_str() : gone);
-                TellObserver(journal,
-                             machine ? "in use: its old copy goes at the next restart:"
-                                     : "in use: its old copy goes at the product's next setup or uninstaller:",
-                             r.Fields[0].c_str(), gone);
-            }
-            PassCutPoint();
-        }
         // A file in use gets its new version when Windows restarts (only
         // every user's installation may ask for that).
         if (r.Kind == RECORD_AT_RESTART && !IsBehindLink(journal, r.Fields[1].c_str()) &&
