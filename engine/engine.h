@@ -32,6 +32,9 @@ void PauseWorkersAfterPasses(long passes);
 // Called by a worker before each chunk or file: returns at once while the
 // gate is open, otherwise waits until it opens again.
 void WaitAtWorkerGate();
+// The same for a helper of the extraction, which the page does not wait
+// for: it neither counts as a pass nor as a parked worker.
+void WaitWhileWorkersPaused();
 // True while a worker is waiting at the closed gate.
 bool WorkerIsParked();
 // How often workers have called WaitAtWorkerGate since the process

@@ -3,6 +3,7 @@
 // recorded, date, time and attributes applied), asking whoever started it
 // (the install page's copy-error dialog) when a file cannot be created.
 #include "engine/engine.h"
+#include "engine/preparer.h"
 #include "engine/write_behind.h"
 #include "rollback/cut_points.h"
 #include "cab/cab.h"
@@ -122,16 +123,27 @@ char KnownFolder[kPathBytes] = "";
 // record must be on the disk before its change). A missing folder is
 // recorded ahead too, before its files, which need no look then: a
 // rollback, last record first, empties a folder before it removes it.
-// Each name is looked at once. On the extraction thread only.
+// The product's files so recorded have their places made by the preparer
+// (preparer.h) while the decoder works; the sibling's, which stay when
+// they are there, are made by the decoder itself. Each name is looked at
+// once. On the extraction thread only.
 const size_t kRecordsAhead = 64;
-enum Ahead { NOT_LOOKED, NOT_AHEAD, NEW_AHEAD, MOVE_AHEAD };
+enum Ahead { NOT_AHEAD, NEW_AHEAD, MOVE_AHEAD };
+struct AheadEntry {
+    Ahead State;
+    bool Queued;           // its place is made by the preparer
+    unsigned long Ticket;  // the preparer's
+    char Aside[kPathBytes]; // a move's aside name
+};
 TextList CabinetNames;             // the cabinet's file names, in the decoder's order
 size_t NextName = 0;               // where the decoder is among them
-size_t AheadFrom = 0, AheadUntil = 0; // the names looked at ahead
-Ahead RecordedAhead[kRecordsAhead];   // which record was written then
-char AsideAhead[kRecordsAhead][kPathBytes]; // and a move's aside name
-// The folder last recorded ahead: its files are new.
+// Name i's entry while AheadFrom <= i < AheadUntil, at i % kRecordsAhead.
+size_t AheadFrom = 0, AheadUntil = 0;
+AheadEntry Window[kRecordsAhead];
+// The folder last recorded ahead (its files are new), and the one last
+// found there.
 char AheadFolder[kPathBytes] = "";
+char FolderThere[kPathBytes] = "";
 
 void AddName(const char* name, void* context) { static_cast<TextList*>(context)->Add(name); }
 
@@ -141,7 +153,7 @@ void LearnCabinetNames(int pass)
 {
     CabinetNames.Clear();
     NextName = AheadFrom = AheadUntil = 0;
-    AheadFolder[0] = '\0';
+    AheadFolder[0] = FolderThere[0] = '\0';
     HMODULE module = Context.StagingJob.ModuleHandle;
     HRSRC found = FindResourceU(module, pass == 0 ? "MAIN" : "ARCHIVIST", "CAB");
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
@@ -160,33 +172,37 @@ size_t FindName(const char* name)
     return at;
 }
 
-// Looks at the cabinet's name i and writes its record: whether it is
-// written ahead, and under what aside name a move goes (aside).
-Ahead LookAhead(size_t i, char* aside)
+// Looks at the file at path and writes its record: whether it is written
+// ahead, and under what aside name a move goes (aside).
+Ahead LookAhead(const char* path, char* aside)
 {
-    char path[kPathBytes], folder[kPathBytes];
-    if (!CabEntryNameIsSafe(CabinetNames.At(i)) || !BuildDestination(CabinetNames.At(i), path))
-        return NOT_AHEAD;
+    char folder[kPathBytes];
     CopyBounded(folder, sizeof folder, path);
     char* slash = strrchr(folder, '\\');
     if (!slash)
         return NOT_AHEAD;
     *slash = '\0';
     bool aheadOfFolder = _stricmp(folder, AheadFolder) == 0;
-    if (!aheadOfFolder && _stricmp(folder, KnownFolder) != 0) {
+    if (!aheadOfFolder && _stricmp(folder, FolderThere) != 0) {
         DWORD attributes = GetFileAttributesU(folder);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (!RecordFolderTreeAhead(folder))
                 return NOT_AHEAD;
             CopyBounded(AheadFolder, sizeof AheadFolder, folder);
             aheadOfFolder = true;
-        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || RefuseLink(SessionJournal, folder)) {
             return NOT_AHEAD;
+        } else {
+            CopyBounded(FolderThere, sizeof FolderThere, folder);
         }
     }
+    // The folder was looked at for links; a link at path itself shows in
+    // its attributes, and goes the long way, which refuses it.
     DWORD attributes = aheadOfFolder ? INVALID_FILE_ATTRIBUTES : GetFileAttributesU(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return RecordNewFile(SessionJournal, path) ? NEW_AHEAD : NOT_AHEAD;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        RecordNewFile(SessionJournal, path);
+        return NEW_AHEAD;
+    }
     // The sibling's files already there stay: no move for them.
     if (!(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
         !Context.ExtractingArchivist && RecordMoveAside(SessionJournal, path, aside, kPathBytes))
@@ -194,26 +210,25 @@ Ahead LookAhead(size_t i, char* aside)
     return NOT_AHEAD;
 }
 
-// Once the decoder has passed the names looked at, or reached one that
-// was not recorded ahead, the window moves to the next names: those
-// recorded already keep their records, the others are looked at; their
-// flush comes with the file at hand's.
-void RecordAhead(size_t at, bool recorded)
+// Brings the window to the names from on: each name new to it is looked
+// at and recorded, and then the batch is queued for the preparer, whose
+// first change puts all its records on the disk with one flush.
+void FillWindow(size_t from)
 {
-    NextName = at + 1;
-    if ((recorded && NextName < AheadUntil) || NextName >= CabinetNames.Count())
-        return;
-    size_t from = NextName;
     size_t until = from + kRecordsAhead < CabinetNames.Count() ? from + kRecordsAhead : CabinetNames.Count();
-    // The window only moves on: a name's earlier state is read from a
-    // place at or after the one it is written to.
-    for (size_t i = from; i < until; ++i) {
-        Ahead& ahead = RecordedAhead[i - from];
-        char* aside = AsideAhead[i - from];
-        Ahead earlier = i >= AheadFrom && i < AheadUntil ? RecordedAhead[i - AheadFrom] : NOT_LOOKED;
-        if (earlier == MOVE_AHEAD && AheadFrom != from)
-            memcpy(aside, AsideAhead[i - AheadFrom], kPathBytes);
-        ahead = earlier == NOT_LOOKED ? LookAhead(i, aside) : earlier;
+    size_t first = from > AheadUntil ? from : AheadUntil;
+    char path[kPathBytes];
+    for (size_t i = first; i < until; ++i) {
+        AheadEntry& entry = Window[i % kRecordsAhead];
+        entry.Queued = false;
+        entry.State = CabEntryNameIsSafe(CabinetNames.At(i)) && BuildDestination(CabinetNames.At(i), path)
+                          ? LookAhead(path, entry.Aside)
+                          : NOT_AHEAD;
+    }
+    for (size_t i = first; i < until && !Context.ExtractingArchivist; ++i) {
+        AheadEntry& entry = Window[i % kRecordsAhead];
+        if (entry.State != NOT_AHEAD && BuildDestination(CabinetNames.At(i), path))
+            entry.Queued = QueuePreparation(path, entry.State == MOVE_AHEAD ? entry.Aside : nullptr, &entry.Ticket);
     }
     AheadFrom = from;
     AheadUntil = until;
@@ -233,48 +248,20 @@ int CreateBesideHeld(const char* path)
     return handle;
 }
 
-// Creates the destination file, the existing one moved aside first; a new
-// file only, checked to be at path, so that a name that appeared
-// meanwhile, or a folder swapped for a link, is not written through. A
-// read-only file is not replaced: the user is asked, as for a file in use.
-int CreateDestinationFile(const char* path, const char* name)
+// The run-time library's handle of a new file at path; -1 when there is
+// none, the earlier state put back.
+int HandleOfNewFile(HANDLE file, const char* path)
 {
-    size_t at = FindName(name);
-    Ahead ahead = at >= AheadFrom && at < AheadUntil ? RecordedAhead[at - AheadFrom] : NOT_AHEAD;
-    // A move looked at ahead that cannot be made now (the file is in use,
-    // or gone) goes the long way.
-    bool recorded = ahead == NEW_AHEAD ||
-                    (ahead == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, AsideAhead[at - AheadFrom]));
-    for (int attempt = 0;; ++attempt) {
-        if (!recorded) {
-            // A file there already goes the long way once the files queued
-            // before it are written and closed: it may be one of this run's.
-            if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
-                WaitForWrites();
-            if (!PrepareFileForWriting(SessionJournal, path, false))
-                return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path)
-                                                                                          : -1;
-        }
-        if (attempt == 0 && at < CabinetNames.Count())
-            RecordAhead(at, recorded);
-        HANDLE file = CreatePreparedFile(SessionJournal, path);
-        // A file that came since it was looked at goes aside as any other,
-        // and the new one is made after all.
-        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && attempt == 0) {
-            recorded = false;
-            continue;
-        }
-        int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
-        if (file != INVALID_HANDLE_VALUE && handle == -1)
-            CloseHandle(file);
-        if (handle == -1) {
-            // The reason is the open's, not the put-back's.
-            DWORD error = GetLastError();
-            PutBackFile(SessionJournal, path);
-            SetLastError(error);
-        }
-        return handle;
+    int handle = file == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (file != INVALID_HANDLE_VALUE && handle == -1)
+        CloseHandle(file);
+    if (handle == -1) {
+        // The reason is the open's, not the put-back's.
+        DWORD error = GetLastError();
+        PutBackFile(SessionJournal, path);
+        SetLastError(error);
     }
+    return handle;
 }
 
 void MakeParentFolders(const char* path)
@@ -289,6 +276,61 @@ void MakeParentFolders(const char* path)
     KnownFolder[0] = '\0';
     if (CreateParentFolders(path))
         CopyBounded(KnownFolder, sizeof KnownFolder, folder);
+}
+
+// Creates the destination file, the existing one moved aside first; a new
+// file only, checked to be at path, so that a name that appeared
+// meanwhile, or a folder swapped for a link, is not written through. A
+// read-only file is not replaced: the user is asked, as for a file in use.
+int CreateDestinationFile(const char* path, const char* name)
+{
+    size_t at = FindName(name);
+    if (at < CabinetNames.Count()) {
+        NextName = at + 1;
+        // Less than half a window ahead of the decoder: the next batch.
+        if (at + kRecordsAhead / 2 >= AheadUntil)
+            FillWindow(at);
+    }
+    AheadEntry* entry = at >= AheadFrom && at < AheadUntil ? &Window[at % kRecordsAhead] : nullptr;
+    bool recorded = false;
+    if (entry && entry->Queued) {
+        DWORD error = 0;
+        bool moved = false;
+        HANDLE file = TakePrepared(entry->Ticket, &error, &moved);
+        if (file != INVALID_HANDLE_VALUE)
+            return HandleOfNewFile(file, path);
+        // Not made: the moved file back in its place, and the long way,
+        // which asks the user as the file needs.
+        if (moved)
+            PutBackFile(SessionJournal, path);
+    } else if (entry) {
+        // A move looked at ahead that cannot be made now (the file is in
+        // use, or gone) goes the long way.
+        MakeParentFolders(path);
+        recorded = entry->State == NEW_AHEAD ||
+                   (entry->State == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, entry->Aside));
+    }
+    if (!recorded)
+        MakeParentFolders(path);
+    for (int attempt = 0;; ++attempt) {
+        if (!recorded) {
+            // A file there already goes the long way once the files queued
+            // before it are written and closed: it may be one of this run's.
+            if (GetFileAttributesU(path) != INVALID_FILE_ATTRIBUTES)
+                WaitForWrites();
+            if (!PrepareFileForWriting(SessionJournal, path, false))
+                return GetLastError() == ERROR_SHARING_VIOLATION && Context.HoldersRunning ? CreateBesideHeld(path)
+                                                                                          : -1;
+        }
+        HANDLE file = CreatePreparedFile(SessionJournal, path);
+        // A file that came since it was looked at goes aside as any other,
+        // and the new one is made after all.
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && attempt == 0) {
+            recorded = false;
+            continue;
+        }
+        return HandleOfNewFile(file, path);
+    }
 }
 
 // What the copy-error dialog says of a file in use: the program that
@@ -346,7 +388,6 @@ intptr_t OnCopyFile(CabNotification* n)
         int handle = -1;
         if (fits && safe) {
             DeleteHelpCompanion(path);
-            MakeParentFolders(path);
             handle = CreateDestinationFile(path, n->text1);
             // A Retry looks at the folder again: the user may have fixed it.
             if (handle == -1)
@@ -474,8 +515,10 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
     ExtractionJobRecord* job = static_cast<ExtractionJobRecord*>(parameter);
     ActiveJob = job;
     KnownFolder[0] = '\0';
-    // Without the writer (no thread, no memory) the files are written here.
+    // Without the writer (no thread, no memory) the files are written
+    // here, and without the preparer their places made here.
     StartWriteBehind();
+    StartPreparer();
     int32_t status = 0;
     for (int pass = 0; pass < 2 && status == 0; ++pass) {
         // A product without a sibling has no folder for the second cabinet
@@ -490,6 +533,7 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
     // Every file written and closed before the run goes on to its commit
     // or its rollback; a write that failed last fails the run as the
     // decoder's would have.
+    FinishPreparer();
     if (!FinishWriteBehind() && status == 0)
         status = 4;
     job->Status = status;

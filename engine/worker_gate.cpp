@@ -43,6 +43,12 @@ void WaitAtWorkerGate()
     InterlockedDecrement(&ParkedWorkers);
 }
 
+void WaitWhileWorkersPaused()
+{
+    while (InterlockedCompareExchange(&GateClosed, 0, 0))
+        Sleep(ParkedPollMs);
+}
+
 bool WorkerIsParked()
 {
     return InterlockedCompareExchange(&ParkedWorkers, 0, 0) != 0;

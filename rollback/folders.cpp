@@ -62,7 +62,16 @@ int MakeFolderTree(const char* path, bool (*make)(RunJournal&, const char*))
 
 int CreateFolderTree(const char* path) { return MakeFolderTree(path, RecordedCreateFolder); }
 
-int RecordFolderTreeAhead(const char* path) { return MakeFolderTree(path, RecordFolderAhead); }
+namespace {
+
+bool RecordCheckedFolderAhead(RunJournal& journal, const char* folder)
+{
+    return !RefuseLink(journal, folder) && RecordFolderAhead(journal, folder);
+}
+
+} // namespace
+
+int RecordFolderTreeAhead(const char* path) { return MakeFolderTree(path, RecordCheckedFolderAhead); }
 
 int CreateParentFolders(const char* filePath)
 {

@@ -170,20 +170,6 @@ Text DescribeValue(HKEY root, const char* keyPath, const char* name, DWORD type,
     return text;
 }
 
-// Refuses a change that would go through a link below a guarded folder,
-// or that a per-user installation may not make (a machine-wide folder).
-bool RefuseLink(RunJournal& journal, const char* path)
-{
-    if (!IsPathOfScope(path)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return true;
-    }
-    if (!IsBehindLink(journal, path))
-        return false;
-    SetLastError(ERROR_CANT_ACCESS_FILE);
-    return true;
-}
-
 // "<namespace><maker> Setup <product>[ for <SID>]<what>": one lock per
 // product of a maker, and the marker of a removal's copy at work beside it.
 bool RunLockName(const char* nameSpace, const char* makerName, const char* productName, const char* what,
@@ -231,6 +217,20 @@ bool FinishingMarkerExists(const char* makerName, const char* productName)
 }
 
 } // namespace
+
+// Refuses a change that would go through a link below a guarded folder,
+// or that a per-user installation may not make (a machine-wide folder).
+bool RefuseLink(RunJournal& journal, const char* path)
+{
+    if (!IsPathOfScope(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return true;
+    }
+    if (!IsBehindLink(journal, path))
+        return false;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return true;
+}
 
 RunJournal SessionJournal;
 
@@ -468,7 +468,12 @@ void LearnGuardedFolder(RunJournal& journal, const char* folder)
 {
     GuardedFolders& guarded = journal.Guarded;
     for (size_t i = 0; i < guarded.Count() && i < GuardedFolders::kMostKnown; ++i) {
-        if (!SameTextNoCase(guarded.At(i), folder) || guarded.Finals[i].c_str()[0])
+        if (!SameTextNoCase(guarded.At(i), folder))
+            continue;
+        AcquireSRWLockShared(&guarded.FinalsLock);
+        bool known = guarded.Finals[i].c_str()[0] != '\0';
+        ReleaseSRWLockShared(&guarded.FinalsLock);
+        if (known)
             continue;
         // Links followed: the folder as it is now, whatever leads to it.
         HANDLE handle = CreateFileU(folder, FILE_READ_ATTRIBUTES,
@@ -481,7 +486,9 @@ void LearnGuardedFolder(RunJournal& journal, const char* folder)
         CloseHandle(handle);
         if (!named)
             return;
+        AcquireSRWLockExclusive(&guarded.FinalsLock);
         guarded.Finals[i] = final;
+        ReleaseSRWLockExclusive(&guarded.FinalsLock);
         const char* fields[] = {folder, final};
         AppendRecord(journal, RECORD_GUARD_IDENTITY, fields, 2, false);
         return;
@@ -512,8 +519,7 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder)
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // Recorded already when it was recorded ahead with the files it holds.
-    if (!RecordFolderAhead(journal, folder))
-        return false;
+    RecordFolderAhead(journal, folder);
     MakeRecordsDurable(journal);
     if (CreateFolderAt(journal.Guarded, folder)) {
         PassCutPoint();
@@ -529,8 +535,10 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
     if (RefuseLink(journal, path))
         return false;
     DWORD attributes = GetFileAttributesU(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return RecordNewFile(journal, path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        RecordNewFile(journal, path);
+        return true;
+    }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         SetLastError(ERROR_DIRECTORY);
         return false;
@@ -544,33 +552,32 @@ bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceRe
 
 bool RecordFolderAhead(RunJournal& journal, const char* folder)
 {
-    if (RefuseLink(journal, folder))
-        return false;
     // Once: a rollback removes the folder when it is empty, however often
     // the session made it.
+    // Under the journal's lock: the extraction's helper makes folders
+    // while the extraction records.
     const char* fields[] = {folder};
     Text record = FormatRecord(RECORD_FOLDER, fields, 1);
+    EnterCriticalSection(&journal.Guard);
     size_t i = journal.Records.Count();
     while (i > 0 && strcmp(journal.Records.At(i - 1), record.c_str()) != 0)
         --i;
+    LeaveCriticalSection(&journal.Guard);
     if (i == 0)
         AppendRecord(journal, RECORD_FOLDER, fields, 1, false);
     return true;
 }
 
-bool RecordNewFile(RunJournal& journal, const char* path)
+void RecordNewFile(RunJournal& journal, const char* path)
 {
-    if (RefuseLink(journal, path))
-        return false;
     const char* fields[] = {path};
     AppendRecord(journal, RECORD_NEW_FILE, fields, 1, false);
     TellObserver(journal, "new file:", path);
-    return true;
 }
 
 bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size)
 {
-    return !RefuseLink(journal, path) && RecordMove(journal, path, aside, size);
+    return RecordMove(journal, path, aside, size);
 }
 
 bool MoveRecordedAside(RunJournal& journal, const char* path, const char* aside)
@@ -604,21 +611,24 @@ HANDLE CreateFileBesideHeld(RunJournal& journal, const char* path, char* beside,
 
 void PutBackFile(RunJournal& journal, const char* path)
 {
+    // The last record of path, found under the journal's lock (the
+    // extraction's helper may be recording meanwhile).
     ParsedRecord r;
-    for (size_t i = journal.Records.Count(); i-- > 0;) {
-        if (!ParseRecord(journal.Records.At(i), r) || r.Count < 1 || !SameTextNoCase(r.Fields[0].c_str(), path))
-            continue;
-        if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesU(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
-            // Whatever the failed write left goes; the original returns.
-            DeleteFileAt(journal.Guarded, path);
-            MoveFileAt(journal.Guarded, r.Fields[1].c_str(), path);
-            PassCutPoint();
-        }
-        if (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE) {
-            TellObserver(journal, "not written, the earlier state is back:", path);
-            return;
-        }
+    bool found = false;
+    EnterCriticalSection(&journal.Guard);
+    for (size_t i = journal.Records.Count(); i-- > 0 && !found;)
+        found = ParseRecord(journal.Records.At(i), r) && r.Count >= 1 && SameTextNoCase(r.Fields[0].c_str(), path) &&
+                (r.Kind == RECORD_MOVED_FILE || r.Kind == RECORD_NEW_FILE);
+    LeaveCriticalSection(&journal.Guard);
+    if (!found)
+        return;
+    if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesU(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
+        // Whatever the failed write left goes; the original returns.
+        DeleteFileAt(journal.Guarded, path);
+        MoveFileAt(journal.Guarded, r.Fields[1].c_str(), path);
+        PassCutPoint();
     }
+    TellObserver(journal, "not written, the earlier state is back:", path);
 }
 
 void DiscardCreatedFile(RunJournal& journal, const char* path)

