@@ -110,6 +110,7 @@ protected:
         ResetInstallerContext();
         Context.InstanceHandle = GetModuleHandleA(nullptr);
         AppConstruct();
+        Context.StagingJob.ModuleHandle = Context.InstanceHandle;
         target_ = folder_.Path() + "\\product\\";
         archivist_ = folder_.Path() + "\\archivist\\";
         Context.ExtractTargetDir = target_.c_str();
@@ -270,6 +271,25 @@ TEST_F(ExtractionTest, FileThatCannotBeCreated)
             EXPECT_EQ("held open", TempFolder::ReadFile(Obstacle));
         }
     }
+}
+
+// The files after the one asked about may have been made ready already
+// (created, empty): an Abort leaves none of them.
+TEST_F(ExtractionTest, AbortLeavesNothingOfTheFilesAfter)
+{
+    CreateDirectoryA(target_.c_str(), nullptr);
+    folder_.WriteFile("product\\readme.txt", "held open");
+    HeldFile = CreateFileA((target_ + "readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, HeldFile);
+    {
+        CopyErrorAnswerer answerer({IDCANCEL});
+        EXPECT_EQ(4, Extract("tree.cab", "archivist.cab"));
+    }
+    CloseHandle(HeldFile);
+    HeldFile = INVALID_HANDLE_VALUE;
+    for (const char* name : {"data\\fonts\\sample.glyph", "data\\empty.bin", "GlyphForge.HLP", "flags.bin"})
+        EXPECT_FALSE(FileExists((target_ + name).c_str())) << name;
+    EXPECT_EQ("held open", TempFolder::ReadFile(target_ + "readme.txt"));
 }
 
 TEST_F(ExtractionTest, NamesThatLeaveTheDestinationAreRefused)

@@ -83,6 +83,11 @@ def main():
         f.write(truncate_blocks(cabinet([('lost.txt', b'never arrives', 0x20)])))
     with open(os.path.join(out, 'notacab.cab'), 'wb') as f:
         f.write(b'This is not a cabinet at all.' * 4)
+    # The test program carries tree.cab as its payload, as the setup program
+    # does its own: the extraction learns the names ahead from there.
+    with open(os.path.join(out, 'payload.rc'), 'w') as f:
+        for resource, name in (('MAIN', 'tree.cab'), ('ARCHIVIST', 'archivist.cab')):
+            f.write('%s CAB "%s"\n' % (resource, os.path.join(os.path.abspath(out), name).replace('\\', '/')))
 
 
 if __name__ == '__main__':
