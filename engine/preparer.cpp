@@ -10,6 +10,7 @@
 #include "engine/engine.h"
 #include "rollback/cut_points.h"
 #include "rollback/rollback.h"
+#include "setup/helpers.h"
 #include "setup/setup.h"
 
 #include <string.h>
@@ -32,7 +33,7 @@ struct Place {
 Place Places[kPlaces];
 SRWLOCK Lock = SRWLOCK_INIT;
 CONDITION_VARIABLE PlaceQueued = CONDITION_VARIABLE_INIT, PlaceMade = CONDITION_VARIABLE_INIT;
-HANDLE Preparers[kPreparers];
+Helper* Preparers[kPreparers];
 int Started = 0;
 // Under the lock: tickets below Queued were queued, below Claimed claimed
 // by a preparer; Stop ends the preparers once the places they hold are
@@ -145,7 +146,7 @@ bool StartPreparer()
     Queued = Claimed = Taken = 0;
     Stop = false;
     for (Started = 0; Started < kPreparers; ++Started) {
-        Preparers[Started] = CreateThread(nullptr, 0, PreparerProc, nullptr, 0, nullptr);
+        Preparers[Started] = StartHelper(PreparerProc, nullptr);
         if (!Preparers[Started])
             break;
     }
@@ -191,10 +192,8 @@ void FinishPreparer()
     Stop = true;
     ReleaseSRWLockExclusive(&Lock);
     WakeAllConditionVariable(&PlaceQueued);
-    for (int i = 0; i < Started; ++i) {
-        WaitForSingleObject(Preparers[i], INFINITE);
-        CloseHandle(Preparers[i]);
-    }
+    for (int i = 0; i < Started; ++i)
+        JoinHelper(Preparers[i]);
     Started = 0;
     for (; Taken < Queued; ++Taken)
         Undo(Taken);

@@ -7,6 +7,7 @@
 // is a request to its server, which was slower than the writes it saved).
 #include "engine/write_behind.h"
 #include "rollback/rollback.h"
+#include "setup/helpers.h"
 #include "setup/setup.h"
 #include "setup/wide.h"
 
@@ -35,7 +36,7 @@ Slot Slots[kSlots];
 unsigned char* Data = nullptr; // kSlots * kSlotBytes
 SRWLOCK Lock = SRWLOCK_INIT;
 CONDITION_VARIABLE SlotFreed = CONDITION_VARIABLE_INIT, SlotFilled = CONDITION_VARIABLE_INIT;
-HANDLE Writer = nullptr;
+Helper* Writer = nullptr;
 // Under the lock: the slots filled and not yet done, and how many were
 // done in all (a fence waits for its own number).
 int Filled = 0;
@@ -153,7 +154,7 @@ bool StartWriteBehind()
     Failed = 0;
     Data = static_cast<unsigned char*>(malloc(static_cast<size_t>(kSlots) * kSlotBytes));
     if (Data)
-        Writer = CreateThread(nullptr, 0, WriterProc, nullptr, 0, nullptr);
+        Writer = StartHelper(WriterProc, nullptr);
     if (!Writer) {
         free(Data);
         Data = nullptr;
@@ -213,8 +214,7 @@ bool FinishWriteBehind()
 {
     if (Writer) {
         PublishAndWait(true);
-        WaitForSingleObject(Writer, INFINITE);
-        CloseHandle(Writer);
+        JoinHelper(Writer);
         Writer = nullptr;
         free(Data);
         Data = nullptr;

@@ -252,6 +252,80 @@ bool MakeAsideName(RunJournal& journal, const char* path, char* aside, size_t si
     return AppendBounded(aside, size, name);
 }
 
+namespace {
+
+// The number in an aside name of this session's (MakeAsideName); false
+// for any other name.
+bool AsideNumber(const RunJournal& journal, const char* aside, unsigned long* number)
+{
+    const char* slash = strrchr(aside, '\\');
+    const char* name = slash ? slash + 1 : aside;
+    char runId[16];
+    FormatText(runId, sizeof runId, "%08lX", static_cast<unsigned long>(journal.RunId));
+    size_t prefix = strlen(kAsidePrefix);
+    if (_strnicmp(name, kAsidePrefix, prefix) != 0 || strncmp(name + prefix, runId, 8) != 0)
+        return false;
+    char* end = nullptr;
+    *number = strtoul(name + prefix + 8, &end, 16);
+    return end != name + prefix + 8 && SameTextNoCase(end, ".tmp");
+}
+
+// Keeps the handle of a file just moved to aside for its deletion at the
+// commit; too many, or a name not of this session's, and it is closed.
+void KeepAside(RunJournal& journal, const char* aside, HANDLE kept)
+{
+    const unsigned long kMostKept = 65536;
+    unsigned long number = 0;
+    bool keep = AsideNumber(journal, aside, &number) && number < kMostKept;
+    EnterCriticalSection(&journal.Guard);
+    if (keep && number >= journal.KeptCount) {
+        unsigned long count = number + 1 > journal.KeptCount * 2 ? number + 1 : journal.KeptCount * 2;
+        HANDLE* grown = static_cast<HANDLE*>(realloc(journal.KeptAsides, count * sizeof(HANDLE)));
+        if (grown) {
+            for (unsigned long i = journal.KeptCount; i < count; ++i)
+                grown[i] = nullptr;
+            journal.KeptAsides = grown;
+            journal.KeptCount = count;
+        }
+        keep = number < journal.KeptCount;
+    }
+    if (keep) {
+        if (journal.KeptAsides[number])
+            CloseHandle(journal.KeptAsides[number]);
+        journal.KeptAsides[number] = kept;
+    }
+    LeaveCriticalSection(&journal.Guard);
+    if (!keep)
+        CloseHandle(kept);
+}
+
+} // namespace
+
+HANDLE TakeKeptAside(RunJournal& journal, const char* aside)
+{
+    unsigned long number = 0;
+    HANDLE kept = nullptr;
+    if (!AsideNumber(journal, aside, &number))
+        return nullptr;
+    EnterCriticalSection(&journal.Guard);
+    if (number < journal.KeptCount) {
+        kept = journal.KeptAsides[number];
+        journal.KeptAsides[number] = nullptr;
+    }
+    LeaveCriticalSection(&journal.Guard);
+    return kept;
+}
+
+void ReleaseKeptAsides(RunJournal& journal)
+{
+    for (unsigned long i = 0; i < journal.KeptCount; ++i)
+        if (journal.KeptAsides[i])
+            CloseHandle(journal.KeptAsides[i]);
+    free(journal.KeptAsides);
+    journal.KeptAsides = nullptr;
+    journal.KeptCount = 0;
+}
+
 bool IsAsideName(const char* path)
 {
     const char* slash = strrchr(path, '\\');
@@ -282,7 +356,7 @@ void ReleaseFinishingMarker(HANDLE marker)
 
 RunJournal::RunJournal()
     : Lock(nullptr), File(INVALID_HANDLE_VALUE), Unflushed(false), FileRefused(false), Finishing(false), RunId(0),
-      Asides(0),
+      Asides(0), KeptAsides(nullptr), KeptCount(0),
       Observer(nullptr)
 {
     InitializeCriticalSection(&Guard);
@@ -290,6 +364,7 @@ RunJournal::RunJournal()
 
 RunJournal::~RunJournal()
 {
+    ReleaseKeptAsides(*this);
     DeleteCriticalSection(&Guard);
     CloseJournalFile(*this);
     if (Lock) {
@@ -583,8 +658,10 @@ bool RecordMoveAside(RunJournal& journal, const char* path, char* aside, size_t 
 bool MoveRecordedAside(RunJournal& journal, const char* path, const char* aside)
 {
     MakeRecordsDurable(journal);
-    if (!MoveFileAt(journal.Guarded, path, aside))
+    HANDLE kept = nullptr;
+    if (!MoveFileAt(journal.Guarded, path, aside, &kept))
         return false;
+    KeepAside(journal, aside, kept);
     PassCutPoint();
     TellObserver(journal, "file moved aside until the run succeeds:", path, aside);
     return true;
@@ -623,7 +700,11 @@ void PutBackFile(RunJournal& journal, const char* path)
     if (!found)
         return;
     if (r.Kind == RECORD_MOVED_FILE && GetFileAttributesU(r.Fields[1].c_str()) != INVALID_FILE_ATTRIBUTES) {
-        // Whatever the failed write left goes; the original returns.
+        // Whatever the failed write left goes; the original returns, and
+        // is no longer one for the commit to delete.
+        HANDLE kept = TakeKeptAside(journal, r.Fields[1].c_str());
+        if (kept)
+            CloseHandle(kept);
         DeleteFileAt(journal.Guarded, path);
         MoveFileAt(journal.Guarded, r.Fields[1].c_str(), path);
         PassCutPoint();

@@ -5,6 +5,7 @@
 // succeeded).
 #include "rollback/journal.h"
 #include "rollback/cut_points.h"
+#include "setup/helpers.h"
 #include "rollback/file_changes.h"
 #include "rollback/verified_files.h"
 #include "setup/wide.h"
@@ -182,6 +183,13 @@ struct Deletions {
 
 void DeleteOne(RunJournal& journal, const char* name, const char* gone)
 {
+    // Through the handle kept since the move, when there is one; what it
+    // cannot delete is tried again by its name.
+    HANDLE kept = TakeKeptAside(journal, gone);
+    if (kept && DeleteThrough(kept, gone)) {
+        PassCutPoint();
+        return;
+    }
     if (IsBehindLink(journal, gone))
         return;
     if (!DeleteCreatedFile(journal.Guarded, gone) && GetFileAttributesU(gone) != INVALID_FILE_ATTRIBUTES) {
@@ -227,14 +235,9 @@ void TidyCommitted(RunJournal& journal, const TextList& records)
         }
     }
     // A test that ends the thread at a cut keeps the deletions on it.
-    HANDLE helper = deletions.Gone.Count() > 1 && !CutsEndOneThread()
-                        ? CreateThread(nullptr, 0, DeleteSome, &deletions, 0, nullptr)
-                        : nullptr;
+    Helper* helper = deletions.Gone.Count() > 1 && !CutsEndOneThread() ? StartHelper(DeleteSome, &deletions) : nullptr;
     DeleteSome(&deletions);
-    if (helper) {
-        WaitForSingleObject(helper, INFINITE);
-        CloseHandle(helper);
-    }
+    JoinHelper(helper);
     for (size_t i = 0; i < records.Count(); ++i) {
         if (!ParseRecord(records.At(i), r) || !IsPlausible(r))
             continue;
@@ -554,6 +557,8 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     ParsedRecord r;
     TextList kept;
     LoadGuards(journal, journal.Records);
+    // The moved files go back by their names.
+    ReleaseKeptAsides(journal);
     if (JournalHasRunChanges(journal) || (!keepFolders && journal.Records.Count() > 0))
         TellObserver(journal, "rollback: undoing the changes of the run, last first");
     // A file that was found at a path after the run had recorded it as
@@ -595,6 +600,7 @@ void JournalCommit(RunJournal& journal, bool finishLater)
     AppendRecord(journal, RECORD_COMMITTED, nullptr, 0, true);
     TellObserver(journal, "run committed: the files kept aside for a rollback are deleted");
     TidyCommitted(journal, journal.Records);
+    ReleaseKeptAsides(journal);
     // A file to delete that is still in use (the running uninstaller
     // itself) keeps the committed journal on the disk, with the guards and
     // the folders it may leave empty: whichever run of the product starts

@@ -109,6 +109,12 @@ struct RunJournal {
     GuardedFolders Guarded; // folders below which nothing goes through a link
     DWORD RunId;          // random, part of the names of moved-aside files
     unsigned long Asides; // moved-aside files named so far
+    // The files this session moved aside, each one's handle kept open (by
+    // the number in its aside name; null where none is), so that the
+    // commit deletes it through its handle instead of opening and checking
+    // its path again. Under Guard.
+    HANDLE* KeptAsides;
+    unsigned long KeptCount;
     // Files the commit could not delete because they were in use (the
     // running uninstaller), each moved aside for whoever finishes the
     // journal: their paths, and the aside names they went to.
@@ -226,6 +232,11 @@ bool RecordedCreateFolder(RunJournal& journal, const char* folder);
 // read-only and replaceReadOnly is false, or path names a folder;
 // GetLastError tells why and nothing has changed.
 bool PrepareFileForWriting(RunJournal& journal, const char* path, bool replaceReadOnly = true);
+// The handle kept open of the file moved to aside (null when none is), no
+// longer kept; and every such handle closed (before a rollback puts the
+// files back, and after a commit).
+HANDLE TakeKeptAside(RunJournal& journal, const char* aside);
+void ReleaseKeptAsides(RunJournal& journal);
 // True (GetLastError tells why) when a change at path would go through a
 // link below a guarded folder, or is one a per-user installation may not
 // make (a machine-wide folder). The records ahead below leave this look to

@@ -185,9 +185,9 @@ bool DeleteFileAt(const GuardedFolders& guarded, const char* path)
     return ok;
 }
 
-bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to)
+bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to, HANDLE* kept)
 {
-    HANDLE file = OpenForChange(from, 0);
+    HANDLE file = OpenForChange(from, kept ? FILE_WRITE_ATTRIBUTES : 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool moved = false;
@@ -203,10 +203,29 @@ bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to)
             error = ERROR_CANT_ACCESS_FILE;
         }
     }
-    CloseHandle(file);
+    if (moved && kept)
+        *kept = file;
+    else
+        CloseHandle(file);
     if (!moved)
         SetLastError(error);
     return moved;
+}
+
+bool DeleteThrough(HANDLE kept, const char* path)
+{
+    DWORD attributes = 0;
+    bool ok = AttributesThrough(kept, &attributes);
+    // A read-only file cannot be deleted.
+    if (ok && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetAttributesThrough(kept, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    ok = ok && DeleteOnClose(kept);
+    DWORD error = GetLastError();
+    CloseHandle(kept);
+    ok = ok && Gone(path);
+    if (!ok)
+        SetLastError(error);
+    return ok;
 }
 
 bool CreateFolderAt(const GuardedFolders& guarded, const char* folder)

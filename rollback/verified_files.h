@@ -27,8 +27,15 @@ HANDLE CreateNewFileAt(const GuardedFolders& guarded, const char* path, DWORD ac
 bool DeleteFileAt(const GuardedFolders& guarded, const char* path);
 // Renames the file from to to (to must not exist) through a handle at
 // from; a file that arrives anywhere but at to is renamed back. False with
-// the system's error, or ERROR_CANT_ACCESS_FILE.
-bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to);
+// the system's error, or ERROR_CANT_ACCESS_FILE. With kept, the handle of
+// the moved file stays open there (every sharing allowed), for its
+// deletion later through it (DeleteThrough).
+bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to, HANDLE* kept = nullptr);
+// Deletes the file a handle kept by MoveFileAt refers to, wherever it is,
+// and closes the handle: what it refers to is the file that was moved,
+// whatever its name now, so no path is looked at again. True when path
+// (its name when it was moved) is gone.
+bool DeleteThrough(HANDLE kept, const char* path);
 // Creates folder; one that turns out to lie behind a link is removed
 // again (ERROR_CANT_ACCESS_FILE). ERROR_ALREADY_EXISTS as the system's.
 bool CreateFolderAt(const GuardedFolders& guarded, const char* folder);

@@ -29,6 +29,10 @@ typedef void* PSID;
 typedef struct {
     void* opaque[5];
 } CRITICAL_SECTION;
+typedef struct {
+    void* Ptr;
+} SRWLOCK;
+#define SRWLOCK_INIT {nullptr}
 typedef intptr_t (*FARPROC)();
 typedef union {
     struct {
