@@ -269,6 +269,9 @@ TEST_F(Rollback, WriteThatFailsPutsTheOriginalBack)
     testfiles::WriteFile(path, "half");
     PutBackFile(journal, path.c_str());
     EXPECT_EQ(files, Snapshot(root_));
+    // Put back, it is no longer a moved file for the commit to delete.
+    JournalCommit(journal);
+    EXPECT_EQ(files, Snapshot(root_));
     // A file held without delete sharing cannot be moved aside: nothing
     // changes and the caller learns why.
     HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
