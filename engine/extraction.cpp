@@ -264,20 +264,6 @@ int HandleOfNewFile(HANDLE file, const char* path)
     return handle;
 }
 
-void MakeParentFolders(const char* path)
-{
-    char folder[kPathBytes];
-    CopyBounded(folder, sizeof folder, path);
-    char* slash = strrchr(folder, '\\');
-    if (slash)
-        *slash = '\0';
-    if (_stricmp(folder, KnownFolder) == 0)
-        return;
-    KnownFolder[0] = '\0';
-    if (CreateParentFolders(path))
-        CopyBounded(KnownFolder, sizeof KnownFolder, folder);
-}
-
 // Creates the destination file, the existing one moved aside first; a new
 // file only, checked to be at path, so that a name that appeared
 // meanwhile, or a folder swapped for a link, is not written through. A
@@ -292,7 +278,6 @@ int CreateDestinationFile(const char* path, const char* name)
             FillWindow(at);
     }
     AheadEntry* entry = at >= AheadFrom && at < AheadUntil ? &Window[at % kRecordsAhead] : nullptr;
-    bool recorded = false;
     if (entry && entry->Queued) {
         DWORD error = 0;
         bool moved = false;
@@ -303,15 +288,13 @@ int CreateDestinationFile(const char* path, const char* name)
         // which asks the user as the file needs.
         if (moved)
             PutBackFile(SessionJournal, path);
-    } else if (entry) {
-        // A move looked at ahead that cannot be made now (the file is in
-        // use, or gone) goes the long way.
-        MakeParentFolders(path);
-        recorded = entry->State == NEW_AHEAD ||
-                   (entry->State == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, entry->Aside));
     }
-    if (!recorded)
-        MakeParentFolders(path);
+    CreateParentFolders(path, KnownFolder);
+    // A move looked at ahead that cannot be made now (the file is in use,
+    // or gone) goes the long way.
+    bool recorded = entry && !entry->Queued &&
+                    (entry->State == NEW_AHEAD ||
+                     (entry->State == MOVE_AHEAD && MoveRecordedAside(SessionJournal, path, entry->Aside)));
     for (int attempt = 0;; ++attempt) {
         if (!recorded) {
             // A file there already goes the long way once the files queued

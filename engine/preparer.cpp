@@ -58,18 +58,9 @@ void Prepare(Place& place, char* knownFolder)
     if (Context.UserCancelled)
         return;
     // The other preparer may be making the same folder: one of them does.
-    char folder[kPathBytes];
-    CopyBounded(folder, sizeof folder, place.Path);
-    char* slash = strrchr(folder, '\\');
-    if (slash)
-        *slash = '\0';
-    if (_stricmp(folder, knownFolder) != 0) {
-        knownFolder[0] = '\0';
-        if (!CreateParentFolders(place.Path)) {
-            place.Error = GetLastError();
-            return;
-        }
-        CopyBounded(knownFolder, kPathBytes, folder);
+    if (!CreateParentFolders(place.Path, knownFolder)) {
+        place.Error = GetLastError();
+        return;
     }
     if (place.Aside[0]) {
         place.Moved = MoveRecordedAside(SessionJournal, place.Path, place.Aside);

@@ -73,20 +73,23 @@ bool RecordCheckedFolderAhead(RunJournal& journal, const char* folder)
 
 int RecordFolderTreeAhead(const char* path) { return MakeFolderTree(path, RecordCheckedFolderAhead); }
 
-int CreateParentFolders(const char* filePath)
+int CreateParentFolders(const char* filePath, char* knownFolder)
 {
     // A file path that does not fit is refused, as its folder would be.
-    char copy[kPathBytes];
-    if (WideLength(filePath) >= MAX_PATH || !CopyBounded(copy, sizeof copy, filePath))
+    char folder[kPathBytes];
+    if (WideLength(filePath) >= MAX_PATH || !CopyBounded(folder, sizeof folder, filePath))
         return 0;
-    size_t length = strlen(copy);
-    // Down to the second character only: a backslash in the first place
-    // alone leaves no folder to create.
-    for (size_t i = length; i-- > 1;) {
-        if (copy[i] == '\\') {
-            copy[i] = '\0';
-            return CreateFolderTree(copy);
-        }
-    }
-    return 0;
+    // A backslash in the first place alone leaves no folder to create.
+    char* slash = strrchr(folder, '\\');
+    if (!slash || slash == folder)
+        return 0;
+    *slash = '\0';
+    if (knownFolder && _stricmp(folder, knownFolder) == 0)
+        return 1;
+    if (knownFolder)
+        knownFolder[0] = '\0';
+    int made = CreateFolderTree(folder);
+    if (made && knownFolder)
+        CopyBounded(knownFolder, kPathBytes, folder);
+    return made;
 }

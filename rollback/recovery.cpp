@@ -5,9 +5,9 @@
 // succeeded).
 #include "rollback/journal.h"
 #include "rollback/cut_points.h"
-#include "setup/helpers.h"
 #include "rollback/file_changes.h"
 #include "rollback/verified_files.h"
+#include "setup/helpers.h"
 #include "setup/wide.h"
 
 #include <stdlib.h>
@@ -66,13 +66,70 @@ Text RegistryName(const ParsedRecord& r)
                              r.Kind == RECORD_KEY || r.Kind == RECORD_DELETED_KEY ? nullptr : r.Fields[2].c_str());
 }
 
-bool ListHoldsNoCase(const TextList& list, const char* text)
-{
-    for (size_t i = 0; i < list.Count(); ++i)
-        if (SameTextNoCase(list.At(i), text))
-            return true;
-    return false;
-}
+// The paths that the journal's move-aside records name, each with the
+// place of its last such record, sorted by path: a rollback learns in a
+// binary search whether a new-file record's path was moved aside after it
+// (the file came meanwhile, and is not the run's). Both records name the
+// path as the run spelt it, byte for byte.
+class LaterMoves {
+public:
+    explicit LaterMoves(const TextList& records)
+    {
+        bool whole = true;
+        ParsedRecord r;
+        for (size_t i = 0; i < records.Count(); ++i)
+            if (IsMove(records.At(i), r))
+                whole = paths_.Add(r.Fields[0].c_str()) && whole;
+        moves_ = whole ? static_cast<Move*>(malloc(paths_.Count() * sizeof(Move) + 1)) : nullptr;
+        for (size_t i = 0; moves_ && i < records.Count() && count_ < paths_.Count(); ++i) {
+            if (IsMove(records.At(i), r)) {
+                moves_[count_] = Move{paths_.At(count_), i};
+                ++count_;
+            }
+        }
+        if (count_ > 1)
+            qsort(moves_, count_, sizeof(Move), Compare);
+    }
+    ~LaterMoves() { free(moves_); }
+    LaterMoves(const LaterMoves&) = delete;
+    LaterMoves& operator=(const LaterMoves&) = delete;
+
+    // True when a move-aside record of path comes after place.
+    bool After(const char* path, size_t place) const
+    {
+        // The last of path's moves, the latest, by a search for the first
+        // entry past it.
+        size_t low = 0, high = count_;
+        while (low < high) {
+            size_t middle = (low + high) / 2;
+            if (strcmp(moves_[middle].Path, path) <= 0)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return low > 0 && strcmp(moves_[low - 1].Path, path) == 0 && moves_[low - 1].Place > place;
+    }
+
+private:
+    struct Move {
+        const char* Path;
+        size_t Place;
+    };
+    static int Compare(const void* a, const void* b)
+    {
+        const Move* x = static_cast<const Move*>(a);
+        const Move* y = static_cast<const Move*>(b);
+        int order = strcmp(x->Path, y->Path);
+        return order != 0 ? order : (x->Place < y->Place ? -1 : x->Place > y->Place ? 1 : 0);
+    }
+    static bool IsMove(const char* record, ParsedRecord& r)
+    {
+        return ParseRecord(record, r) && r.Kind == RECORD_MOVED_FILE && r.Count >= 1;
+    }
+    TextList paths_;
+    Move* moves_ = nullptr;
+    size_t count_ = 0;
+};
 
 // A V record's earlier data, written back.
 bool RestoreRecordedValue(const ParsedRecord& r)
@@ -564,14 +621,12 @@ int JournalRollBack(RunJournal& journal, bool keepFolders)
     // A file that was found at a path after the run had recorded it as
     // new there (it came meanwhile) was moved aside, its record later: put
     // back, it is not the run's to delete.
-    TextList movedAside;
+    LaterMoves laterMoves(journal.Records);
     for (size_t i = journal.Records.Count(); i-- > 0;) {
         const char* record = journal.Records.At(i);
         if (!ParseRecord(record, r))
             continue;
-        if (r.Kind == RECORD_MOVED_FILE && r.Count >= 1)
-            movedAside.Add(r.Fields[0].c_str());
-        if (r.Kind == RECORD_NEW_FILE && r.Count >= 1 && ListHoldsNoCase(movedAside, r.Fields[0].c_str())) {
+        if (r.Kind == RECORD_NEW_FILE && r.Count >= 1 && laterMoves.After(r.Fields[0].c_str(), i)) {
             TellObserver(journal, "rollback: left, it was there before the run replaced it:", r.Fields[0].c_str());
             continue;
         }

@@ -400,8 +400,10 @@ bool IsFileTypeRecord(const ProductValueRecord& record);
 // a folder now; 0 when a part cannot be made, is a file, or the path does
 // not fit 259 characters or holds wildcards.
 int CreateFolderTree(const char* path);
-// The same for the folder of a file's path.
-int CreateParentFolders(const char* filePath);
+// The same for the folder of a file's path. With knownFolder (kPathBytes,
+// the caller's folder last made sure of), nothing is looked at when the
+// file's folder is that one, and the folder becomes it once made or found.
+int CreateParentFolders(const char* filePath, char* knownFolder = nullptr);
 // Records the folders of path that are missing without making them, ahead
 // of the files they will hold (RecordFolderAhead); 0 as above.
 int RecordFolderTreeAhead(const char* path);

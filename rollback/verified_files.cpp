@@ -164,25 +164,11 @@ bool DeleteFileAt(const GuardedFolders& guarded, const char* path)
         DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    DWORD attributes = 0;
-    bool ok = false;
-    DWORD error = ERROR_CANT_ACCESS_FILE;
-    if (HandleIsAt(guarded, file, path) && AttributesThrough(file, &attributes)) {
-        error = ERROR_DIRECTORY;
-        bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (!folder) {
-            // A read-only file cannot be deleted.
-            if (attributes & FILE_ATTRIBUTE_READONLY)
-                SetAttributesThrough(file, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-            ok = DeleteOnClose(file);
-            error = GetLastError();
-        }
-    }
+    if (HandleIsAt(guarded, file, path))
+        return DeleteThrough(file, path);
     CloseHandle(file);
-    ok = ok && Gone(path);
-    if (!ok)
-        SetLastError(error);
-    return ok;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
 }
 
 bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to, HANDLE* kept)
@@ -212,16 +198,23 @@ bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to,
     return moved;
 }
 
-bool DeleteThrough(HANDLE kept, const char* path)
+bool DeleteThrough(HANDLE file, const char* path)
 {
     DWORD attributes = 0;
-    bool ok = AttributesThrough(kept, &attributes);
-    // A read-only file cannot be deleted.
-    if (ok && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetAttributesThrough(kept, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    ok = ok && DeleteOnClose(kept);
-    DWORD error = GetLastError();
-    CloseHandle(kept);
+    bool ok = false;
+    DWORD error = ERROR_CANT_ACCESS_FILE;
+    if (AttributesThrough(file, &attributes)) {
+        error = ERROR_DIRECTORY;
+        bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        if (!folder) {
+            // A read-only file cannot be deleted.
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                SetAttributesThrough(file, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            ok = DeleteOnClose(file);
+            error = GetLastError();
+        }
+    }
+    CloseHandle(file);
     ok = ok && Gone(path);
     if (!ok)
         SetLastError(error);

@@ -31,10 +31,11 @@ bool DeleteFileAt(const GuardedFolders& guarded, const char* path);
 // the moved file stays open there (every sharing allowed), for its
 // deletion later through it (DeleteThrough).
 bool MoveFileAt(const GuardedFolders& guarded, const char* from, const char* to, HANDLE* kept = nullptr);
-// Deletes the file a handle kept by MoveFileAt refers to, wherever it is,
-// and closes the handle: what it refers to is the file that was moved,
+// Deletes the file a handle opened for its deletion refers to (not a
+// folder: ERROR_DIRECTORY), read-only or not, and closes the handle. For a
+// handle kept by MoveFileAt, what it refers to is the file that was moved,
 // whatever its name now, so no path is looked at again. True when path
-// (its name when it was moved) is gone.
+// (its name when it was opened or moved) is gone.
 bool DeleteThrough(HANDLE kept, const char* path);
 // Creates folder; one that turns out to lie behind a link is removed
 // again (ERROR_CANT_ACCESS_FILE). ERROR_ALREADY_EXISTS as the system's.
