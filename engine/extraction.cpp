@@ -516,7 +516,7 @@ DWORD WINAPI ExtractionThreadProc(LPVOID parameter)
     // Every file written and closed before the run goes on to its commit
     // or its rollback; a write that failed last fails the run as the
     // decoder's would have.
-    FinishPreparer();
+    FinishPreparer(status == 0 && !Context.UserCancelled);
     if (!FinishWriteBehind() && status == 0)
         status = 4;
     job->Status = status;

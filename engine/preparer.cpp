@@ -112,17 +112,19 @@ void WaitUntilMade(unsigned long ticket)
     ReleaseSRWLockExclusive(&Lock);
 }
 
-// A place made and never taken goes again: the new file, and the moved
-// one back in its place. On the extraction thread.
-void Undo(unsigned long ticket)
+// A place made and never taken: its handle closed, and, when undo is set,
+// the place undone (the new file deleted, the moved one put back). On the
+// extraction thread.
+void Release(unsigned long ticket, bool undo)
 {
     WaitUntilMade(ticket);
     Place& place = PlaceOf(ticket);
     if (place.File != INVALID_HANDLE_VALUE) {
         CloseHandle(place.File);
         place.File = INVALID_HANDLE_VALUE;
-        DiscardCreatedFile(SessionJournal, place.Path);
-    } else if (place.Moved) {
+        if (undo)
+            DiscardCreatedFile(SessionJournal, place.Path);
+    } else if (place.Moved && undo) {
         PutBackFile(SessionJournal, place.Path);
     }
 }
@@ -131,7 +133,7 @@ void Undo(unsigned long ticket)
 
 bool StartPreparer()
 {
-    FinishPreparer();
+    FinishPreparer(false);
     if (CutsEndOneThread())
         return false;
     Queued = Claimed = Taken = 0;
@@ -164,7 +166,7 @@ bool QueuePreparation(const char* path, const char* aside, unsigned long* ticket
 HANDLE TakePrepared(unsigned long ticket, DWORD* error, bool* moved)
 {
     for (; Taken < ticket; ++Taken)
-        Undo(Taken);
+        Release(Taken, true);
     WaitUntilMade(ticket);
     Place& place = PlaceOf(ticket);
     Taken = ticket + 1;
@@ -175,7 +177,7 @@ HANDLE TakePrepared(unsigned long ticket, DWORD* error, bool* moved)
     return file;
 }
 
-void FinishPreparer()
+void FinishPreparer(bool undo)
 {
     if (Started == 0)
         return;
@@ -187,5 +189,5 @@ void FinishPreparer()
         JoinHelper(Preparers[i]);
     Started = 0;
     for (; Taken < Queued; ++Taken)
-        Undo(Taken);
+        Release(Taken, undo);
 }

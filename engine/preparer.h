@@ -27,6 +27,9 @@ bool QueuePreparation(const char* path, const char* aside, unsigned long* ticket
 // it and never taken (a file the decoder skipped) are undone first.
 HANDLE TakePrepared(unsigned long ticket, DWORD* error, bool* moved);
 // Ends the preparer after the place at hand; what is still queued is
-// never made. The places made and never taken are undone (the new file
-// deleted, the moved one put back).
-void FinishPreparer();
+// never made. The places made and never taken are closed, and undone with
+// undo (the new file deleted, the moved one put back): a run that goes on
+// to its commit has them undone now; one that was cancelled or failed
+// leaves them, as everything else it made, to its rollback, so that
+// nothing changes behind the page that says so.
+void FinishPreparer(bool undo);

@@ -218,6 +218,16 @@ void ReleaseFinishingMarker(HANDLE marker)
         CloseHandle(marker);
 }
 
+void ReleaseKeptAsides(RunJournal& journal)
+{
+    for (unsigned long i = 0; i < journal.KeptCount; ++i)
+        if (journal.KeptAsides[i])
+            CloseHandle(journal.KeptAsides[i]);
+    free(journal.KeptAsides);
+    journal.KeptAsides = nullptr;
+    journal.KeptCount = 0;
+}
+
 RunJournal::RunJournal()
     : Lock(nullptr), File(INVALID_HANDLE_VALUE), Unflushed(false), FileRefused(false), Finishing(false), RunId(0),
       Asides(0), KeptAsides(nullptr), KeptCount(0),

